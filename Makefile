@@ -1,0 +1,24 @@
+# Front door: every target installs what is missing, then builds.
+BUILD ?= build
+CMAKE_FLAGS ?=
+
+.PHONY: all bootstrap build test asan demo bench clean
+
+all: build
+
+bootstrap:
+	@tools/bootstrap.sh
+
+build: bootstrap
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j2
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
+asan:
+	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_FLAGS=-DKESTRIX_SANITIZE=ON
+
+clean:
+	rm -rf build build-asan

@@ -1,0 +1,34 @@
+#pragma once
+// The run log: Windows-1251 text, CR LF line ends, created empty at start-up, then appended.
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+namespace kestrix {
+
+class RunLog {
+public:
+    // Creates the file empty, replacing an earlier one. Raises a file error.
+    static void Create(const std::string& path);
+    // Opens, writes one line, closes: the per-message pattern.
+    static void Append(const std::string& path, const std::string& line);
+
+    // Opens the existing file for appending until destruction: the per-routine pattern.
+    explicit RunLog(const std::string& path);
+    ~RunLog();
+    RunLog(const RunLog&) = delete;
+    RunLog& operator=(const RunLog&) = delete;
+
+    // Writes the text followed by CR LF; a text with CR LF inside spans several lines.
+    void Line(const std::string& text);
+
+private:
+    std::string path_;
+    std::FILE* file_;
+};
+
+// "07.12.2026 9:05:03": the short date, a blank, the long time; the date alone at midnight.
+std::string FormatTimestamp(const std::tm& local);
+std::string Timestamp();
+
+} // namespace kestrix

@@ -1,0 +1,81 @@
+#pragma once
+// What the front end (window or command line) shares with the logic of a run.
+#include <functional>
+#include <string>
+
+#include "db/Statement.h"
+
+namespace kestrix {
+
+// A progress display: minimum 0, a maximum, and a position kept within both.
+class Progress {
+public:
+    int Max() const { return max_; }
+    int Position() const { return position_; }
+    void SetMax(int max);
+    void SetPosition(int position);
+    void ToMin() { SetPosition(0); }
+    void Step() { SetPosition(position_ + 1); }
+
+private:
+    int max_ = 100;
+    int position_ = 0;
+};
+
+class RunState {
+public:
+    virtual ~RunState() = default;
+
+    // Program directory with a trailing separator; data files are found in it.
+    std::string AppDir;
+    // Lines of the table list counted by the start-up checks.
+    int TableListLines = 0;
+    int TotalSteps = 0;
+    std::string SourceName;
+    std::string DestName;
+    bool CancelFlag = false;
+    bool DestHasPhotos = false;
+    bool SourceHasPhotos = false;
+
+    // Options, set by the operator between runs.
+    bool EventsOption = false;          // EventsCB
+    db::DateTime StartDate;             // FromDE, taken at the start of that day
+
+    // Displays.
+    const std::string& StatusText() const { return status_; }
+    void SetStatusText(const std::string& text);   // TabLabel, Windows-1251
+    const Progress& TableProgress() const { return table_; }
+    const Progress& AllProgress() const { return all_; }
+    void SetTableMax(int max);
+    void SetTablePosition(int position);
+    void StepTable();
+    void AllToMin();
+    void SetAllMax(int max);
+    void SetAllPosition(int position);
+    void StepAll();
+
+    // Processes the pending messages once: repaint, and a cancel request may set CancelFlag.
+    virtual void PumpMessages() = 0;
+    // The database-wait cursor while the pre- and post-transfer scripts run.
+    virtual void SetWaitCursor(bool /*wait*/) {}
+
+protected:
+    // Called after every change of a display.
+    virtual void DisplayChanged() {}
+
+private:
+    std::string status_;
+    Progress table_;
+    Progress all_;
+};
+
+// For tests and the command line: pumping runs an optional hook.
+class HeadlessRunState : public RunState {
+public:
+    void PumpMessages() override;
+    int PumpCount = 0;
+    // Runs at every pump; a test sets CancelFlag from here to cancel at a chosen point.
+    std::function<void(HeadlessRunState&)> OnPump;
+};
+
+} // namespace kestrix

@@ -1,0 +1,54 @@
+#pragma once
+// Every Russian text of the program, written once in UTF-8 and held in Windows-1251.
+#include <string>
+
+#include "app/Text.h"
+
+namespace kestrix::texts {
+
+// Table copy
+inline const std::string kInsertError = ToCp1251("Ошибка Добавления ");
+inline const std::string kMaxIdError = ToCp1251("Ошибка выяснения значения ID ");
+inline const std::string kArchiveError = ToCp1251("Ошибка изменения флага архивации ");
+// Table clearing
+inline const std::string kClearError = ToCp1251("Ошибка очистки таблицы  ");
+// Transfer sequence
+inline const std::string kClearPassHeader = ToCp1251("   Очистка БД приемника ");
+inline const std::string kCopyPassHeader = ToCp1251("   Обновление БД приемника");
+inline const std::string kExtraClearing = ToCp1251("   Дополнительная Очистка БД ");
+inline const std::string kClearing = ToCp1251("   Очистка БД ");
+inline const std::string kClearPassStatus = ToCp1251("Очистка Базы - приемника данных:.");
+// Generator reset
+inline const std::string kGeneratorMaxError = ToCp1251("Ошибка нахождения максимума таблицы  ");
+inline const std::string kGeneratorSetError = ToCp1251("Ошибка установки генератора  ");
+// Macro transfer
+inline const std::string kMacroReadError = ToCp1251("Ошибка чтения макросов источника:  ");
+inline const std::string kMacroClearError = ToCp1251("Ошибка очистки макросов приемника:  ");
+inline const std::string kMacroInsertError = ToCp1251("Ошибка добавления макросов в приемник:  ");
+inline const std::string kMacroMaxIdError = ToCp1251("Ошибка выяснения значения ID макроса :  ");
+// Column update pass
+inline const std::string kUpdateError = ToCp1251("Ошибка Обновления ");
+// SQL scripts
+inline const std::string kBeginRuler = ToCp1251("___________ Начало команды SQL ____________________");
+inline const std::string kSuccessLine = ToCp1251("    Успешная операция.    ");
+inline const std::string kErrorHeading = ToCp1251("########       Сообщение об ошибке       #########");
+inline const std::string kEndRuler = ToCp1251("___________ Конец команды SQL _____________________");
+// Transfer run
+inline const std::string kStatusInterrupted = ToCp1251("Перенос данных прерван");
+inline const std::string kStatusPostScript = ToCp1251("Обработка");
+inline const std::string kStatusGenerators = ToCp1251("Восстановление генераторов.");
+inline const std::string kStatusFinished = ToCp1251("Перенос данных завершен.");
+inline const std::string kConfirmCancel = ToCp1251("Вы действительно хотите прервать перенос данных?");
+inline const std::string kInterruptedWarning =
+    std::string(39, ' ') + ToCp1251("Внимание!!!") + "\r" + std::string(17, ' ') +
+    ToCp1251("Перенос данных был прерван пользователем.") + "\r" + " " +
+    ToCp1251("Перед врозобновлением переноса данных обновите Базу - приемник данных.");
+// Start-up checks
+inline const std::string kLogCreateFailed = ToCp1251("Невозможно создать Файл результатов,") + "\r" +
+                                            std::string(2, ' ') + ToCp1251("продолжение работы невозможно.");
+inline const std::string kTableListMissing = ToCp1251("Не найден Файл со списком копируемых таблиц,") + "\r" +
+                                             std::string(9, ' ') + ToCp1251("продолжение работы невозможно.");
+inline const std::string kGeneratorListMissing = ToCp1251("Не найден Файл со списком генераторов,") + "\r" +
+                                                 std::string(3, ' ') + ToCp1251("продолжение работы невозможно.");
+
+} // namespace kestrix::texts

@@ -1,0 +1,72 @@
+#pragma once
+// Connections and transactions over the client library.
+#include <string>
+#include <vector>
+
+namespace kestrix::db {
+
+class Transaction;
+class Statement;
+
+class Connection {
+public:
+    // Raises client error 1 when the client library cannot be loaded.
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void SetDatabaseFile(const std::string& name);
+    const std::string& DatabaseName() const { return databaseName_; }
+
+    // Parameter lines of the form name=value: user_name, password, lc_ctype.
+    std::vector<std::string> Params;
+    bool LoginPrompt = false;
+    int SQLDialect = 1;
+    Transaction* DefaultTransaction = nullptr;
+
+    void Connect();
+    void Disconnect();
+    bool IsConnected() const { return handle_ != 0; }
+    bool CheckConnection();
+
+private:
+    friend class Transaction;
+    friend class Statement;
+    void ForceClose() noexcept;
+
+    std::string databaseName_;
+    unsigned int handle_ = 0;
+    std::vector<Transaction*> transactions_;
+    std::vector<Statement*> statements_;
+};
+
+class Transaction {
+public:
+    Transaction();
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    // Parameter lines; none, or empty lines, give a block without options.
+    std::vector<std::string> Params;
+
+    void BindDatabase(Connection& connection);
+    Connection* Database() const { return connection_; }
+    void BeginTransaction();
+    void CommitTransaction();
+    bool IsActive() const { return handle_ != 0; }
+
+
+private:
+    friend class Connection;
+    friend class Statement;
+    void Rollback() noexcept;      // only as the fallback of a failed commit at disconnect
+    void CloseCursors() noexcept;  // before the transaction ends
+
+    Connection* connection_ = nullptr;
+    unsigned int handle_ = 0;
+    std::vector<Statement*> statements_;
+};
+
+} // namespace kestrix::db

@@ -1,0 +1,134 @@
+#pragma once
+// Statements with named parameters, and the values of their parameters and columns.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace kestrix::db {
+
+class Connection;
+class Transaction;
+class Statement;
+
+struct DateTime {
+    int year = 1899, month = 12, day = 30;
+    int hour = 0, minute = 0, second = 0, millisecond = 0;
+    bool operator==(const DateTime&) const = default;
+};
+
+// Tagged value of SetVariant.
+struct Currency { std::int64_t scaled; };   // value times 10000
+struct ArrayValue {};                        // refused: client error 4
+struct OtherValue {};                        // any other tag: client error 5
+using Variant = std::variant<std::monostate, std::int16_t, std::int32_t, std::uint8_t, float,
+                             double, Currency, bool, DateTime, std::string, ArrayValue, OtherValue>;
+
+// One input parameter or output column (one XSQLVAR).
+class SqlValue {
+public:
+    const std::string& Name() const { return name_; }
+    int Index() const { return index_; }
+    int SqlType() const { return sqltype_ & ~1; }  // without the nullable bit
+    int SqlScale() const { return sqlscale_; }
+    int SqlSubtype() const { return sqlsubtype_; }
+    int SqlLength() const { return sqllen_; }
+
+    bool IsNull() const;
+    void SetNull();
+
+    int GetInteger() const;
+    std::string GetString() const;
+
+    void SetInteger(int value);
+    void SetString(const std::string& value);
+    void SetDateTime(const DateTime& value);
+    void SetVariant(const Variant& value);
+
+    // Appends the whole blob content to the stream.
+    void ReadBlobTo(std::string& stream) const;
+    // Creates a new blob holding the whole stream and takes its id.
+    void WriteBlobFrom(const std::string& stream);
+    // Value copy from a column of another statement, possibly of another database.
+    void CopyValueFrom(const SqlValue& column);
+
+private:
+    friend class Statement;
+    SqlValue(Statement& owner, int index) : owner_(&owner), index_(index) {}
+    // Every position of a parameter that carries this value's name (this one included).
+    template <class F> void ForEachPosition(F&& apply);
+    void Describe(short sqltype, short sqlscale, short sqlsubtype, short sqllen);
+    void TakeText(const char* bytes, std::size_t length);   // becomes CHAR
+
+    Statement* owner_;
+    int index_;
+    std::string name_;
+    short sqltype_ = 0, sqlscale_ = 0, sqlsubtype_ = 0, sqllen_ = 0;
+    short indicator_ = 0;
+    std::vector<char> data_;
+    std::string blobContent_;   // content of a blob this parameter created, for GetString
+    bool hasBlobContent_ = false;
+};
+
+class Statement {
+public:
+    enum class Kind { Unknown, Select, SelectForUpdate, Insert, Update, Delete, DDL, ExecProcedure,
+                      SetGenerator, Commit, Rollback, GetSegment, PutSegment, StartTransaction };
+
+    Statement();
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ParamCheck = true;
+    bool GoToFirstRecordOnExecute = true;
+
+    // The statement runs in this transaction, on the transaction's connection.
+    void BindTransaction(Transaction& transaction);
+    Transaction* GetTransaction() const { return transaction_; }
+    Connection* Database() const;
+
+    void ClearSql();
+    void AddSqlLine(const std::string& line);
+    int SqlLineCount() const { return static_cast<int>(lines_.size()); }
+    // The lines, each followed by CR LF.
+    std::string SqlText() const;
+
+    void Prepare();
+    bool Prepared() const { return handle_ != 0; }
+    Kind StatementKind() const { return kind_; }
+    void Execute();
+    void FetchNext();
+    bool AtEnd() const { return !cursorOpen_ || atEnd_; }
+    bool AtStart() const { return atStart_; }
+    bool CursorOpen() const { return cursorOpen_; }
+    void CloseCursor();
+    int RowsFetched() const { return rowsFetched_; }
+
+    int ColumnCount() const { return static_cast<int>(columns_.size()); }
+    SqlValue& ColumnAt(int i);
+    SqlValue& ColumnByName(const std::string& name);
+    int ParameterCount() const { return static_cast<int>(params_.size()); }
+    SqlValue& ParameterAt(int i);
+    SqlValue& ParameterByName(const std::string& name);
+
+private:
+    friend class SqlValue;
+    friend class Connection;
+    friend class Transaction;
+    void Release() noexcept;   // drops the prepared form and the value lists
+
+    Transaction* transaction_ = nullptr;
+    std::vector<std::string> lines_;
+    unsigned int handle_ = 0;
+    Kind kind_ = Kind::Unknown;
+    bool cursorOpen_ = false, atStart_ = false, atEnd_ = false;
+    int rowsFetched_ = 0;
+    std::string cursorName_;
+    std::vector<std::unique_ptr<SqlValue>> params_;
+    std::vector<std::unique_ptr<SqlValue>> columns_;
+    std::vector<char> inDescriptor_, outDescriptor_;   // XSQLDA storage
+};
+
+} // namespace kestrix::db

@@ -1,0 +1,19 @@
+#pragma once
+// Units of work: every database step runs between BeginWork and EndWork.
+#include <mutex>
+
+namespace kestrix::db {
+
+class Statement;
+
+// The process-wide recursive lock. The master data module creates it first and
+// destroys it last; here it simply lives for the whole program.
+std::recursive_mutex& WorkLock();
+
+// Takes WorkLock and keeps it; commits the statement's transaction if active and starts
+// it anew. Never raises.
+void BeginWork(Statement& statement) noexcept;
+// Commits the statement's transaction if active, then releases WorkLock. Never raises.
+void EndWork(Statement& statement) noexcept;
+
+} // namespace kestrix::db

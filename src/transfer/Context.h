@@ -1,0 +1,19 @@
+#pragma once
+// What every engine routine reads besides its arguments: the run state and the maps.
+#include <string>
+
+#include "app/DataFiles.h"
+#include "app/RunState.h"
+#include "transfer/IdMaps.h"
+
+namespace kestrix::transfer {
+
+struct Context {
+    RunState& state;
+    IdMaps& maps;
+
+    std::string LogPath() const { return state.AppDir + kLogFile; }
+    std::string DataFile(const std::string& relative) const { return FindDataFile(state.AppDir, relative); }
+};
+
+} // namespace kestrix::transfer

@@ -1,0 +1,34 @@
+#pragma once
+// Identifier maps: for each identifier table, the source keys and the keys the same rows
+// received in the destination, paired by position.
+#include <array>
+#include <string>
+#include <vector>
+
+namespace kestrix::transfer {
+
+// Map numbers of the identifier tables.
+enum MapNo { kHosts = 1, kControllers = 2, kPcn = 3, kCinputs = 4, kSlaves = 5, kOutputs = 6,
+             kInputs = 7, kReaders = 8, kMacroses = 9 };
+
+// Map number of an identifier table (exact, case-sensitive name), 0 for any other table.
+int TableNo(const std::string& tableName);
+
+class IdMaps {
+public:
+    // k from 1 to 10; entries are decimal texts.
+    std::vector<std::string>& OldIds(int k);
+    std::vector<std::string>& NewIds(int k);
+    const std::vector<std::string>& OldIds(int k) const;
+    const std::vector<std::string>& NewIds(int k) const;
+
+    // First entry of OldIds[k] equal to old as text; -1 when absent. A new identifier that
+    // is no integer raises a conversion error.
+    int RemapId(int k, int old) const;
+    void Clear();
+
+private:
+    std::array<std::vector<std::string>, 11> old_, new_;
+};
+
+} // namespace kestrix::transfer
