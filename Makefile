@@ -16,6 +16,10 @@ build: bootstrap
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j2
 
+# A real transfer on the sample installation
+demo: build
+	@tools/demo.sh $(BUILD)
+
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 asan:
 	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_FLAGS=-DKESTRIX_SANITIZE=ON

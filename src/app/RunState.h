@@ -58,6 +58,12 @@ public:
     virtual void PumpMessages() = 0;
     // The database-wait cursor while the pre- and post-transfer scripts run.
     virtual void SetWaitCursor(bool /*wait*/) {}
+    // The controls a run locks: names, options, start; the cancel button the other way round.
+    virtual void LockControls(bool /*locked*/) {}
+    // The warning after an interrupted run.
+    virtual void ShowInterruptionWarning(const std::string& /*text*/) {}
+    // The table copy reports every source row it handled: written, or refused and logged.
+    virtual void RowDone(bool /*written*/) {}
 
 protected:
     // Called after every change of a display.

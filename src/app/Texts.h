@@ -43,6 +43,7 @@ inline const std::string kInterruptedWarning =
     std::string(39, ' ') + ToCp1251("Внимание!!!") + "\r" + std::string(17, ' ') +
     ToCp1251("Перенос данных был прерван пользователем.") + "\r" + " " +
     ToCp1251("Перед врозобновлением переноса данных обновите Базу - приемник данных.");
+inline const std::string kSameDatabases = ToCp1251("БД источника и приемника должны быть разными.");
 // Start-up checks
 inline const std::string kLogCreateFailed = ToCp1251("Невозможно создать Файл результатов,") + "\r" +
                                             std::string(2, ' ') + ToCp1251("продолжение работы невозможно.");

@@ -1,5 +1,6 @@
 #pragma once
 // What every engine routine reads besides its arguments: the run state and the maps.
+#include <chrono>
 #include <string>
 
 #include "app/DataFiles.h"
@@ -11,6 +12,8 @@ namespace kestrix::transfer {
 struct Context {
     RunState& state;
     IdMaps& maps;
+    // Pause of the post-transfer script after every statement.
+    std::chrono::milliseconds postScriptPause{1000};
 
     std::string LogPath() const { return state.AppDir + kLogFile; }
     std::string DataFile(const std::string& relative) const { return FindDataFile(state.AppDir, relative); }

@@ -1,0 +1,102 @@
+#include "app/RunDriver.h"
+
+#include <exception>
+
+#include "app/Texts.h"
+#include "scripts/SqlScripts.h"
+#include "transfer/Context.h"
+#include "transfer/Generators.h"
+#include "transfer/MoveTables.h"
+
+namespace kestrix {
+
+std::string StripQuotes(const std::string& name) {
+    std::string result;
+    for (char c : name)
+        if (c != '"') result += c;
+    std::erase(result, '\'');
+    return result;
+}
+
+void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string& destText) {
+    state_.CancelFlag = false;
+    state_.SourceName = StripQuotes(sourceText);
+    state_.DestName = StripQuotes(destText);
+    state_.LockControls(true);
+
+    std::exception_ptr failure;
+    try {
+        Steps();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    // Cleanup, whatever happened before.
+    state_.SetWaitCursor(false);
+    try {
+        DisconnectAll();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
+    state_.LockControls(false);
+    if (state_.CancelFlag) state_.ShowInterruptionWarning(texts::kInterruptedWarning);
+    if (failure) std::rethrow_exception(failure);
+}
+
+void RunDriver::Steps() {
+    dm_.IBDatabase3.SetDatabaseFile(state_.SourceName);
+    dm_.IBDatabase3.Connect();
+    dm_.IBDatabase1.SetDatabaseFile(state_.DestName);
+    dm_.IBDatabase2.SetDatabaseFile(state_.DestName);
+    dm_.IBDatabase1.Connect();
+    dm_.IBDatabase2.Connect();
+
+    state_.TotalSteps = state_.TableListLines + (state_.EventsOption ? 4 : 0);
+    maps_.Clear();
+    transfer::Context ctx{state_, maps_, postScriptPause};
+    state_.PumpMessages();
+
+    scripts::RABSQL(ctx, dm_);
+    if (state_.CancelFlag) return;
+
+    transfer::MoveTables(ctx, dm_);
+    state_.SetAllPosition(0);
+    if (Interrupted()) return;
+
+    state_.SetStatusText(texts::kStatusPostScript);
+    state_.PumpMessages();
+    scripts::SucesSQL(ctx, dm_);
+    if (Interrupted()) return;
+
+    state_.SetStatusText(texts::kStatusGenerators);
+    state_.PumpMessages();
+    transfer::RestoreGenerators(ctx, dm_);
+    if (Interrupted()) return;
+
+    state_.SetStatusText(texts::kStatusFinished);
+    state_.SetTablePosition(0);
+    state_.PumpMessages();
+}
+
+bool RunDriver::Interrupted() {
+    if (!state_.CancelFlag) return false;
+    state_.SetStatusText(texts::kStatusInterrupted);
+    state_.SetTablePosition(0);
+    state_.SetAllPosition(0);
+    return true;
+}
+
+void RunDriver::DisconnectAll() {
+    // Each connection is closed even when an earlier one fails; the first failure is raised.
+    std::exception_ptr failure;
+    for (db::Connection* connection : {&dm_.IBDatabase3, &dm_.IBDatabase1, &dm_.IBDatabase2}) {
+        try {
+            connection->Disconnect();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+} // namespace kestrix

@@ -1,0 +1,39 @@
+#pragma once
+// One complete transfer, as the start button runs it: connect, pre-transfer script,
+// transfer sequence, post-transfer script, generator reset, and a cleanup that always runs.
+#include <chrono>
+#include <string>
+
+#include "app/RunState.h"
+#include "db/DMUnit1.h"
+#include "transfer/IdMaps.h"
+
+namespace kestrix {
+
+// Every double quote removed, then every single quote.
+std::string StripQuotes(const std::string& name);
+
+class RunDriver {
+public:
+    RunDriver(RunState& state, db::TDM1& dm) : state_(state), dm_(dm) {}
+
+    // Runs one transfer. A step's error leaves after the cleanup; an interruption does not
+    // raise (CancelFlag tells it).
+    void MoveBitBtnClick(const std::string& sourceText, const std::string& destText);
+
+    // The maps of the last run, kept until the next run replaces them.
+    const transfer::IdMaps& Maps() const { return maps_; }
+    // Tests shorten the post-transfer script's pause.
+    std::chrono::milliseconds postScriptPause{1000};
+
+private:
+    void Steps();
+    bool Interrupted();
+    void DisconnectAll();
+
+    RunState& state_;
+    db::TDM1& dm_;
+    transfer::IdMaps maps_;
+};
+
+} // namespace kestrix

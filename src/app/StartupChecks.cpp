@@ -1,0 +1,41 @@
+#include "app/StartupChecks.h"
+
+#include "app/DataFiles.h"
+#include "app/RunLog.h"
+#include "app/Texts.h"
+#include "transfer/TableList.h"
+#include "transfer/TextFile.h"
+
+namespace kestrix {
+
+std::string FilePath(const std::string& path) {
+    std::string trimmed = transfer::TrimBlanks(path);
+    std::size_t last = trimmed.find_last_of('/');
+    return last == std::string::npos ? std::string() : trimmed.substr(0, last + 1);
+}
+
+std::optional<std::string> RunStartupChecks(RunState& state, const std::string& appDir) {
+    state.AppDir = appDir;
+    if (!state.AppDir.empty() && state.AppDir.back() != '/') state.AppDir += '/';
+    state.PumpMessages();
+
+    try {
+        RunLog::Create(state.AppDir + kLogFile);
+    } catch (const std::exception&) {
+        return texts::kLogCreateFailed;
+    }
+    try {
+        state.TableListLines =
+            static_cast<int>(transfer::ReadTextLines(FindDataFile(state.AppDir, kTableListFile)).size());
+    } catch (const std::exception&) {
+        return texts::kTableListMissing;
+    }
+    try {
+        transfer::ReadTextLines(FindDataFile(state.AppDir, "GENERATOR.txt"));
+    } catch (const std::exception&) {
+        return texts::kGeneratorListMissing;
+    }
+    return std::nullopt;
+}
+
+} // namespace kestrix

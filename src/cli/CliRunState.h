@@ -1,0 +1,51 @@
+#pragma once
+// The run state of the command line: progress on stderr, a per-table summary on stdout,
+// and SIGINT/SIGTERM turned into the cancel flag at the next pump.
+#include <chrono>
+#include <csignal>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/RunState.h"
+
+namespace kestrix::cli {
+
+struct TableSummary {
+    std::string table;   // Windows-1251
+    int read = 0, written = 0, refused = 0;
+    double seconds = 0;
+};
+
+class CliRunState : public RunState {
+public:
+    CliRunState(bool liveLine, volatile std::sig_atomic_t* cancelRequested);
+
+    void PumpMessages() override;
+    void ShowInterruptionWarning(const std::string& text) override;
+    void RowDone(bool written) override;
+
+    // Ends a live progress line so that the next output starts on a line of its own.
+    void EndProgressLine();
+    void PrintSummary(std::ostream& out);
+    const std::vector<TableSummary>& Tables() const { return tables_; }
+
+protected:
+    void DisplayChanged() override;
+
+private:
+    void StageChanged();
+    void CloseTable();
+    void DrawLiveLine();
+
+    bool liveLine_;
+    volatile std::sig_atomic_t* cancelRequested_;
+    std::string shownStatus_;
+    bool lineOpen_ = false;
+    std::chrono::steady_clock::time_point tableStart_;
+    bool inTable_ = false;
+    std::vector<TableSummary> tables_;
+    std::chrono::steady_clock::time_point lastDraw_;
+};
+
+} // namespace kestrix::cli

@@ -1,0 +1,37 @@
+#include "transfer/ClearTable.h"
+
+#include <exception>
+
+#include "app/RunLog.h"
+#include "app/Texts.h"
+#include "db/Work.h"
+
+namespace kestrix::transfer {
+
+void ClearTable(Context& ctx, db::Statement& DstSQL, db::Transaction& DstTr, db::Connection& DstDB,
+                const std::string& TableName, const std::string& Where) {
+    // The log stays open for the whole call.
+    RunLog log(ctx.LogPath());
+
+    DstTr.BindDatabase(DstDB);
+    DstSQL.BindTransaction(DstTr);
+
+    db::BeginWork(DstSQL);
+    // Commits the deletion and releases the lock on every way out.
+    struct EndGuard {
+        db::Statement& sql;
+        ~EndGuard() { db::EndWork(sql); }
+    } end{DstSQL};
+
+    DstSQL.ClearSql();
+    DstSQL.AddSqlLine("Delete From " + TableName);
+    if (!Where.empty()) DstSQL.AddSqlLine(" WHERE " + Where);
+    try {
+        DstSQL.Prepare();
+        DstSQL.Execute();
+    } catch (const std::exception& e) {
+        log.Line(texts::kClearError + TableName + " :  " + e.what());
+    }
+}
+
+} // namespace kestrix::transfer

@@ -1,0 +1,17 @@
+#pragma once
+// Deletes the rows of one destination table before it is refilled.
+#include <string>
+
+#include "db/Connection.h"
+#include "db/Statement.h"
+#include "transfer/Context.h"
+
+namespace kestrix::transfer {
+
+// Deletes every row of TableName, or those matching Where when it is not empty, in one
+// committed unit of work. A failing delete is logged and the call returns normally; a log
+// that cannot be opened raises before the database is touched.
+void ClearTable(Context& ctx, db::Statement& DstSQL, db::Transaction& DstTr, db::Connection& DstDB,
+                const std::string& TableName, const std::string& Where);
+
+} // namespace kestrix::transfer

@@ -1,0 +1,159 @@
+#include "transfer/MoveTables.h"
+
+#include <array>
+
+#include "app/RunLog.h"
+#include "app/Texts.h"
+#include "transfer/ClearTable.h"
+#include "transfer/OwnerPhoto.h"
+#include "transfer/Perepis.h"
+#include "transfer/PerepisMacros.h"
+#include "transfer/TableList.h"
+#include "transfer/TextFile.h"
+#include "transfer/UpdPer.h"
+
+namespace kestrix::transfer {
+namespace {
+
+struct JournalTable {
+    const char* table;
+    const char* key;
+};
+
+// The journal block's fixed order.
+constexpr std::array<JournalTable, 6> kJournalBlock{{
+    {"EVENTS", "EV_ID"},
+    {"ALARM", "AL_ID"},
+    {"ACR$EVENTS", "AEV_ID"},
+    {"STR_EVENTS", "EV_ID"},
+    {"STR_ALARMS", "AL_ID"},
+    {"ACR$ALARMS", "AAL_ID"},
+}};
+
+void PassHeader(Context& ctx, const std::string& text) {
+    RunLog log(ctx.LogPath());
+    log.Line("");
+    log.Line(Timestamp() + text);
+}
+
+// Returns false when the cancel flag ends the sequence.
+bool ClearingPass(Context& ctx, db::TDM1& dm) {
+    RunState& state = ctx.state;
+    std::vector<std::string> lines;
+    try {
+        PassHeader(ctx, texts::kClearPassHeader);
+        lines = ReadTextLines(ctx.DataFile(kTableListFile));
+    } catch (const std::exception&) {
+        return true;  // the pass ends here; the copy pass follows as usual
+    }
+    state.SetStatusText(texts::kClearPassStatus);
+
+    for (const std::string& raw : lines) {
+        if (state.CancelFlag) return false;
+        TableListLine line = ParseTableListLine(raw);
+        if (!line.comment && !IsJournalOrDescriptionTable(line.table)) {
+            try {
+                ClearTable(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, line.table, line.condition);
+                if (line.table == "READERS")
+                    ClearTable(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, "ZONES", "");
+            } catch (const std::exception&) {
+            }
+        }
+        state.StepAll();
+        state.PumpMessages();
+        if (state.CancelFlag) return false;
+    }
+    return true;
+}
+
+void SecondClearing(Context& ctx, db::TDM1& dm, const TableListLine& line) {
+    try {
+        RunLog::Append(ctx.LogPath(),
+                       Timestamp() + (line.hasHash ? texts::kExtraClearing : texts::kClearing) + line.table);
+        if (!IsJournalOrDescriptionTable(line.table))
+            ClearTable(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, line.table, "");
+    } catch (const std::exception&) {
+    }
+}
+
+void CopyLine(Context& ctx, db::TDM1& dm, const TableListLine& line) {
+    try {
+        if (line.table == "MACROSES")
+            PerepisMacros(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3,
+                          dm.IBDatabase1);
+        else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
+            Perepis(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3,
+                    dm.IBDatabase1, line.table, line.key, line.tail);
+    } catch (const std::exception&) {
+    }
+    if (!line.hasAmp) return;
+    try {
+        UpdPer(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3, dm.IBDatabase1,
+               line.table, line.key, line.tail);
+    } catch (const std::exception&) {
+    }
+}
+
+// Returns false when the pass failed to start or the cancel flag ends the sequence.
+bool CopyPass(Context& ctx, db::TDM1& dm) {
+    RunState& state = ctx.state;
+    state.AllToMin();
+    state.SetAllMax(state.TotalSteps);
+    std::vector<std::string> lines;
+    try {
+        lines = ReadTextLines(ctx.DataFile(kTableListFile));
+        PassHeader(ctx, texts::kCopyPassHeader);
+    } catch (const std::exception&) {
+        return false;
+    }
+
+    for (const std::string& raw : lines) {
+        if (state.CancelFlag) return false;
+        state.PumpMessages();
+        TableListLine line = ParseTableListLine(raw);
+        if (!line.comment) {
+            state.SetStatusText(line.table);
+            if (line.hasHash || line.hasPercent) SecondClearing(ctx, dm, line);
+            state.PumpMessages();
+            CopyLine(ctx, dm, line);
+        }
+        state.StepAll();
+        state.PumpMessages();
+        if (state.CancelFlag) return false;
+    }
+    return true;
+}
+
+void JournalBlock(Context& ctx, db::TDM1& dm) {
+    RunState& state = ctx.state;
+    if (!state.EventsOption) return;
+    // Not guarded table by table: an error ends the block and the later journals are not copied.
+    try {
+        for (const JournalTable& journal : kJournalBlock) {
+            if (state.CancelFlag) return;
+            state.SetStatusText(journal.table);
+            state.PumpMessages();
+            Perepis(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3, dm.IBDatabase1,
+                    journal.table, journal.key, "");
+            state.StepAll();
+        }
+        state.PumpMessages();
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace
+
+void MoveTables(Context& ctx, db::TDM1& dm) {
+    RunState& state = ctx.state;
+    state.AllToMin();
+    state.SetAllMax(state.TotalSteps);
+    state.DestHasPhotos = UstNalOwnerPhoto(dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1);
+    state.SourceHasPhotos = UstNalOwnerPhoto(dm.IBSQL4, dm.IBTransaction, dm.IBDatabase3);
+
+    if (!ClearingPass(ctx, dm)) return;
+    if (!CopyPass(ctx, dm)) return;
+    JournalBlock(ctx, dm);
+}
+
+} // namespace kestrix::transfer

@@ -1,0 +1,11 @@
+#pragma once
+#include "db/DMUnit1.h"
+#include "transfer/Context.h"
+
+namespace kestrix::transfer {
+
+// The transfer sequence: photo probes, clearing pass, copy pass and the journal block.
+// No error leaves it; a cancelled sequence is told from a finished one by CancelFlag.
+void MoveTables(Context& ctx, db::TDM1& dm);
+
+} // namespace kestrix::transfer

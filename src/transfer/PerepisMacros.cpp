@@ -1,0 +1,122 @@
+#include "transfer/PerepisMacros.h"
+
+#include <exception>
+#include <memory>
+
+#include "app/RunLog.h"
+#include "app/Texts.h"
+#include "db/Work.h"
+#include "transfer/Peregonner.h"
+
+namespace kestrix::transfer {
+namespace {
+
+struct EndGuard {
+    db::Statement& sql;
+    ~EndGuard() { db::EndWork(sql); }
+};
+
+// Key recorded for a macro whose new key is unknown, so that the map stays paired.
+const char* const kNoKey = "-1";
+
+} // namespace
+
+void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
+                   db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB) {
+    SrcTr.BindDatabase(SrcDB);
+    DstTr.BindDatabase(DstDB);
+    SrcSQL.BindTransaction(SrcTr);
+    DstSQL.BindTransaction(DstTr);
+
+    TPeregonnerList macros;
+    std::string buffer;
+    std::vector<std::string>& oldIds = ctx.maps.OldIds(kMacroses);
+    std::vector<std::string>& newIds = ctx.maps.NewIds(kMacroses);
+
+    // Read every source macro into memory.
+    {
+        db::BeginWork(SrcSQL);
+        EndGuard end{SrcSQL};
+        bool opened = true;
+        try {
+            SrcSQL.ClearSql();
+            SrcSQL.AddSqlLine("Select MCR_NAME,MCR_FILL,MCR_ID from MACROSES ");
+            SrcSQL.Prepare();
+            SrcSQL.Execute();
+        } catch (const std::exception& e) {
+            RunLog::Append(ctx.LogPath(), texts::kMacroReadError + e.what());
+            opened = false;
+        }
+        while (opened && !SrcSQL.AtEnd()) {
+            oldIds.push_back(SrcSQL.ColumnByName("MCR_ID").GetString());
+            auto macro = std::make_unique<Tperegonner>(ctx.maps);
+            macro->MacroName = SrcSQL.ColumnAt(0).GetString();
+            buffer.clear();
+            const db::SqlValue& fill = SrcSQL.ColumnAt(1);
+            // An absent text is read as an empty one.
+            if (!fill.IsNull()) fill.ReadBlobTo(buffer);
+            macro->Lines = SplitTextLines(buffer);
+            macros.Add(std::move(macro));
+            SrcSQL.FetchNext();
+        }
+        SrcSQL.CloseCursor();
+    }
+
+    // Replace the destination's macros; the deletion and the inserts commit together.
+    db::BeginWork(DstSQL);
+    EndGuard end{DstSQL};
+    try {
+        DstSQL.ClearSql();
+        DstSQL.AddSqlLine("delete from MACROSES");
+        DstSQL.Prepare();
+        DstSQL.Execute();
+    } catch (const std::exception& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroClearError + e.what());
+    }
+
+    for (int i = 0; i < macros.Count(); ++i) {
+        Tperegonner& macro = macros.Items(i);
+        bool inserted = true;
+        try {
+            DstSQL.CloseCursor();
+            DstSQL.ClearSql();
+            DstSQL.AddSqlLine("insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F)");
+            DstSQL.Prepare();
+        } catch (const std::exception& e) {
+            RunLog::Append(ctx.LogPath(), texts::kMacroInsertError + e.what());
+            inserted = false;
+        }
+        if (inserted) {
+            // A text that cannot be rewritten ends the transfer here, unlogged.
+            macro.RemapMacroLines();
+            try {
+                DstSQL.ParameterByName("E").SetString(macro.MacroName);
+                buffer = JoinTextLines(macro.Lines);
+                DstSQL.ParameterByName("F").WriteBlobFrom(buffer);
+                DstSQL.Execute();
+            } catch (const std::exception& e) {
+                RunLog::Append(ctx.LogPath(), texts::kMacroInsertError + e.what());
+                inserted = false;
+            }
+        }
+        if (!inserted) {
+            // The maximum would be the key of the macro inserted before this one.
+            newIds.push_back(kNoKey);
+            continue;
+        }
+        try {
+            DstSQL.CloseCursor();
+            DstSQL.ClearSql();
+            DstSQL.AddSqlLine("Select MAX(MCR_ID) from MACROSES");
+            DstSQL.Prepare();
+            DstSQL.Execute();
+            std::string newId = DstSQL.ColumnAt(0).GetString();
+            newIds.push_back(std::move(newId));
+        } catch (const std::exception& e) {
+            newIds.push_back(kNoKey);
+            RunLog::Append(ctx.LogPath(), texts::kMacroMaxIdError + e.what());
+        }
+    }
+}
+
+} // namespace kestrix::transfer

@@ -1,0 +1,60 @@
+#include "transfer/TableList.h"
+
+namespace kestrix::transfer {
+namespace {
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+std::string After(const std::string& text, std::size_t pos) {
+    return pos == std::string::npos ? std::string() : text.substr(pos + 1);
+}
+
+} // namespace
+
+std::string TrimBlanks(const std::string& text) {
+    std::size_t first = 0, last = text.size();
+    while (first < last && IsBlank(text[first])) ++first;
+    while (last > first && IsBlank(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+TableListLine ParseTableListLine(const std::string& line) {
+    TableListLine result;
+    std::string trimmed = TrimBlanks(line);
+    if (!trimmed.empty() && trimmed[0] == '*') {
+        result.comment = true;
+        return result;
+    }
+    // Markers are looked for in the raw line, condition text included.
+    const std::size_t hash = line.find('#'), percent = line.find('%'), at = line.find('@'),
+                      amp = line.find('&');
+    result.hasHash = hash != std::string::npos;
+    result.hasPercent = percent != std::string::npos;
+    result.hasAt = at != std::string::npos;
+    result.hasAmp = amp != std::string::npos;
+
+    // The head ends at the first marker in the order # % @ &, not at the leftmost one.
+    std::size_t headEnd = result.hasHash ? hash : result.hasPercent ? percent : result.hasAt ? at : amp;
+    std::string head = line.substr(0, headEnd);
+    std::size_t eq = head.find('=');
+    if (eq == std::string::npos) {
+        result.key = head;
+    } else {
+        result.table = head.substr(0, eq);
+        result.key = head.substr(eq + 1);
+    }
+    result.condition = After(line, at);
+    result.tail = result.hasAt ? result.condition : After(line, amp);
+    return result;
+}
+
+bool IsJournalTable(const std::string& table) {
+    return table == "EVENTS" || table == "ALARM" || table == "ACR$EVENTS" || table == "ACR$ALARMS" ||
+           table == "STR_EVENTS" || table == "STR_ALARMS";
+}
+
+bool IsJournalOrDescriptionTable(const std::string& table) {
+    return IsJournalTable(table) || table == "EVDESC" || table == "ACR$EVDESC";
+}
+
+} // namespace kestrix::transfer

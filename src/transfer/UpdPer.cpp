@@ -1,0 +1,75 @@
+#include "transfer/UpdPer.h"
+
+#include <exception>
+
+#include "app/RunLog.h"
+#include "app/Texts.h"
+#include "db/Work.h"
+
+namespace kestrix::transfer {
+namespace {
+
+struct EndGuard {
+    db::Statement& sql;
+    ~EndGuard() { db::EndWork(sql); }
+};
+
+// Opens the table ordered by its key and tells whether the result has the column.
+// The cursor stays open on the first row.
+bool OpenAndFindColumn(db::Statement& sql, const std::string& table, const std::string& key,
+                       const std::string& column) {
+    sql.ClearSql();
+    sql.AddSqlLine("select * from " + table + " Order BY " + key);
+    sql.Prepare();
+    sql.Execute();
+    for (int i = 0; i < sql.ColumnCount(); ++i)
+        if (sql.ColumnAt(i).Name() == column) return true;
+    return false;
+}
+
+} // namespace
+
+void UpdPer(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
+            db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB, const std::string& TableName,
+            const std::string& KeyColumn, const std::string& Column) {
+    SrcTr.BindDatabase(SrcDB);
+    DstTr.BindDatabase(DstDB);
+    SrcSQL.BindTransaction(SrcTr);
+    DstSQL.BindTransaction(DstTr);
+
+    bool destinationHas;
+    {
+        db::BeginWork(DstSQL);
+        EndGuard end{DstSQL};
+        destinationHas = OpenAndFindColumn(DstSQL, TableName, KeyColumn, Column);
+    }
+    if (!destinationHas) return;
+
+    // The source result stays open, ordered by the key, while the updates run.
+    db::BeginWork(SrcSQL);
+    EndGuard endSource{SrcSQL};
+    if (!OpenAndFindColumn(SrcSQL, TableName, KeyColumn, Column)) return;
+    if (SrcSQL.RowsFetched() == 0) return;
+
+    db::BeginWork(DstSQL);
+    EndGuard endDestination{DstSQL};   // ends before the source work: declared after it
+    const std::string update =
+        "UPDATE " + TableName + " SET " + Column + " = :PP Where " + KeyColumn + " = :ZZ";
+    while (!SrcSQL.AtEnd()) {
+        try {
+            // Freshly prepared per row, so every row starts from the declared parameter types.
+            DstSQL.ClearSql();
+            DstSQL.AddSqlLine(update);
+            DstSQL.Prepare();
+            DstSQL.ParameterAt(0).CopyValueFrom(SrcSQL.ColumnByName(Column));
+            DstSQL.ParameterAt(1).CopyValueFrom(SrcSQL.ColumnByName(KeyColumn));
+            DstSQL.Execute();
+        } catch (const std::exception& e) {
+            RunLog::Append(ctx.LogPath(), texts::kUpdateError + TableName + " " + KeyColumn + " =  " +
+                                              SrcSQL.ColumnByName(KeyColumn).GetString() + " :  " + e.what());
+        }
+        SrcSQL.FetchNext();
+    }
+}
+
+} // namespace kestrix::transfer

@@ -1,0 +1,19 @@
+#pragma once
+// Column update pass: copies one column of a table from the source onto the destination
+// rows with the same key, when both databases have that column.
+#include <string>
+
+#include "db/Connection.h"
+#include "db/Statement.h"
+#include "transfer/Context.h"
+
+namespace kestrix::transfer {
+
+// Column is compared exactly (case-sensitive) with the column names the databases report.
+// A failing update is logged per row; a failing probe (table or key column missing) leaves
+// with its error after the open units of work are ended.
+void UpdPer(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
+            db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB, const std::string& TableName,
+            const std::string& KeyColumn, const std::string& Column);
+
+} // namespace kestrix::transfer

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# A real transfer on the sample installation: an older-version source with data, an empty
+# newer-version destination, the sample data files, events from the sample start date.
+set -euo pipefail
+build=${1:-build}
+root=$(cd "$(dirname "$0")/.." && pwd)
+work="$root/out/demo"
+
+rm -rf "$work"
+mkdir -p "$work"
+cp -r "$root/samples/app" "$work/app"
+"$root/$build/kestrix-sample" source "$work/source.fdb"
+"$root/$build/kestrix-sample" dest "$work/dest.fdb"
+
+echo "Transferring $work/source.fdb -> $work/dest.fdb (events from 2026-01-01)"
+status=0
+"$root/$build/kestrix-cli" --source "$work/source.fdb" --dest "$work/dest.fdb" \
+    --events-from 2026-01-01 --app-dir "$work/app" || status=$?
+echo
+echo "Run log: $work/app/Kestrix.log"
+exit $status
