@@ -12,6 +12,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "app/DataFiles.h"
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
 #include "app/Text.h"

@@ -60,9 +60,14 @@ private:
     template <class F> void ForEachPosition(F&& apply);
     void Describe(short sqltype, short sqlscale, short sqlsubtype, short sqllen);
     void TakeText(const char* bytes, std::size_t length);   // becomes CHAR
+    // Every position of this name takes the type and bytes, not NULL.
+    void TakeScalar(short sqltype, short sqlscale, short sqlsubtype, const void* bytes, std::size_t length);
+    void TakeBlobId(const void* id, const std::string& content);
+    std::string BlobContent() const;
 
     Statement* owner_;
     int index_;
+    bool isParam_ = false;
     std::string name_;
     short sqltype_ = 0, sqlscale_ = 0, sqlsubtype_ = 0, sqllen_ = 0;
     short indicator_ = 0;
@@ -118,6 +123,14 @@ private:
     friend class Connection;
     friend class Transaction;
     void Release() noexcept;   // drops the prepared form and the value lists
+    void ResetCursor() noexcept { cursorOpen_ = atStart_ = atEnd_ = false; rowsFetched_ = 0; }
+    void CheckReady() const;   // connection open and transaction active
+    void Describe(bool input, const std::vector<std::string>& names);
+    void* InputDescriptor();
+    void* OutputDescriptor();
+    unsigned short Dialect() const;
+    // The attachment and transaction handles for blob calls; client errors when not ready.
+    void BlobHandles(unsigned int*& db, unsigned int*& tr);
 
     Transaction* transaction_ = nullptr;
     std::vector<std::string> lines_;
@@ -129,6 +142,16 @@ private:
     std::vector<std::unique_ptr<SqlValue>> params_;
     std::vector<std::unique_ptr<SqlValue>> columns_;
     std::vector<char> inDescriptor_, outDescriptor_;   // XSQLDA storage
+    Connection* preparedOn_ = nullptr;   // the attachment the prepared form belongs to
+    std::string processedSql_;           // the text the server prepared
 };
+
+// The name of a result column: its alias, "F_1" without one; a taken name gets a number
+// appended (cut so that it stays within 31 characters).
+std::string ColumnName(const std::string& alias, const std::vector<std::string>& taken);
+
+// The text with its parameters replaced by question marks; the names in order of appearance.
+// Raises client error 55 on a malformed text.
+std::string ScanParameters(const std::string& text, std::vector<std::string>& names);
 
 } // namespace kestrix::db

@@ -1,0 +1,70 @@
+// kestrix-sample: builds the sample source or destination database.
+//   kestrix-sample source PATH [--size N] [--newer] [--samples DIR]
+//   kestrix-sample dest PATH [--samples DIR]
+//   kestrix-sample script source|dest [--size N] [--newer] [--samples DIR]   (prints the script)
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "generator/Sample.h"
+
+namespace {
+
+int Usage() {
+    std::cerr << "usage: kestrix-sample source PATH [--size N] [--newer] [--samples DIR]\n"
+                 "       kestrix-sample dest PATH [--samples DIR]\n"
+                 "       kestrix-sample script source|dest [--size N] [--newer] [--samples DIR]\n"
+                 "source: older schema with the sample installation (size 1 = small)\n"
+                 "dest:   newer schema with the reference rows of a fresh database\n"
+                 "script: writes the Windows-1251 isql script to standard output\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return Usage();
+    std::string mode = argv[1], target = argv[2];
+    int size = 1;
+    bool newer = false;
+    std::string samples;
+    for (int i = 3; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--size" && i + 1 < argc) {
+            char* end = nullptr;
+            long value = std::strtol(argv[++i], &end, 10);
+            if (*end || value < 0 || value > 100000) return Usage();
+            size = static_cast<int>(value);
+        } else if (arg == "--newer") {
+            newer = true;
+        } else if (arg == "--samples" && i + 1 < argc) {
+            samples = argv[++i];
+        } else {
+            return Usage();
+        }
+    }
+    try {
+        using namespace kestrix::sample;
+        if (mode == "source") {
+            CreateSampleDatabase(target, newer, size, samples);
+        } else if (mode == "dest") {
+            CreateSampleDatabase(target, true, 0, samples);
+        } else if (mode == "script" && (target == "source" || target == "dest")) {
+            bool isDest = target == "dest";
+            std::string script = SchemaScript(isDest || newer, samples) + "\n";
+            if (!isDest) script += SourceDataScript(size, newer);
+            std::fwrite(script.data(), 1, script.size(), stdout);
+            return 0;
+        } else {
+            return Usage();
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "kestrix-sample: " << e.what() << "\n";
+        return 1;
+    }
+    std::cout << "kestrix-sample: " << mode << " database " << target << " created"
+              << (mode == "source" ? " (size " + std::to_string(size) + ")" : std::string()) << "\n";
+    return 0;
+}

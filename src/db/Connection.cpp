@@ -1,0 +1,248 @@
+#include "db/Connection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <type_traits>
+
+#include "db/Client.h"
+#include "db/Error.h"
+#include "db/Statement.h"
+
+namespace kestrix::db {
+
+static_assert(std::is_same_v<isc_db_handle, unsigned int> && std::is_same_v<isc_tr_handle, unsigned int>,
+              "handles are kept as the client library's 32-bit handle values");
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Trim(const std::string& text) {
+    auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+void AddString(std::string& block, char code, const std::string& value) {
+    if (value.size() > 255) throw ClientError(4);
+    block += code;
+    block += static_cast<char>(value.size());
+    block += value;
+}
+
+std::string DatabaseParameterBlock(const std::vector<std::string>& lines) {
+    std::string block(1, static_cast<char>(isc_dpb_version1));
+    for (const std::string& line : lines) {
+        if (Trim(line).empty()) continue;
+        auto eq = line.find('=');
+        std::string name = Lower(Trim(line.substr(0, eq)));
+        std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
+        if (name == "user_name") AddString(block, isc_dpb_user_name, value);
+        else if (name == "password") AddString(block, isc_dpb_password, value);
+        else if (name == "lc_ctype") AddString(block, isc_dpb_lc_ctype, value);
+        else throw ClientError(4);
+    }
+    return block;
+}
+
+std::string TransactionParameterBlock(const std::vector<std::string>& lines) {
+    std::string block;
+    for (const std::string& line : lines) {
+        std::string name = Lower(Trim(line));
+        if (block.empty()) block += static_cast<char>(isc_tpb_version3);
+        if (name.empty()) continue;
+        static const std::pair<const char*, char> kOptions[] = {
+            {"consistency", isc_tpb_consistency}, {"concurrency", isc_tpb_concurrency},
+            {"read_committed", isc_tpb_read_committed}, {"rec_version", isc_tpb_rec_version},
+            {"no_rec_version", isc_tpb_no_rec_version}, {"wait", isc_tpb_wait},
+            {"nowait", isc_tpb_nowait}, {"read", isc_tpb_read}, {"write", isc_tpb_write}};
+        auto found = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                  [&](const auto& option) { return name == option.first; });
+        if (found == std::end(kOptions)) throw ClientError(4);
+        block += found->second;
+    }
+    return block;
+}
+
+template <class T> void Forget(std::vector<T*>& list, T* item) {
+    list.erase(std::remove(list.begin(), list.end(), item), list.end());
+}
+
+} // namespace
+
+// ---- Connection ----
+
+Connection::Connection() { client::Load(); }
+
+Connection::~Connection() {
+    try {
+        Disconnect();
+    } catch (...) {
+        ForceClose();
+    }
+    for (Transaction* transaction : transactions_) transaction->connection_ = nullptr;
+    if (DefaultTransaction && DefaultTransaction->connection_ == nullptr) DefaultTransaction = nullptr;
+}
+
+void Connection::SetDatabaseFile(const std::string& name) {
+    if (name == databaseName_) return;
+    if (IsConnected()) throw ClientError(16);
+    databaseName_ = name;
+}
+
+void Connection::Connect() {
+    if (IsConnected()) return;
+    if (databaseName_.empty()) throw ClientError(17);
+    const client::Api& api = client::Load();
+    std::string dpb = DatabaseParameterBlock(Params);
+    client::Status status{};
+    isc_db_handle handle = 0;
+    api.attach_database(status.data(), 0, databaseName_.c_str(), &handle, static_cast<short>(dpb.size()),
+                        dpb.data());
+    if (client::Failed(status)) {
+        if (handle) {
+            client::Status ignored{};
+            api.detach_database(ignored.data(), &handle);
+        }
+        throw client::ServerError(status);
+    }
+    handle_ = handle;
+
+    const char item = isc_info_db_sql_dialect;
+    char answer[32] = {};
+    api.database_info(status.data(), &handle_, 1, &item, sizeof answer, answer);
+    if (client::Failed(status)) {
+        Error error = client::ServerError(status);
+        ForceClose();
+        throw error;
+    }
+    long dialect = 0;
+    if (client::InfoInteger(answer, sizeof answer, isc_info_db_sql_dialect, dialect) && dialect > 0 &&
+        dialect < SQLDialect)
+        SQLDialect = static_cast<int>(dialect);
+}
+
+void Connection::Disconnect() {
+    if (!IsConnected()) return;
+    for (Transaction* transaction : std::vector<Transaction*>(transactions_)) {
+        if (!transaction->IsActive()) continue;
+        try {
+            transaction->CommitTransaction();
+        } catch (const std::exception&) {
+            transaction->Rollback();
+        }
+    }
+    for (Statement* statement : std::vector<Statement*>(statements_)) statement->Release();
+    client::Status status{};
+    client::Load().detach_database(status.data(), &handle_);
+    client::Check(status);
+    handle_ = 0;
+}
+
+bool Connection::CheckConnection() {
+    if (!IsConnected()) return false;
+    const char item = isc_info_base_level;
+    char answer[32] = {};
+    client::Status status{};
+    client::Load().database_info(status.data(), &handle_, 1, &item, sizeof answer, answer);
+    if (client::Failed(status)) {
+        ForceClose();
+        return false;
+    }
+    return true;
+}
+
+// The attachment is gone or unusable: free what the client still holds, report nothing.
+void Connection::ForceClose() noexcept {
+    const client::Api* api = client::Loaded();
+    for (Transaction* transaction : transactions_) {
+        if (!transaction->handle_) continue;
+        transaction->CloseCursors();
+        client::Status ignored{};
+        if (api) api->rollback_transaction(ignored.data(), &transaction->handle_);
+        transaction->handle_ = 0;
+    }
+    for (Statement* statement : std::vector<Statement*>(statements_)) statement->Release();
+    statements_.clear();
+    if (handle_ && api) {
+        client::Status ignored{};
+        api->detach_database(ignored.data(), &handle_);
+    }
+    handle_ = 0;
+}
+
+// ---- Transaction ----
+
+Transaction::Transaction() { client::Load(); }
+
+Transaction::~Transaction() {
+    if (IsActive()) {
+        try {
+            CommitTransaction();
+        } catch (...) {
+            Rollback();
+        }
+    }
+    for (Statement* statement : statements_) statement->transaction_ = nullptr;
+    if (connection_) {
+        Forget(connection_->transactions_, this);
+        if (connection_->DefaultTransaction == this) connection_->DefaultTransaction = nullptr;
+    }
+}
+
+void Transaction::BindDatabase(Connection& connection) {
+    if (connection_ == &connection) return;
+    // The handle of an active transaction belongs to its connection's attachment.
+    if (IsActive()) throw ClientError(19);
+    if (connection_) Forget(connection_->transactions_, this);
+    connection_ = &connection;
+    connection.transactions_.push_back(this);
+}
+
+void Transaction::BeginTransaction() {
+    if (IsActive()) throw ClientError(19);
+    if (!connection_) throw ClientError(24);
+    if (!connection_->IsConnected()) throw ClientError(15);
+    std::string tpb = TransactionParameterBlock(Params);
+    client::Status status{};
+    isc_tr_handle handle = 0;
+    client::Load().start_transaction(status.data(), &handle, 1, &connection_->handle_,
+                                     static_cast<int>(tpb.size()), tpb.empty() ? nullptr : tpb.data());
+    client::Check(status);
+    handle_ = handle;
+}
+
+void Transaction::CommitTransaction() {
+    if (!IsActive()) throw ClientError(18);
+    CloseCursors();
+    client::Status status{};
+    client::Load().commit_transaction(status.data(), &handle_);
+    client::Check(status);
+    handle_ = 0;
+}
+
+void Transaction::Rollback() noexcept {
+    if (!handle_) return;
+    CloseCursors();
+    if (const client::Api* api = client::Loaded()) {
+        client::Status ignored{};
+        api->rollback_transaction(ignored.data(), &handle_);
+    }
+    handle_ = 0;
+}
+
+void Transaction::CloseCursors() noexcept {
+    for (Statement* statement : statements_) {
+        try {
+            statement->CloseCursor();
+        } catch (...) {
+            // The cursor is marked closed whatever the server answered.
+        }
+    }
+}
+
+} // namespace kestrix::db

@@ -1,0 +1,434 @@
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <limits>
+
+#include "db/Client.h"
+#include "db/Error.h"
+#include "db/Statement.h"
+
+namespace kestrix::db {
+
+namespace {
+
+constexpr int kMaxTextLength = 32767;
+
+bool KnownType(int type) {
+    switch (type) {
+    case SQL_TEXT: case SQL_VARYING: case SQL_SHORT: case SQL_LONG: case SQL_INT64:
+    case SQL_FLOAT: case SQL_DOUBLE: case SQL_D_FLOAT: case SQL_TIMESTAMP: case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME: case SQL_BLOB: case SQL_ARRAY: case SQL_QUAD: case SQL_NULL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+template <class T> T Load(const std::vector<char>& data) {
+    T value{};
+    if (data.size() >= sizeof value) std::memcpy(&value, data.data(), sizeof value);
+    return value;
+}
+
+const std::int64_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
+                                1000000000, 10000000000LL, 100000000000LL, 1000000000000LL,
+                                10000000000000LL, 100000000000000LL, 1000000000000000LL,
+                                10000000000000000LL, 100000000000000000LL, 1000000000000000000LL};
+
+std::string General(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.15g", value);
+    return buffer;
+}
+
+// An exact decimal of a scaled integer, without trailing zeros.
+std::string Decimal(std::int64_t value, int scale) {
+    bool negative = value < 0;
+    // Work on the magnitude as unsigned so that the smallest value does not overflow.
+    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    std::string digits = std::to_string(magnitude);
+    auto places = static_cast<std::size_t>(-scale);
+    if (digits.size() <= places) digits.insert(0, places - digits.size() + 1, '0');
+    std::string whole = digits.substr(0, digits.size() - places);
+    std::string fraction = digits.substr(digits.size() - places);
+    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+    std::string text = negative ? "-" : "";
+    text += whole;
+    if (!fraction.empty()) text += "." + fraction;
+    return text;
+}
+
+std::string TwoDigits(int value) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%02d", value);
+    return buffer;
+}
+
+std::string DateText(const std::tm& t) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%02d.%02d.%04d", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
+    return buffer;
+}
+
+std::string TimeText(const std::tm& t) {
+    return std::to_string(t.tm_hour) + ":" + TwoDigits(t.tm_min) + ":" + TwoDigits(t.tm_sec);
+}
+
+bool ParseInt(const std::string& text, int& value) {
+    auto first = text.find_first_not_of(' ');
+    auto last = text.find_last_not_of(' ');
+    if (first == std::string::npos) return false;
+    try {
+        value = StrToInt(text.substr(first, last - first + 1));
+        return true;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+// Reads 1 to maxDigits decimal digits at pos.
+bool Digits(const std::string& s, std::size_t& pos, int maxDigits, int& value) {
+    std::size_t start = pos;
+    value = 0;
+    while (pos < s.size() && pos - start < static_cast<std::size_t>(maxDigits) &&
+           std::isdigit(static_cast<unsigned char>(s[pos])))
+        value = value * 10 + (s[pos++] - '0');
+    return pos > start;
+}
+
+bool ParseTime(const std::string& s, std::size_t& pos, DateTime& t) {
+    if (!Digits(s, pos, 2, t.hour) || pos >= s.size() || s[pos++] != ':' || !Digits(s, pos, 2, t.minute))
+        return false;
+    if (pos < s.size() && s[pos] == ':') {
+        ++pos;
+        if (!Digits(s, pos, 2, t.second)) return false;
+    }
+    return true;
+}
+
+// "DD.MM.YYYY H:MM:SS", "DD.MM.YYYY" or "H:MM:SS" (a time alone lies on 30.12.1899).
+bool ParseDateTime(const std::string& text, DateTime& t) {
+    auto first = text.find_first_not_of(' ');
+    auto last = text.find_last_not_of(' ');
+    if (first == std::string::npos) return false;
+    std::string s = text.substr(first, last - first + 1);
+    t = DateTime{};
+    std::size_t pos = 0;
+    if (s.find('.') == std::string::npos) return ParseTime(s, pos, t) && pos == s.size();
+    if (!Digits(s, pos, 2, t.day) || pos >= s.size() || s[pos++] != '.' || !Digits(s, pos, 2, t.month) ||
+        pos >= s.size() || s[pos++] != '.')
+        return false;
+    std::size_t yearStart = pos;
+    if (!Digits(s, pos, 4, t.year) || pos - yearStart != 4) return false;
+    if (pos == s.size()) return true;
+    if (s[pos] != ' ') return false;
+    while (pos < s.size() && s[pos] == ' ') ++pos;
+    return ParseTime(s, pos, t) && pos == s.size();
+}
+
+bool ValidDateTime(const DateTime& t) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12) return false;
+    bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
+    int days = kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
+    return t.day >= 1 && t.day <= days && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 &&
+           t.second >= 0 && t.second <= 59;
+}
+
+std::string ReadBlob(Statement& statement, ISC_QUAD id, unsigned int* db, unsigned int* tr) {
+    client::Blob blob;
+    blob.Open(db, tr, &id);
+    long total = blob.TotalLength();
+    std::string content(static_cast<std::size_t>(total), '\0');
+    content.resize(blob.Read(content.data(), content.size()));
+    blob.Close();
+    return content;
+}
+
+ISC_QUAD CreateBlob(unsigned int* db, unsigned int* tr, const std::string& content) {
+    ISC_QUAD id{};
+    client::Blob blob;
+    blob.Create(db, tr, &id);
+    blob.Write(content.data(), content.size());
+    blob.Close();
+    return id;
+}
+
+} // namespace
+
+template <class F> void SqlValue::ForEachPosition(F&& apply) {
+    if (!isParam_ || name_.empty()) {
+        apply(*this);
+        return;
+    }
+    for (auto& param : owner_->params_)
+        if (param->name_ == name_) apply(*param);
+}
+
+void SqlValue::Describe(short sqltype, short sqlscale, short sqlsubtype, short sqllen) {
+    if (!KnownType(sqltype & ~1)) throw ClientError(35, std::to_string(sqltype & ~1));
+    sqltype_ = sqltype;
+    sqlscale_ = sqlscale;
+    sqlsubtype_ = sqlsubtype;
+    sqllen_ = std::max<short>(sqllen, 0);
+    std::size_t size = static_cast<std::size_t>(sqllen_) + ((sqltype & ~1) == SQL_VARYING ? 2 : 0);
+    data_.assign(std::max<std::size_t>(size, 1), 0);
+    indicator_ = 0;
+}
+
+bool SqlValue::IsNull() const { return (sqltype_ & 1) && indicator_ < 0; }
+
+void SqlValue::SetNull() {
+    ForEachPosition([](SqlValue& v) {
+        v.sqltype_ |= 1;
+        v.indicator_ = -1;
+        v.hasBlobContent_ = false;
+        v.blobContent_.clear();
+    });
+}
+
+void SqlValue::TakeScalar(short sqltype, short sqlscale, short sqlsubtype, const void* bytes, std::size_t length) {
+    if (length > static_cast<std::size_t>(kMaxTextLength)) throw ClientError(38);
+    ForEachPosition([&](SqlValue& v) {
+        v.sqltype_ = static_cast<short>(sqltype | (v.sqltype_ & 1));
+        v.sqlscale_ = sqlscale;
+        v.sqlsubtype_ = sqlsubtype;
+        v.sqllen_ = static_cast<short>(length);
+        v.data_.assign(std::max<std::size_t>(length, 1), 0);
+        if (length) std::memcpy(v.data_.data(), bytes, length);
+        v.indicator_ = 0;
+        v.hasBlobContent_ = false;
+        v.blobContent_.clear();
+    });
+}
+
+void SqlValue::TakeText(const char* bytes, std::size_t length) { TakeScalar(SQL_TEXT, 0, 0, bytes, length); }
+
+void SqlValue::TakeBlobId(const void* id, const std::string& content) {
+    ForEachPosition([&](SqlValue& v) {
+        if (v.data_.size() < sizeof(ISC_QUAD)) v.data_.assign(sizeof(ISC_QUAD), 0);
+        std::memcpy(v.data_.data(), id, sizeof(ISC_QUAD));
+        v.indicator_ = 0;
+        v.blobContent_ = content;
+        v.hasBlobContent_ = true;
+    });
+}
+
+std::string SqlValue::BlobContent() const {
+    if (hasBlobContent_) return blobContent_;
+    unsigned int* db = nullptr;
+    unsigned int* tr = nullptr;
+    owner_->BlobHandles(db, tr);
+    return ReadBlob(*owner_, Load<ISC_QUAD>(data_), db, tr);
+}
+
+int SqlValue::GetInteger() const {
+    if (IsNull()) return 0;
+    auto narrow = [](long double value) {
+        if (!(value > static_cast<long double>(std::numeric_limits<int>::min()) - 1 &&
+              value < static_cast<long double>(std::numeric_limits<int>::max()) + 1))
+            throw ClientError(38);
+        return static_cast<int>(value);
+    };
+    auto scaled = [&](std::int64_t value) {
+        if (sqlscale_ < 0) {
+            if (sqlscale_ < -18) return 0;
+            value /= kPowers[-sqlscale_];   // truncates toward zero
+        } else if (sqlscale_ > 0) {
+            return narrow(static_cast<long double>(value) * std::pow(10.0L, sqlscale_));
+        }
+        if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) throw ClientError(38);
+        return static_cast<int>(value);
+    };
+    switch (SqlType()) {
+    case SQL_TEXT:
+    case SQL_VARYING: {
+        int value = 0;
+        if (!ParseInt(GetString(), value)) throw ClientError(38);
+        return value;
+    }
+    case SQL_SHORT: return scaled(Load<std::int16_t>(data_));
+    case SQL_LONG: return scaled(Load<std::int32_t>(data_));
+    case SQL_INT64: return scaled(Load<std::int64_t>(data_));
+    case SQL_FLOAT: return narrow(std::trunc(static_cast<long double>(Load<float>(data_))));
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: return narrow(std::trunc(static_cast<long double>(Load<double>(data_))));
+    default: throw ClientError(38);
+    }
+}
+
+std::string SqlValue::GetString() const {
+    if (IsNull()) return {};
+    auto scaled = [&](std::int64_t value) {
+        if (sqlscale_ == 0) return std::to_string(value);
+        if (sqlscale_ >= -4 && sqlscale_ < 0) return Decimal(value, sqlscale_);
+        return General(static_cast<double>(value) * std::pow(10.0, sqlscale_));
+    };
+    switch (SqlType()) {
+    case SQL_TEXT: {
+        std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(sqllen_), data_.size());
+        while (length > 0 && static_cast<unsigned char>(data_[length - 1]) <= 32) --length;
+        return std::string(data_.data(), length);
+    }
+    case SQL_VARYING: {
+        std::size_t stored = static_cast<std::uint16_t>(Load<std::int16_t>(data_));
+        std::size_t room = data_.size() >= 2 ? data_.size() - 2 : 0;
+        return std::string(data_.data() + 2, std::min({stored, room, static_cast<std::size_t>(sqllen_)}));
+    }
+    case SQL_SHORT: return scaled(Load<std::int16_t>(data_));
+    case SQL_LONG: return scaled(Load<std::int32_t>(data_));
+    case SQL_INT64: return scaled(Load<std::int64_t>(data_));
+    case SQL_FLOAT: return General(Load<float>(data_));
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: return General(Load<double>(data_));
+    case SQL_TIMESTAMP: {
+        ISC_TIMESTAMP stamp = Load<ISC_TIMESTAMP>(data_);
+        std::tm t{};
+        client::Load().decode_timestamp(&stamp, &t);
+        std::string text = DateText(t);
+        if (stamp.timestamp_time != 0) text += " " + TimeText(t);
+        return text;
+    }
+    case SQL_TYPE_DATE: {
+        ISC_DATE date = Load<ISC_DATE>(data_);
+        std::tm t{};
+        client::Load().decode_sql_date(&date, &t);
+        return DateText(t);
+    }
+    case SQL_TYPE_TIME: {
+        ISC_TIME time = Load<ISC_TIME>(data_);
+        std::tm t{};
+        client::Load().decode_sql_time(&time, &t);
+        return TimeText(t);
+    }
+    case SQL_BLOB: return BlobContent();
+    case SQL_ARRAY: return "(Array)";
+    default: throw ClientError(38);
+    }
+}
+
+void SqlValue::SetInteger(int value) {
+    std::int32_t v = value;
+    TakeScalar(SQL_LONG, 0, 0, &v, sizeof v);
+}
+
+void SqlValue::SetString(const std::string& value) {
+    switch (SqlType()) {
+    case SQL_TEXT:
+    case SQL_VARYING:
+        TakeText(value.data(), value.size());
+        return;
+    case SQL_BLOB:
+        WriteBlobFrom(value);
+        return;
+    default:
+        break;
+    }
+    if (value.empty()) {
+        SetNull();
+        return;
+    }
+    if (isParam_ && (SqlType() == SQL_TIMESTAMP || SqlType() == SQL_TYPE_DATE || SqlType() == SQL_TYPE_TIME)) {
+        DateTime t;
+        if (!ParseDateTime(value, t)) throw ClientError(38);
+        SetDateTime(t);
+        return;
+    }
+    TakeText(value.data(), value.size());
+}
+
+void SqlValue::SetDateTime(const DateTime& value) {
+    if (!ValidDateTime(value)) throw ClientError(38);
+    std::tm t{};
+    t.tm_year = value.year - 1900;
+    t.tm_mon = value.month - 1;
+    t.tm_mday = value.day;
+    t.tm_hour = value.hour;
+    t.tm_min = value.minute;
+    t.tm_sec = value.second;
+    ISC_TIMESTAMP stamp{};
+    client::Load().encode_timestamp(&t, &stamp);
+    TakeScalar(SQL_TIMESTAMP, 0, 0, &stamp, sizeof stamp);
+}
+
+void SqlValue::SetVariant(const Variant& value) {
+    struct Visitor {
+        SqlValue& v;
+        void operator()(std::monostate) const { v.SetNull(); }
+        void operator()(std::int16_t x) const { v.SetInteger(x); }
+        void operator()(std::int32_t x) const { v.SetInteger(x); }
+        void operator()(std::uint8_t x) const { v.SetInteger(x); }
+        void operator()(float x) const { (*this)(static_cast<double>(x)); }
+        void operator()(double x) const { v.TakeScalar(SQL_DOUBLE, 0, 0, &x, sizeof x); }
+        void operator()(Currency x) const { v.TakeScalar(SQL_INT64, -4, 0, &x.scaled, sizeof x.scaled); }
+        void operator()(bool x) const { v.SetInteger(x ? 1 : 0); }
+        void operator()(const DateTime& x) const { v.SetDateTime(x); }
+        void operator()(const std::string& x) const { v.SetString(x); }
+        void operator()(ArrayValue) const { throw ClientError(4); }
+        void operator()(OtherValue) const { throw ClientError(5); }
+    };
+    std::visit(Visitor{*this}, value);
+}
+
+void SqlValue::ReadBlobTo(std::string& stream) const {
+    if (SqlType() != SQL_BLOB) throw ClientError(38);
+    if (IsNull()) return;
+    stream += BlobContent();
+}
+
+void SqlValue::WriteBlobFrom(const std::string& stream) {
+    if (SqlType() != SQL_BLOB && SqlType() != SQL_ARRAY) throw ClientError(38);
+    unsigned int* db = nullptr;
+    unsigned int* tr = nullptr;
+    owner_->BlobHandles(db, tr);
+    ISC_QUAD id = CreateBlob(db, tr, stream);
+    TakeBlobId(&id, stream);
+}
+
+void SqlValue::CopyValueFrom(const SqlValue& column) {
+    if (column.IsNull()) {
+        SetNull();
+        return;
+    }
+    if (column.SqlType() == SQL_ARRAY || SqlType() == SQL_ARRAY) return;
+    const bool fromBlob = column.SqlType() == SQL_BLOB;
+    const bool toBlob = SqlType() == SQL_BLOB;
+    if (!fromBlob && !toBlob) {
+        const bool nullable = column.sqltype_ & 1;
+        ForEachPosition([&](SqlValue& v) {
+            v.sqltype_ = column.sqltype_;
+            v.sqlsubtype_ = column.sqlsubtype_;
+            v.sqlscale_ = column.sqlscale_;
+            v.sqllen_ = column.sqllen_;
+            v.data_ = column.data_;
+            v.indicator_ = nullable ? column.indicator_ : 0;
+            v.hasBlobContent_ = false;
+            v.blobContent_.clear();
+        });
+        return;
+    }
+    std::string buffer;
+    if (fromBlob) {
+        buffer = column.BlobContent();
+    } else if (column.SqlType() == SQL_VARYING) {
+        // The stored text, not its length prefix and padding.
+        buffer = column.GetString();
+    } else {
+        buffer.assign(column.data_.data(),
+                      std::min<std::size_t>(static_cast<std::size_t>(column.sqllen_), column.data_.size()));
+    }
+    if (toBlob) {
+        unsigned int* db = nullptr;
+        unsigned int* tr = nullptr;
+        owner_->BlobHandles(db, tr);
+        ISC_QUAD id = CreateBlob(db, tr, buffer);
+        TakeBlobId(&id, buffer);
+        return;
+    }
+    TakeText(buffer.data(), buffer.size());
+}
+
+} // namespace kestrix::db

@@ -1,0 +1,466 @@
+#include "db/Statement.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "db/Client.h"
+#include "db/Connection.h"
+#include "db/Error.h"
+
+namespace kestrix::db {
+
+namespace {
+
+bool IsNameChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+}
+
+std::string Trim(const std::string& text) {
+    auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The key under which names are compared: without surrounding blanks, in upper case.
+std::string NameKey(const std::string& name) { return Upper(Trim(name)); }
+
+XSQLDA* Sqlda(std::vector<char>& storage, int count) {
+    int n = std::max(count, 1);
+    storage.assign(XSQLDA_LENGTH(n), 0);
+    auto* da = reinterpret_cast<XSQLDA*>(storage.data());
+    da->version = SQLDA_VERSION1;
+    da->sqln = static_cast<ISC_SHORT>(n);
+    return da;
+}
+
+Statement::Kind KindOf(long type) {
+    switch (type) {
+    case isc_info_sql_stmt_select: return Statement::Kind::Select;
+    case isc_info_sql_stmt_insert: return Statement::Kind::Insert;
+    case isc_info_sql_stmt_update: return Statement::Kind::Update;
+    case isc_info_sql_stmt_delete: return Statement::Kind::Delete;
+    case isc_info_sql_stmt_ddl: return Statement::Kind::DDL;
+    case isc_info_sql_stmt_get_segment: return Statement::Kind::GetSegment;
+    case isc_info_sql_stmt_put_segment: return Statement::Kind::PutSegment;
+    case isc_info_sql_stmt_exec_procedure: return Statement::Kind::ExecProcedure;
+    case isc_info_sql_stmt_start_trans: return Statement::Kind::StartTransaction;
+    case isc_info_sql_stmt_commit: return Statement::Kind::Commit;
+    case isc_info_sql_stmt_rollback: return Statement::Kind::Rollback;
+    case isc_info_sql_stmt_select_for_upd: return Statement::Kind::SelectForUpdate;
+    case isc_info_sql_stmt_set_generator: return Statement::Kind::SetGenerator;
+    default: return Statement::Kind::Unknown;
+    }
+}
+
+} // namespace
+
+std::string ScanParameters(const std::string& text, std::vector<std::string>& names) {
+    enum class State { Normal, Comment, Quote, Parameter };
+    State state = State::Normal;
+    char quote = 0;
+    bool quotedName = false;
+    std::string name;
+    std::string out;
+    out.reserve(text.size());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = text[i];
+        const bool nextIsEnd = i + 1 >= n;
+        const char next = nextIsEnd ? '\0' : text[i + 1];
+        switch (state) {
+        case State::Normal:
+            if (c == '\'' || c == '"') {
+                quote = c;
+                state = State::Quote;
+                out += c;
+            } else if (c == ':' || c == '?') {
+                out += '?';
+                name.clear();
+                quotedName = false;
+                state = State::Parameter;
+            } else if (c == '/' && next == '*') {
+                out += "/*";
+                ++i;
+                state = State::Comment;
+            } else {
+                out += c;
+            }
+            break;
+        case State::Comment:
+            if (nextIsEnd) throw ClientError(55, "EOF in comment detected");
+            if (c == '*' && next == '/') {
+                out += "*/";
+                ++i;
+                state = State::Normal;
+            } else {
+                out += c;
+            }
+            break;
+        case State::Quote:
+            if (nextIsEnd) throw ClientError(55, "EOF in string detected");
+            if (c == quote && next == quote) {
+                out += c;
+                out += next;
+                ++i;
+            } else {
+                out += c;
+                if (c == quote) state = State::Normal;
+            }
+            break;
+        case State::Parameter:
+            if (quotedName) {
+                if (c == '"') {
+                    names.push_back(name);
+                    state = State::Normal;
+                    // The character after the closing quote is copied without a look.
+                    if (!nextIsEnd) out += text[++i];
+                } else {
+                    name += c;
+                }
+                break;
+            }
+            if (name.empty() && c == '"') {
+                quotedName = true;
+                break;
+            }
+            if (!IsNameChar(c)) throw ClientError(55, "Parameter name expected");
+            name += c;
+            if (!IsNameChar(next)) {
+                names.push_back(name);
+                state = State::Normal;
+                if (!nextIsEnd) out += text[++i];
+            }
+            break;
+        }
+    }
+    // A quoted name that never closes would leave a marker without a name.
+    if (state == State::Parameter) throw ClientError(55, quotedName ? "EOF in string detected" : "Parameter name expected");
+    return out;
+}
+
+std::string ColumnName(const std::string& alias, const std::vector<std::string>& taken) {
+    std::string base = alias.empty() ? "F_" : alias;
+    int number = alias.empty() ? 1 : 0;
+    std::string candidate = alias.empty() ? "F_1" : alias;
+    while (std::find(taken.begin(), taken.end(), candidate) != taken.end()) {
+        std::string suffix = std::to_string(++number);
+        candidate = base.substr(0, std::min(base.size(), 31 - suffix.size())) + suffix;
+    }
+    return candidate;
+}
+
+Statement::Statement() { client::Load(); }
+
+Statement::~Statement() {
+    ResetCursor();
+    Release();
+    if (transaction_) {
+        auto& list = transaction_->statements_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+}
+
+void Statement::BindTransaction(Transaction& transaction) {
+    if (transaction_ == &transaction) return;
+    if (cursorOpen_) {
+        // The cursor lives in the old transaction; it cannot follow the statement.
+        try {
+            CloseCursor();
+        } catch (const std::exception&) {
+        }
+    }
+    if (transaction_) {
+        auto& list = transaction_->statements_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+    transaction_ = &transaction;
+    transaction.statements_.push_back(this);
+}
+
+Connection* Statement::Database() const { return transaction_ ? transaction_->connection_ : nullptr; }
+
+void Statement::ClearSql() {
+    lines_.clear();
+    Release();
+}
+
+void Statement::AddSqlLine(const std::string& line) {
+    lines_.push_back(line);
+    Release();
+}
+
+std::string Statement::SqlText() const {
+    std::string text;
+    for (const std::string& line : lines_) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+unsigned short Statement::Dialect() const {
+    Connection* connection = Database();
+    return static_cast<unsigned short>(connection ? connection->SQLDialect : 1);
+}
+
+void Statement::CheckReady() const {
+    Connection* connection = Database();
+    if (!connection) throw ClientError(24);
+    if (!connection->IsConnected()) throw ClientError(15);
+    if (!transaction_) throw ClientError(25);
+    if (!transaction_->IsActive()) throw ClientError(18);
+}
+
+void Statement::BlobHandles(unsigned int*& db, unsigned int*& tr) {
+    CheckReady();
+    db = &Database()->handle_;
+    tr = &transaction_->handle_;
+}
+
+void Statement::Release() noexcept {
+    if (handle_) {
+        if (const client::Api* api = client::Loaded()) {
+            client::Status ignored{};
+            api->dsql_free_statement(ignored.data(), &handle_, DSQL_drop);
+        }
+        handle_ = 0;
+    }
+    if (preparedOn_) {
+        auto& list = preparedOn_->statements_;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+        preparedOn_ = nullptr;
+    }
+    kind_ = Kind::Unknown;
+    params_.clear();
+    columns_.clear();
+    inDescriptor_.clear();
+    outDescriptor_.clear();
+    processedSql_.clear();
+}
+
+void Statement::Prepare() {
+    if (cursorOpen_) throw ClientError(31);
+    CheckReady();
+    Connection* connection = Database();
+    if (handle_ && preparedOn_ == connection) return;
+    Release();
+    std::string text = SqlText();
+    if (text.empty()) throw ClientError(42);
+    std::vector<std::string> names;
+    if (ParamCheck) {
+        text = ScanParameters(text, names);
+        if (text.empty()) throw ClientError(42);
+    }
+    const client::Api& api = client::Load();
+    client::Status status{};
+    isc_stmt_handle handle = 0;
+    api.dsql_allocate_statement(status.data(), &connection->handle_, &handle);
+    client::Check(status);
+    handle_ = handle;
+    preparedOn_ = connection;
+    connection->statements_.push_back(this);
+    try {
+        processedSql_ = text;
+        api.dsql_prepare(status.data(), &transaction_->handle_, &handle_, 0, processedSql_.c_str(), Dialect(), nullptr);
+        client::Check(status);
+
+        const char item = isc_info_sql_stmt_type;
+        char answer[16] = {};
+        api.dsql_sql_info(status.data(), &handle_, 1, &item, sizeof answer, answer);
+        client::Check(status);
+        long type = 0;
+        kind_ = client::InfoInteger(answer, sizeof answer, isc_info_sql_stmt_type, type) ? KindOf(type)
+                                                                                         : Kind::Unknown;
+        if (kind_ == Kind::GetSegment || kind_ == Kind::PutSegment || kind_ == Kind::StartTransaction)
+            throw ClientError(5);
+        Describe(true, names);
+        if (kind_ == Kind::Select || kind_ == Kind::SelectForUpdate || kind_ == Kind::ExecProcedure)
+            Describe(false, {});
+    } catch (...) {
+        Release();
+        throw;
+    }
+}
+
+void Statement::Describe(bool input, const std::vector<std::string>& names) {
+    const client::Api& api = client::Load();
+    std::vector<char> storage;
+    XSQLDA* da = Sqlda(storage, 1);
+    client::Status status{};
+    auto describe = [&] {
+        if (input) api.dsql_describe_bind(status.data(), &handle_, SQLDA_VERSION1, da);
+        else api.dsql_describe(status.data(), &handle_, SQLDA_VERSION1, da);
+        client::Check(status);
+    };
+    describe();
+    if (da->sqld > da->sqln) {
+        da = Sqlda(storage, da->sqld);
+        describe();
+    }
+    auto& list = input ? params_ : columns_;
+    list.clear();
+    for (int i = 0; i < da->sqld; ++i) {
+        const XSQLVAR& var = da->sqlvar[i];
+        std::unique_ptr<SqlValue> value(new SqlValue(*this, i));
+        value->isParam_ = input;
+        value->Describe(var.sqltype, var.sqlscale, var.sqlsubtype, var.sqllen);
+        if (input) {
+            if (i < static_cast<int>(names.size())) value->name_ = NameKey(names[i]);
+            // Parameters start out NULL, not as whatever the buffer happens to hold.
+            if (value->sqltype_ & 1) value->indicator_ = -1;
+        } else {
+            auto aliasLength = std::clamp<int>(var.aliasname_length, 0, sizeof var.aliasname);
+            std::vector<std::string> taken;
+            for (const auto& column : list) taken.push_back(column->name_);
+            value->name_ = ColumnName(std::string(var.aliasname, static_cast<std::size_t>(aliasLength)), taken);
+        }
+        list.push_back(std::move(value));
+    }
+}
+
+void* Statement::InputDescriptor() {
+    if (params_.empty()) return nullptr;
+    XSQLDA* da = Sqlda(inDescriptor_, static_cast<int>(params_.size()));
+    da->sqld = static_cast<ISC_SHORT>(params_.size());
+    for (std::size_t i = 0; i < params_.size(); ++i) {
+        SqlValue& v = *params_[i];
+        XSQLVAR& var = da->sqlvar[i];
+        var.sqltype = v.sqltype_;
+        var.sqlscale = v.sqlscale_;
+        var.sqlsubtype = v.sqlsubtype_;
+        var.sqllen = v.sqllen_;
+        var.sqldata = v.data_.data();
+        var.sqlind = &v.indicator_;
+    }
+    return da;
+}
+
+void* Statement::OutputDescriptor() {
+    if (columns_.empty()) return nullptr;
+    XSQLDA* da = Sqlda(outDescriptor_, static_cast<int>(columns_.size()));
+    da->sqld = static_cast<ISC_SHORT>(columns_.size());
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        SqlValue& v = *columns_[i];
+        XSQLVAR& var = da->sqlvar[i];
+        var.sqltype = v.sqltype_;
+        var.sqlscale = v.sqlscale_;
+        var.sqlsubtype = v.sqlsubtype_;
+        var.sqllen = v.sqllen_;
+        var.sqldata = v.data_.data();
+        var.sqlind = &v.indicator_;
+    }
+    return da;
+}
+
+void Statement::Execute() {
+    if (cursorOpen_) throw ClientError(31);
+    if (!Prepared() || preparedOn_ != Database()) Prepare();
+    if (!transaction_) throw ClientError(25);
+    const client::Api& api = client::Load();
+    client::Status status{};
+    auto* in = static_cast<XSQLDA*>(InputDescriptor());
+    switch (kind_) {
+    case Kind::Select:
+    case Kind::SelectForUpdate:
+        api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in);
+        client::Check(status);
+        cursorOpen_ = true;
+        atStart_ = true;
+        atEnd_ = false;
+        rowsFetched_ = 0;
+        if (GoToFirstRecordOnExecute) FetchNext();
+        break;
+    case Kind::ExecProcedure: {
+        auto* out = static_cast<XSQLDA*>(OutputDescriptor());
+        api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out);
+        if (!client::Failed(status)) break;
+        // A lock conflict is reported as it is; any other failure is tried once more
+        // after preparing the same text again.
+        if (client::HasCode(status, isc_deadlock) || client::HasCode(status, isc_lock_conflict))
+            throw client::ServerError(status);
+        status = {};
+        api.dsql_prepare(status.data(), &transaction_->handle_, &handle_, 0, processedSql_.c_str(), Dialect(),
+                         nullptr);
+        client::Check(status);
+        api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out);
+        client::Check(status);
+        break;
+    }
+    default:
+        api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in);
+        client::Check(status);
+        break;
+    }
+}
+
+void Statement::FetchNext() {
+    if (atEnd_) return;
+    if (!cursorOpen_) throw ClientError(32);
+    client::Status status{};
+    ISC_STATUS result = client::Load().dsql_fetch(status.data(), &handle_, Dialect(),
+                                                  static_cast<XSQLDA*>(OutputDescriptor()));
+    if (result == 100) {
+        atEnd_ = true;
+        return;
+    }
+    if (client::Failed(status)) {
+        if (client::HasCode(status, isc_dsql_cursor_err)) {
+            atEnd_ = true;
+            return;
+        }
+        Error error = client::ServerError(status);
+        try {
+            CloseCursor();
+        } catch (const std::exception&) {
+        }
+        throw error;
+    }
+    ++rowsFetched_;
+    atStart_ = false;
+}
+
+void Statement::CloseCursor() {
+    bool onServer = cursorOpen_ && handle_ && (kind_ == Kind::Select || kind_ == Kind::SelectForUpdate);
+    ResetCursor();
+    if (!onServer) return;
+    client::Status status{};
+    client::Load().dsql_free_statement(status.data(), &handle_, DSQL_close);
+    if (client::Failed(status) && !client::HasCode(status, isc_bad_stmt_handle) &&
+        !client::HasCode(status, isc_dsql_cursor_close_err))
+        throw client::ServerError(status);
+}
+
+SqlValue& Statement::ColumnAt(int i) {
+    if (i < 0 || i >= ColumnCount()) throw ClientError(46, std::to_string(i));
+    return *columns_[static_cast<std::size_t>(i)];
+}
+
+SqlValue& Statement::ColumnByName(const std::string& name) {
+    std::string key = NameKey(name);
+    for (auto& column : columns_)
+        if (column->name_ == key) return *column;
+    throw ClientError(46, name);
+}
+
+SqlValue& Statement::ParameterAt(int i) {
+    if (!Prepared() || preparedOn_ != Database()) Prepare();
+    if (i < 0 || i >= ParameterCount()) throw ClientError(26);
+    return *params_[static_cast<std::size_t>(i)];
+}
+
+SqlValue& Statement::ParameterByName(const std::string& name) {
+    if (!Prepared() || preparedOn_ != Database()) Prepare();
+    std::string key = NameKey(name);
+    if (!key.empty())
+        for (auto& param : params_)
+            if (param->name_ == key) return *param;
+    throw ClientError(46, name);
+}
+
+} // namespace kestrix::db

@@ -1,0 +1,67 @@
+#include "transfer/Generators.h"
+
+#include <exception>
+
+#include "app/RunLog.h"
+#include "app/Texts.h"
+#include "db/Work.h"
+#include "transfer/GeneratorList.h"
+#include "transfer/TextFile.h"
+
+namespace kestrix::transfer {
+namespace {
+
+// EndWork on every way out of a unit of work, so an error leaving it keeps no lock.
+class WorkUnit {
+public:
+    explicit WorkUnit(db::Statement& statement) : statement_(statement) { db::BeginWork(statement_); }
+    ~WorkUnit() { db::EndWork(statement_); }
+
+private:
+    db::Statement& statement_;
+};
+
+void RunLine(db::Statement& sql, const std::string& text) {
+    sql.ClearSql();
+    sql.AddSqlLine(text);
+    sql.Prepare();
+    sql.Execute();
+}
+
+} // namespace
+
+void SetGenerator(Context& ctx, db::Statement& sql, db::Transaction& tr, db::Connection& database,
+                  const std::string& table, const std::string& column, const std::string& generator) {
+    RunLog log(ctx.LogPath());
+    tr.BindDatabase(database);
+    sql.BindTransaction(tr);
+
+    int value = 0;
+    {
+        WorkUnit work(sql);
+        try {
+            RunLine(sql, "SELECT MAX(" + column + ")+1 FROM " + table);
+        } catch (const std::exception& error) {
+            log.Line(texts::kGeneratorMaxError + table + " :  " + error.what());
+            return;
+        }
+        value = sql.ColumnAt(0).GetInteger();   // NULL of an empty table reads as 0
+    }
+
+    WorkUnit work(sql);
+    try {
+        RunLine(sql, "SET GENERATOR " + generator + " to " + std::to_string(value));
+    } catch (const std::exception& error) {
+        log.Line(texts::kGeneratorSetError + generator + " :  " + error.what());
+    }
+}
+
+void RestoreGenerators(Context& ctx, db::TDM1& dm) {
+    for (const std::string& raw : ReadTextLines(ctx.DataFile(kGeneratorListFile))) {
+        GeneratorLine line = ParseGeneratorLine(raw);
+        if (line.comment) continue;
+        SetGenerator(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, line.table, line.column, line.generator);
+    }
+}
+
+} // namespace kestrix::transfer

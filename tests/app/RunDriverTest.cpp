@@ -1,0 +1,177 @@
+// The run driver on small real databases: stages in order, cancel tests, cleanup.
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "app/RunDriver.h"
+#include "app/RunLog.h"
+#include "app/StartupChecks.h"
+#include "app/Texts.h"
+#include "db/Error.h"
+#include "db/Work.h"
+#include "support/Fixtures.h"
+
+namespace kestrix {
+namespace {
+
+using test::Db;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+const char* kSchema =
+    "CREATE TABLE HOSTS (HS_ID INTEGER NOT NULL PRIMARY KEY, HS_NAME VARCHAR(40));\n"
+    "CREATE GENERATOR GEN_HOSTS;\n"
+    "SET TERM ^ ;\n"
+    "CREATE TRIGGER HOSTS_BI FOR HOSTS BEFORE INSERT AS BEGIN\n"
+    "  IF (NEW.HS_ID IS NULL) THEN NEW.HS_ID = GEN_ID(GEN_HOSTS, 1); END^\n"
+    "SET TERM ; ^\n"
+    "CREATE TABLE NOTES (NT_ID INTEGER NOT NULL PRIMARY KEY, NT_TEXT VARCHAR(40));\n"
+    "CREATE TABLE SETTINGS (ST_NAME VARCHAR(20), ST_VALUE VARCHAR(20));\n";
+
+class RunDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::CreateDatabase(source, std::string(kSchema) +
+                                         "INSERT INTO HOSTS VALUES (3, 'alpha');\n"
+                                         "INSERT INTO HOSTS VALUES (8, 'beta');\n"
+                                         "INSERT INTO NOTES VALUES (1, 'one');\n"
+                                         "INSERT INTO NOTES VALUES (2, 'two');\n");
+        test::CreateDatabase(dest, std::string(kSchema) + "SET GENERATOR GEN_HOSTS TO 500;\n"
+                                                          "INSERT INTO HOSTS VALUES (1, 'stale');\n");
+        std::filesystem::create_directories(dir.File("SQL"));
+        WriteFile(dir.File("Conv.txt"), "* test list\r\nHOSTS=HS_ID\r\nNOTES=NT_ID\r\n");
+        WriteFile(dir.File("Generator.txt"), "GEN_HOSTS=HOSTS/HS_ID\r\n");
+        WriteFile(dir.File("SQL/_Upd.sql"), "INSERT INTO SETTINGS VALUES ('pre', 'x')\r\n");
+        WriteFile(dir.File("SQL/Upd.sql"), "INSERT INTO SETTINGS VALUES ('post', 'y')\r\n");
+        ASSERT_EQ(RunStartupChecks(state, dir.Path()), std::nullopt);
+        driver.postScriptPause = std::chrono::milliseconds(0);
+        state.OnPump = [this](HeadlessRunState& s) {
+            if (cancelWhenStatus && s.StatusText() == *cancelWhenStatus) s.CancelFlag = true;
+        };
+    }
+
+    std::string Log() { return ReadFile(dir.File("Kestrix.log")); }
+
+    TempDir dir;
+    std::string source = dir.File("source.fdb");
+    std::string dest = dir.File("dest.fdb");
+    struct RecordingState : HeadlessRunState {
+        void LockControls(bool locked) override { locks.push_back(locked); }
+        void ShowInterruptionWarning(const std::string& text) override { warnings.push_back(text); }
+        std::vector<bool> locks;
+        std::vector<std::string> warnings;
+    } state;
+    db::TDM1 dm;
+    RunDriver driver{state, dm};
+    std::optional<std::string> cancelWhenStatus;
+};
+
+TEST_F(RunDriverTest, FinishedRunCopiesResetsGeneratorsAndCloses) {
+    state.CancelFlag = true;   // left from an earlier run: cleared at the start
+    driver.MoveBitBtnClick("\"" + source + "\"", "'" + dest + "'");
+
+    EXPECT_EQ(state.SourceName, source);
+    EXPECT_EQ(state.DestName, dest);
+    EXPECT_EQ(state.StatusText(), texts::kStatusFinished);
+    EXPECT_EQ(state.TableProgress().Position(), 0);
+    EXPECT_EQ(state.AllProgress().Position(), 0);
+    EXPECT_EQ(state.locks, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(state.warnings.empty());
+    EXPECT_FALSE(dm.IBDatabase1.IsConnected() || dm.IBDatabase2.IsConnected() || dm.IBDatabase3.IsConnected());
+    EXPECT_EQ(driver.Maps().OldIds(1), (std::vector<std::string>{"3", "8"}));
+    EXPECT_EQ(driver.Maps().NewIds(1), (std::vector<std::string>{"501", "502"}));
+
+    Db check(dest);
+    EXPECT_EQ(check.Rows("SELECT HS_ID, HS_NAME FROM HOSTS ORDER BY HS_ID"),
+              (std::vector<std::vector<std::string>>{{"501", "alpha"}, {"502", "beta"}}));
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM NOTES"), "2");
+    EXPECT_EQ(check.Rows("SELECT ST_NAME FROM SETTINGS ORDER BY ST_NAME"),
+              (std::vector<std::vector<std::string>>{{"post"}, {"pre"}}));
+    EXPECT_EQ(check.Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "503");
+
+    std::string log = Log();
+    EXPECT_NE(log.find(texts::kClearPassHeader), std::string::npos);
+    EXPECT_LT(log.find("INSERT INTO SETTINGS VALUES ('pre', 'x')"), log.find(texts::kClearPassHeader));
+    EXPECT_GT(log.find("INSERT INTO SETTINGS VALUES ('post', 'y')"), log.find(texts::kCopyPassHeader));
+}
+
+TEST_F(RunDriverTest, TotalStepsIsTheStartupCountPlusFourWithEvents) {
+    state.EventsOption = true;
+    driver.MoveBitBtnClick(source, dest);
+    EXPECT_EQ(state.TotalSteps, 7);
+    driver.MoveBitBtnClick(source, dest);
+    EXPECT_EQ(state.TotalSteps, 7);
+    state.EventsOption = false;
+    driver.MoveBitBtnClick(source, dest);
+    EXPECT_EQ(state.TotalSteps, 3);
+}
+
+TEST_F(RunDriverTest, CancelDuringCopySkipsPostScriptAndGenerators) {
+    cancelWhenStatus = "HOSTS";
+    driver.MoveBitBtnClick(source, dest);
+
+    EXPECT_TRUE(state.CancelFlag);
+    EXPECT_EQ(state.StatusText(), texts::kStatusInterrupted);
+    EXPECT_EQ(state.AllProgress().Position(), 0);
+    EXPECT_EQ(state.warnings, std::vector<std::string>{texts::kInterruptedWarning});
+    EXPECT_EQ(state.locks, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(dm.IBDatabase1.IsConnected());
+    EXPECT_TRUE(db::WorkLock().try_lock());
+    db::WorkLock().unlock();
+
+    Db check(dest);
+    // Cleared in the clearing pass, then the copy pass stopped at its first table.
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "0");
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM NOTES"), "0");
+    EXPECT_EQ(check.Rows("SELECT ST_NAME FROM SETTINGS"), (std::vector<std::vector<std::string>>{{"pre"}}));
+    EXPECT_EQ(check.Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "500");
+}
+
+TEST_F(RunDriverTest, CancelDuringPostScriptLetsItFinishThenSkipsGenerators) {
+    cancelWhenStatus = texts::kStatusPostScript;
+    driver.MoveBitBtnClick(source, dest);
+
+    EXPECT_EQ(state.StatusText(), texts::kStatusInterrupted);
+    EXPECT_EQ(state.warnings.size(), 1u);
+    Db check(dest);
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS WHERE ST_NAME = 'post'"), "1");
+    EXPECT_EQ(check.Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "502");
+}
+
+TEST_F(RunDriverTest, MissingSourceFailsAfterCleanupAndChangesNothing) {
+    try {
+        driver.MoveBitBtnClick(dir.File("missing.fdb"), dest);
+        FAIL() << "a missing source was accepted";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), Error::Kind::Server);
+        EXPECT_NE(std::string(e.what()).find("missing.fdb"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(state.locks, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(dm.IBDatabase3.IsConnected() || dm.IBDatabase1.IsConnected());
+    EXPECT_EQ(Log(), "");
+    Db check(dest);
+    EXPECT_EQ(check.Scalar("SELECT HS_NAME FROM HOSTS"), "stale");
+}
+
+TEST_F(RunDriverTest, MissingPostScriptStopsBeforeGeneratorsAndNamesTheFile) {
+    std::filesystem::remove(dir.File("SQL/Upd.sql"));
+    try {
+        driver.MoveBitBtnClick(source, dest);
+        FAIL() << "a missing post-transfer script was accepted";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Upd.sql"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(dm.IBDatabase1.IsConnected());
+    Db check(dest);
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
+    EXPECT_EQ(check.Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "502");
+}
+
+TEST(StripQuotes, RemovesEveryQuoteAndKeepsBlanks) {
+    EXPECT_EQ(StripQuotes("\" /data/it's base.fdb \""), " /data/its base.fdb ");
+    EXPECT_EQ(StripQuotes("''\"\""), "");
+}
+
+} // namespace
+} // namespace kestrix

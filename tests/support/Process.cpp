@@ -1,0 +1,119 @@
+#include "support/Process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/Fixtures.h"
+
+namespace kestrix::test {
+namespace {
+
+std::string MakeTempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestrix-proc-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir) {
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int out = open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open((dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int in = open("/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int WaitFor(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int FreePort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(s);
+        throw std::runtime_error("no free port");
+    }
+    int port = ntohs(address.sin_port);
+    close(s);
+    return port;
+}
+
+std::string ServerScript() { return std::string(KESTRIX_SOURCE_DIR) + "/tests/support/private_server.sh"; }
+
+} // namespace
+
+std::string CliPath() { return std::string(KESTRIX_BINARY_DIR) + "/kestrix-cli"; }
+
+ProcessResult RunProcess(const std::vector<std::string>& argv) {
+    BackgroundProcess process(argv);
+    return process.Wait();
+}
+
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) : dir_(MakeTempDir()) {
+    pid_ = Spawn(argv, dir_);
+}
+
+BackgroundProcess::~BackgroundProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        WaitFor(pid_);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+std::string BackgroundProcess::Err() const { return ReadFile(dir_ + "/err"); }
+
+ProcessResult BackgroundProcess::Wait() {
+    ProcessResult result;
+    result.exitCode = WaitFor(pid_);
+    pid_ = -1;
+    result.out = ReadFile(dir_ + "/out");
+    result.err = ReadFile(dir_ + "/err");
+    return result;
+}
+
+PrivateServer::PrivateServer() : root_(MakeTempDir()), port_(FreePort()) {
+    ProcessResult started = RunProcess({"/bin/bash", ServerScript(), "start", root_, std::to_string(port_)});
+    if (started.exitCode != 0)
+        throw std::runtime_error("private server did not start:\n" + started.out + started.err);
+}
+
+PrivateServer::~PrivateServer() {
+    RunProcess({"/bin/bash", ServerScript(), "stop", root_});
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+}
+
+std::string PrivateServer::Remote(const std::string& path) const {
+    return "localhost/" + std::to_string(port_) + ":" + path;
+}
+
+} // namespace kestrix::test

@@ -1,0 +1,49 @@
+#pragma once
+// Child processes for tests: the command line program and the private server.
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace kestrix::test {
+
+struct ProcessResult {
+    int exitCode = -1;   // -1 when killed by a signal
+    std::string out, err;
+};
+
+// Runs the program to its end with stdout and stderr captured through files.
+ProcessResult RunProcess(const std::vector<std::string>& argv);
+
+// A program started in the background with stdout and stderr going to files.
+class BackgroundProcess {
+public:
+    explicit BackgroundProcess(const std::vector<std::string>& argv);
+    ~BackgroundProcess();   // kills a process still running
+    pid_t Pid() const { return pid_; }
+    std::string Err() const;
+    // Waits for the end; exit code, -1 when killed by a signal.
+    ProcessResult Wait();
+
+private:
+    pid_t pid_ = -1;
+    std::string dir_;
+};
+
+// A private Firebird server on 127.0.0.1 and a free port, for the lifetime of the object.
+class PrivateServer {
+public:
+    PrivateServer();
+    ~PrivateServer();
+    int Port() const { return port_; }
+    // "localhost/PORT:" + path
+    std::string Remote(const std::string& path) const;
+
+private:
+    std::string root_;
+    int port_ = 0;
+};
+
+std::string CliPath();
+
+} // namespace kestrix::test

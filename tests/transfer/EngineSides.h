@@ -1,0 +1,74 @@
+#pragma once
+// Engine test setup: a run state whose program folder is a temporary folder with an empty
+// run log, fresh identifier maps, and database sides made of a connection, a transaction
+// and a statement, bound as the data module binds them.
+#include <string>
+#include <thread>
+
+#include "app/RunLog.h"
+#include "app/RunState.h"
+#include "db/Connection.h"
+#include "db/DMUnit1.h"
+#include "db/Statement.h"
+#include "db/Work.h"
+#include "support/Fixtures.h"
+#include "transfer/Context.h"
+#include "transfer/IdMaps.h"
+
+namespace kestrix::test {
+
+struct Side {
+    db::Connection DB;
+    db::Transaction Tr;
+    db::Statement SQL;
+
+    explicit Side(const std::string& path) {
+        db::SetStandardParams(DB);
+        DB.SetDatabaseFile(path);
+        DB.DefaultTransaction = &Tr;
+        Tr.BindDatabase(DB);
+        SQL.BindTransaction(Tr);
+        DB.Connect();
+    }
+    ~Side() {
+        try { DB.Disconnect(); } catch (...) {}
+    }
+};
+
+struct EngineRun {
+    TempDir dir;
+    HeadlessRunState state;
+    transfer::IdMaps maps;
+    transfer::Context ctx{state, maps};
+
+    EngineRun() {
+        state.AppDir = dir.Path() + "/";
+        RunLog::Create(ctx.LogPath());
+    }
+    std::string Log() const { return ReadFile(ctx.LogPath()); }
+};
+
+// Whether another thread can take the work lock, i.e. every BeginWork was ended.
+inline bool WorkLockFree() {
+    bool free = false;
+    std::thread other([&] {
+        if (db::WorkLock().try_lock()) {
+            free = true;
+            db::WorkLock().unlock();
+        }
+    });
+    other.join();
+    return free;
+}
+
+// The text of the error a statement raises, run through the test helper.
+inline std::string ErrorOf(Db& db, const std::string& sql) {
+    try {
+        db.Exec(sql);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "<no error>";
+}
+
+} // namespace kestrix::test

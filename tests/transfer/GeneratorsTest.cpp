@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include "app/RunLog.h"
+#include "app/Texts.h"
+#include "db/DMUnit1.h"
+#include "db/Error.h"
+#include "support/Fixtures.h"
+#include "transfer/Generators.h"
+
+namespace kestrix::transfer {
+namespace {
+
+class GeneratorsTest : public ::testing::Test {
+protected:
+    GeneratorsTest() {
+        state.AppDir = dir.Path() + "/";
+        test::CreateDatabase(DbPath(),
+                             "CREATE TABLE HOSTS (HST_ID INTEGER);\n"
+                             "INSERT INTO HOSTS VALUES (3);\n"
+                             "INSERT INTO HOSTS VALUES (41);\n"
+                             "INSERT INTO HOSTS VALUES (NULL);\n"
+                             "CREATE TABLE EMPTY_T (ID INTEGER);\n"
+                             "CREATE GENERATOR GEN_HOSTS;\n"
+                             "CREATE GENERATOR GEN_EMPTY;\n"
+                             "SET GENERATOR GEN_EMPTY TO 77;\n"
+                             "CREATE GENERATOR GEN_OTHER;\n"
+                             "SET GENERATOR GEN_OTHER TO 5;\n");
+        RunLog::Create(ctx.LogPath());
+    }
+    std::string DbPath() const { return dir.File("dest.fdb"); }
+    void Restore() {
+        db::TDM1 dm;
+        dm.IBDatabase1.SetDatabaseFile(DbPath());
+        dm.IBDatabase1.Connect();
+        RestoreGenerators(ctx, dm);
+        dm.IBDatabase1.Disconnect();
+    }
+    std::string Generator(const std::string& name) {
+        test::Db db(DbPath());
+        return db.Scalar("SELECT GEN_ID(" + name + ", 0) FROM RDB$DATABASE");
+    }
+    std::string ServerMessage(const std::string& sql) {
+        test::Db db(DbPath());
+        try {
+            db.Exec(sql);
+        } catch (const Error& e) {
+            return e.text();
+        }
+        ADD_FAILURE() << "statement did not fail: " << sql;
+        return {};
+    }
+
+    test::TempDir dir;
+    HeadlessRunState state;
+    IdMaps maps;
+    Context ctx{state, maps};
+};
+
+TEST_F(GeneratorsTest, SetsEveryListedGeneratorPastItsKeysAndLogsFailures) {
+    test::WriteFile(dir.File("GENERATOR.TXT"),
+                    "GEN_HOSTS=HOSTS/HST_ID\r\n"
+                    "  * GEN_OTHER=HOSTS/HST_ID\r\n"    // comment: left at 5
+                    "GEN_EMPTY=EMPTY_T/ID\r\n"
+                    "GEN_OTHER=HOSTS\r\n"               // no column: the maximum fails
+                    "HOSTS/HST_ID\r\n"                  // no generator name
+                    "GEN_NONE=HOSTS/HST_ID");
+    std::string noColumn = ServerMessage("SELECT MAX()+1 FROM HOSTS");
+    std::string noName = ServerMessage("SET GENERATOR  to 42");
+    std::string noGenerator = ServerMessage("SET GENERATOR GEN_NONE to 42");
+    Restore();
+    EXPECT_EQ(Generator("GEN_HOSTS"), "42");
+    EXPECT_EQ(Generator("GEN_EMPTY"), "0");
+    EXPECT_EQ(Generator("GEN_OTHER"), "5");
+    EXPECT_EQ(test::ReadFile(ctx.LogPath()),
+              texts::kGeneratorMaxError + "HOSTS :  " + noColumn + "\r\n" +
+              texts::kGeneratorSetError + " :  " + noName + "\r\n" +
+              texts::kGeneratorSetError + "GEN_NONE :  " + noGenerator + "\r\n");
+}
+
+TEST_F(GeneratorsTest, EmptyListGivesOneFailingLine) {
+    test::WriteFile(dir.File("Generator.txt"), "");
+    std::string message = ServerMessage("SELECT MAX()+1 FROM ");
+    Restore();
+    EXPECT_EQ(test::ReadFile(ctx.LogPath()), texts::kGeneratorMaxError + " :  " + message + "\r\n");
+}
+
+TEST_F(GeneratorsTest, MissingListIsAFileError) {
+    try {
+        Restore();
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), Error::Kind::File);
+        EXPECT_NE(e.text().find("Generator.txt"), std::string::npos) << e.text();
+    }
+    EXPECT_EQ(test::ReadFile(ctx.LogPath()), "");
+}
+
+} // namespace
+} // namespace kestrix::transfer

@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include "db/Error.h"
+#include "support/Fixtures.h"
+#include "transfer/TextFile.h"
+
+namespace kestrix::transfer {
+namespace {
+
+TEST(TextFile, ReadsLinesAsTheLoopsDo) {
+    using Lines = std::vector<std::string>;
+    const std::pair<std::string, Lines> cases[] = {
+        {"", {""}},
+        {"a", {"a"}},
+        {"a\r\n", {"a"}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\r\n\r\n", {"a", ""}},
+        {"\r\n", {""}},
+        {"a\rb\nc", {"a", "b", "c"}},
+        {"\xD2\xE5\xF1\xF2\r\n", {"\xD2\xE5\xF1\xF2"}},
+    };
+    test::TempDir dir;
+    for (const auto& [bytes, lines] : cases) {
+        test::WriteFile(dir.File("list.txt"), bytes);
+        EXPECT_EQ(ReadTextLines(dir.File("list.txt")), lines) << bytes;
+    }
+}
+
+TEST(TextFile, MissingFileIsAFileErrorNamingIt) {
+    test::TempDir dir;
+    try {
+        ReadTextLines(dir.File("Conv.txt"));
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), Error::Kind::File);
+        EXPECT_NE(e.text().find(dir.File("Conv.txt")), std::string::npos) << e.text();
+    }
+}
+
+} // namespace
+} // namespace kestrix::transfer
