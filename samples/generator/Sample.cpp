@@ -32,7 +32,7 @@
 //     PRINT (7, Cyrillic two-line text), VIDEO (8), and USERS_RD_RIGHTS from key 20 on, one
 //     per operator: lines "[operator]reader", CR LF after every line, the last one included.
 //   - OWNER: Cyrillic names (one with an apostrophe, one with Ё); owner 2 (index 1) has a
-//     photo of 20484 bytes, owner 4 (index 2) none (NULL), every other owner a photo of
+//     photo of 20424 bytes, owner 4 (index 2) none (NULL), every other owner a photo of
 //     200..499 bytes of pseudo-random binary content; OW_ARCHIVE = 1 for index 3, the last
 //     owner and every tenth; the others 0.
 //   - EVDESC (from the schema script): ED_HARDTYPE 0..8 and 12; (11, 0) and (11, 256) both exist.

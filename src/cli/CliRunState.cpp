@@ -33,7 +33,7 @@ std::string Utf8(const std::string& cp1251) {
 
 } // namespace
 
-CliRunState::CliRunState(bool liveLine, volatile std::sig_atomic_t* cancelRequested)
+CliRunState::CliRunState(bool liveLine, const std::atomic<bool>* cancelRequested)
     : liveLine_(liveLine), cancelRequested_(cancelRequested) {}
 
 void CliRunState::PumpMessages() {

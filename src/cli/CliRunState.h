@@ -1,8 +1,8 @@
 #pragma once
 // The run state of the command line: progress on stderr, a per-table summary on stdout,
-// and SIGINT/SIGTERM turned into the cancel flag at the next pump.
+// and a cancel request turned into the cancel flag at the next pump.
 #include <chrono>
-#include <csignal>
+#include <atomic>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,7 +19,7 @@ struct TableSummary {
 
 class CliRunState : public RunState {
 public:
-    CliRunState(bool liveLine, volatile std::sig_atomic_t* cancelRequested);
+    CliRunState(bool liveLine, const std::atomic<bool>* cancelRequested);
 
     void PumpMessages() override;
     void ShowInterruptionWarning(const std::string& text) override;
@@ -39,7 +39,7 @@ private:
     void DrawLiveLine();
 
     bool liveLine_;
-    volatile std::sig_atomic_t* cancelRequested_;
+    const std::atomic<bool>* cancelRequested_;
     std::string shownStatus_;
     bool lineOpen_ = false;
     std::chrono::steady_clock::time_point tableStart_;

@@ -3,6 +3,7 @@
 // Exit status: 0 finished, 1 the run failed, 2 usage error, 3 a start-up check failed,
 // 130 interrupted.
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,8 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
 
 #include "app/DataFiles.h"
@@ -22,9 +25,7 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_cancelRequested = 0;
-
-void OnSignal(int) { g_cancelRequested = 1; }
+std::atomic<bool> g_cancelRequested{false};
 
 constexpr const char* kUsage =
     "usage: kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
@@ -57,19 +58,31 @@ bool ParseDate(const std::string& text, kestrix::db::DateTime& date) {
     return true;
 }
 
-void InstallSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+// SIGINT and SIGTERM are blocked in every thread, the client library's included (it would
+// otherwise shut its attachments down on them), and taken by one thread that only turns them
+// into a cancel request. A second signal changes nothing.
+void BlockCancelSignals(sigset_t& signals) {
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+void WatchCancelSignals(sigset_t signals) {
+    std::thread([signals] {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&signals, &signal) == 0) g_cancelRequested = true;
+        }
+    }).detach();
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     using namespace kestrix;
+    sigset_t cancelSignals;
+    BlockCancelSignals(cancelSignals);
     std::string source, dest, appDir = ProgramDir(), eventsFrom;
     bool haveSource = false, haveDest = false, haveEvents = false;
     for (int i = 1; i < argc; ++i) {
@@ -127,7 +140,7 @@ int main(int argc, char** argv) {
         return 3;
     }
 
-    InstallSignalHandlers();
+    WatchCancelSignals(cancelSignals);
     RunDriver driver(state, *dm);
     int status = 0;
     try {

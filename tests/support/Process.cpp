@@ -89,7 +89,10 @@ BackgroundProcess::~BackgroundProcess() {
     std::filesystem::remove_all(dir_, ec);
 }
 
-std::string BackgroundProcess::Err() const { return ReadFile(dir_ + "/err"); }
+std::string BackgroundProcess::Err() const {
+    // The child may not have opened its output yet.
+    return std::filesystem::exists(dir_ + "/err") ? ReadFile(dir_ + "/err") : std::string();
+}
 
 ProcessResult BackgroundProcess::Wait() {
     ProcessResult result;

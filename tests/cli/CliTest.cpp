@@ -1,0 +1,267 @@
+// kestrix-cli end to end on the sample installation: exit codes, output, the run log, the
+// destination checked by meaning, the source left untouched, interruption, and a run
+// through a private Firebird server.
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/Text.h"
+#include "app/Texts.h"
+#include "support/Fixtures.h"
+#include "support/Process.h"
+#include "support/Sample.h"
+
+namespace kestrix {
+namespace {
+
+using test::Db;
+using test::ProcessResult;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+using Rows = std::vector<std::vector<std::string>>;
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(appDir);
+        test::CopySampleAppDir(appDir);
+    }
+
+    void MakeDatabases(int size = 1) {
+        test::MakeSampleSource(source, size);
+        test::MakeSampleDest(dest);
+    }
+
+    ProcessResult Run(std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv{test::CliPath(), "--source", source, "--dest", dest, "--app-dir", appDir};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return test::RunProcess(argv);
+    }
+
+    std::string Log() { return ReadFile(appDir + "/Kestrix.log"); }
+
+    // Every row of every user table, for comparing a database before and after.
+    static std::map<std::string, Rows> Dump(const std::string& path) {
+        Db db(path);
+        std::map<std::string, Rows> dump;
+        for (const auto& table : db.Rows("SELECT TRIM(RDB$RELATION_NAME) FROM RDB$RELATIONS "
+                                         "WHERE RDB$SYSTEM_FLAG = 0 AND RDB$VIEW_BLR IS NULL"))
+            dump[table[0]] = db.Rows("SELECT * FROM " + table[0] + " ORDER BY 1");
+        return dump;
+    }
+
+    TempDir dir;
+    std::string appDir = dir.File("app");
+    std::string source = dir.File("source.fdb");
+    std::string dest = dir.File("dest.fdb");
+};
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(CliTest, FullRunWithEventsMovesEverythingAndOnlyReadsTheSource) {
+    MakeDatabases();
+    auto sourceBefore = Dump(source);
+
+    ProcessResult run = Run({"--events-from", "2026-01-01"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err.find("kestrix-cli:"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("table"), std::string::npos);
+    EXPECT_NE(run.out.find("CONTROLLERS"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("EVENTS"), std::string::npos) << run.out;
+
+    EXPECT_EQ(Dump(source), sourceBefore) << "the source database was changed";
+
+    Db src(source), dst(dest);
+    // Every controller hangs under the host of the same name; the orphan's reference is -1.
+    const char* hostOfController =
+        "SELECT C.CT_NAME, COALESCE(H.HS_NAME, '-') FROM CONTROLLERS C "
+        "LEFT JOIN HOSTS H ON H.HS_ID = C.CT_HS_ID ORDER BY C.CT_NAME";
+    EXPECT_EQ(dst.Rows(hostOfController), src.Rows(hostOfController));
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM CONTROLLERS WHERE CT_HS_ID = -1"), "1");
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM HOSTS H JOIN CONTROLLERS C ON C.CT_HS_ID = H.HS_ID "
+                         "WHERE H.HS_ID < 1000"), "0") << "references still point at source keys";
+
+    // Readers reach the same inputs and outputs by name.
+    const char* readerDevices =
+        "SELECT R.RD_NAME, COALESCE(I.IN_NAME, '-'), COALESCE(O.OU_NAME, '-') FROM READERS R "
+        "LEFT JOIN INPUTS I ON I.IN_ID = R.RD_IN_1 LEFT JOIN OUTPUTS O ON O.OU_ID = R.RD_OUT_OPEN ORDER BY R.RD_NAME";
+    EXPECT_EQ(dst.Rows(readerDevices), src.Rows(readerDevices));
+
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM MACROSES"), src.Scalar("SELECT COUNT(*) FROM MACROSES"));
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM MAKROS_RIGHT MR LEFT JOIN MACROSES M ON M.MCR_ID = MR.MR_MCR_ID "
+                         "WHERE M.MCR_ID IS NULL AND MR.MR_MCR_ID <> -1"), "0");
+
+    // Photos moved to the photo table, none left in OWNER.
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM OWNER WHERE OW_PHOTO IS NOT NULL"), "0");
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM OWNERPHOTOS WHERE OW_PHOTO IS NOT NULL"),
+              src.Scalar("SELECT COUNT(*) FROM OWNER WHERE OW_PHOTO IS NOT NULL"));
+
+    // Journals from the start date only.
+    EXPECT_NE(dst.Scalar("SELECT COUNT(*) FROM EVENTS"), "0");
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM EVENTS WHERE EV_DATE < '2026-01-01'"), "0");
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM EVENTS WHERE EV_ID = 2"), "1") << "the row at midnight of the start date";
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM ALARM WHERE AL_DATE < '2026-01-01'"), "0");
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM STR_ALARMS"),
+              src.Scalar("SELECT COUNT(*) FROM STR_ALARMS WHERE AL_DATE >= '2026-01-01'"));
+
+    // Generators one past the largest key of their table.
+    for (const char* gen : {"HOSTS/HS_ID/GEN_HOSTS", "READERS/RD_ID/GEN_READERS", "MACROSES/MCR_ID/GEN_MACROSES",
+                            "EVENTS/EV_ID/GEN_EVENTS"}) {
+        std::string spec = gen;
+        std::string table = spec.substr(0, spec.find('/'));
+        std::string rest = spec.substr(spec.find('/') + 1);
+        std::string column = rest.substr(0, rest.find('/')), generator = rest.substr(rest.find('/') + 1);
+        EXPECT_EQ(dst.Scalar("SELECT GEN_ID(" + generator + ", 0) FROM RDB$DATABASE"),
+                  dst.Scalar("SELECT COALESCE(MAX(" + column + "), 0) + 1 FROM " + table))
+            << generator;
+    }
+
+    // The log: script sections, the two pass headers, the second clearings, and nothing else
+    // than error lines of the engine (EVENTS row 5 joins two descriptions and is refused once).
+    std::string log = Log();
+    EXPECT_EQ(log.rfind(texts::kBeginRuler + "\r\n\r\n", 0), 0u) << "the log starts with the pre-transfer script";
+    EXPECT_EQ(Count(log, texts::kBeginRuler + "\r\n"), Count(log, texts::kEndRuler + "\r\n"));
+    EXPECT_EQ(Count(log, "\r\n" + texts::kSuccessLine + "\r\n"), Count(log, texts::kBeginRuler));
+    EXPECT_EQ(Count(log, texts::kErrorHeading), 0u) << ToUtf8(log);
+    EXPECT_EQ(Count(log, texts::kClearPassHeader + "\r\n"), 1u);
+    EXPECT_EQ(Count(log, texts::kCopyPassHeader + "\r\n"), 1u);
+    EXPECT_EQ(Count(log, texts::kExtraClearing + "ZONES\r\n"), 1u);
+    EXPECT_EQ(Count(log, texts::kClearing + "DEVSTATES\r\n"), 1u);
+    EXPECT_EQ(Count(log, "\r\n" + texts::kInsertError + "EVENTS EV_ID =  5 :  "), 1u) << ToUtf8(log);
+    EXPECT_LT(log.find(texts::kClearPassHeader), log.find(texts::kCopyPassHeader));
+    EXPECT_LT(log.find(texts::kCopyPassHeader), log.rfind(texts::kBeginRuler));
+}
+
+TEST_F(CliTest, RunWithoutEventsLeavesTheJournalsAlone) {
+    MakeDatabases();
+    {
+        Db dst(dest);
+        dst.Exec("INSERT INTO EVENTS (EV_ID, EV_DATE, EV_CODE, EV_ADDCODE) VALUES (77, '2026-02-02', 1, 0)");
+    }
+    ProcessResult run = Run();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Db dst(dest);
+    EXPECT_EQ(dst.Rows("SELECT EV_ID FROM EVENTS"), (Rows{{"77"}}));
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM ALARM"), "0");
+    EXPECT_EQ(run.out.find("EVENTS"), std::string::npos) << run.out;
+}
+
+TEST_F(CliTest, SignalDuringTheCopyInterruptsAtTheNextRow) {
+    MakeDatabases(20);
+    test::BackgroundProcess cli({test::CliPath(), "--source", source, "--dest", dest, "--app-dir", appDir,
+                                 "--events-from", "2025-01-01"});
+    // Progress goes to a file here, one line per table: wait for the first journal.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (cli.Err().find("] EVENTS\n") == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Err();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(cli.Pid(), SIGINT);
+    ProcessResult run = cli.Wait();
+
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    EXPECT_NE(run.err.find("Внимание!!!"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Перенос данных был прерван пользователем."), std::string::npos);
+
+    Db src(source), dst(dest);
+    int copied = std::stoi(dst.Scalar("SELECT COUNT(*) FROM EVENTS"));
+    EXPECT_LT(copied, std::stoi(src.Scalar("SELECT COUNT(*) FROM EVENTS")) - 10) << "the copy was not interrupted";
+    for (const char* later : {"ALARM", "ACR$EVENTS", "STR_EVENTS", "STR_ALARMS", "ACR$ALARMS"})
+        EXPECT_EQ(dst.Scalar(std::string("SELECT COUNT(*) FROM ") + later), "0") << later;
+    // The post-transfer script did not run, and the log ends with the copy.
+    EXPECT_EQ(Log().find(texts::kBeginRuler, Log().find(texts::kCopyPassHeader)), std::string::npos);
+}
+
+TEST_F(CliTest, StartupCheckFailuresExitThreeWithTheMessageAndAnEmptyLog) {
+    source = dir.File("never-opened.fdb");
+    std::filesystem::remove(appDir + "/Generator.txt");
+    WriteFile(appDir + "/Kestrix.log", "an earlier start");
+    ProcessResult run = Run();
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.err.find("Не найден Файл со списком генераторов,\n   продолжение работы невозможно."),
+              std::string::npos) << run.err;
+    EXPECT_EQ(Log(), "");
+
+    std::filesystem::remove(appDir + "/Conv.txt");
+    run = Run();
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_NE(run.err.find("Не найден Файл со списком копируемых таблиц,"), std::string::npos) << run.err;
+}
+
+TEST_F(CliTest, RefusedSourceFailsWithTheServerTextAndChangesNothing) {
+    test::MakeSampleDest(dest);
+    auto destBefore = Dump(dest);
+    source = dir.File("missing.fdb");
+    ProcessResult run = Run();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("missing.fdb"), std::string::npos) << run.err;
+    EXPECT_EQ(Log(), "");
+    EXPECT_EQ(Dump(dest), destBefore);
+    EXPECT_FALSE(std::filesystem::exists(source));
+}
+
+TEST_F(CliTest, MissingPreTransferScriptStopsTheRunNamingTheFile) {
+    MakeDatabases();
+    auto destBefore = Dump(dest);
+    std::filesystem::remove(appDir + "/SQL/_Upd.sql");
+    ProcessResult run = Run();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("_Upd.sql"), std::string::npos) << run.err;
+    EXPECT_EQ(Log(), "");
+    EXPECT_EQ(Dump(dest), destBefore);
+}
+
+TEST_F(CliTest, MalformedDataFilesAreLoggedAndNeverCrash) {
+    MakeDatabases();
+    WriteFile(appDir + "/Conv.txt",
+              "\r\nNOEQUALS\r\n   * indented comment\r\nHOSTS=HS_ID\r\nDEVSTATES=DVS_ID@DVS_TYPE = 1 % 2\r\n"
+              "NOSUCHTABLE=X_ID\r\nACCGROUPS=AG_ID&AG_NOTE@AG_COLOR = 1");
+    WriteFile(appDir + "/Generator.txt", "GEN_HOSTS=HOSTS\r\n=HOSTS/HS_ID\r\n\r\n* comment\r\nGEN_HOSTS=HOSTS/HS_ID");
+    WriteFile(appDir + "/SQL/Upd.sql", "");
+    ProcessResult run = Run();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    std::string log = Log();
+    EXPECT_EQ(Count(log, texts::kClearError + " :  "), 2u) << "the two lines without a table name";
+    EXPECT_EQ(Count(log, texts::kClearError + "NOSUCHTABLE :  "), 1u);
+    EXPECT_EQ(Count(log, texts::kClearing + "DEVSTATES\r\n"), 1u);
+    EXPECT_EQ(Count(log, texts::kGeneratorMaxError + "HOSTS :  "), 1u);
+    EXPECT_EQ(Count(log, texts::kGeneratorMaxError + " :  "), 1u) << "the empty line";
+    EXPECT_EQ(Count(log, texts::kGeneratorSetError + " :  "), 1u) << "the line without a generator name";
+    Db dst(dest);
+    EXPECT_EQ(dst.Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"),
+              dst.Scalar("SELECT MAX(HS_ID) + 1 FROM HOSTS"));
+}
+
+TEST_F(CliTest, UsageErrorsExitTwo) {
+    EXPECT_EQ(test::RunProcess({test::CliPath()}).exitCode, 2);
+    EXPECT_EQ(test::RunProcess({test::CliPath(), "--source", "a.fdb"}).exitCode, 2);
+    EXPECT_EQ(Run({"--events-from", "2026-02-30"}).exitCode, 2);
+    EXPECT_EQ(Run({"--bogus"}).exitCode, 2);
+    ProcessResult same = test::RunProcess({test::CliPath(), "--source", " x.fdb", "--dest", "x.fdb ", "--app-dir", appDir});
+    EXPECT_EQ(same.exitCode, 2);
+    EXPECT_NE(same.err.find("БД источника и приемника должны быть разными."), std::string::npos) << same.err;
+}
+
+TEST_F(CliTest, RunsThroughAFirebirdServer) {
+    MakeDatabases();
+    test::PrivateServer server;
+    ProcessResult run = test::RunProcess({test::CliPath(), "--source", server.Remote(source), "--dest",
+                                          server.Remote(dest), "--app-dir", appDir, "--events-from", "2026-01-01"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Db dst(server.Remote(dest));
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM CONTROLLERS C JOIN HOSTS H ON H.HS_ID = C.CT_HS_ID"),
+              "3");
+    EXPECT_NE(dst.Scalar("SELECT COUNT(*) FROM EVENTS"), "0");
+}
+
+} // namespace
+} // namespace kestrix
