@@ -46,6 +46,8 @@
 //     OPERATORS.OP_EMAIL and OWNERPHOTOS (filled with the photos when the data is newer).
 #include "Sample.h"
 
+#include "app/Text.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,7 +56,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iconv.h>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -68,25 +69,6 @@ namespace kestrix::sample {
 namespace {
 
 constexpr int kUnknown = 999999;   // a key no table holds
-
-std::string Cp1251(std::string_view utf8) {
-    iconv_t cd = iconv_open("WINDOWS-1251", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no conversion from UTF-8 to WINDOWS-1251");
-    std::string out(utf8.size() + 16, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
-    char* outPtr = out.data();
-    std::size_t outLeft = out.size();
-    // Windows-1251 never needs more bytes than UTF-8, so one pass fits.
-    std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-    int err = errno;
-    iconv_close(cd);
-    if (rc == static_cast<std::size_t>(-1))
-        throw std::runtime_error("sample text at byte " + std::to_string(utf8.size() - inLeft) +
-                                 " has no Windows-1251 form (" + std::to_string(err) + ")");
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 std::string ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -219,7 +201,7 @@ public:
         Journals();
         Generators();
         s_.Add("COMMIT;");
-        return Cp1251(s_.text);
+        return ToCp1251(s_.text);
     }
 
 private:

@@ -304,7 +304,7 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
     // its parameters in parameter order.
     std::string rowSql;
     std::vector<std::string> paramSources;
-    bool guardedCopies = false;
+    bool insert = false;   // else an update in place, whose single copies are not guarded
     const UpdatedTable* updated = Find(kUpdatedTables, TableName);
     if (TableName == "OWNERPHOTOS") {
         const std::string& photo = CopyColumn(copy, 1);
@@ -338,9 +338,8 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
         if (!columnPart.empty()) columnPart.erase(0, 1);
         if (!valuePart.empty()) valuePart.erase(0, 1);
         rowSql = "Insert into " + TableName + "( " + columnPart + " )" + " Values ( " + valuePart + " )";
-        guardedCopies = true;
+        insert = true;
     }
-    const bool insert = guardedCopies;
     const bool clearPhoto = insert && TableName == "OWNER" && state.DestHasPhotos &&
                             ContainsName(paramSources, "OW_PHOTO");
     // A source without the archive flag has no archived owners.
@@ -348,6 +347,7 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
 
     if (state.CancelFlag) return;
 
+    const std::string rowText = rowSql + "\r\n";
     Work dstWork(DstSQL);
     if (SrcSQL.RowsFetched() < 1) return;
 
@@ -359,14 +359,22 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
         const std::size_t oldIdsBefore = tableNo > 0 ? maps.OldIds(tableNo).size() : 0;
         bool written = false;
         try {
-            DstSQL.ClearSql();
-            DstSQL.AddSqlLine(rowSql);
+            // A row statement still prepared from the row before is used again: on journals
+            // of millions of rows, preparing once per row would dominate the copy.
+            const bool reused = DstSQL.Prepared() && DstSQL.SqlLineCount() == 1 && DstSQL.SqlText() == rowText;
+            if (!reused) {
+                DstSQL.ClearSql();
+                DstSQL.AddSqlLine(rowSql);
+            }
             DstSQL.Prepare();
             for (std::size_t j = 0; j < paramSources.size(); ++j) {
-                if (guardedCopies) {
+                if (insert) {
+                    SqlValue& parameter = DstSQL.ParameterAt(static_cast<int>(j));
                     try {
-                        DstSQL.ParameterAt(static_cast<int>(j)).CopyValueFrom(SrcSQL.ColumnByName(paramSources[j]));
+                        parameter.CopyValueFrom(SrcSQL.ColumnByName(paramSources[j]));
                     } catch (const std::exception&) {
+                        // As a freshly prepared parameter would be: no value from an earlier row.
+                        if (reused) parameter.SetNull();
                     }
                 } else {
                     DstSQL.ParameterAt(static_cast<int>(j)).CopyValueFrom(SrcSQL.ColumnByName(paramSources[j]));
@@ -383,6 +391,7 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
         } catch (const std::exception& e) {
             LogError(ctx, texts::kInsertError, TableName, KeyColumn, SourceKeyText(SrcSQL, KeyColumn), e);
         }
+        state.RowDone(written);
 
         if (tableNo > 0) {
             std::vector<std::string>& oldIds = maps.OldIds(tableNo);

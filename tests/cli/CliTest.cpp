@@ -155,7 +155,7 @@ TEST_F(CliTest, RunWithoutEventsLeavesTheJournalsAlone) {
 }
 
 TEST_F(CliTest, SignalDuringTheCopyInterruptsAtTheNextRow) {
-    MakeDatabases(20);
+    MakeDatabases(60);   // journals large enough to be caught mid-copy
     test::BackgroundProcess cli({test::CliPath(), "--source", source, "--dest", dest, "--app-dir", appDir,
                                  "--events-from", "2025-01-01"});
     // Progress goes to a file here, one line per table: wait for the first journal.
