@@ -16,4 +16,22 @@ void BeginWork(Statement& statement) noexcept;
 // Commits the statement's transaction if active, then releases WorkLock. Never raises.
 void EndWork(Statement& statement) noexcept;
 
+// A unit of work begun at construction and ended on every way out of its scope, so that no
+// return or error leaves WorkLock held.
+class WorkUnit {
+public:
+    explicit WorkUnit(Statement& statement) noexcept : statement_(&statement) { BeginWork(statement); }
+    ~WorkUnit() { End(); }
+    WorkUnit(const WorkUnit&) = delete;
+    WorkUnit& operator=(const WorkUnit&) = delete;
+    // Ends the unit early; the destructor then does nothing.
+    void End() noexcept {
+        if (statement_) EndWork(*statement_);
+        statement_ = nullptr;
+    }
+
+private:
+    Statement* statement_;
+};
+
 } // namespace kestrix::db

@@ -22,22 +22,6 @@ private:
     RunState& state_;
 };
 
-// The unit of work of one statement: EndWork runs however the statement's step is left,
-// so the work lock is never kept by an error that leaves the runner.
-class WorkUnit {
-public:
-    explicit WorkUnit(db::Statement& statement) : statement_(statement) { db::BeginWork(statement_); }
-    ~WorkUnit() { End(); }
-    void End() {
-        if (open_) db::EndWork(statement_);
-        open_ = false;
-    }
-
-private:
-    db::Statement& statement_;
-    bool open_ = true;
-};
-
 void WriteError(RunLog& log, const std::exception& error) {
     log.Line("");
     log.Line(texts::kErrorHeading);
@@ -79,7 +63,7 @@ void RABSQL(transfer::Context& ctx, db::TDM1& dm) {
     for (const auto& lines : statements) {
         dm.IBTransaction.BindDatabase(dm.IBDatabase1);
         sql.BindTransaction(dm.IBTransaction);
-        WorkUnit work(sql);
+        db::WorkUnit work(sql);
         log.Line(texts::kBeginRuler);
         log.Line("");
         LoadStatement(sql, log, lines);
@@ -102,7 +86,7 @@ void SucesSQL(transfer::Context& ctx, db::TDM1& dm) {
     for (const auto& lines : statements) {
         dm.IBTransaction.BindDatabase(dm.IBDatabase1);
         sql.BindTransaction(dm.IBTransaction);
-        WorkUnit work(sql);
+        db::WorkUnit work(sql);
         log.Line(texts::kBeginRuler);
         log.Line("");
         sql.ParamCheck = false;

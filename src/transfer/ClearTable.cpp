@@ -16,12 +16,8 @@ void ClearTable(Context& ctx, db::Statement& DstSQL, db::Transaction& DstTr, db:
     DstTr.BindDatabase(DstDB);
     DstSQL.BindTransaction(DstTr);
 
-    db::BeginWork(DstSQL);
     // Commits the deletion and releases the lock on every way out.
-    struct EndGuard {
-        db::Statement& sql;
-        ~EndGuard() { db::EndWork(sql); }
-    } end{DstSQL};
+    db::WorkUnit work(DstSQL);
 
     DstSQL.ClearSql();
     DstSQL.AddSqlLine("Delete From " + TableName);

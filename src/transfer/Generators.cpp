@@ -11,16 +11,6 @@
 namespace kestrix::transfer {
 namespace {
 
-// EndWork on every way out of a unit of work, so an error leaving it keeps no lock.
-class WorkUnit {
-public:
-    explicit WorkUnit(db::Statement& statement) : statement_(statement) { db::BeginWork(statement_); }
-    ~WorkUnit() { db::EndWork(statement_); }
-
-private:
-    db::Statement& statement_;
-};
-
 void RunLine(db::Statement& sql, const std::string& text) {
     sql.ClearSql();
     sql.AddSqlLine(text);
@@ -38,7 +28,7 @@ void SetGenerator(Context& ctx, db::Statement& sql, db::Transaction& tr, db::Con
 
     int value = 0;
     {
-        WorkUnit work(sql);
+        db::WorkUnit work(sql);
         try {
             RunLine(sql, "SELECT MAX(" + column + ")+1 FROM " + table);
         } catch (const std::exception& error) {
@@ -48,7 +38,7 @@ void SetGenerator(Context& ctx, db::Statement& sql, db::Transaction& tr, db::Con
         value = sql.ColumnAt(0).GetInteger();   // NULL of an empty table reads as 0
     }
 
-    WorkUnit work(sql);
+    db::WorkUnit work(sql);
     try {
         RunLine(sql, "SET GENERATOR " + generator + " to " + std::to_string(value));
     } catch (const std::exception& error) {

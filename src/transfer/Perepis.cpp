@@ -20,19 +20,6 @@ namespace {
 using db::Statement;
 using db::SqlValue;
 
-// A unit of work that is ended on every way out of its scope, so that WorkLock is never
-// left held by a return or an exception.
-class Work {
-public:
-    explicit Work(Statement& statement) : statement_(&statement) { db::BeginWork(statement); }
-    ~Work() { db::EndWork(*statement_); }
-    Work(const Work&) = delete;
-    Work& operator=(const Work&) = delete;
-
-private:
-    Statement* statement_;
-};
-
 // Count and row select of the tables that are not read by the generic statements.
 // The journals take the start date as their one parameter.
 struct SourceQueries {
@@ -250,7 +237,7 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
     // Destination columns, from the description of a select; the rows are not read.
     std::vector<std::string> destColumns;
     {
-        Work work(DstSQL);
+        db::WorkUnit work(DstSQL);
         DstSQL.ClearSql();
         DstSQL.AddSqlLine("select * from " + TableName + " Order BY " + KeyColumn);
         DstSQL.Prepare();
@@ -265,7 +252,7 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
     const SourceQueries* queries = Find(kSourceQueries, TableName);
     const bool journal = queries && queries->startDate;
 
-    Work srcWork(SrcSQL);
+    db::WorkUnit srcWork(SrcSQL);
 
     SrcSQL.ClearSql();
     if (queries) SrcSQL.AddSqlLine(std::string(queries->count));
@@ -348,7 +335,7 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
     if (state.CancelFlag) return;
 
     const std::string rowText = rowSql + "\r\n";
-    Work dstWork(DstSQL);
+    db::WorkUnit dstWork(DstSQL);
     if (SrcSQL.RowsFetched() < 1) return;
 
     state.SetTablePosition(0);

@@ -11,11 +11,6 @@
 namespace kestrix::transfer {
 namespace {
 
-struct EndGuard {
-    db::Statement& sql;
-    ~EndGuard() { db::EndWork(sql); }
-};
-
 // Key recorded for a macro whose new key is unknown, so that the map stays paired.
 const char* const kNoKey = "-1";
 
@@ -35,8 +30,7 @@ void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, d
 
     // Read every source macro into memory.
     {
-        db::BeginWork(SrcSQL);
-        EndGuard end{SrcSQL};
+        db::WorkUnit sourceWork(SrcSQL);
         bool opened = true;
         try {
             SrcSQL.ClearSql();
@@ -63,8 +57,7 @@ void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, d
     }
 
     // Replace the destination's macros; the deletion and the inserts commit together.
-    db::BeginWork(DstSQL);
-    EndGuard end{DstSQL};
+    db::WorkUnit destinationWork(DstSQL);
     try {
         DstSQL.ClearSql();
         DstSQL.AddSqlLine("delete from MACROSES");
@@ -99,6 +92,7 @@ void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, d
                 inserted = false;
             }
         }
+        ctx.state.RowDone(inserted);
         if (!inserted) {
             // The maximum would be the key of the macro inserted before this one.
             newIds.push_back(kNoKey);

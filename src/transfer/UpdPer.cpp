@@ -9,11 +9,6 @@
 namespace kestrix::transfer {
 namespace {
 
-struct EndGuard {
-    db::Statement& sql;
-    ~EndGuard() { db::EndWork(sql); }
-};
-
 // Opens the table ordered by its key and tells whether the result has the column.
 // The cursor stays open on the first row.
 bool OpenAndFindColumn(db::Statement& sql, const std::string& table, const std::string& key,
@@ -39,20 +34,17 @@ void UpdPer(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tran
 
     bool destinationHas;
     {
-        db::BeginWork(DstSQL);
-        EndGuard end{DstSQL};
+        db::WorkUnit destinationWork(DstSQL);
         destinationHas = OpenAndFindColumn(DstSQL, TableName, KeyColumn, Column);
     }
     if (!destinationHas) return;
 
     // The source result stays open, ordered by the key, while the updates run.
-    db::BeginWork(SrcSQL);
-    EndGuard endSource{SrcSQL};
+    db::WorkUnit sourceWork(SrcSQL);
     if (!OpenAndFindColumn(SrcSQL, TableName, KeyColumn, Column)) return;
     if (SrcSQL.RowsFetched() == 0) return;
 
-    db::BeginWork(DstSQL);
-    EndGuard endDestination{DstSQL};   // ends before the source work: declared after it
+    db::WorkUnit destinationWork(DstSQL);   // declared after the source work, so ended before it
     const std::string update =
         "UPDATE " + TableName + " SET " + Column + " = :PP Where " + KeyColumn + " = :ZZ";
     while (!SrcSQL.AtEnd()) {

@@ -113,16 +113,12 @@ TEST_F(CliTest, FullRunWithEventsMovesEverythingAndOnlyReadsTheSource) {
               src.Scalar("SELECT COUNT(*) FROM STR_ALARMS WHERE AL_DATE >= '2026-01-01'"));
 
     // Generators one past the largest key of their table.
-    for (const char* gen : {"HOSTS/HS_ID/GEN_HOSTS", "READERS/RD_ID/GEN_READERS", "MACROSES/MCR_ID/GEN_MACROSES",
-                            "EVENTS/EV_ID/GEN_EVENTS"}) {
-        std::string spec = gen;
-        std::string table = spec.substr(0, spec.find('/'));
-        std::string rest = spec.substr(spec.find('/') + 1);
-        std::string column = rest.substr(0, rest.find('/')), generator = rest.substr(rest.find('/') + 1);
-        EXPECT_EQ(dst.Scalar("SELECT GEN_ID(" + generator + ", 0) FROM RDB$DATABASE"),
-                  dst.Scalar("SELECT COALESCE(MAX(" + column + "), 0) + 1 FROM " + table))
-            << generator;
-    }
+    struct Generator { const char *table, *column, *name; };
+    for (const Generator& g : {Generator{"HOSTS", "HS_ID", "GEN_HOSTS"}, Generator{"READERS", "RD_ID", "GEN_READERS"},
+                               Generator{"MACROSES", "MCR_ID", "GEN_MACROSES"}, Generator{"EVENTS", "EV_ID", "GEN_EVENTS"}})
+        EXPECT_EQ(dst.Scalar(std::string("SELECT GEN_ID(") + g.name + ", 0) FROM RDB$DATABASE"),
+                  dst.Scalar(std::string("SELECT COALESCE(MAX(") + g.column + "), 0) + 1 FROM " + g.table))
+            << g.name;
 
     // The log: script sections, the two pass headers, the second clearings, and nothing else
     // than error lines of the engine (EVENTS row 5 joins two descriptions and is refused once).

@@ -1,0 +1,167 @@
+// The transfer sequence on small databases: which tables each pass clears and copies, the
+// markers of the table list, the journal block, the log lines and the cancel tests.
+#include <cctype>
+
+#include <gtest/gtest.h>
+
+#include "app/Texts.h"
+#include "support/Fixtures.h"
+#include "transfer/EngineSides.h"
+#include "transfer/MoveTables.h"
+
+namespace kestrix {
+namespace {
+
+using test::Db;
+using test::WriteFile;
+using Rows = std::vector<std::vector<std::string>>;
+
+const char* kSchema =
+    "CREATE TABLE READERS (RD_ID INTEGER NOT NULL PRIMARY KEY, RD_SL_ID INTEGER, RD_NAME VARCHAR(20));\n"
+    "CREATE GENERATOR GEN_READERS;\n"
+    "SET TERM ^ ;\n"
+    "CREATE TRIGGER READERS_BI FOR READERS BEFORE INSERT AS BEGIN\n"
+    "  IF (NEW.RD_ID IS NULL) THEN NEW.RD_ID = GEN_ID(GEN_READERS, 1); END^\n"
+    "SET TERM ; ^\n"
+    "CREATE TABLE ZONES (ZN_ID INTEGER NOT NULL PRIMARY KEY, ZN_NAME VARCHAR(20));\n"
+    "CREATE TABLE NOTES (NT_ID INTEGER NOT NULL PRIMARY KEY, NT_KIND INTEGER, NT_TEXT VARCHAR(20));\n"
+    "CREATE TABLE SCRATCH (SC_ID INTEGER NOT NULL PRIMARY KEY);\n"
+    "CREATE TABLE EVDESC (ED_ID INTEGER NOT NULL PRIMARY KEY, ED_CODE INTEGER, ED_ADDCODE INTEGER,\n"
+    "  ED_HARDTYPE INTEGER);\n"
+    "CREATE TABLE EVENTS (EV_ID INTEGER NOT NULL PRIMARY KEY, EV_DATE DATE, EV_CODE INTEGER,\n"
+    "  EV_ADDCODE INTEGER, EV_DEV INTEGER);\n";
+
+class MoveTablesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::CreateDatabase(sourcePath, std::string(kSchema) +
+                                             "INSERT INTO READERS VALUES (7, 1, 'gate');\n"
+                                             "INSERT INTO ZONES VALUES (1, 'hall');\n"
+                                             "INSERT INTO NOTES VALUES (1, 1, 'kept');\n"
+                                             "INSERT INTO NOTES VALUES (2, 2, 'new');\n"
+                                             "INSERT INTO NOTES VALUES (3, 2, 'newer');\n"
+                                             "INSERT INTO SCRATCH VALUES (5);\n"
+                                             "INSERT INTO EVDESC VALUES (1, 10, 0, 4);\n"
+                                             "INSERT INTO EVENTS VALUES (1, '2025-06-01', 10, 0, 7);\n"
+                                             "INSERT INTO EVENTS VALUES (2, '2026-02-01', 10, 0, 7);\n");
+        test::CreateDatabase(destPath, std::string(kSchema) +
+                                           "SET GENERATOR GEN_READERS TO 40;\n"
+                                           "INSERT INTO READERS VALUES (1, 1, 'old');\n"
+                                           "INSERT INTO ZONES VALUES (9, 'old zone');\n"
+                                           "INSERT INTO NOTES VALUES (1, 1, 'old kind 1');\n"
+                                           "INSERT INTO NOTES VALUES (2, 2, 'old kind 2');\n"
+                                           "INSERT INTO SCRATCH VALUES (99);\n"
+                                           "INSERT INTO EVDESC VALUES (1, 10, 0, 4);\n"
+                                           "INSERT INTO EVENTS VALUES (100, '2026-01-01', 1, 0, 0);\n");
+        run.state.StartDate = db::DateTime{2026, 1, 1};
+    }
+
+    void Move(const std::string& tableList) {
+        WriteFile(run.dir.File("Conv.txt"), tableList);
+        MoveWithCurrentList();
+    }
+
+    void MoveWithCurrentList() {
+        db::TDM1 dm;
+        dm.IBDatabase3.SetDatabaseFile(sourcePath);
+        dm.IBDatabase1.SetDatabaseFile(destPath);
+        dm.IBDatabase3.Connect();
+        dm.IBDatabase1.Connect();
+        transfer::MoveTables(run.ctx, dm);
+        dm.IBDatabase3.Disconnect();
+        dm.IBDatabase1.Disconnect();
+        EXPECT_TRUE(test::WorkLockFree());
+    }
+
+    test::EngineRun run;
+    std::string sourcePath = run.dir.File("source.fdb");
+    std::string destPath = run.dir.File("dest.fdb");
+};
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Stage lines begin with a timestamp directly followed by three blanks: the timestamp goes.
+std::string WithoutTimestamps(const std::string& log) {
+    std::string result;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find("\r\n", start);
+        end = end == std::string::npos ? log.size() : end + 2;
+        std::string line = log.substr(start, end - start);
+        std::size_t stage = line.find("   ");
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])) && stage != std::string::npos)
+            line = line.substr(stage);
+        result += line;
+        start = end;
+    }
+    return result;
+}
+
+TEST_F(MoveTablesTest, MarkersDecideWhatIsClearedAndCopied) {
+    run.state.TotalSteps = 6;
+    Move("* list\r\n"
+         "READERS=RD_ID\r\n"
+         "NOTES=NT_ID#@NT_KIND = 2\r\n"
+         "SCRATCH=SC_ID%\r\n"
+         "EVENTS=EV_ID\r\n"
+         "EVDESC=ED_ID");
+    Db dest(destPath);
+    // READERS copied with new keys; ZONES cleared right after it in the clearing pass only.
+    EXPECT_EQ(dest.Rows("SELECT RD_ID, RD_NAME FROM READERS"), (Rows{{"41", "gate"}}));
+    EXPECT_EQ(dest.Scalar("SELECT COUNT(*) FROM ZONES"), "0");
+    // "#": cleared with the condition, cleared again whole, then copied with the condition.
+    EXPECT_EQ(dest.Rows("SELECT NT_ID, NT_TEXT FROM NOTES ORDER BY NT_ID"), (Rows{{"2", "new"}, {"3", "newer"}}));
+    // "%": cleared in both passes, never copied.
+    EXPECT_EQ(dest.Scalar("SELECT COUNT(*) FROM SCRATCH"), "0");
+    // A journal line is neither cleared nor copied by the passes; events are off.
+    EXPECT_EQ(dest.Rows("SELECT EV_ID FROM EVENTS"), (Rows{{"100"}}));
+    EXPECT_EQ(dest.Scalar("SELECT COUNT(*) FROM EVDESC"), "1");
+
+    EXPECT_EQ(WithoutTimestamps(run.Log()), "\r\n" + texts::kClearPassHeader + "\r\n" +
+                                                "\r\n" + texts::kCopyPassHeader + "\r\n" +
+                                                texts::kExtraClearing + "NOTES\r\n" +
+                                                texts::kClearing + "SCRATCH\r\n");
+    EXPECT_EQ(run.state.AllProgress().Max(), 6);
+    EXPECT_EQ(run.state.AllProgress().Position(), 6);
+    EXPECT_EQ(run.state.StatusText(), "EVDESC");
+}
+
+TEST_F(MoveTablesTest, JournalBlockCopiesFromTheStartDateAndStopsAtAFailingJournal) {
+    run.state.EventsOption = true;
+    run.state.TotalSteps = 1 + 4;
+    Move("READERS=RD_ID");
+    Db dest(destPath);
+    // Reader 7 became 41; the event device follows it through the hardware type.
+    EXPECT_EQ(dest.Rows("SELECT EV_ID, EV_DEV FROM EVENTS ORDER BY EV_ID"), (Rows{{"2", "41"}, {"100", "0"}}));
+    // This destination has no ALARM table: its copy fails, and the later journals are not tried.
+    EXPECT_EQ(run.state.StatusText(), "ALARM");
+    EXPECT_EQ(run.state.AllProgress().Position(), 2);
+}
+
+TEST_F(MoveTablesTest, CancelInTheClearingPassSkipsTheCopyPass) {
+    run.state.OnPump = [](HeadlessRunState& s) { s.CancelFlag = true; };
+    run.state.EventsOption = true;
+    Move("NOTES=NT_ID\r\nREADERS=RD_ID");
+    Db dest(destPath);
+    EXPECT_EQ(dest.Scalar("SELECT COUNT(*) FROM NOTES"), "0");
+    EXPECT_EQ(dest.Scalar("SELECT COUNT(*) FROM READERS"), "1") << "the second line was not reached";
+    EXPECT_EQ(run.Log().find(texts::kCopyPassHeader), std::string::npos);
+    EXPECT_EQ(dest.Scalar("SELECT COUNT(*) FROM EVENTS"), "1");
+}
+
+TEST_F(MoveTablesTest, MissingTableListEndsThePassesQuietly) {
+    run.state.EventsOption = true;
+    MoveWithCurrentList();
+    // The clearing pass wrote its header, the copy pass failed to start, so no journals.
+    EXPECT_EQ(Count(run.Log(), texts::kClearPassHeader), 1u);
+    EXPECT_EQ(run.Log().find(texts::kCopyPassHeader), std::string::npos);
+    Db dest(destPath);
+    EXPECT_EQ(dest.Scalar("SELECT COUNT(*) FROM EVENTS"), "1");
+}
+
+} // namespace
+} // namespace kestrix
