@@ -324,12 +324,13 @@ void Statement::Describe(bool input, const std::vector<std::string>& names) {
     }
 }
 
-void* Statement::InputDescriptor() {
-    if (params_.empty()) return nullptr;
-    XSQLDA* da = Sqlda(inDescriptor_, static_cast<int>(params_.size()));
-    da->sqld = static_cast<ISC_SHORT>(params_.size());
-    for (std::size_t i = 0; i < params_.size(); ++i) {
-        SqlValue& v = *params_[i];
+// An XSQLDA in storage whose variables point at the values' own data and indicators.
+void* Statement::Describe(std::vector<char>& storage, const std::vector<std::unique_ptr<SqlValue>>& values) {
+    if (values.empty()) return nullptr;
+    XSQLDA* da = Sqlda(storage, static_cast<int>(values.size()));
+    da->sqld = static_cast<ISC_SHORT>(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        SqlValue& v = *values[i];
         XSQLVAR& var = da->sqlvar[i];
         var.sqltype = v.sqltype_;
         var.sqlscale = v.sqlscale_;
@@ -341,22 +342,9 @@ void* Statement::InputDescriptor() {
     return da;
 }
 
-void* Statement::OutputDescriptor() {
-    if (columns_.empty()) return nullptr;
-    XSQLDA* da = Sqlda(outDescriptor_, static_cast<int>(columns_.size()));
-    da->sqld = static_cast<ISC_SHORT>(columns_.size());
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-        SqlValue& v = *columns_[i];
-        XSQLVAR& var = da->sqlvar[i];
-        var.sqltype = v.sqltype_;
-        var.sqlscale = v.sqlscale_;
-        var.sqlsubtype = v.sqlsubtype_;
-        var.sqllen = v.sqllen_;
-        var.sqldata = v.data_.data();
-        var.sqlind = &v.indicator_;
-    }
-    return da;
-}
+void* Statement::InputDescriptor() { return Describe(inDescriptor_, params_); }
+
+void* Statement::OutputDescriptor() { return Describe(outDescriptor_, columns_); }
 
 void Statement::Execute() {
     if (cursorOpen_) throw ClientError(31);

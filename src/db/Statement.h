@@ -126,6 +126,7 @@ private:
     void ResetCursor() noexcept { cursorOpen_ = atStart_ = atEnd_ = false; rowsFetched_ = 0; }
     void CheckReady() const;   // connection open and transaction active
     void Describe(bool input, const std::vector<std::string>& names);
+    static void* Describe(std::vector<char>& storage, const std::vector<std::unique_ptr<SqlValue>>& values);
     void* InputDescriptor();
     void* OutputDescriptor();
     unsigned short Dialect() const;

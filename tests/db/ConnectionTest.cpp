@@ -18,15 +18,7 @@ namespace {
 using test::CreateDatabase;
 using test::TempDir;
 
-template <class F> Error Raised(F&& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return Error(Error::Kind::File, -1, "<none>");
-}
+using test::Raised;
 
 bool LockHeldElsewhere() {
     bool held = false;

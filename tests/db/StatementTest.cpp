@@ -11,15 +11,7 @@ namespace {
 using test::CreateDatabase;
 using test::TempDir;
 
-template <class F> Error Raised(F&& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return Error(Error::Kind::File, -1, "<none>");
-}
+using test::Raised;
 
 std::vector<std::string> Names(const std::string& text, std::string* out = nullptr) {
     std::vector<std::string> names;

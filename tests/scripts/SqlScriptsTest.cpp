@@ -61,13 +61,7 @@ protected:
     // The server's message for a statement, as the access layer reports it.
     std::string ServerMessage(const std::string& sql) {
         test::Db db(DbPath());
-        try {
-            db.Exec(sql);
-        } catch (const Error& e) {
-            return e.text();
-        }
-        ADD_FAILURE() << "statement did not fail: " << sql;
-        return {};
+        return test::ErrorOf(db, sql);
     }
 
     // One command section of the log; outcome is the success line, the error heading with a

@@ -5,11 +5,13 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "app/Text.h"
 #include "db/DMUnit1.h"
+#include "db/Work.h"
 
 namespace kestrix::test {
 
@@ -112,6 +114,27 @@ std::vector<std::vector<std::string>> Db::Rows(const std::string& sql) {
 std::string Db::Scalar(const std::string& sql) {
     auto rows = Rows(sql);
     return rows.empty() || rows[0].empty() ? "<none>" : rows[0][0];
+}
+
+bool WorkLockFree() {
+    bool free = false;
+    std::thread other([&] {
+        if (db::WorkLock().try_lock()) {
+            free = true;
+            db::WorkLock().unlock();
+        }
+    });
+    other.join();
+    return free;
+}
+
+std::string ErrorOf(Db& db, const std::string& sql) {
+    try {
+        db.Exec(sql);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "<no error>";
 }
 
 } // namespace kestrix::test

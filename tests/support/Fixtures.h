@@ -5,7 +5,10 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "db/Connection.h"
+#include "db/Error.h"
 #include "db/Statement.h"
 
 namespace kestrix::test {
@@ -54,5 +57,22 @@ private:
     db::Transaction transaction_;
     db::Statement statement_;
 };
+
+// Whether another thread can take the work lock, i.e. every BeginWork was ended.
+bool WorkLockFree();
+
+// The text of the error a statement raises through the helper, "<no error>" when it runs.
+std::string ErrorOf(Db& db, const std::string& sql);
+
+// The layer's error raised by f; a failure of the test when f raises nothing.
+template <class F> Error Raised(F&& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error raised";
+    return Error(Error::Kind::File, -1, "<none>");
+}
 
 } // namespace kestrix::test

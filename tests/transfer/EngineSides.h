@@ -3,7 +3,6 @@
 // run log, fresh identifier maps, and database sides made of a connection, a transaction
 // and a statement, bound as the data module binds them.
 #include <string>
-#include <thread>
 
 #include "app/RunLog.h"
 #include "app/RunState.h"
@@ -47,28 +46,5 @@ struct EngineRun {
     }
     std::string Log() const { return ReadFile(ctx.LogPath()); }
 };
-
-// Whether another thread can take the work lock, i.e. every BeginWork was ended.
-inline bool WorkLockFree() {
-    bool free = false;
-    std::thread other([&] {
-        if (db::WorkLock().try_lock()) {
-            free = true;
-            db::WorkLock().unlock();
-        }
-    });
-    other.join();
-    return free;
-}
-
-// The text of the error a statement raises, run through the test helper.
-inline std::string ErrorOf(Db& db, const std::string& sql) {
-    try {
-        db.Exec(sql);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "<no error>";
-}
 
 } // namespace kestrix::test

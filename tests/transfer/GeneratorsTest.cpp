@@ -41,13 +41,7 @@ protected:
     }
     std::string ServerMessage(const std::string& sql) {
         test::Db db(DbPath());
-        try {
-            db.Exec(sql);
-        } catch (const Error& e) {
-            return e.text();
-        }
-        ADD_FAILURE() << "statement did not fail: " << sql;
-        return {};
+        return test::ErrorOf(db, sql);
     }
 
     test::TempDir dir;

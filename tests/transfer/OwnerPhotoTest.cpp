@@ -13,17 +13,7 @@ namespace {
 using test::CreateDatabase;
 using test::TempDir;
 
-bool WorkLockFree() {
-    bool free = false;
-    std::thread other([&] {
-        if (db::WorkLock().try_lock()) {
-            free = true;
-            db::WorkLock().unlock();
-        }
-    });
-    other.join();
-    return free;
-}
+using test::WorkLockFree;
 
 bool Probe(const std::string& script) {
     TempDir dir;
