@@ -20,6 +20,11 @@ test: build
 demo: build
 	@tools/demo.sh $(BUILD)
 
+# Journal throughput and peak memory; SIZE=1000 is about a million journal rows
+SIZE ?= 200
+bench: build
+	@bench/journals.sh $(BUILD) $(SIZE)
+
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 asan:
 	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_FLAGS=-DKESTRIX_SANITIZE=ON

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build make pkg-config libgtest-dev
+  g++ cmake ninja-build make pkg-config libgtest-dev time
   firebird3.0-server-core firebird3.0-server firebird3.0-utils firebird-dev libfbclient2
   qt6-base-dev
 )

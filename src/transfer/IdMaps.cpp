@@ -22,26 +22,30 @@ int TableNo(const std::string& tableName) {
     return 0;
 }
 
-std::vector<std::string>& IdMaps::OldIds(int k) { return old_[CheckedIndex(k)]; }
-std::vector<std::string>& IdMaps::NewIds(int k) { return new_[CheckedIndex(k)]; }
 const std::vector<std::string>& IdMaps::OldIds(int k) const { return old_[CheckedIndex(k)]; }
 const std::vector<std::string>& IdMaps::NewIds(int k) const { return new_[CheckedIndex(k)]; }
 
+void IdMaps::AppendOld(int k, std::string id) {
+    auto& olds = old_[CheckedIndex(k)];
+    first_[CheckedIndex(k)].emplace(id, olds.size());   // keeps the first occurrence
+    olds.push_back(std::move(id));
+}
+
+void IdMaps::AppendNew(int k, std::string id) { new_[CheckedIndex(k)].push_back(std::move(id)); }
+
 int IdMaps::RemapId(int k, int old) const {
-    const std::string text = std::to_string(old);
-    const auto& olds = OldIds(k);
+    const auto& first = first_[CheckedIndex(k)];
+    auto found = first.find(std::to_string(old));
+    if (found == first.end()) return -1;
     const auto& news = NewIds(k);
-    for (std::size_t i = 0; i < olds.size(); ++i) {
-        if (olds[i] != text) continue;
-        // A pair whose new entry is missing reads as an empty entry: a conversion error.
-        return StrToInt(i < news.size() ? news[i] : std::string());
-    }
-    return -1;
+    // A pair whose new entry is missing reads as an empty entry: a conversion error.
+    return StrToInt(found->second < news.size() ? news[found->second] : std::string());
 }
 
 void IdMaps::Clear() {
     for (auto& list : old_) list.clear();
     for (auto& list : new_) list.clear();
+    for (auto& index : first_) index.clear();
 }
 
 } // namespace kestrix::transfer

@@ -3,6 +3,7 @@
 // received in the destination, paired by position.
 #include <array>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrix::transfer {
@@ -16,11 +17,11 @@ int TableNo(const std::string& tableName);
 
 class IdMaps {
 public:
-    // k from 1 to 10; entries are decimal texts.
-    std::vector<std::string>& OldIds(int k);
-    std::vector<std::string>& NewIds(int k);
+    // k from 1 to 10; entries are decimal texts. The lists only grow during a run.
     const std::vector<std::string>& OldIds(int k) const;
     const std::vector<std::string>& NewIds(int k) const;
+    void AppendOld(int k, std::string id);
+    void AppendNew(int k, std::string id);
 
     // First entry of OldIds[k] equal to old as text; -1 when absent. A new identifier that
     // is no integer raises a conversion error.
@@ -29,6 +30,9 @@ public:
 
 private:
     std::array<std::vector<std::string>, 11> old_, new_;
+    // Position of the first occurrence of each old identifier, so that a lookup does not
+    // walk a map of thousands of devices for every reference.
+    std::array<std::unordered_map<std::string, std::size_t>, 11> first_;
 };
 
 } // namespace kestrix::transfer

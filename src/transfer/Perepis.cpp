@@ -369,7 +369,7 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
             }
             if (insert) {
                 if (TableName == "INIDATA") RewriteReaderRights(maps, SrcSQL, DstSQL);
-                if (tableNo > 0) maps.OldIds(tableNo).push_back(SrcSQL.ColumnByName(CopyColumn(copy, 0)).GetString());
+                if (tableNo > 0) maps.AppendOld(tableNo, SrcSQL.ColumnByName(CopyColumn(copy, 0)).GetString());
                 if (clearPhoto) DstSQL.ParameterByName("OW_PHOTO").SetNull();
                 TranslateReferences(maps, SrcSQL, DstSQL, TableName);
             }
@@ -381,17 +381,16 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
         state.RowDone(written);
 
         if (tableNo > 0) {
-            std::vector<std::string>& oldIds = maps.OldIds(tableNo);
-            std::vector<std::string>& newIds = maps.NewIds(tableNo);
+            const std::vector<std::string>& oldIds = maps.OldIds(tableNo);
             if (written) {
                 try {
                     DstSQL.ClearSql();
                     DstSQL.AddSqlLine("Select MAX(" + KeyColumn + ") from " + TableName);
                     DstSQL.Prepare();
                     DstSQL.Execute();
-                    newIds.push_back(DstSQL.ColumnAt(0).GetString());
+                    maps.AppendNew(tableNo, DstSQL.ColumnAt(0).GetString());
                 } catch (const std::exception& e) {
-                    newIds.push_back("-1");
+                    maps.AppendNew(tableNo, "-1");
                     LogError(ctx, texts::kMaxIdError, TableName, KeyColumn, SourceKeyText(SrcSQL, KeyColumn), e);
                 }
                 DstSQL.CloseCursor();
@@ -400,11 +399,11 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
                 // that the two lists stay paired.
                 if (oldIds.size() == oldIdsBefore) {
                     try {
-                        oldIds.push_back(SrcSQL.ColumnByName(CopyColumn(copy, 0)).GetString());
+                        maps.AppendOld(tableNo, SrcSQL.ColumnByName(CopyColumn(copy, 0)).GetString());
                     } catch (const std::exception&) {
                     }
                 }
-                if (oldIds.size() > oldIdsBefore) newIds.push_back("-1");
+                if (oldIds.size() > oldIdsBefore) maps.AppendNew(tableNo, "-1");
             }
         }
 

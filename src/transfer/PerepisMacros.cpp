@@ -25,8 +25,7 @@ void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, d
 
     TPeregonnerList macros;
     std::string buffer;
-    std::vector<std::string>& oldIds = ctx.maps.OldIds(kMacroses);
-    std::vector<std::string>& newIds = ctx.maps.NewIds(kMacroses);
+    IdMaps& maps = ctx.maps;
 
     // Read every source macro into memory.
     {
@@ -42,7 +41,7 @@ void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, d
             opened = false;
         }
         while (opened && !SrcSQL.AtEnd()) {
-            oldIds.push_back(SrcSQL.ColumnByName("MCR_ID").GetString());
+            maps.AppendOld(kMacroses, SrcSQL.ColumnByName("MCR_ID").GetString());
             auto macro = std::make_unique<Tperegonner>(ctx.maps);
             macro->MacroName = SrcSQL.ColumnAt(0).GetString();
             buffer.clear();
@@ -95,7 +94,7 @@ void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, d
         ctx.state.RowDone(inserted);
         if (!inserted) {
             // The maximum would be the key of the macro inserted before this one.
-            newIds.push_back(kNoKey);
+            maps.AppendNew(kMacroses, kNoKey);
             continue;
         }
         try {
@@ -105,9 +104,9 @@ void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, d
             DstSQL.Prepare();
             DstSQL.Execute();
             std::string newId = DstSQL.ColumnAt(0).GetString();
-            newIds.push_back(std::move(newId));
+            maps.AppendNew(kMacroses, std::move(newId));
         } catch (const std::exception& e) {
-            newIds.push_back(kNoKey);
+            maps.AppendNew(kMacroses, kNoKey);
             RunLog::Append(ctx.LogPath(), texts::kMacroMaxIdError + e.what());
         }
     }

@@ -19,8 +19,8 @@ TEST(IdMaps, RemapsByFirstEqualEntry) {
     IdMaps maps;
     EXPECT_EQ(maps.RemapId(kReaders, 5), -1);   // empty map
 
-    maps.OldIds(kReaders) = {"3", "5", "5", "-7"};
-    maps.NewIds(kReaders) = {"30", "12", "99", "70"};
+    for (const char* id : {"3", "5", "5", "-7"}) maps.AppendOld(kReaders, id);
+    for (const char* id : {"30", "12", "99", "70"}) maps.AppendNew(kReaders, id);
     EXPECT_EQ(maps.RemapId(kReaders, 5), 12);
     EXPECT_EQ(maps.RemapId(kReaders, -7), 70);
     EXPECT_EQ(maps.RemapId(kReaders, 4), -1);
@@ -31,10 +31,31 @@ TEST(IdMaps, RemapsByFirstEqualEntry) {
     EXPECT_TRUE(maps.NewIds(kReaders).empty());
 }
 
+TEST(IdMaps, LookupsFollowTheListsAsTheyGrow) {
+    IdMaps maps;
+    for (int i = 0; i < 5000; ++i) {
+        maps.AppendOld(kInputs, std::to_string(i * 3));
+        maps.AppendNew(kInputs, std::to_string(i + 100000));
+        if (i % 1000 == 0) {
+            EXPECT_EQ(maps.RemapId(kInputs, i * 3), i + 100000);
+        }
+    }
+    maps.AppendOld(kInputs, "0");   // a repeated old key never hides the first
+    maps.AppendNew(kInputs, "7");
+    EXPECT_EQ(maps.RemapId(kInputs, 0), 100000);
+    EXPECT_EQ(maps.RemapId(kInputs, 14997), 104999);
+    EXPECT_EQ(maps.RemapId(kInputs, 1), -1);
+    maps.Clear();
+    EXPECT_EQ(maps.RemapId(kInputs, 3), -1);
+    maps.AppendOld(kInputs, "3");
+    maps.AppendNew(kInputs, "9");
+    EXPECT_EQ(maps.RemapId(kInputs, 3), 9);
+}
+
 TEST(IdMaps, NewIdThatIsNoNumberIsAConversionError) {
     IdMaps maps;
-    maps.OldIds(kHosts) = {"1", "2", "3"};
-    maps.NewIds(kHosts) = {"", "x1"};   // an empty entry, a text, and one missing
+    for (const char* id : {"1", "2", "3"}) maps.AppendOld(kHosts, id);
+    for (const char* id : {"", "x1"}) maps.AppendNew(kHosts, id);   // an empty entry, a text, and one missing
     for (int old : {1, 2, 3}) {
         try {
             maps.RemapId(kHosts, old);
@@ -47,8 +68,8 @@ TEST(IdMaps, NewIdThatIsNoNumberIsAConversionError) {
 
 TEST(IdMaps, MapNumbersOutsideOneToTenAreRefused) {
     IdMaps maps;
-    maps.OldIds(10).push_back("1");
-    maps.NewIds(10).push_back("2");
+    maps.AppendOld(10, "1");
+    maps.AppendNew(10, "2");
     EXPECT_EQ(maps.RemapId(10, 1), 2);
     EXPECT_THROW(maps.OldIds(0), std::out_of_range);
     EXPECT_THROW(maps.NewIds(11), std::out_of_range);

@@ -11,12 +11,12 @@ namespace {
 class PeregonnerTest : public ::testing::Test {
 protected:
     PeregonnerTest() {
-        maps.OldIds(kReaders) = {"5", "9"};
-        maps.NewIds(kReaders) = {"12", "19"};
-        maps.OldIds(kOutputs) = {"5"};
-        maps.NewIds(kOutputs) = {"25"};
-        maps.OldIds(kInputs) = {"5", "17"};
-        maps.NewIds(kInputs) = {"35", "40"};
+        for (const char* id : {"5", "9"}) maps.AppendOld(kReaders, id);
+        for (const char* id : {"12", "19"}) maps.AppendNew(kReaders, id);
+        for (const char* id : {"5"}) maps.AppendOld(kOutputs, id);
+        for (const char* id : {"25"}) maps.AppendNew(kOutputs, id);
+        for (const char* id : {"5", "17"}) maps.AppendOld(kInputs, id);
+        for (const char* id : {"35", "40"}) maps.AppendNew(kInputs, id);
     }
     std::string Reader(const std::string& line) { return Remap(line, &Tperegonner::RemapReaderLine); }
     std::string Macro(const std::string& line) { return Remap(line, &Tperegonner::RemapMacroLine); }

@@ -54,8 +54,8 @@ protected:
     }
 
     Rows Destination() { return Db(dstPath).Rows("select MCR_ID, MCR_NAME, MCR_FILL from MACROSES order by MCR_ID"); }
-    Ids& OldIds() { return run.maps.OldIds(transfer::kMacroses); }
-    Ids& NewIds() { return run.maps.NewIds(transfer::kMacroses); }
+    const Ids& OldIds() { return run.maps.OldIds(transfer::kMacroses); }
+    const Ids& NewIds() { return run.maps.NewIds(transfer::kMacroses); }
 
     EngineRun run;
     std::string srcPath = run.dir.File("src.fdb");
@@ -80,8 +80,8 @@ TEST_F(PerepisMacrosTest, ReplacesDestinationMacrosAndPairsTheKeys) {
 
 TEST_F(PerepisMacrosTest, RenumbersTextsAndStoresThemWithCrLf) {
     auto map = [&](int k, const std::string& from, const std::string& to) {
-        run.maps.OldIds(k).push_back(from);
-        run.maps.NewIds(k).push_back(to);
+        run.maps.AppendOld(k, from);
+        run.maps.AppendNew(k, to);
     };
     map(transfer::kReaders, "3", "30");
     map(transfer::kOutputs, "4", "41");
