@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "db/Error.h"
 
@@ -23,6 +25,21 @@ void Write(std::FILE* file, const std::string& path, const std::string& text) {
         throw Error(Error::Kind::File, errno, "Cannot write file \"" + path + "\". " + std::strerror(errno));
 }
 
+// Opens the existing log for appending. A log that is gone is an error, not a new file:
+// only the start-up checks create it.
+std::FILE* OpenExisting(const std::string& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) throw FileError(path);
+    std::FILE* file = ::fdopen(fd, "ab");
+    if (!file) {
+        int err = errno;
+        ::close(fd);
+        errno = err;
+        throw FileError(path);
+    }
+    return file;
+}
+
 } // namespace
 
 void RunLog::Create(const std::string& path) {
@@ -35,7 +52,7 @@ void RunLog::Append(const std::string& path, const std::string& line) {
     log.Line(line);
 }
 
-RunLog::RunLog(const std::string& path) : path_(path), file_(Open(path, "ab")) {}
+RunLog::RunLog(const std::string& path) : path_(path), file_(OpenExisting(path)) {}
 
 RunLog::~RunLog() { std::fclose(file_); }
 

@@ -52,4 +52,28 @@ inline const std::string kTableListMissing = ToCp1251("Не найден Фай�
 inline const std::string kGeneratorListMissing = ToCp1251("Не найден Файл со списком генераторов,") + "\r" +
                                                  std::string(3, ' ') + ToCp1251("продолжение работы невозможно.");
 
+// Main window
+inline const std::string kWindowTitle = ToCp1251("Перенос данных");
+inline const std::string kSourceTitle = ToCp1251("База - источник данных:");
+inline const std::string kDestTitle = ToCp1251("База - приемник данных:");
+inline const std::string kEventsOption = ToCp1251("Переносить события и тревоги");
+inline const std::string kFromTitle = ToCp1251("с:");
+inline const std::string kMoveCaption = ToCp1251("Выполнить перенос данных");
+inline const std::string kCancelMoveCaption = ToCp1251("Прервать перенос данных");
+inline const std::string kTableTitle = ToCp1251("Копируется таблица:");
+inline const std::string kAllTitle = ToCp1251("Всего скопировано:");
+inline const std::string kDatabaseDialogTitle = ToCp1251("Базы данных");
+inline const std::string kDatabaseDialogFilter = ToCp1251("Базы данных (*.gdb, *.fdb)|*.gdb;*.fdb");
+inline const std::string kMenuFile = ToCp1251("Файл");
+inline const std::string kMenuSource = ToCp1251("Источник данных ...");
+inline const std::string kMenuDest = ToCp1251("Приемник данных ...");
+inline const std::string kMenuHelp = ToCp1251("Помощь");
+inline const std::string kMenuMainWindow = ToCp1251("Главное окно");
+inline const std::string kMenuAbout = ToCp1251("О программе ...");
+inline const std::string kErrorCaption = ToCp1251("Ошибка");
+inline const std::string kWarningCaption = ToCp1251("Внимание");
+inline const std::string kConfirmCaption = ToCp1251("Подтверждение");
+inline const std::string kAboutLoadFailed = ToCp1251("Не удалось загрузить библиотеку about.dll");
+inline const std::string kAboutEntryMissing = ToCp1251("Функция show_about в библиотеке about.dll не найдена");
+
 } // namespace kestrix::texts

@@ -51,6 +51,8 @@ Error ConversionError(const std::string& text) {
 
 int StrToInt(const std::string& text) {
     std::size_t i = 0;
+    // Leading blanks are allowed, as in the platform's usual reading of an integer.
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
     if (i == text.size()) throw ConversionError(text);

@@ -33,7 +33,7 @@ Error ClientError(int code, const std::string& argument = {});
 
 // Conversion error: a text that must be a number and is not.
 Error ConversionError(const std::string& text);
-// Reads a decimal 32-bit integer, optionally signed, surrounded by nothing else.
+// Reads a decimal 32-bit integer, optionally signed, after optional leading blanks.
 // Anything else raises a conversion error.
 int StrToInt(const std::string& text);
 

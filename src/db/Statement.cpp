@@ -257,6 +257,8 @@ void Statement::Prepare() {
         text = ScanParameters(text, names);
         if (text.empty()) throw ClientError(42);
     }
+    // The client library ends the text at a NUL byte and would run only what stands before it.
+    if (text.find('\0') != std::string::npos) throw ClientError(55, "NUL character in statement text");
     const client::Api& api = client::Load();
     client::Status status{};
     isc_stmt_handle handle = 0;
@@ -383,6 +385,10 @@ void Statement::Execute() {
     default:
         api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in);
         client::Check(status);
+        // A COMMIT or ROLLBACK of the text ended the transaction (the library dropped its
+        // handle), and the server closed every cursor of it.
+        if ((kind_ == Kind::Commit || kind_ == Kind::Rollback) && !transaction_->IsActive())
+            for (Statement* statement : transaction_->statements_) statement->ResetCursor();
         break;
     }
 }

@@ -1,5 +1,6 @@
 // Run log, run state, text conversion, data-file lookup and the start-up checks.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -80,6 +81,21 @@ TEST(RunLog, MissingFolderIsAFileError) {
         EXPECT_EQ(e.kind(), Error::Kind::File);
     }
     EXPECT_THROW(RunLog::Create(dir.File("no/such/Kestrix.log")), Error);
+}
+
+TEST(RunLog, AppendingToALogThatIsGoneFailsAndCreatesNothing) {
+    TempDir dir;
+    std::string path = dir.File("Kestrix.log");
+    RunLog::Create(path);
+    std::remove(path.c_str());
+    try {
+        RunLog::Append(path, "x");
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), Error::Kind::File);
+    }
+    EXPECT_THROW(RunLog log(path), Error);
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST(RunState, ProgressStaysWithinItsRange) {

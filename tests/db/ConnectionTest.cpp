@@ -60,7 +60,8 @@ TEST(ErrorTexts, ClientErrorsFillTheirPlaceholders) {
 TEST(ErrorTexts, StrToIntTakesOnlyWholeDecimalNumbers) {
     EXPECT_EQ(StrToInt("-2147483648"), -2147483648LL);
     EXPECT_EQ(StrToInt("+17"), 17);
-    for (const char* bad : {"", "-", "12a", " 12", "12 ", "2147483648", "99999999999999999999", "1.5"}) {
+    EXPECT_EQ(StrToInt("  \t-12"), -12);
+    for (const char* bad : {"", "-", " ", "12a", "- 12", "12 ", "2147483648", "99999999999999999999", "1.5"}) {
         EXPECT_THROW(StrToInt(bad), Error) << bad;
     }
     EXPECT_EQ(ConversionError("x").kind(), Error::Kind::Conversion);

@@ -145,6 +145,49 @@ TEST_F(StatementTest, CommitClosesTheCursorAndTheStatementStaysPrepared) {
     statement.CloseCursor();
 }
 
+TEST_F(StatementTest, CommitOrRollbackStatementEndsTheCursorsOfItsTransaction) {
+    // A script may end the transaction with a statement of its own; the cursors that
+    // the server closed with it must not stay marked open ("IBSQL Open" on the next run).
+    Statement other;
+    other.BindTransaction(transaction);
+    for (const char* end : {"COMMIT", "ROLLBACK"}) {
+        Text("SELECT ID FROM T ORDER BY ID");
+        statement.Execute();
+        ASSERT_TRUE(statement.CursorOpen());
+        other.ClearSql();
+        other.AddSqlLine(end);
+        other.Execute();
+        EXPECT_FALSE(transaction.IsActive()) << end;
+        EXPECT_FALSE(statement.CursorOpen()) << end;
+        EXPECT_TRUE(statement.AtEnd()) << end;
+        EXPECT_EQ(statement.RowsFetched(), 0) << end;
+        BeginWork(statement);
+        statement.Execute();
+        EXPECT_EQ(statement.ColumnAt(0).GetInteger(), 1) << end;
+        statement.CloseCursor();
+        EndWork(statement);
+        transaction.BeginTransaction();
+    }
+}
+
+TEST_F(StatementTest, NulByteInTheTextIsRefused) {
+    // The client library ends a text at its first NUL byte: the DELETE below would run
+    // without its condition and empty the table.
+    for (bool check : {true, false}) {
+        statement.ParamCheck = check;
+        Text(std::string("DELETE FROM T\0 WHERE ID = 1", 27));
+        Error e = Raised([&] { statement.Execute(); });
+        EXPECT_EQ(e.code(), 55);
+        EXPECT_EQ(e.text(), "SQL Parse Error:\r\n\r\nNUL character in statement text");
+        EXPECT_FALSE(statement.Prepared());
+    }
+    statement.ParamCheck = true;
+    Text("SELECT COUNT(*) FROM T");
+    statement.Execute();
+    EXPECT_EQ(statement.ColumnAt(0).GetInteger(), 2);
+    statement.CloseCursor();
+}
+
 TEST_F(StatementTest, ColumnAndParameterLookup) {
     Text("SELECT ID, NAME AS ID, ID_SECTION, 1 + 1, 2 + 2, ID FROM T WHERE ID = :ev_d OR ID = :EV_D");
     statement.Prepare();

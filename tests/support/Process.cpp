@@ -103,10 +103,20 @@ ProcessResult BackgroundProcess::Wait() {
     return result;
 }
 
-PrivateServer::PrivateServer() : root_(MakeTempDir()), port_(FreePort()) {
-    ProcessResult started = RunProcess({"/bin/bash", ServerScript(), "start", root_, std::to_string(port_)});
-    if (started.exitCode != 0)
-        throw std::runtime_error("private server did not start:\n" + started.out + started.err);
+PrivateServer::PrivateServer() {
+    // A free port can be taken by someone else before the server binds it: try a few.
+    std::string output;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        root_ = MakeTempDir();
+        port_ = FreePort();
+        ProcessResult started = RunProcess({"/bin/bash", ServerScript(), "start", root_, std::to_string(port_)});
+        if (started.exitCode == 0) return;
+        output += started.out + started.err;
+        RunProcess({"/bin/bash", ServerScript(), "stop", root_});
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+    throw std::runtime_error("private server did not start:\n" + output);
 }
 
 PrivateServer::~PrivateServer() {

@@ -1,0 +1,51 @@
+#pragma once
+// The window's message boxes and file dialog, each behind one function that tests can
+// intercept so that nothing modal blocks them.
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+namespace kestrix::gui {
+
+// The program's Windows-1251 text as Qt text (carriage returns become line breaks when shown).
+QString Qt(const std::string& cp1251);
+// Qt text back to the program's Windows-1251; raises a conversion error for characters
+// Windows-1251 lacks.
+std::string Cp1251(const QString& text);
+
+enum class BoxKind { Error, Warning, Question, Information };
+
+struct Box {
+    BoxKind kind;
+    std::string caption;   // Windows-1251
+    std::string text;      // Windows-1251, exactly as the program built it
+    QMessageBox::StandardButtons buttons;
+};
+
+// When set, ShowBox hands every box to it instead of showing it; its result is the button
+// "pressed".
+using BoxHook = std::function<QMessageBox::StandardButton(const Box&)>;
+BoxHook& MessageBoxHook();
+
+// Shows a modal message box and returns the button the operator chose.
+QMessageBox::StandardButton ShowBox(QWidget* parent, BoxKind kind, const std::string& caption,
+                                    const std::string& text,
+                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
+// When set, OpenDatabaseFile hands the request to it: the result is the confirmed file name,
+// or nothing when the dialog was cancelled.
+using FileDialogHook = std::function<std::optional<QString>(const QString& title, const QString& filter)>;
+FileDialogHook& OpenFileDialogHook();
+
+// The file-open dialog of the database fields: "Base name (patterns)|*.a;*.b" style filter.
+std::optional<QString> OpenDatabaseFile(QWidget* parent, const std::string& title, const std::string& filter);
+
+// "Description|*.a;*.b" as Qt's "Description (*.a *.b)".
+QString QtFilter(const std::string& cp1251Filter);
+
+} // namespace kestrix::gui

@@ -1,0 +1,47 @@
+#pragma once
+// The run state bound to the main window's controls.
+#include <vector>
+
+#include "app/RunState.h"
+
+class QAction;
+class QLabel;
+class QProgressBar;
+class QWidget;
+
+namespace kestrix::gui {
+
+class GuiRunState : public RunState {
+public:
+    struct Controls {
+        QWidget* window = nullptr;
+        QLabel* TabLabel = nullptr;
+        QProgressBar* TablePB = nullptr;
+        QProgressBar* AllPB = nullptr;
+        // Disabled during a run: the file fields, the options and the start button.
+        std::vector<QWidget*> locked;
+        // The top-level menu items, disabled with them.
+        std::vector<QAction*> lockedMenus;
+        QWidget* CancelMoveBitBtn = nullptr;
+    };
+
+    explicit GuiRunState(Controls controls);
+    ~GuiRunState() override;
+
+    void PumpMessages() override;
+    void SetWaitCursor(bool wait) override;
+    void LockControls(bool locked) override;
+    void ShowInterruptionWarning(const std::string& text) override;
+
+    bool Locked() const { return locked_; }
+
+protected:
+    void DisplayChanged() override;
+
+private:
+    Controls c_;
+    bool waitCursor_ = false;
+    bool locked_ = false;
+};
+
+} // namespace kestrix::gui

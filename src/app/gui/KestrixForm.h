@@ -1,0 +1,94 @@
+#pragma once
+// The main window: the two database names, the events option, start and cancel, the
+// status and the two progress bars; it holds the run state and starts runs.
+#include <memory>
+#include <string>
+
+#include <QMainWindow>
+
+#include "app/RunDriver.h"
+#include "app/gui/GuiRunState.h"
+#include "db/DMUnit1.h"
+
+class QAction;
+class QCheckBox;
+class QDateEdit;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+
+namespace kestrix::gui {
+
+class TKestrixForm : public QMainWindow {
+public:
+    // programFile: the full path of the program file; its folder holds the data files.
+    TKestrixForm(db::TDM1& dm, std::string programFile, QWidget* parent = nullptr);
+    ~TKestrixForm() override;
+
+    // Handlers.
+    void FormActivate();
+    void SourceFEChange();
+    void DestFEChange();
+    void CheckMoveEnabled();
+    void MoveBitBtnClick();
+    void CancelMoveBitBtnClick();
+    void mnuFile_SourceClick();
+    void mnuFile_DestClick();
+    void mnuFile_MoveClick() { MoveBitBtnClick(); }
+    void mnuHelp_MainWindowClick();
+    void mnuHelp_AboutClick() { ShowAboutBox(); }
+    void ShowAboutBox();
+
+    RunState& State() { return *state_; }
+    RunDriver& Driver() { return *driver_; }
+    bool Running() const { return running_; }
+
+    QFrame* Panel1;
+    QFrame* Panel2;
+    QLabel* BaseLabel1;
+    QLineEdit* SourceFE;
+    QLabel* BaseLabel2;
+    QLineEdit* DestFE;
+    QCheckBox* EventsCB;
+    QLabel* EvFromLabel;
+    QDateEdit* FromDE;
+    QPushButton* MoveBitBtn;
+    QPushButton* CancelMoveBitBtn;
+    QLabel* TblLabel;
+    QLabel* TabLabel;
+    QProgressBar* TablePB;
+    QLabel* AllLabel;
+    QProgressBar* AllPB;
+    QMenu* mnuFile;
+    QAction* mnuFile_Source;
+    QAction* mnuFile_Dest;
+    QAction* mnuFile_Move;
+    QMenu* mnuHelp;
+    QAction* mnuHelp_MainWindow;
+    QAction* mnuHelp_About;
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+private:
+    void CreateControls();
+    void CreateMenus();
+    void EqualityCheck();
+    void Browse(QLineEdit* field);
+    void SyncOptions();
+
+    db::TDM1& dm_;
+    std::string programFile_;
+    std::unique_ptr<GuiRunState> state_;
+    std::unique_ptr<RunDriver> driver_;
+    bool activated_ = false;
+    bool shown_ = false;
+    bool running_ = false;
+};
+
+} // namespace kestrix::gui

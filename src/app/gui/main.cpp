@@ -1,0 +1,41 @@
+// kestrix: the transfer program with its main window.
+#include <memory>
+
+#include <QApplication>
+
+#include "app/Texts.h"
+#include "app/gui/Dialogs.h"
+#include "app/gui/KestrixForm.h"
+#include "app/gui/MasterEventFilter.h"
+#include "db/DMUnit1.h"
+#include "messaging/IBDB.h"
+
+int main(int argc, char** argv) {
+    using namespace kestrix;
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(gui::Qt(texts::kWindowTitle));
+
+    // Created first, destroyed last: its destructor runs the shutdown sequence.
+    messaging::TdmMaster master;
+    master.ShowMessage = [](const std::string& text) {
+        gui::ShowBox(nullptr, gui::BoxKind::Information, texts::kWindowTitle, text);
+    };
+    gui::MasterEventFilter hook(master);
+    app.installEventFilter(&hook);
+
+    int status = 0;
+    {
+        std::unique_ptr<db::TDM1> dm;
+        try {
+            dm = std::make_unique<db::TDM1>();
+        } catch (const std::exception& e) {
+            gui::ShowBox(nullptr, gui::BoxKind::Error, texts::kErrorCaption, e.what());
+            return 1;
+        }
+        gui::TKestrixForm form(*dm, QApplication::applicationFilePath().toStdString());
+        hook.SetMainWindow(&form);
+        form.show();
+        status = app.exec();
+    }   // the window, then the data module
+    return status;
+}

@@ -1,0 +1,40 @@
+#include "messaging/IBDB.h"
+
+#include <thread>
+
+#include "db/Work.h"
+
+namespace kestrix::messaging {
+
+TdmMaster::TdmMaster() {
+    // The lock is a function-static of the access layer: touching it here creates it before
+    // any data module or window exists.
+    db::WorkLock();
+    Sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
+}
+
+TdmMaster::~TdmMaster() {
+    try {
+        DataModuleDestroy();
+    } catch (const std::exception&) {
+    }
+}
+
+bool TdmMaster::aeMessage(unsigned message, bool posted) {
+    // kEventNotice would requeue the event listener; no event name is ever registered and
+    // the listener is never started, so the notice never arrives and is not acted on.
+    if (message == kWmClose && posted && ShowMessage) ShowMessage(kWmCloseText);
+    return false;
+}
+
+void TdmMaster::DataModuleDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    // The release call, the listener wait, the commit of the master connection's
+    // transactions and its disconnection have nothing to do: the master connection is never
+    // opened and no registration is ever made.
+    if (Sleep) Sleep(ShutdownPause);
+    // The work lock itself lives until the process ends.
+}
+
+} // namespace kestrix::messaging

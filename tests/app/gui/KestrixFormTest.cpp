@@ -1,0 +1,353 @@
+// The main window offscreen: the start rule, the start-up checks, the about item, the
+// posted close request, and whole runs started from the window.
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QtTest/qtestspontaneevent.h>
+#include <QTimer>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+#include "app/Texts.h"
+#include "app/gui/Dialogs.h"
+#include "app/gui/KestrixForm.h"
+#include "app/gui/MasterEventFilter.h"
+#include "messaging/IBDB.h"
+#include "support/Fixtures.h"
+
+namespace kestrix::gui {
+namespace {
+
+using test::Db;
+using test::TempDir;
+using test::WriteFile;
+
+const char* kSchema =
+    "CREATE TABLE HOSTS (HS_ID INTEGER NOT NULL PRIMARY KEY, HS_NAME VARCHAR(40));\n"
+    "CREATE GENERATOR GEN_HOSTS;\n"
+    "SET TERM ^ ;\n"
+    "CREATE TRIGGER HOSTS_BI FOR HOSTS BEFORE INSERT AS BEGIN\n"
+    "  IF (NEW.HS_ID IS NULL) THEN NEW.HS_ID = GEN_ID(GEN_HOSTS, 1); END^\n"
+    "SET TERM ; ^\n"
+    "CREATE TABLE SETTINGS (ST_NAME VARCHAR(20), ST_VALUE VARCHAR(20));\n";
+
+class KestrixFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(dir.File("SQL"));
+        WriteFile(dir.File("Conv.txt"), "* list\r\nHOSTS=HS_ID\r\n");
+        WriteFile(dir.File("Generator.txt"), "GEN_HOSTS=HOSTS/HS_ID\r\n");
+        WriteFile(dir.File("SQL/_Upd.sql"), "INSERT INTO SETTINGS VALUES ('pre', 'x')\r\n");
+        WriteFile(dir.File("SQL/Upd.sql"), "INSERT INTO SETTINGS VALUES ('post', 'y')\r\n");
+        MessageBoxHook() = [this](const Box& box) {
+            boxes.push_back(box);
+            return box.kind == BoxKind::Question ? answer : QMessageBox::Ok;
+        };
+    }
+    void TearDown() override {
+        MessageBoxHook() = nullptr;
+        OpenFileDialogHook() = nullptr;
+    }
+
+    std::unique_ptr<TKestrixForm> MakeForm() {
+        auto form = std::make_unique<TKestrixForm>(dm, dir.File("kestrix"));
+        form->Driver().postScriptPause = std::chrono::milliseconds(0);
+        return form;
+    }
+    // Shows the window and lets it become active, which runs the start-up checks.
+    void ShowAndActivate(TKestrixForm& form) {
+        form.show();
+        form.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    }
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> result;
+        for (const Box& box : boxes) result.push_back(box.text);
+        return result;
+    }
+    void MakeDatabases() {
+        test::CreateDatabase(source, std::string(kSchema) + "INSERT INTO HOSTS VALUES (3, 'alpha');\n"
+                                                            "INSERT INTO HOSTS VALUES (8, 'beta');\n");
+        test::CreateDatabase(dest, std::string(kSchema) + "SET GENERATOR GEN_HOSTS TO 500;\n");
+    }
+
+    TempDir dir;
+    std::string source = dir.File("source.fdb");
+    std::string dest = dir.File("dest.fdb");
+    db::TDM1 dm;
+    std::vector<Box> boxes;
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+};
+
+TEST_F(KestrixFormTest, StartsEmptyWithStartAndCancelDisabled) {
+    auto form = MakeForm();
+    EXPECT_EQ(form->windowTitle(), Qt(texts::kWindowTitle));
+    EXPECT_EQ(form->centralWidget()->size(), QSize(479, 311));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_FALSE(form->windowFlags() & ::Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form->SourceFE->text().isEmpty());
+    EXPECT_TRUE(form->DestFE->text().isEmpty());
+    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
+    EXPECT_FALSE(form->mnuFile_Move->isEnabled());
+    EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
+    EXPECT_FALSE(form->EventsCB->isChecked());
+    EXPECT_TRUE(form->FromDE->text().trimmed().isEmpty()) << form->FromDE->text().toStdString();
+    EXPECT_EQ(form->TablePB->maximum(), 100);
+    EXPECT_EQ(form->AllPB->value(), 0);
+    EXPECT_TRUE(form->TabLabel->text().isEmpty());
+    EXPECT_TRUE(form->TabLabel->font().bold());
+    EXPECT_EQ(form->TabLabel->palette().color(QPalette::WindowText), QColor(0, 0x80, 0));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(KestrixFormTest, StartFollowsBothNamesAndRefusesEqualOnes) {
+    auto form = MakeForm();
+    QTest::keyClicks(form->SourceFE, "a.fdb");
+    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
+    QTest::keyClick(form->DestFE, 'b');
+    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    EXPECT_TRUE(form->mnuFile_Move->isEnabled());
+    EXPECT_TRUE(boxes.empty());
+
+    // Equal after trimming blanks and control characters at both ends.
+    form->DestFE->setText(" \ta.fdb  ");
+    ASSERT_EQ(Texts(), std::vector<std::string>{texts::kSameDatabases});
+    EXPECT_EQ(boxes[0].kind, BoxKind::Error);
+    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
+    EXPECT_FALSE(form->mnuFile_Move->isEnabled());
+
+    // Letter case counts; changing either name to a different text enables again.
+    form->SourceFE->setText("A.fdb");
+    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    EXPECT_TRUE(form->mnuFile_Move->isEnabled());
+    form->SourceFE->setText("a.fdb ");
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
+    EXPECT_EQ(boxes.size(), 2u);
+
+    // Clearing both: disabled, no message.
+    form->SourceFE->clear();
+    form->DestFE->clear();
+    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
+    EXPECT_FALSE(form->mnuFile_Move->isEnabled());
+    EXPECT_EQ(boxes.size(), 2u);
+}
+
+TEST_F(KestrixFormTest, BlanksOnlyCountAsFilled) {
+    auto form = MakeForm();
+    form->SourceFE->setText("   ");
+    form->DestFE->setText("b.fdb");
+    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    // Two blank texts trim to the same empty text: that is not a refusal.
+    form->DestFE->setText(" ");
+    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(KestrixFormTest, FileMenuItemsFillTheFieldsLikeTyping) {
+    auto form = MakeForm();
+    std::vector<QString> asked;
+    std::optional<QString> chosen = QStringLiteral("/data/base.fdb");
+    OpenFileDialogHook() = [&](const QString& title, const QString& filter) {
+        asked.push_back(title);
+        asked.push_back(filter);
+        return chosen;
+    };
+    form->mnuFile_Source->trigger();
+    EXPECT_EQ(form->SourceFE->text(), QStringLiteral("/data/base.fdb"));
+    EXPECT_EQ(asked.at(0), Qt(texts::kDatabaseDialogTitle));
+    EXPECT_EQ(asked.at(1), Qt(texts::kDatabaseDialogTitle) + QStringLiteral(" (*.gdb, *.fdb) (*.gdb *.fdb)"));
+    form->mnuFile_Dest->trigger();
+    EXPECT_EQ(Texts(), std::vector<std::string>{texts::kSameDatabases});
+    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
+
+    chosen.reset();   // cancelled: nothing changes
+    form->mnuFile_Dest->trigger();
+    EXPECT_EQ(form->DestFE->text(), QStringLiteral("/data/base.fdb"));
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
+TEST_F(KestrixFormTest, StartupChecksPassOnceAtTheFirstActivation) {
+    WriteFile(dir.File("Kestrix.log"), "old run\r\n");
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->State().AppDir, dir.Path() + "/");
+    EXPECT_EQ(form->State().TableListLines, 2);
+    EXPECT_EQ(test::ReadFile(dir.File("Kestrix.log")), "");
+    EXPECT_EQ(QApplication::focusWidget(), form->EventsCB);
+
+    std::filesystem::remove(dir.File("Conv.txt"));
+    form->FormActivate();
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(KestrixFormTest, MissingTableListShowsItsMessageAndClosesTheWindow) {
+    std::filesystem::remove(dir.File("Conv.txt"));
+    std::filesystem::remove(dir.File("Generator.txt"));   // not checked after the failure
+    auto form = MakeForm();
+    form->show();
+    form->activateWindow();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }));
+    ASSERT_EQ(Texts(), std::vector<std::string>{texts::kTableListMissing});
+    EXPECT_EQ(boxes[0].kind, BoxKind::Error);
+    EXPECT_TRUE(std::filesystem::exists(dir.File("Kestrix.log")));
+    EXPECT_EQ(std::filesystem::file_size(dir.File("Kestrix.log")), 0u);
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(KestrixFormTest, AboutWithoutTheLibraryReportsItAndGoesOn) {
+    auto form = MakeForm();
+    form->mnuHelp_About->trigger();
+    ASSERT_EQ(Texts(), std::vector<std::string>{texts::kAboutLoadFailed});
+    EXPECT_EQ(boxes[0].caption, texts::kErrorCaption);
+    EXPECT_EQ(boxes[0].kind, BoxKind::Error);
+}
+
+TEST_F(KestrixFormTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
+    messaging::TdmMaster master;
+    master.Sleep = nullptr;
+    std::vector<std::string> shown;
+    master.ShowMessage = [&](const std::string& text) { shown.push_back(text); };
+    MasterEventFilter hook(master);
+    QCoreApplication::instance()->installEventFilter(&hook);
+
+    auto form = MakeForm();
+    hook.SetMainWindow(form.get());
+    form->show();
+    QCoreApplication::postEvent(form.get(), new QCloseEvent);
+    EXPECT_TRUE(form->isVisible());   // nothing happens before the queue is served
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown, std::vector<std::string>{"Wm_Close"});
+    EXPECT_FALSE(form->isVisible());
+
+    // The window system's close command (delivered to the window as a spontaneous event,
+    // as for the close box) and the window's own closing pass without a box.
+    form->show();
+    QCloseEvent fromWindowSystem;
+    QSpontaneKeyEvent::setSpontaneous(&fromWindowSystem);
+    QCoreApplication::instance()->notify(form->windowHandle(), &fromWindowSystem);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(shown.size(), 1u);
+    form->show();
+    CloseItself(form.get());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(shown.size(), 1u);
+    QCoreApplication::instance()->removeEventFilter(&hook);
+}
+
+TEST_F(KestrixFormTest, WholeRunFromTheWindowFinishesUnlocked) {
+    MakeDatabases();
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QString::fromStdString("\"" + source + "\""));
+    form->DestFE->setText(QString::fromStdString(dest));
+    ASSERT_TRUE(form->MoveBitBtn->isEnabled());
+
+    // Seen at the run's first pump of the window's messages.
+    struct Seen { bool source, menu, events, start, cancel, closeBox; };
+    std::optional<Seen> during;
+    QTimer::singleShot(0, form.get(), [&] {
+        during = Seen{form->SourceFE->isEnabled(), form->mnuFile->menuAction()->isEnabled(),
+                      form->EventsCB->isEnabled(), form->MoveBitBtn->isEnabled(), form->CancelMoveBitBtn->isEnabled(),
+                      bool(form->windowFlags() & ::Qt::WindowCloseButtonHint)};
+    });
+    QTest::mouseClick(form->MoveBitBtn, ::Qt::LeftButton);
+
+    ASSERT_TRUE(during.has_value());
+    EXPECT_FALSE(during->source || during->menu || during->events || during->start || during->closeBox);
+    EXPECT_TRUE(during->cancel);
+
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
+    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(form->TablePB->value(), 0);
+    EXPECT_EQ(form->AllPB->value(), 0);
+    EXPECT_TRUE(form->SourceFE->isEnabled() && form->DestFE->isEnabled() && form->EventsCB->isEnabled() &&
+                form->FromDE->isEnabled() && form->MoveBitBtn->isEnabled());
+    EXPECT_TRUE(form->mnuFile->menuAction()->isEnabled() && form->mnuHelp->menuAction()->isEnabled());
+    EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
+    EXPECT_TRUE(form->windowFlags() & ::Qt::WindowCloseButtonHint);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(dm.IBDatabase1.IsConnected() || dm.IBDatabase2.IsConnected() || dm.IBDatabase3.IsConnected());
+
+    Db check(dest);
+    EXPECT_EQ(check.Rows("SELECT HS_ID, HS_NAME FROM HOSTS ORDER BY HS_ID"),
+              (std::vector<std::vector<std::string>>{{"501", "alpha"}, {"502", "beta"}}));
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS"), "2");
+}
+
+TEST_F(KestrixFormTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
+    MakeDatabases();
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QString::fromStdString(source));
+    form->DestFE->setText(QString::fromStdString(dest));
+    form->EventsCB->setChecked(true);
+    QTimer::singleShot(0, form.get(), [&] { QTest::mouseClick(form->CancelMoveBitBtn, ::Qt::LeftButton); });
+    form->mnuFile_Move->trigger();
+
+    ASSERT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
+    EXPECT_EQ(boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(boxes[1].kind, BoxKind::Warning);
+    EXPECT_EQ(boxes[1].buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
+    EXPECT_TRUE(form->State().CancelFlag);
+    EXPECT_EQ(form->State().TotalSteps, 2 + 4);
+    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
+    Db check(dest);
+    // Seen before the transfer sequence: only the pre-transfer script ran.
+    EXPECT_EQ(check.Rows("SELECT ST_NAME FROM SETTINGS"), (std::vector<std::vector<std::string>>{{"pre"}}));
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "0");
+}
+
+TEST_F(KestrixFormTest, CancelAnsweredNoChangesNothing) {
+    MakeDatabases();
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QString::fromStdString(source));
+    form->DestFE->setText(QString::fromStdString(dest));
+    answer = QMessageBox::No;
+    QTimer::singleShot(0, form.get(), [&] { form->CancelMoveBitBtn->click(); });
+    form->MoveBitBtn->click();
+    EXPECT_EQ(Texts(), std::vector<std::string>{texts::kConfirmCancel});
+    EXPECT_FALSE(form->State().CancelFlag);
+    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+}
+
+TEST_F(KestrixFormTest, FailedRunIsShownAfterTheWindowIsUnlocked) {
+    MakeDatabases();
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QString::fromStdString(dir.File("missing.fdb")));
+    form->DestFE->setText(QString::fromStdString(dest));
+    bool unlockedWhenShown = false;
+    MessageBoxHook() = [&](const Box& box) {
+        boxes.push_back(box);
+        unlockedWhenShown = form->MoveBitBtn->isEnabled() && !form->CancelMoveBitBtn->isEnabled();
+        return QMessageBox::Ok;
+    };
+    form->MoveBitBtn->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].kind, BoxKind::Error);
+    EXPECT_NE(boxes[0].text.find("missing.fdb"), std::string::npos) << boxes[0].text;
+    EXPECT_TRUE(unlockedWhenShown);
+    EXPECT_FALSE(form->Running());
+    Db check(dest);
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS"), "0");
+}
+
+} // namespace
+} // namespace kestrix::gui

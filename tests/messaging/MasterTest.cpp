@@ -1,0 +1,54 @@
+// The master data module: the posted close box and the shutdown pause.
+#include <chrono>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "messaging/IBDB.h"
+#include "support/Fixtures.h"
+
+namespace kestrix::messaging {
+namespace {
+
+TEST(TdmMaster, OnlyAPostedCloseRequestShowsTheBoxAndNothingIsHandled) {
+    TdmMaster master;
+    master.Sleep = nullptr;
+    std::vector<std::string> shown;
+    master.ShowMessage = [&](const std::string& text) { shown.push_back(text); };
+
+    EXPECT_FALSE(master.aeMessage(kWmClose, false));
+    EXPECT_FALSE(master.aeMessage(kEventNotice, true));
+    EXPECT_FALSE(master.aeMessage(15, true));
+    EXPECT_TRUE(shown.empty());
+    EXPECT_FALSE(master.aeMessage(kWmClose, true));
+    EXPECT_EQ(shown, std::vector<std::string>{"Wm_Close"});
+}
+
+TEST(TdmMaster, ShutdownPausesOneSecondOnceAndLeavesTheWorkLockUsable) {
+    std::chrono::steady_clock::duration took{};
+    {
+        TdmMaster master;
+        auto start = std::chrono::steady_clock::now();
+        master.DataModuleDestroy();
+        took = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(master.Destroyed());
+        start = std::chrono::steady_clock::now();
+        master.DataModuleDestroy();   // and the destructor: no second pause
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    }
+    EXPECT_GE(took, std::chrono::milliseconds(1000));
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    EXPECT_TRUE(test::WorkLockFree());
+}
+
+TEST(TdmMaster, DestructionRunsTheShutdownSequence) {
+    std::vector<std::chrono::milliseconds> pauses;
+    {
+        TdmMaster master;
+        master.Sleep = [&](std::chrono::milliseconds pause) { pauses.push_back(pause); };
+    }
+    EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(1000)});
+}
+
+} // namespace
+} // namespace kestrix::messaging
