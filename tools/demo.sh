@@ -13,9 +13,6 @@ cp -r "$root/samples/app" "$work/app"
 "$root/$build/kestrix-sample" dest "$work/dest.fdb"
 
 echo "Transferring $work/source.fdb -> $work/dest.fdb (events from 2026-01-01)"
-status=0
-"$root/$build/kestrix-cli" --source "$work/source.fdb" --dest "$work/dest.fdb" \
-    --events-from 2026-01-01 --app-dir "$work/app" || status=$?
-echo
-echo "Run log: $work/app/Kestrix.log"
-exit $status
+# The program prints the summary, and the place of the run log last.
+exec "$root/$build/kestrix-cli" --source "$work/source.fdb" --dest "$work/dest.fdb" \
+    --events-from 2026-01-01 --app-dir "$work/app"
