@@ -335,6 +335,19 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
     if (state.CancelFlag) return;
 
     const std::string rowText = rowSql + "\r\n";
+    // The source column of each parameter, found once: the row select stays prepared through
+    // the loop. A column not found is looked up again per row, so that it fails as before.
+    std::vector<const SqlValue*> paramColumns;
+    for (const std::string& name : paramSources) {
+        try {
+            paramColumns.push_back(&SrcSQL.ColumnByName(name));
+        } catch (const std::exception&) {
+            paramColumns.push_back(nullptr);
+        }
+    }
+    auto sourceOf = [&](std::size_t j) -> const SqlValue& {
+        return paramColumns[j] ? *paramColumns[j] : SrcSQL.ColumnByName(paramSources[j]);
+    };
     db::WorkUnit dstWork(DstSQL);
     if (SrcSQL.RowsFetched() < 1) return;
 
@@ -358,13 +371,13 @@ void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tra
                 if (insert) {
                     SqlValue& parameter = DstSQL.ParameterAt(static_cast<int>(j));
                     try {
-                        parameter.CopyValueFrom(SrcSQL.ColumnByName(paramSources[j]));
+                        parameter.CopyValueFrom(sourceOf(j));
                     } catch (const std::exception&) {
                         // As a freshly prepared parameter would be: no value from an earlier row.
                         if (reused) parameter.SetNull();
                     }
                 } else {
-                    DstSQL.ParameterAt(static_cast<int>(j)).CopyValueFrom(SrcSQL.ColumnByName(paramSources[j]));
+                    DstSQL.ParameterAt(static_cast<int>(j)).CopyValueFrom(sourceOf(j));
                 }
             }
             if (insert) {
