@@ -2,9 +2,9 @@
 
 #include <exception>
 
-#include "app/Texts.h"
+#include "run/Texts.h"
 #include "scripts/SqlScripts.h"
-#include "transfer/Context.h"
+#include "run/Context.h"
 #include "transfer/Generators.h"
 #include "transfer/MoveTables.h"
 
@@ -53,7 +53,7 @@ void RunDriver::Steps() {
 
     state_.TotalSteps = state_.TableListLines + (state_.EventsOption ? 4 : 0);
     maps_.Clear();
-    transfer::Context ctx{state_, maps_, postScriptPause};
+    Context ctx{state_, maps_, postScriptPause};
     state_.PumpMessages();
 
     scripts::RABSQL(ctx, dm_);

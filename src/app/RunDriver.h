@@ -4,9 +4,9 @@
 #include <chrono>
 #include <string>
 
-#include "app/RunState.h"
+#include "run/RunState.h"
 #include "db/DMUnit1.h"
-#include "transfer/IdMaps.h"
+#include "run/IdMaps.h"
 
 namespace kestrix {
 
@@ -22,7 +22,7 @@ public:
     void MoveBitBtnClick(const std::string& sourceText, const std::string& destText);
 
     // The maps of the last run, kept until the next run replaces them.
-    const transfer::IdMaps& Maps() const { return maps_; }
+    const IdMaps& Maps() const { return maps_; }
     // Tests shorten the post-transfer script's pause.
     std::chrono::milliseconds postScriptPause{1000};
 
@@ -33,7 +33,7 @@ private:
 
     RunState& state_;
     db::TDM1& dm_;
-    transfer::IdMaps maps_;
+    IdMaps maps_;
 };
 
 } // namespace kestrix

@@ -1,10 +1,10 @@
 #include "app/StartupChecks.h"
 
-#include "app/DataFiles.h"
-#include "app/RunLog.h"
-#include "app/Texts.h"
+#include "run/DataFiles.h"
+#include "run/RunLog.h"
+#include "run/Texts.h"
 #include "transfer/TableList.h"
-#include "transfer/TextFile.h"
+#include "run/TextFile.h"
 
 namespace kestrix {
 
@@ -26,12 +26,12 @@ std::optional<std::string> RunStartupChecks(RunState& state, const std::string& 
     }
     try {
         state.TableListLines =
-            static_cast<int>(transfer::ReadTextLines(FindDataFile(state.AppDir, kTableListFile)).size());
+            static_cast<int>(ReadTextLines(FindDataFile(state.AppDir, kTableListFile)).size());
     } catch (const std::exception&) {
         return texts::kTableListMissing;
     }
     try {
-        transfer::ReadTextLines(FindDataFile(state.AppDir, "GENERATOR.txt"));
+        ReadTextLines(FindDataFile(state.AppDir, "GENERATOR.txt"));
     } catch (const std::exception&) {
         return texts::kGeneratorListMissing;
     }

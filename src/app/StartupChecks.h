@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/RunState.h"
+#include "run/RunState.h"
 
 namespace kestrix {
 

@@ -5,8 +5,8 @@
 #include <iostream>
 #include <sstream>
 
-#include "app/Text.h"
-#include "app/Texts.h"
+#include "run/Text.h"
+#include "run/Texts.h"
 
 namespace kestrix::cli {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/RunState.h"
+#include "run/RunState.h"
 
 namespace kestrix::cli {
 

@@ -15,11 +15,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/DataFiles.h"
+#include "run/DataFiles.h"
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
-#include "app/Text.h"
-#include "app/Texts.h"
+#include "run/Text.h"
+#include "run/Texts.h"
 #include "cli/CliRunState.h"
 #include "transfer/TableList.h"
 

@@ -3,11 +3,11 @@
 #include <exception>
 #include <thread>
 
-#include "app/RunLog.h"
-#include "app/Texts.h"
+#include "run/RunLog.h"
+#include "run/Texts.h"
 #include "db/Work.h"
 #include "scripts/ScriptReader.h"
-#include "transfer/TextFile.h"
+#include "run/TextFile.h"
 
 namespace kestrix::scripts {
 namespace {
@@ -54,10 +54,10 @@ bool Run(db::Statement& sql, RunLog& log) {
 
 } // namespace
 
-void RABSQL(transfer::Context& ctx, db::TDM1& dm) {
+void RABSQL(Context& ctx, db::TDM1& dm) {
     WaitCursor cursor(ctx.state);
     // Read whole before the log is touched: a missing script leaves no trace in the log.
-    const auto statements = SplitScript(transfer::ReadTextLines(ctx.DataFile(kPreScriptFile)));
+    const auto statements = SplitScript(ReadTextLines(ctx.DataFile(kPreScriptFile)));
     RunLog log(ctx.LogPath());
     db::Statement& sql = dm.IBSQL3;
     for (const auto& lines : statements) {
@@ -78,9 +78,9 @@ void RABSQL(transfer::Context& ctx, db::TDM1& dm) {
     }
 }
 
-void SucesSQL(transfer::Context& ctx, db::TDM1& dm) {
+void SucesSQL(Context& ctx, db::TDM1& dm) {
     WaitCursor cursor(ctx.state);
-    const auto statements = SplitScript(transfer::ReadTextLines(ctx.DataFile(kPostScriptFile)));
+    const auto statements = SplitScript(ReadTextLines(ctx.DataFile(kPostScriptFile)));
     RunLog log(ctx.LogPath());
     db::Statement& sql = dm.IBSQL6;
     for (const auto& lines : statements) {

@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "app/RunLog.h"
-#include "app/Texts.h"
+#include "run/RunLog.h"
+#include "run/Texts.h"
 #include "db/Work.h"
 
 namespace kestrix::transfer {

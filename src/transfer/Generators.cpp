@@ -2,11 +2,11 @@
 
 #include <exception>
 
-#include "app/RunLog.h"
-#include "app/Texts.h"
+#include "run/RunLog.h"
+#include "run/Texts.h"
 #include "db/Work.h"
 #include "transfer/GeneratorList.h"
-#include "transfer/TextFile.h"
+#include "run/TextFile.h"
 
 namespace kestrix::transfer {
 namespace {

@@ -2,14 +2,14 @@
 
 #include <array>
 
-#include "app/RunLog.h"
-#include "app/Texts.h"
+#include "run/RunLog.h"
+#include "run/Texts.h"
 #include "transfer/ClearTable.h"
 #include "transfer/OwnerPhoto.h"
 #include "transfer/Perepis.h"
 #include "transfer/PerepisMacros.h"
 #include "transfer/TableList.h"
-#include "transfer/TextFile.h"
+#include "run/TextFile.h"
 #include "transfer/UpdPer.h"
 
 namespace kestrix::transfer {

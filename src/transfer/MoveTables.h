@@ -1,6 +1,6 @@
 #pragma once
 #include "db/DMUnit1.h"
-#include "transfer/Context.h"
+#include "run/Context.h"
 
 namespace kestrix::transfer {
 

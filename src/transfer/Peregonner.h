@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "transfer/IdMaps.h"
+#include "run/IdMaps.h"
 
 namespace kestrix::transfer {
 

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/RunLog.h"
-#include "app/Texts.h"
+#include "run/RunLog.h"
+#include "run/Texts.h"
 #include "db/Error.h"
 #include "db/Work.h"
-#include "transfer/IdMaps.h"
+#include "run/IdMaps.h"
 #include "transfer/Peregonner.h"
 
 namespace kestrix::transfer {

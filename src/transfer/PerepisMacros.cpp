@@ -3,8 +3,8 @@
 #include <exception>
 #include <memory>
 
-#include "app/RunLog.h"
-#include "app/Texts.h"
+#include "run/RunLog.h"
+#include "run/Texts.h"
 #include "db/Work.h"
 #include "transfer/Peregonner.h"
 

@@ -3,7 +3,7 @@
 // device identifiers inside their texts are renumbered through the identifier maps.
 #include "db/Connection.h"
 #include "db/Statement.h"
-#include "transfer/Context.h"
+#include "run/Context.h"
 
 namespace kestrix::transfer {
 

@@ -5,7 +5,7 @@
 
 #include "db/Connection.h"
 #include "db/Statement.h"
-#include "transfer/Context.h"
+#include "run/Context.h"
 
 namespace kestrix::transfer {
 

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "app/RunDriver.h"
-#include "app/RunLog.h"
+#include "run/RunLog.h"
 #include "app/StartupChecks.h"
-#include "app/Texts.h"
+#include "run/Texts.h"
 #include "db/Error.h"
 #include "db/Work.h"
 #include "support/Fixtures.h"

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Text.h"
-#include "app/Texts.h"
+#include "run/Text.h"
+#include "run/Texts.h"
 #include "support/Fixtures.h"
 #include "support/Process.h"
 #include "support/Sample.h"

@@ -6,8 +6,8 @@
 #include <regex>
 #include <thread>
 
-#include "app/RunLog.h"
-#include "app/Texts.h"
+#include "run/RunLog.h"
+#include "run/Texts.h"
 #include "db/DMUnit1.h"
 #include "db/Error.h"
 #include "db/Work.h"
@@ -39,7 +39,7 @@ protected:
         for (const auto& line : lines) bytes += line + "\r\n";
         test::WriteFile(dir.File(name), bytes);
     }
-    void Run(void (*runner)(transfer::Context&, db::TDM1&)) {
+    void Run(void (*runner)(Context&, db::TDM1&)) {
         db::TDM1 dm;
         dm.IBDatabase1.SetDatabaseFile(DbPath());
         dm.IBDatabase1.Connect();
@@ -77,8 +77,8 @@ protected:
 
     test::TempDir dir;
     TestState state;
-    transfer::IdMaps maps;
-    transfer::Context ctx{state, maps};
+    IdMaps maps;
+    Context ctx{state, maps};
 };
 
 // Spread over lines, a failing one, an empty one, "{***}" and "---" terminators, a line

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Text.h"
+#include "run/Text.h"
 #include "db/DMUnit1.h"
 #include "db/Work.h"
 

@@ -4,15 +4,15 @@
 // and a statement, bound as the data module binds them.
 #include <string>
 
-#include "app/RunLog.h"
-#include "app/RunState.h"
+#include "run/RunLog.h"
+#include "run/RunState.h"
 #include "db/Connection.h"
 #include "db/DMUnit1.h"
 #include "db/Statement.h"
 #include "db/Work.h"
 #include "support/Fixtures.h"
-#include "transfer/Context.h"
-#include "transfer/IdMaps.h"
+#include "run/Context.h"
+#include "run/IdMaps.h"
 
 namespace kestrix::test {
 
@@ -37,8 +37,8 @@ struct Side {
 struct EngineRun {
     TempDir dir;
     HeadlessRunState state;
-    transfer::IdMaps maps;
-    transfer::Context ctx{state, maps};
+    IdMaps maps;
+    Context ctx{state, maps};
 
     EngineRun() {
         state.AppDir = dir.Path() + "/";

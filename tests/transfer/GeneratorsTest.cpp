@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/RunLog.h"
-#include "app/Texts.h"
+#include "run/RunLog.h"
+#include "run/Texts.h"
 #include "db/DMUnit1.h"
 #include "db/Error.h"
 #include "support/Fixtures.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Texts.h"
+#include "run/Texts.h"
 #include "support/Fixtures.h"
 #include "transfer/EngineSides.h"
 #include "transfer/MoveTables.h"

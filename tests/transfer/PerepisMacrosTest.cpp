@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Texts.h"
+#include "run/Texts.h"
 #include "db/Error.h"
 #include "transfer/EngineSides.h"
 
@@ -54,8 +54,8 @@ protected:
     }
 
     Rows Destination() { return Db(dstPath).Rows("select MCR_ID, MCR_NAME, MCR_FILL from MACROSES order by MCR_ID"); }
-    const Ids& OldIds() { return run.maps.OldIds(transfer::kMacroses); }
-    const Ids& NewIds() { return run.maps.NewIds(transfer::kMacroses); }
+    const Ids& OldIds() { return run.maps.OldIds(kMacroses); }
+    const Ids& NewIds() { return run.maps.NewIds(kMacroses); }
 
     EngineRun run;
     std::string srcPath = run.dir.File("src.fdb");
@@ -83,9 +83,9 @@ TEST_F(PerepisMacrosTest, RenumbersTextsAndStoresThemWithCrLf) {
         run.maps.AppendOld(k, from);
         run.maps.AppendNew(k, to);
     };
-    map(transfer::kReaders, "3", "30");
-    map(transfer::kOutputs, "4", "41");
-    map(transfer::kInputs, "17", "40");
+    map(kReaders, "3", "30");
+    map(kOutputs, "4", "41");
+    map(kInputs, "17", "40");
     // CR only, LF only, an empty line, the older format (21 characters) and no final break.
     AddSource(7, "m", "1;0;6;3;0;2;\r1;0;7;4;0;1;\n\r\n10:17:0:0:0:TakeInAT:\r\n1;0;8;99;0;1;");
 
@@ -107,7 +107,7 @@ TEST_F(PerepisMacrosTest, RefusedInsertIsLoggedAndMappedToMinusOne) {
     EXPECT_EQ(Destination(), (Rows{{"1", "A", ""}, {"3", "C", ""}}));
     EXPECT_EQ(OldIds(), (Ids{"5", "9", "12"}));
     EXPECT_EQ(NewIds(), (Ids{"1", "-1", "3"}));
-    EXPECT_EQ(run.maps.RemapId(transfer::kMacroses, 12), 3);
+    EXPECT_EQ(run.maps.RemapId(kMacroses, 12), 3);
     std::string log = run.Log();
     EXPECT_EQ(log.rfind(texts::kMacroInsertError, 0), 0u) << log;
     EXPECT_NE(log.find("CHECK"), std::string::npos) << log;

@@ -8,14 +8,14 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Texts.h"
+#include "run/Texts.h"
 #include "db/Error.h"
 #include "support/Sample.h"
 #include "transfer/EngineSides.h"
 #include "transfer/Peregonner.h"
 #include "transfer/PerepisMacros.h"
 #include "transfer/TableList.h"
-#include "transfer/TextFile.h"
+#include "run/TextFile.h"
 
 namespace kestrix::test {
 namespace {
@@ -248,7 +248,7 @@ protected:
                 tables.push_back(table);
                 transfer::Perepis(run.ctx, src.SQL, dst.SQL, src.Tr, dst.Tr, src.DB, dst.DB, table, key, where);
             };
-            for (const std::string& raw : transfer::ReadTextLines(SampleAppDir() + "Conv.txt")) {
+            for (const std::string& raw : ReadTextLines(SampleAppDir() + "Conv.txt")) {
                 transfer::TableListLine line = transfer::ParseTableListLine(raw);
                 if (line.comment || line.hasPercent || (line.hasAmp && !line.hasAt)) continue;
                 if (line.table == "MACROSES")

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Texts.h"
+#include "run/Texts.h"
 #include "db/Error.h"
 #include "transfer/EngineSides.h"
 

@@ -1,17 +1,16 @@
-// Run log, run state, text conversion, data-file lookup and the start-up checks.
+// Run log, run state, text conversion and data-file lookup.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
-#include "app/DataFiles.h"
-#include "app/RunLog.h"
-#include "app/RunState.h"
-#include "app/StartupChecks.h"
-#include "app/Text.h"
-#include "app/Texts.h"
 #include "db/Error.h"
+#include "run/DataFiles.h"
+#include "run/RunLog.h"
+#include "run/RunState.h"
+#include "run/Text.h"
+#include "run/Texts.h"
 #include "support/Fixtures.h"
 
 namespace kestrix {
@@ -124,43 +123,6 @@ TEST(DataFiles, FoundWithoutRegardToLetterCase) {
     EXPECT_EQ(FindDataFile(appDir, kGeneratorListFile), dir.File("GENERATOR.TXT"));
     EXPECT_EQ(FindDataFile(appDir, kPreScriptFile), dir.File("sql/_UPD.sql"));
     EXPECT_EQ(FindDataFile(appDir, kPostScriptFile), appDir + "SQL/Upd.sql");
-}
-
-class StartupChecks : public ::testing::Test {
-protected:
-    TempDir dir;
-    HeadlessRunState state;
-    std::string AppDir() const { return dir.Path() + "/"; }
-};
-
-TEST_F(StartupChecks, CreateEmptyLogAndCountTableListLines) {
-    WriteFile(dir.File("Kestrix.log"), "earlier start");
-    WriteFile(dir.File("conv.TXT"), "HOSTS=HS_ID\r\n* comment\r\nREADERS=RD_ID");
-    WriteFile(dir.File("Generator.txt"), "");
-    EXPECT_EQ(RunStartupChecks(state, dir.Path()), std::nullopt);
-    EXPECT_EQ(state.AppDir, AppDir());
-    EXPECT_EQ(state.TableListLines, 3);
-    EXPECT_EQ(ReadFile(dir.File("Kestrix.log")), "");
-    EXPECT_EQ(state.PumpCount, 1);
-
-    WriteFile(dir.File("conv.TXT"), "");
-    RunStartupChecks(state, AppDir());
-    EXPECT_EQ(state.TableListLines, 1);
-}
-
-TEST_F(StartupChecks, FirstFailingCheckGivesItsMessage) {
-    EXPECT_EQ(RunStartupChecks(state, AppDir()), texts::kTableListMissing);
-    EXPECT_EQ(ReadFile(dir.File("Kestrix.log")), "");
-
-    WriteFile(dir.File("Conv.txt"), "HOSTS=HS_ID\r\n");
-    EXPECT_EQ(RunStartupChecks(state, AppDir()), texts::kGeneratorListMissing);
-
-    EXPECT_EQ(RunStartupChecks(state, dir.File("missing")), texts::kLogCreateFailed);
-}
-
-TEST(FilePath, KeepsEverythingUpToTheLastSeparator) {
-    EXPECT_EQ(FilePath("  /opt/kestrix/kestrix-cli \n"), "/opt/kestrix/");
-    EXPECT_EQ(FilePath("kestrix-cli"), "");
 }
 
 } // namespace

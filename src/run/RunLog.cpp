@@ -1,4 +1,4 @@
-#include "app/RunLog.h"
+#include "run/RunLog.h"
 
 #include <cerrno>
 #include <cstring>

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-namespace kestrix::transfer {
+namespace kestrix {
 
 // Lines split at CR LF, lone CR or lone LF. Raises a file error when the file cannot be read.
 std::vector<std::string> ReadTextLines(const std::string& path);
 
-} // namespace kestrix::transfer
+} // namespace kestrix

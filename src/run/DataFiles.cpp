@@ -1,4 +1,4 @@
-#include "app/DataFiles.h"
+#include "run/DataFiles.h"
 
 #include <filesystem>
 #include <strings.h>

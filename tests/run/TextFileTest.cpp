@@ -2,9 +2,9 @@
 
 #include "db/Error.h"
 #include "support/Fixtures.h"
-#include "transfer/TextFile.h"
+#include "run/TextFile.h"
 
-namespace kestrix::transfer {
+namespace kestrix {
 namespace {
 
 TEST(TextFile, ReadsLinesAsTheLoopsDo) {
@@ -38,4 +38,4 @@ TEST(TextFile, MissingFileIsAFileErrorNamingIt) {
 }
 
 } // namespace
-} // namespace kestrix::transfer
+} // namespace kestrix

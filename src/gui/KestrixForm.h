@@ -7,7 +7,7 @@
 #include <QMainWindow>
 
 #include "app/RunDriver.h"
-#include "app/gui/GuiRunState.h"
+#include "gui/GuiRunState.h"
 #include "db/DMUnit1.h"
 
 class QAction;

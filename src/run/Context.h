@@ -3,11 +3,11 @@
 #include <chrono>
 #include <string>
 
-#include "app/DataFiles.h"
-#include "app/RunState.h"
-#include "transfer/IdMaps.h"
+#include "run/DataFiles.h"
+#include "run/RunState.h"
+#include "run/IdMaps.h"
 
-namespace kestrix::transfer {
+namespace kestrix {
 
 struct Context {
     RunState& state;
@@ -19,4 +19,4 @@ struct Context {
     std::string DataFile(const std::string& relative) const { return FindDataFile(state.AppDir, relative); }
 };
 
-} // namespace kestrix::transfer
+} // namespace kestrix

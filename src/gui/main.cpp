@@ -3,10 +3,10 @@
 
 #include <QApplication>
 
-#include "app/Texts.h"
-#include "app/gui/Dialogs.h"
-#include "app/gui/KestrixForm.h"
-#include "app/gui/MasterEventFilter.h"
+#include "run/Texts.h"
+#include "gui/Dialogs.h"
+#include "gui/KestrixForm.h"
+#include "gui/MasterEventFilter.h"
 #include "db/DMUnit1.h"
 #include "messaging/IBDB.h"
 

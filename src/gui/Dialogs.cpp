@@ -1,8 +1,8 @@
-#include "app/gui/Dialogs.h"
+#include "gui/Dialogs.h"
 
 #include <QFileDialog>
 
-#include "app/Text.h"
+#include "run/Text.h"
 
 namespace kestrix::gui {
 

@@ -20,10 +20,10 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
-#include "app/Texts.h"
-#include "app/gui/Dialogs.h"
-#include "app/gui/KestrixForm.h"
-#include "app/gui/MasterEventFilter.h"
+#include "run/Texts.h"
+#include "gui/Dialogs.h"
+#include "gui/KestrixForm.h"
+#include "gui/MasterEventFilter.h"
 #include "messaging/IBDB.h"
 #include "support/Fixtures.h"
 

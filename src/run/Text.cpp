@@ -1,4 +1,4 @@
-#include "app/Text.h"
+#include "run/Text.h"
 
 #include <cerrno>
 #include <iconv.h>

@@ -1,10 +1,10 @@
-#include "transfer/IdMaps.h"
+#include "run/IdMaps.h"
 
 #include <stdexcept>
 
 #include "db/Error.h"
 
-namespace kestrix::transfer {
+namespace kestrix {
 namespace {
 
 std::size_t CheckedIndex(int k) {
@@ -48,4 +48,4 @@ void IdMaps::Clear() {
     for (auto& index : first_) index.clear();
 }
 
-} // namespace kestrix::transfer
+} // namespace kestrix

@@ -3,9 +3,9 @@
 #include <stdexcept>
 
 #include "db/Error.h"
-#include "transfer/IdMaps.h"
+#include "run/IdMaps.h"
 
-namespace kestrix::transfer {
+namespace kestrix {
 namespace {
 
 TEST(IdMaps, TableNumbersAreExactNames) {
@@ -77,4 +77,4 @@ TEST(IdMaps, MapNumbersOutsideOneToTenAreRefused) {
 }
 
 } // namespace
-} // namespace kestrix::transfer
+} // namespace kestrix

@@ -1,4 +1,4 @@
-#include "transfer/TextFile.h"
+#include "run/TextFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include "db/Error.h"
 
-namespace kestrix::transfer {
+namespace kestrix {
 
 std::vector<std::string> ReadTextLines(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -40,4 +40,4 @@ std::vector<std::string> ReadTextLines(const std::string& path) {
     return lines;
 }
 
-} // namespace kestrix::transfer
+} // namespace kestrix

@@ -1,4 +1,4 @@
-#include "app/gui/MasterEventFilter.h"
+#include "gui/MasterEventFilter.h"
 
 #include <QEvent>
 #include <QWindow>

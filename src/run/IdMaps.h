@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace kestrix::transfer {
+namespace kestrix {
 
 // Map numbers of the identifier tables.
 enum MapNo { kHosts = 1, kControllers = 2, kPcn = 3, kCinputs = 4, kSlaves = 5, kOutputs = 6,
@@ -35,4 +35,4 @@ private:
     std::array<std::unordered_map<std::string, std::size_t>, 11> first_;
 };
 
-} // namespace kestrix::transfer
+} // namespace kestrix

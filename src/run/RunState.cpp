@@ -1,4 +1,4 @@
-#include "app/RunState.h"
+#include "run/RunState.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/gui/GuiRunState.h"
+#include "gui/GuiRunState.h"
 
 #include <algorithm>
 
@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include "app/gui/Dialogs.h"
-#include "app/Texts.h"
+#include "gui/Dialogs.h"
+#include "run/Texts.h"
 
 namespace kestrix::gui {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/gui/KestrixForm.h"
+#include "gui/KestrixForm.h"
 
 #include <dlfcn.h>
 
@@ -22,11 +22,11 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/DataFiles.h"
+#include "run/DataFiles.h"
 #include "app/StartupChecks.h"
-#include "app/Texts.h"
-#include "app/gui/Dialogs.h"
-#include "app/gui/MasterEventFilter.h"
+#include "run/Texts.h"
+#include "gui/Dialogs.h"
+#include "gui/MasterEventFilter.h"
 
 namespace kestrix::gui {
 namespace {

@@ -2,7 +2,7 @@
 // The run state bound to the main window's controls.
 #include <vector>
 
-#include "app/RunState.h"
+#include "run/RunState.h"
 
 class QAction;
 class QLabel;
