@@ -22,6 +22,9 @@ private:
     int position_ = 0;
 };
 
+// The stages of a run, as the front ends are told of them.
+enum class RunStage { PreScript, ClearPass, Table, PostScript, Generators, Finished, Interrupted };
+
 class RunState {
 public:
     virtual ~RunState() = default;
@@ -62,8 +65,13 @@ public:
     virtual void LockControls(bool /*locked*/) {}
     // The warning after an interrupted run.
     virtual void ShowInterruptionWarning(const std::string& /*text*/) {}
-    // The table copy reports every source row it handled: written, or refused and logged.
+    // Progress events, rendered by the front ends (which never read the status text):
+    // a stage starts (table: the table copied, for RunStage::Table only);
+    virtual void StageStarted(RunStage /*stage*/, const std::string& /*table*/) {}
+    // the table copy handled a source row: written, or refused and logged;
     virtual void RowDone(bool /*written*/) {}
+    // a reference column of a copied row got -1: its device is not in the identifier maps.
+    virtual void ReferenceUnmapped(const std::string& /*table*/, const std::string& /*column*/) {}
 
 protected:
     // Called after every change of a display.
