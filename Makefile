@@ -20,10 +20,11 @@ test: build
 demo: build
 	@tools/demo.sh $(BUILD)
 
-# Journal throughput and peak memory; SIZE=1000 is about a million journal rows
-SIZE ?= 200
+# The transfer against its yardstick, embedded and through a private server; SIZE=1000 is
+# about a million journal rows, SIZE=small a smoke run of about a minute
+SIZE ?= 1000
 bench: build
-	@bench/journals.sh $(BUILD) $(SIZE)
+	@bench/transfer.sh $(BUILD) $(SIZE)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 asan:
