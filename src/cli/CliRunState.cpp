@@ -5,7 +5,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "run/Text.h"
+#include "run/Encoding.h"
 #include "run/Texts.h"
 
 namespace kestrix::cli {

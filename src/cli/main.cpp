@@ -18,7 +18,7 @@
 #include "run/DataFiles.h"
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
-#include "run/Text.h"
+#include "run/Encoding.h"
 #include "run/Texts.h"
 #include "cli/CliRunState.h"
 #include "transfer/TableList.h"
