@@ -56,6 +56,7 @@ void RunDriver::Steps() {
     Context ctx{state_, maps_, postScriptPause};
     state_.PumpMessages();
 
+    state_.StageStarted(RunStage::PreScript, "");
     scripts::RABSQL(ctx, dm_);
     if (state_.CancelFlag) return;
 
@@ -64,16 +65,19 @@ void RunDriver::Steps() {
     if (Interrupted()) return;
 
     state_.SetStatusText(texts::kStatusPostScript);
+    state_.StageStarted(RunStage::PostScript, "");
     state_.PumpMessages();
     scripts::SucesSQL(ctx, dm_);
     if (Interrupted()) return;
 
     state_.SetStatusText(texts::kStatusGenerators);
+    state_.StageStarted(RunStage::Generators, "");
     state_.PumpMessages();
     transfer::RestoreGenerators(ctx, dm_);
     if (Interrupted()) return;
 
     state_.SetStatusText(texts::kStatusFinished);
+    state_.StageStarted(RunStage::Finished, "");
     state_.SetTablePosition(0);
     state_.PumpMessages();
 }
@@ -81,6 +85,7 @@ void RunDriver::Steps() {
 bool RunDriver::Interrupted() {
     if (!state_.CancelFlag) return false;
     state_.SetStatusText(texts::kStatusInterrupted);
+    state_.StageStarted(RunStage::Interrupted, "");
     state_.SetTablePosition(0);
     state_.SetAllPosition(0);
     return true;

@@ -1,15 +1,15 @@
 #include "app/StartupChecks.h"
 
+#include "db/Strings.h"
 #include "run/DataFiles.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
-#include "transfer/TableList.h"
 #include "run/TextFile.h"
 
 namespace kestrix {
 
 std::string FilePath(const std::string& path) {
-    std::string trimmed = transfer::TrimBlanks(path);
+    std::string trimmed = TrimBlanksAndControls(path);
     std::size_t last = trimmed.find_last_of('/');
     return last == std::string::npos ? std::string() : trimmed.substr(0, last + 1);
 }

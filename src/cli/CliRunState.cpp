@@ -5,18 +5,10 @@
 #include <iostream>
 #include <sstream>
 
-#include "run/Text.h"
-#include "run/Texts.h"
+#include "run/Encoding.h"
 
 namespace kestrix::cli {
 namespace {
-
-// Status texts that name a stage of the run rather than a table.
-bool IsStage(const std::string& status) {
-    return status.empty() || status == texts::kClearPassStatus || status == texts::kStatusPostScript ||
-           status == texts::kStatusGenerators || status == texts::kStatusFinished ||
-           status == texts::kStatusInterrupted;
-}
 
 std::string Bar(const Progress& progress, int width) {
     int filled = progress.Max() > 0 ? progress.Position() * width / progress.Max() : 0;
@@ -60,10 +52,6 @@ void CliRunState::RowDone(bool written) {
 }
 
 void CliRunState::DisplayChanged() {
-    if (StatusText() != shownStatus_) {
-        shownStatus_ = StatusText();
-        StageChanged();
-    }
     if (liveLine_) {
         auto now = std::chrono::steady_clock::now();
         if (now - lastDraw_ >= std::chrono::milliseconds(100)) {
@@ -73,19 +61,25 @@ void CliRunState::DisplayChanged() {
     }
 }
 
-void CliRunState::StageChanged() {
+void CliRunState::StageStarted(RunStage stage, const std::string& table) {
+    if (stage == RunStage::PreScript) return;   // it shows no status of its own
+    const bool isTable = stage == RunStage::Table;
+    // A table started again right after itself goes on in its row.
+    if (isTable && lastTable_ && *lastTable_ == table) return;
+    lastTable_ = isTable ? std::optional<std::string>(table) : std::nullopt;
     CloseTable();
-    if (!IsStage(shownStatus_)) {
-        tables_.push_back(TableSummary{shownStatus_});
+    // A line of the table list without a table name gets neither a row nor a progress line.
+    const bool named = !isTable || !table.empty();
+    if (isTable && named) {
+        tables_.push_back(TableSummary{table});
         tableStart_ = std::chrono::steady_clock::now();
         inTable_ = true;
     }
-    if (liveLine_) {
+    if (liveLine_)
         DrawLiveLine();
-    } else if (!shownStatus_.empty()) {
-        std::cerr << "[" << AllProgress().Position() << "/" << AllProgress().Max() << "] " << Utf8(shownStatus_)
+    else if (named)
+        std::cerr << "[" << AllProgress().Position() << "/" << AllProgress().Max() << "] " << Utf8(StatusText())
                   << "\n";
-    }
 }
 
 void CliRunState::CloseTable() {
@@ -97,7 +91,7 @@ void CliRunState::CloseTable() {
 
 void CliRunState::DrawLiveLine() {
     std::ostringstream line;
-    line << "\r\033[K" << Utf8(shownStatus_) << " " << Bar(TableProgress(), 20) << " "
+    line << "\r\033[K" << Utf8(StatusText()) << " " << Bar(TableProgress(), 20) << " "
          << TableProgress().Position() << "/" << TableProgress().Max() << "  all " << Bar(AllProgress(), 20)
          << " " << AllProgress().Position() << "/" << AllProgress().Max();
     std::cerr << line.str() << std::flush;

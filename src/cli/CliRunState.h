@@ -3,6 +3,7 @@
 // and a cancel request turned into the cancel flag at the next pump.
 #include <chrono>
 #include <atomic>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ public:
 
     void PumpMessages() override;
     void ShowInterruptionWarning(const std::string& text) override;
+    void StageStarted(RunStage stage, const std::string& table) override;
     void RowDone(bool written) override;
 
     // Ends a live progress line so that the next output starts on a line of its own.
@@ -34,14 +36,13 @@ protected:
     void DisplayChanged() override;
 
 private:
-    void StageChanged();
     void CloseTable();
     void DrawLiveLine();
 
     bool liveLine_;
     const std::atomic<bool>* cancelRequested_;
-    std::string shownStatus_;
     bool lineOpen_ = false;
+    std::optional<std::string> lastTable_;   // the table of the last stage event, if a table
     std::chrono::steady_clock::time_point tableStart_;
     bool inTable_ = false;
     std::vector<TableSummary> tables_;

@@ -10,18 +10,19 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
 
+#include "db/Strings.h"
 #include "run/DataFiles.h"
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
-#include "run/Text.h"
+#include "run/Encoding.h"
 #include "run/Texts.h"
 #include "cli/CliRunState.h"
-#include "transfer/TableList.h"
 
 namespace {
 
@@ -50,11 +51,9 @@ bool ParseDate(const std::string& text, kestrix::db::DateTime& date) {
     int y = 0, m = 0, d = 0;
     char tail = 0;
     if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3 || text.size() != 10) return false;
-    static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (y < 1 || m < 1 || m > 12 || d < 1 || d > days[m - 1]) return false;
-    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    if (m == 2 && d == 29 && !leap) return false;
-    date = kestrix::db::DateTime{y, m, d, 0, 0, 0, 0};
+    kestrix::db::DateTime parsed{y, m, d, 0, 0, 0, 0};
+    if (!kestrix::db::ValidDateTime(parsed)) return false;
+    date = parsed;
     return true;
 }
 
@@ -77,56 +76,68 @@ void WatchCancelSignals(sigset_t signals) {
     }).detach();
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    using namespace kestrix;
-    sigset_t cancelSignals;
-    BlockCancelSignals(cancelSignals);
-    std::string source, dest, appDir = ProgramDir(), eventsFrom;
+// The command line taken apart.
+struct Arguments {
+    std::string source, dest, appDir, eventsFrom;
     bool haveSource = false, haveDest = false, haveEvents = false;
+};
+
+// The value after argument i, which is then passed over; false when there is none.
+bool TakeValue(int argc, char** argv, int& i, std::string& out, bool* seen) {
+    if (i + 1 >= argc) return false;
+    out = argv[++i];
+    if (seen) *seen = true;
+    return true;
+}
+
+// Reads the arguments; an exit status when the program ends here (help, a usage error).
+std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::cout << kUsage;
             return 0;
         }
-        auto value = [&](std::string& out, bool* seen) {
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
-            if (seen) *seen = true;
-            return true;
-        };
         bool ok = false;
-        if (arg == "--source") ok = value(source, &haveSource);
-        else if (arg == "--dest") ok = value(dest, &haveDest);
-        else if (arg == "--events-from") ok = value(eventsFrom, &haveEvents);
-        else if (arg == "--app-dir") ok = value(appDir, nullptr);
+        if (arg == "--source") ok = TakeValue(argc, argv, i, args.source, &args.haveSource);
+        else if (arg == "--dest") ok = TakeValue(argc, argv, i, args.dest, &args.haveDest);
+        else if (arg == "--events-from") ok = TakeValue(argc, argv, i, args.eventsFrom, &args.haveEvents);
+        else if (arg == "--app-dir") ok = TakeValue(argc, argv, i, args.appDir, nullptr);
         else return Usage("unknown argument '" + arg + "'");
         if (!ok) return Usage("'" + arg + "' needs a value");
     }
-    if (!haveSource || !haveDest) return Usage("--source and --dest are required");
+    if (!args.haveSource || !args.haveDest) return Usage("--source and --dest are required");
+    return std::nullopt;
+}
 
-    cli::CliRunState state(isatty(STDERR_FILENO) != 0, &g_cancelRequested);
-    if (haveEvents) {
-        if (!ParseDate(eventsFrom, state.StartDate))
-            return Usage("--events-from takes a date as YYYY-MM-DD, not '" + eventsFrom + "'");
+// The options into the run state and the database names into the run's texts; an exit
+// status when one of them is refused.
+std::optional<int> TakeOptions(const Arguments& args, kestrix::cli::CliRunState& state, std::string& sourceText,
+                               std::string& destText) {
+    using namespace kestrix;
+    if (args.haveEvents) {
+        if (!ParseDate(args.eventsFrom, state.StartDate))
+            return Usage("--events-from takes a date as YYYY-MM-DD, not '" + args.eventsFrom + "'");
         state.EventsOption = true;
     }
     // Names are taken as the operator's text: Windows-1251, like everything the run handles.
-    std::string sourceText, destText;
     try {
-        sourceText = ToCp1251(source);
-        destText = ToCp1251(dest);
+        sourceText = ToCp1251(args.source);
+        destText = ToCp1251(args.dest);
     } catch (const std::exception& e) {
         return Usage(std::string("database name: ") + e.what());
     }
-    if (!transfer::TrimBlanks(sourceText).empty() && transfer::TrimBlanks(sourceText) == transfer::TrimBlanks(destText)) {
+    if (!TrimBlanksAndControls(sourceText).empty() && TrimBlanksAndControls(sourceText) == TrimBlanksAndControls(destText)) {
         std::cerr << "kestrix-cli: " << ToUtf8(texts::kSameDatabases) << "\n";
         return 2;
     }
+    return std::nullopt;
+}
 
-    std::unique_ptr<db::TDM1> dm;
+// The data module and the start-up checks; an exit status when either fails.
+std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, const std::string& appDir,
+                              std::unique_ptr<kestrix::db::TDM1>& dm) {
+    using namespace kestrix;
     try {
         dm = std::make_unique<db::TDM1>();
     } catch (const std::exception& e) {
@@ -139,9 +150,14 @@ int main(int argc, char** argv) {
         std::cerr << "kestrix-cli: " << text << "\n";
         return 3;
     }
+    return std::nullopt;
+}
 
-    WatchCancelSignals(cancelSignals);
-    RunDriver driver(state, *dm);
+// The run, then the summary and the place of the log; the exit status.
+int Transfer(kestrix::cli::CliRunState& state, kestrix::db::TDM1& dm, const std::string& sourceText,
+             const std::string& destText) {
+    using namespace kestrix;
+    RunDriver driver(state, dm);
     int status = 0;
     try {
         driver.MoveBitBtnClick(sourceText, destText);
@@ -154,4 +170,24 @@ int main(int argc, char** argv) {
     state.PrintSummary(std::cout);
     std::cerr << "Log: " << state.AppDir << kLogFile << "\n";
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace kestrix;
+    sigset_t cancelSignals;
+    BlockCancelSignals(cancelSignals);
+    Arguments args;
+    args.appDir = ProgramDir();
+    if (auto exit = ParseArguments(argc, argv, args)) return *exit;
+
+    cli::CliRunState state(isatty(STDERR_FILENO) != 0, &g_cancelRequested);
+    std::string sourceText, destText;
+    if (auto exit = TakeOptions(args, state, sourceText, destText)) return *exit;
+    std::unique_ptr<db::TDM1> dm;
+    if (auto exit = PrepareRun(state, args.appDir, dm)) return *exit;
+
+    WatchCancelSignals(cancelSignals);
+    return Transfer(state, *dm, sourceText, destText);
 }

@@ -79,7 +79,7 @@ const Library& TheLibrary() {
 
 const Api& Load() {
     const Library& library = TheLibrary();
-    if (!library.ok) throw ClientError(1);
+    if (!library.ok) throw ClientError(ClientCode::LibraryNotFound);
     return library.api;
 }
 

@@ -1,12 +1,12 @@
 #include "db/Connection.h"
 
 #include <algorithm>
-#include <cctype>
 #include <type_traits>
 
 #include "db/Client.h"
 #include "db/Error.h"
 #include "db/Statement.h"
+#include "db/Strings.h"
 
 namespace kestrix::db {
 
@@ -15,20 +15,8 @@ static_assert(std::is_same_v<isc_db_handle, unsigned int> && std::is_same_v<isc_
 
 namespace {
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Trim(const std::string& text) {
-    auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 void AddString(std::string& block, char code, const std::string& value) {
-    if (value.size() > 255) throw ClientError(4);
+    if (value.size() > 255) throw ClientError(ClientCode::Unsupported);
     block += code;
     block += static_cast<char>(value.size());
     block += value;
@@ -37,14 +25,14 @@ void AddString(std::string& block, char code, const std::string& value) {
 std::string DatabaseParameterBlock(const std::vector<std::string>& lines) {
     std::string block(1, static_cast<char>(isc_dpb_version1));
     for (const std::string& line : lines) {
-        if (Trim(line).empty()) continue;
+        if (TrimSpacesAndTabs(line).empty()) continue;
         auto eq = line.find('=');
-        std::string name = Lower(Trim(line.substr(0, eq)));
+        std::string name = LowerAscii(TrimSpacesAndTabs(line.substr(0, eq)));
         std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
         if (name == "user_name") AddString(block, isc_dpb_user_name, value);
         else if (name == "password") AddString(block, isc_dpb_password, value);
         else if (name == "lc_ctype") AddString(block, isc_dpb_lc_ctype, value);
-        else throw ClientError(4);
+        else throw ClientError(ClientCode::Unsupported);
     }
     return block;
 }
@@ -52,7 +40,7 @@ std::string DatabaseParameterBlock(const std::vector<std::string>& lines) {
 std::string TransactionParameterBlock(const std::vector<std::string>& lines) {
     std::string block;
     for (const std::string& line : lines) {
-        std::string name = Lower(Trim(line));
+        std::string name = LowerAscii(TrimSpacesAndTabs(line));
         if (block.empty()) block += static_cast<char>(isc_tpb_version3);
         if (name.empty()) continue;
         static const std::pair<const char*, char> kOptions[] = {
@@ -62,7 +50,7 @@ std::string TransactionParameterBlock(const std::vector<std::string>& lines) {
             {"nowait", isc_tpb_nowait}, {"read", isc_tpb_read}, {"write", isc_tpb_write}};
         auto found = std::find_if(std::begin(kOptions), std::end(kOptions),
                                   [&](const auto& option) { return name == option.first; });
-        if (found == std::end(kOptions)) throw ClientError(4);
+        if (found == std::end(kOptions)) throw ClientError(ClientCode::Unsupported);
         block += found->second;
     }
     return block;
@@ -90,13 +78,13 @@ Connection::~Connection() {
 
 void Connection::SetDatabaseFile(const std::string& name) {
     if (name == databaseName_) return;
-    if (IsConnected()) throw ClientError(16);
+    if (IsConnected()) throw ClientError(ClientCode::DatabaseOpen);
     databaseName_ = name;
 }
 
 void Connection::Connect() {
     if (IsConnected()) return;
-    if (databaseName_.empty()) throw ClientError(17);
+    if (databaseName_.empty()) throw ClientError(ClientCode::DatabaseNameMissing);
     const client::Api& api = client::Load();
     std::string dpb = DatabaseParameterBlock(Params);
     client::Status status{};
@@ -197,16 +185,16 @@ Transaction::~Transaction() {
 void Transaction::BindDatabase(Connection& connection) {
     if (connection_ == &connection) return;
     // The handle of an active transaction belongs to its connection's attachment.
-    if (IsActive()) throw ClientError(19);
+    if (IsActive()) throw ClientError(ClientCode::TransactionActive);
     if (connection_) Forget(connection_->transactions_, this);
     connection_ = &connection;
     connection.transactions_.push_back(this);
 }
 
 void Transaction::BeginTransaction() {
-    if (IsActive()) throw ClientError(19);
-    if (!connection_) throw ClientError(24);
-    if (!connection_->IsConnected()) throw ClientError(15);
+    if (IsActive()) throw ClientError(ClientCode::TransactionActive);
+    if (!connection_) throw ClientError(ClientCode::DatabaseNotAssigned);
+    if (!connection_->IsConnected()) throw ClientError(ClientCode::DatabaseClosed);
     std::string tpb = TransactionParameterBlock(Params);
     client::Status status{};
     isc_tr_handle handle = 0;
@@ -217,7 +205,7 @@ void Transaction::BeginTransaction() {
 }
 
 void Transaction::CommitTransaction() {
-    if (!IsActive()) throw ClientError(18);
+    if (!IsActive()) throw ClientError(ClientCode::TransactionNotActive);
     CloseCursors();
     client::Status status{};
     client::Load().commit_transaction(status.data(), &handle_);

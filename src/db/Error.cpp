@@ -8,41 +8,41 @@ namespace kestrix {
 
 namespace {
 
-const char* ClientErrorText(int code) {
+const char* ClientErrorText(ClientCode code) {
     switch (code) {
-    case 1: return "InterBase library gds32.dll not found in the path. Please install InterBase to use this functionality";
-    case 4: return "Unsupported feature";
-    case 5: return "Not permitted";
-    case 15: return "Cannot perform operation -- DB is not open";
-    case 16: return "Cannot perform operation -- DB is currently open";
-    case 17: return "Database name is missing";
-    case 18: return "Transaction is not active";
-    case 19: return "Transaction is active";
-    case 24: return "Database not assigned";
-    case 25: return "Transaction not assigned";
-    case 26: return "XSQLDA index out of range";
-    case 31: return "IBSQL Open";
-    case 32: return "IBSQL Closed";
-    case 35: return "Unknown SQL Data type (%d)";
-    case 38: return "Invalid data conversion";
-    case 42: return "Empty query";
-    case 46: return "Field \"%s\" not found";
-    case 55: return "SQL Parse Error:\r\n\r\n%s";
+    case ClientCode::LibraryNotFound: return "InterBase library gds32.dll not found in the path. Please install InterBase to use this functionality";
+    case ClientCode::Unsupported: return "Unsupported feature";
+    case ClientCode::NotPermitted: return "Not permitted";
+    case ClientCode::DatabaseClosed: return "Cannot perform operation -- DB is not open";
+    case ClientCode::DatabaseOpen: return "Cannot perform operation -- DB is currently open";
+    case ClientCode::DatabaseNameMissing: return "Database name is missing";
+    case ClientCode::TransactionNotActive: return "Transaction is not active";
+    case ClientCode::TransactionActive: return "Transaction is active";
+    case ClientCode::DatabaseNotAssigned: return "Database not assigned";
+    case ClientCode::TransactionNotAssigned: return "Transaction not assigned";
+    case ClientCode::IndexOutOfRange: return "XSQLDA index out of range";
+    case ClientCode::CursorOpen: return "IBSQL Open";
+    case ClientCode::CursorClosed: return "IBSQL Closed";
+    case ClientCode::UnknownSqlType: return "Unknown SQL Data type (%d)";
+    case ClientCode::InvalidConversion: return "Invalid data conversion";
+    case ClientCode::EmptyQuery: return "Empty query";
+    case ClientCode::FieldNotFound: return "Field \"%s\" not found";
+    case ClientCode::SqlParseError: return "SQL Parse Error:\r\n\r\n%s";
     default: return "Client error %d";
     }
 }
 
 } // namespace
 
-Error ClientError(int code, const std::string& argument) {
+Error ClientError(ClientCode code, const std::string& argument) {
     std::string text = ClientErrorText(code);
     std::string::size_type at = text.find('%');
     if (at != std::string::npos && at + 1 < text.size()) {
         std::string fill = argument;
-        if (text[at + 1] == 'd' && fill.empty()) fill = std::to_string(code);
+        if (text[at + 1] == 'd' && fill.empty()) fill = std::to_string(static_cast<int>(code));
         text.replace(at, 2, fill);
     }
-    return Error(Error::Kind::Client, code, std::move(text));
+    return Error(Error::Kind::Client, static_cast<int>(code), std::move(text));
 }
 
 Error ConversionError(const std::string& text) {

@@ -14,7 +14,7 @@ public:
         : std::runtime_error(std::move(text)), kind_(kind), code_(code), sqlCode_(sqlCode) {}
 
     Kind kind() const noexcept { return kind_; }
-    // Client errors: the layer's code (1, 4, 5, 15, ...). Server errors: the first error
+    // Client errors: the ClientCode number (1, 4, 5, 15, ...). Server errors: the first error
     // code of the status vector. Others: 0.
     int code() const noexcept { return code_; }
     // Server errors only: the SQL code of the status vector.
@@ -28,8 +28,30 @@ private:
     int sqlCode_;
 };
 
-// Client errors of the access layer, by code. The argument fills the "%d" or "%s" of the text.
-Error ClientError(int code, const std::string& argument = {});
+// The client errors of the access layer, by number (the numbers travel in Error::code()).
+enum class ClientCode : int {
+    LibraryNotFound = 1,
+    Unsupported = 4,
+    NotPermitted = 5,
+    DatabaseClosed = 15,
+    DatabaseOpen = 16,
+    DatabaseNameMissing = 17,
+    TransactionNotActive = 18,
+    TransactionActive = 19,
+    DatabaseNotAssigned = 24,
+    TransactionNotAssigned = 25,
+    IndexOutOfRange = 26,
+    CursorOpen = 31,
+    CursorClosed = 32,
+    UnknownSqlType = 35,
+    InvalidConversion = 38,
+    EmptyQuery = 42,
+    FieldNotFound = 46,
+    SqlParseError = 55,
+};
+
+// A client error of the access layer. The argument fills the "%d" or "%s" of its text.
+Error ClientError(ClientCode code, const std::string& argument = {});
 
 // Conversion error: a text that must be a number and is not.
 Error ConversionError(const std::string& text);

@@ -129,6 +129,8 @@ bool ParseDateTime(const std::string& text, DateTime& t) {
     return ParseTime(s, pos, t) && pos == s.size();
 }
 
+} // namespace
+
 bool ValidDateTime(const DateTime& t) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12) return false;
@@ -137,6 +139,8 @@ bool ValidDateTime(const DateTime& t) {
     return t.day >= 1 && t.day <= days && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 &&
            t.second >= 0 && t.second <= 59;
 }
+
+namespace {
 
 std::string ReadBlob(Statement& statement, ISC_QUAD id, unsigned int* db, unsigned int* tr) {
     client::Blob blob;
@@ -169,7 +173,7 @@ template <class F> void SqlValue::ForEachPosition(F&& apply) {
 }
 
 void SqlValue::Describe(short sqltype, short sqlscale, short sqlsubtype, short sqllen) {
-    if (!KnownType(sqltype & ~1)) throw ClientError(35, std::to_string(sqltype & ~1));
+    if (!KnownType(sqltype & ~1)) throw ClientError(ClientCode::UnknownSqlType, std::to_string(sqltype & ~1));
     sqltype_ = sqltype;
     sqlscale_ = sqlscale;
     sqlsubtype_ = sqlsubtype;
@@ -191,7 +195,7 @@ void SqlValue::SetNull() {
 }
 
 void SqlValue::TakeScalar(short sqltype, short sqlscale, short sqlsubtype, const void* bytes, std::size_t length) {
-    if (length > static_cast<std::size_t>(kMaxTextLength)) throw ClientError(38);
+    if (length > static_cast<std::size_t>(kMaxTextLength)) throw ClientError(ClientCode::InvalidConversion);
     ForEachPosition([&](SqlValue& v) {
         v.sqltype_ = static_cast<short>(sqltype | (v.sqltype_ & 1));
         v.sqlscale_ = sqlscale;
@@ -230,7 +234,7 @@ int SqlValue::GetInteger() const {
     auto narrow = [](long double value) {
         if (!(value > static_cast<long double>(std::numeric_limits<int>::min()) - 1 &&
               value < static_cast<long double>(std::numeric_limits<int>::max()) + 1))
-            throw ClientError(38);
+            throw ClientError(ClientCode::InvalidConversion);
         return static_cast<int>(value);
     };
     auto scaled = [&](std::int64_t value) {
@@ -240,14 +244,14 @@ int SqlValue::GetInteger() const {
         } else if (sqlscale_ > 0) {
             return narrow(static_cast<long double>(value) * std::pow(10.0L, sqlscale_));
         }
-        if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) throw ClientError(38);
+        if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) throw ClientError(ClientCode::InvalidConversion);
         return static_cast<int>(value);
     };
     switch (SqlType()) {
     case SQL_TEXT:
     case SQL_VARYING: {
         int value = 0;
-        if (!ParseInt(GetString(), value)) throw ClientError(38);
+        if (!ParseInt(GetString(), value)) throw ClientError(ClientCode::InvalidConversion);
         return value;
     }
     case SQL_SHORT: return scaled(Load<std::int16_t>(data_));
@@ -256,7 +260,7 @@ int SqlValue::GetInteger() const {
     case SQL_FLOAT: return narrow(std::trunc(static_cast<long double>(Load<float>(data_))));
     case SQL_DOUBLE:
     case SQL_D_FLOAT: return narrow(std::trunc(static_cast<long double>(Load<double>(data_))));
-    default: throw ClientError(38);
+    default: throw ClientError(ClientCode::InvalidConversion);
     }
 }
 
@@ -306,7 +310,7 @@ std::string SqlValue::GetString() const {
     }
     case SQL_BLOB: return BlobContent();
     case SQL_ARRAY: return "(Array)";
-    default: throw ClientError(38);
+    default: throw ClientError(ClientCode::InvalidConversion);
     }
 }
 
@@ -333,7 +337,7 @@ void SqlValue::SetString(const std::string& value) {
     }
     if (isParam_ && (SqlType() == SQL_TIMESTAMP || SqlType() == SQL_TYPE_DATE || SqlType() == SQL_TYPE_TIME)) {
         DateTime t;
-        if (!ParseDateTime(value, t)) throw ClientError(38);
+        if (!ParseDateTime(value, t)) throw ClientError(ClientCode::InvalidConversion);
         SetDateTime(t);
         return;
     }
@@ -341,7 +345,7 @@ void SqlValue::SetString(const std::string& value) {
 }
 
 void SqlValue::SetDateTime(const DateTime& value) {
-    if (!ValidDateTime(value)) throw ClientError(38);
+    if (!ValidDateTime(value)) throw ClientError(ClientCode::InvalidConversion);
     std::tm t{};
     t.tm_year = value.year - 1900;
     t.tm_mon = value.month - 1;
@@ -367,20 +371,20 @@ void SqlValue::SetVariant(const Variant& value) {
         void operator()(bool x) const { v.SetInteger(x ? 1 : 0); }
         void operator()(const DateTime& x) const { v.SetDateTime(x); }
         void operator()(const std::string& x) const { v.SetString(x); }
-        void operator()(ArrayValue) const { throw ClientError(4); }
-        void operator()(OtherValue) const { throw ClientError(5); }
+        void operator()(ArrayValue) const { throw ClientError(ClientCode::Unsupported); }
+        void operator()(OtherValue) const { throw ClientError(ClientCode::NotPermitted); }
     };
     std::visit(Visitor{*this}, value);
 }
 
 void SqlValue::ReadBlobTo(std::string& stream) const {
-    if (SqlType() != SQL_BLOB) throw ClientError(38);
+    if (SqlType() != SQL_BLOB) throw ClientError(ClientCode::InvalidConversion);
     if (IsNull()) return;
     stream += BlobContent();
 }
 
 void SqlValue::WriteBlobFrom(const std::string& stream) {
-    if (SqlType() != SQL_BLOB && SqlType() != SQL_ARRAY) throw ClientError(38);
+    if (SqlType() != SQL_BLOB && SqlType() != SQL_ARRAY) throw ClientError(ClientCode::InvalidConversion);
     unsigned int* db = nullptr;
     unsigned int* tr = nullptr;
     owner_->BlobHandles(db, tr);

@@ -1,11 +1,11 @@
 #include "db/Statement.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "db/Client.h"
 #include "db/Connection.h"
 #include "db/Error.h"
+#include "db/Strings.h"
 
 namespace kestrix::db {
 
@@ -15,20 +15,8 @@ bool IsNameChar(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
 }
 
-std::string Trim(const std::string& text) {
-    auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    auto last = text.find_last_not_of(' ');
-    return text.substr(first, last - first + 1);
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The key under which names are compared: without surrounding blanks, in upper case.
-std::string NameKey(const std::string& name) { return Upper(Trim(name)); }
+std::string NameKey(const std::string& name) { return UpperAscii(TrimSpaces(name)); }
 
 XSQLDA* Sqlda(std::vector<char>& storage, int count) {
     int n = std::max(count, 1);
@@ -60,88 +48,122 @@ Statement::Kind KindOf(long type) {
 
 } // namespace
 
-std::string ScanParameters(const std::string& text, std::vector<std::string>& names) {
-    enum class State { Normal, Comment, Quote, Parameter };
-    State state = State::Normal;
-    char quote = 0;
-    bool quotedName = false;
-    std::string name;
-    std::string out;
-    out.reserve(text.size());
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const char c = text[i];
-        const bool nextIsEnd = i + 1 >= n;
-        const char next = nextIsEnd ? '\0' : text[i + 1];
-        switch (state) {
-        case State::Normal:
-            if (c == '\'' || c == '"') {
-                quote = c;
-                state = State::Quote;
-                out += c;
-            } else if (c == ':' || c == '?') {
-                out += '?';
-                name.clear();
-                quotedName = false;
-                state = State::Parameter;
-            } else if (c == '/' && next == '*') {
-                out += "/*";
-                ++i;
-                state = State::Comment;
-            } else {
-                out += c;
-            }
-            break;
-        case State::Comment:
-            if (nextIsEnd) throw ClientError(55, "EOF in comment detected");
-            if (c == '*' && next == '/') {
-                out += "*/";
-                ++i;
-                state = State::Normal;
-            } else {
-                out += c;
-            }
-            break;
-        case State::Quote:
-            if (nextIsEnd) throw ClientError(55, "EOF in string detected");
-            if (c == quote && next == quote) {
-                out += c;
-                out += next;
-                ++i;
-            } else {
-                out += c;
-                if (c == quote) state = State::Normal;
-            }
-            break;
-        case State::Parameter:
-            if (quotedName) {
-                if (c == '"') {
-                    names.push_back(name);
-                    state = State::Normal;
-                    // The character after the closing quote is copied without a look.
-                    if (!nextIsEnd) out += text[++i];
-                } else {
-                    name += c;
-                }
-                break;
-            }
-            if (name.empty() && c == '"') {
-                quotedName = true;
-                break;
-            }
-            if (!IsNameChar(c)) throw ClientError(55, "Parameter name expected");
-            name += c;
-            if (!IsNameChar(next)) {
-                names.push_back(name);
-                state = State::Normal;
-                if (!nextIsEnd) out += text[++i];
-            }
-            break;
-        }
+namespace {
+
+// The scan behind ScanParameters, one character at a time; a step may take the next one too.
+class ParameterScan {
+public:
+    ParameterScan(const std::string& text, std::vector<std::string>& names) : text_(text), names_(names) {
+        out_.reserve(text.size());
     }
+    std::string Run();
+
+private:
+    enum class State { Normal, Comment, Quote, Parameter };
+
+    bool NextIsEnd() const { return i_ + 1 >= text_.size(); }
+    char Next() const { return NextIsEnd() ? '\0' : text_[i_ + 1]; }
+    void Step(char c);
+    void InText(char c);
+    void InComment(char c);
+    void InQuote(char c);
+    void InParameter(char c);
+    void EndName();
+
+    const std::string& text_;
+    std::vector<std::string>& names_;
+    std::string out_;
+    std::size_t i_ = 0;
+    State state_ = State::Normal;
+    char quote_ = 0;
+    bool quotedName_ = false;
+    std::string name_;
+};
+
+std::string ParameterScan::Run() {
+    for (i_ = 0; i_ < text_.size(); ++i_) Step(text_[i_]);
     // A quoted name that never closes would leave a marker without a name.
-    if (state == State::Parameter) throw ClientError(55, quotedName ? "EOF in string detected" : "Parameter name expected");
-    return out;
+    if (state_ == State::Parameter)
+        throw ClientError(ClientCode::SqlParseError, quotedName_ ? "EOF in string detected" : "Parameter name expected");
+    return out_;
+}
+
+void ParameterScan::Step(char c) {
+    switch (state_) {
+    case State::Normal: InText(c); break;
+    case State::Comment: InComment(c); break;
+    case State::Quote: InQuote(c); break;
+    case State::Parameter: InParameter(c); break;
+    }
+}
+
+void ParameterScan::InText(char c) {
+    if (c == '\'' || c == '"') {
+        quote_ = c;
+        state_ = State::Quote;
+        out_ += c;
+    } else if (c == ':' || c == '?') {
+        out_ += '?';
+        name_.clear();
+        quotedName_ = false;
+        state_ = State::Parameter;
+    } else if (c == '/' && Next() == '*') {
+        out_ += "/*";
+        ++i_;
+        state_ = State::Comment;
+    } else {
+        out_ += c;
+    }
+}
+
+void ParameterScan::InComment(char c) {
+    if (NextIsEnd()) throw ClientError(ClientCode::SqlParseError, "EOF in comment detected");
+    if (c == '*' && Next() == '/') {
+        out_ += "*/";
+        ++i_;
+        state_ = State::Normal;
+    } else {
+        out_ += c;
+    }
+}
+
+void ParameterScan::InQuote(char c) {
+    if (NextIsEnd()) throw ClientError(ClientCode::SqlParseError, "EOF in string detected");
+    out_ += c;
+    if (c == quote_ && Next() == quote_) {
+        out_ += c;
+        ++i_;
+    } else if (c == quote_) {
+        state_ = State::Normal;
+    }
+}
+
+void ParameterScan::InParameter(char c) {
+    if (quotedName_) {
+        if (c == '"') EndName();
+        else name_ += c;
+        return;
+    }
+    if (name_.empty() && c == '"') {
+        quotedName_ = true;
+        return;
+    }
+    if (!IsNameChar(c)) throw ClientError(ClientCode::SqlParseError, "Parameter name expected");
+    name_ += c;
+    if (!IsNameChar(Next())) EndName();
+}
+
+void ParameterScan::EndName() {
+    names_.push_back(name_);
+    state_ = State::Normal;
+    // The character after the name is copied without a look.
+    if (!NextIsEnd()) out_ += text_[++i_];
+}
+
+} // namespace
+
+std::string ScanParameters(const std::string& text, std::vector<std::string>& names) {
+    return ParameterScan(text, names).Run();
 }
 
 std::string ColumnName(const std::string& alias, const std::vector<std::string>& taken) {
@@ -211,10 +233,10 @@ unsigned short Statement::Dialect() const {
 
 void Statement::CheckReady() const {
     Connection* connection = Database();
-    if (!connection) throw ClientError(24);
-    if (!connection->IsConnected()) throw ClientError(15);
-    if (!transaction_) throw ClientError(25);
-    if (!transaction_->IsActive()) throw ClientError(18);
+    if (!connection) throw ClientError(ClientCode::DatabaseNotAssigned);
+    if (!connection->IsConnected()) throw ClientError(ClientCode::DatabaseClosed);
+    if (!transaction_) throw ClientError(ClientCode::TransactionNotAssigned);
+    if (!transaction_->IsActive()) throw ClientError(ClientCode::TransactionNotActive);
 }
 
 void Statement::BlobHandles(unsigned int*& db, unsigned int*& tr) {
@@ -245,20 +267,20 @@ void Statement::Release() noexcept {
 }
 
 void Statement::Prepare() {
-    if (cursorOpen_) throw ClientError(31);
+    if (cursorOpen_) throw ClientError(ClientCode::CursorOpen);
     CheckReady();
     Connection* connection = Database();
     if (handle_ && preparedOn_ == connection) return;
     Release();
     std::string text = SqlText();
-    if (text.empty()) throw ClientError(42);
+    if (text.empty()) throw ClientError(ClientCode::EmptyQuery);
     std::vector<std::string> names;
     if (ParamCheck) {
         text = ScanParameters(text, names);
-        if (text.empty()) throw ClientError(42);
+        if (text.empty()) throw ClientError(ClientCode::EmptyQuery);
     }
     // The client library ends the text at a NUL byte and would run only what stands before it.
-    if (text.find('\0') != std::string::npos) throw ClientError(55, "NUL character in statement text");
+    if (text.find('\0') != std::string::npos) throw ClientError(ClientCode::SqlParseError, "NUL character in statement text");
     const client::Api& api = client::Load();
     client::Status status{};
     isc_stmt_handle handle = 0;
@@ -280,7 +302,7 @@ void Statement::Prepare() {
         kind_ = client::InfoInteger(answer, sizeof answer, isc_info_sql_stmt_type, type) ? KindOf(type)
                                                                                          : Kind::Unknown;
         if (kind_ == Kind::GetSegment || kind_ == Kind::PutSegment || kind_ == Kind::StartTransaction)
-            throw ClientError(5);
+            throw ClientError(ClientCode::NotPermitted);
         Describe(true, names);
         if (kind_ == Kind::Select || kind_ == Kind::SelectForUpdate || kind_ == Kind::ExecProcedure)
             Describe(false, {});
@@ -349,9 +371,9 @@ void* Statement::InputDescriptor() { return Describe(inDescriptor_, params_); }
 void* Statement::OutputDescriptor() { return Describe(outDescriptor_, columns_); }
 
 void Statement::Execute() {
-    if (cursorOpen_) throw ClientError(31);
+    if (cursorOpen_) throw ClientError(ClientCode::CursorOpen);
     if (!Prepared() || preparedOn_ != Database()) Prepare();
-    if (!transaction_) throw ClientError(25);
+    if (!transaction_) throw ClientError(ClientCode::TransactionNotAssigned);
     const client::Api& api = client::Load();
     client::Status status{};
     auto* in = static_cast<XSQLDA*>(InputDescriptor());
@@ -395,7 +417,7 @@ void Statement::Execute() {
 
 void Statement::FetchNext() {
     if (atEnd_) return;
-    if (!cursorOpen_) throw ClientError(32);
+    if (!cursorOpen_) throw ClientError(ClientCode::CursorClosed);
     client::Status status{};
     ISC_STATUS result = client::Load().dsql_fetch(status.data(), &handle_, Dialect(),
                                                   static_cast<XSQLDA*>(OutputDescriptor()));
@@ -431,7 +453,7 @@ void Statement::CloseCursor() {
 }
 
 SqlValue& Statement::ColumnAt(int i) {
-    if (i < 0 || i >= ColumnCount()) throw ClientError(46, std::to_string(i));
+    if (i < 0 || i >= ColumnCount()) throw ClientError(ClientCode::FieldNotFound, std::to_string(i));
     return *columns_[static_cast<std::size_t>(i)];
 }
 
@@ -439,12 +461,12 @@ SqlValue& Statement::ColumnByName(const std::string& name) {
     std::string key = NameKey(name);
     for (auto& column : columns_)
         if (column->name_ == key) return *column;
-    throw ClientError(46, name);
+    throw ClientError(ClientCode::FieldNotFound, name);
 }
 
 SqlValue& Statement::ParameterAt(int i) {
     if (!Prepared() || preparedOn_ != Database()) Prepare();
-    if (i < 0 || i >= ParameterCount()) throw ClientError(26);
+    if (i < 0 || i >= ParameterCount()) throw ClientError(ClientCode::IndexOutOfRange);
     return *params_[static_cast<std::size_t>(i)];
 }
 
@@ -454,7 +476,7 @@ SqlValue& Statement::ParameterByName(const std::string& name) {
     if (!key.empty())
         for (auto& param : params_)
             if (param->name_ == key) return *param;
-    throw ClientError(46, name);
+    throw ClientError(ClientCode::FieldNotFound, name);
 }
 
 } // namespace kestrix::db

@@ -17,6 +17,9 @@ struct DateTime {
     int hour = 0, minute = 0, second = 0, millisecond = 0;
     bool operator==(const DateTime&) const = default;
 };
+// The one date check: year 1 to 9999, the days of the month with leap years, a time of day
+// (milliseconds unchecked).
+bool ValidDateTime(const DateTime& t);
 
 // Tagged value of SetVariant.
 struct Currency { std::int64_t scaled; };   // value times 10000

@@ -2,7 +2,7 @@
 
 #include <QFileDialog>
 
-#include "run/Text.h"
+#include "run/Encoding.h"
 
 namespace kestrix::gui {
 

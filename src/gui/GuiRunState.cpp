@@ -22,7 +22,10 @@ void Show(QProgressBar* bar, const Progress& progress) {
 
 } // namespace
 
-GuiRunState::GuiRunState(Controls controls) : c_(std::move(controls)) { DisplayChanged(); }
+GuiRunState::GuiRunState(Controls controls) : c_(std::move(controls)) {
+    c_.TabLabel->setText(Qt(StatusText()));
+    DisplayChanged();
+}
 
 GuiRunState::~GuiRunState() {
     if (waitCursor_) QApplication::restoreOverrideCursor();
@@ -62,9 +65,13 @@ void GuiRunState::ShowInterruptionWarning(const std::string& text) {
     ShowBox(c_.window, BoxKind::Warning, texts::kWarningCaption, text, QMessageBox::Yes);
 }
 
-void GuiRunState::DisplayChanged() {
+// The label shows the status text each stage and table sets as it starts.
+void GuiRunState::StageStarted(RunStage /*stage*/, const std::string& /*table*/) {
     QString status = Qt(StatusText());
     if (c_.TabLabel->text() != status) c_.TabLabel->setText(status);
+}
+
+void GuiRunState::DisplayChanged() {
     Show(c_.TablePB, TableProgress());
     Show(c_.AllPB, AllProgress());
 }

@@ -32,6 +32,7 @@ public:
     void SetWaitCursor(bool wait) override;
     void LockControls(bool locked) override;
     void ShowInterruptionWarning(const std::string& text) override;
+    void StageStarted(RunStage stage, const std::string& table) override;
 
     bool Locked() const { return locked_; }
 

@@ -22,8 +22,9 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "run/DataFiles.h"
 #include "app/StartupChecks.h"
+#include "db/Strings.h"
+#include "run/DataFiles.h"
 #include "run/Texts.h"
 #include "gui/Dialogs.h"
 #include "gui/MasterEventFilter.h"
@@ -37,14 +38,6 @@ constexpr int kPanel1Height = 169;
 
 // The start date field's "empty" value: day 0 of the program's dates.
 const QDate kNoDate(1899, 12, 30);
-
-// Blanks and control characters at both ends removed.
-QString TrimControls(const QString& text) {
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && text[begin].unicode() <= 0x20) ++begin;
-    while (end > begin && text[end - 1].unicode() <= 0x20) --end;
-    return text.mid(begin, end - begin);
-}
 
 // Runs an action whenever the watched widget is shown.
 class ShowWatcher : public QObject {
@@ -247,9 +240,10 @@ void TKestrixForm::SourceFEChange() { EqualityCheck(); }
 void TKestrixForm::DestFEChange() { EqualityCheck(); }
 
 void TKestrixForm::EqualityCheck() {
-    QString source = TrimControls(SourceFE->text());
-    QString dest = TrimControls(DestFE->text());
-    if (source != dest || source.isEmpty()) {
+    // In UTF-8 the blanks and control characters are the bytes up to 32, as in Windows-1251.
+    std::string source = TrimBlanksAndControls(SourceFE->text().toStdString());
+    std::string dest = TrimBlanksAndControls(DestFE->text().toStdString());
+    if (source != dest || source.empty()) {
         CheckMoveEnabled();
         return;
     }

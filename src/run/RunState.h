@@ -65,8 +65,10 @@ public:
     virtual void LockControls(bool /*locked*/) {}
     // The warning after an interrupted run.
     virtual void ShowInterruptionWarning(const std::string& /*text*/) {}
-    // Progress events, rendered by the front ends (which never read the status text):
-    // a stage starts (table: the table copied, for RunStage::Table only);
+    // Progress events, rendered by the front ends, which never compare the status text:
+    // a stage starts (table: the table copied, for RunStage::Table only). Told after the
+    // stage's status text is set, so that a front end shows the new text; the pre-transfer
+    // script keeps the text it finds.
     virtual void StageStarted(RunStage /*stage*/, const std::string& /*table*/) {}
     // the table copy handled a source row: written, or refused and logged;
     virtual void RowDone(bool /*written*/) {}

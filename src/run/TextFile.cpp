@@ -7,6 +7,26 @@
 #include "db/Error.h"
 
 namespace kestrix {
+namespace {
+
+// Lines at CR LF, lone CR and lone LF; a line break at the very end opens no further line.
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(pos));
+            break;
+        }
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+    }
+    return lines;
+}
+
+} // namespace
 
 std::vector<std::string> ReadTextLines(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -22,22 +42,14 @@ std::vector<std::string> ReadTextLines(const std::string& path) {
     if (failed)
         throw Error(Error::Kind::File, err, "Cannot read file \"" + path + "\". " + std::strerror(err));
 
-    // Read a line, then stop at the end of the file: one line even from an empty file, and a
-    // line break at the very end opens no further line.
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    do {
-        std::size_t end = bytes.find_first_of("\r\n", pos);
-        if (end == std::string::npos) {
-            lines.push_back(bytes.substr(pos));
-            pos = bytes.size();
-        } else {
-            lines.push_back(bytes.substr(pos, end - pos));
-            pos = end + 1;
-            if (bytes[end] == '\r' && pos < bytes.size() && bytes[pos] == '\n') ++pos;
-        }
-    } while (pos < bytes.size());
+    // The loops read a line before they look for the end: one line even from an empty file.
+    std::vector<std::string> lines = SplitLines(bytes);
+    if (lines.empty()) lines.emplace_back();
     return lines;
+}
+
+std::vector<std::string> SplitTextLines(const std::string& bytes) {
+    return SplitLines(bytes.substr(0, bytes.find('\0')));
 }
 
 } // namespace kestrix

@@ -52,61 +52,70 @@ bool Run(db::Statement& sql, RunLog& log) {
     }
 }
 
+// What tells the two scripts apart.
+struct ScriptKind {
+    const char* file;
+    db::Statement& sql;
+    bool parseParameters;          // else the text is sent unchanged
+    bool emptyStatementSucceeds;   // a statement without lines still logs the success line
+    // Closing the cursor and pumping happen inside the statement's frame with failures logged,
+    // and every statement is followed by the pause; else the cursor is closed after the frame.
+    bool guardedCloseAndPause;
+};
+
+void EndFrame(RunLog& log) {
+    log.Line("");
+    log.Line(texts::kEndRuler);
+}
+
+void RunScriptStatement(Context& ctx, db::TDM1& dm, const ScriptKind& kind, RunLog& log,
+                        const std::vector<std::string>& lines) {
+    db::Statement& sql = kind.sql;
+    dm.IBTransaction.BindDatabase(dm.IBDatabase1);
+    sql.BindTransaction(dm.IBTransaction);
+    db::WorkUnit work(sql);
+    log.Line(texts::kBeginRuler);
+    log.Line("");
+    sql.ParamCheck = kind.parseParameters;
+    LoadStatement(sql, log, lines);
+    if (Run(sql, log) && (kind.emptyStatementSucceeds || sql.SqlLineCount() > 0)) {
+        log.Line("");
+        log.Line(texts::kSuccessLine);
+    }
+    if (!kind.guardedCloseAndPause) {
+        EndFrame(log);
+        sql.CloseCursor();
+        work.End();
+        return;
+    }
+    try {
+        sql.CloseCursor();
+        ctx.state.PumpMessages();
+    } catch (const std::exception& error) {
+        WriteError(log, error);
+    }
+    // Committed also when closing or pumping failed.
+    work.End();
+    EndFrame(log);
+    std::this_thread::sleep_for(ctx.postScriptPause);
+}
+
+void RunScript(Context& ctx, db::TDM1& dm, const ScriptKind& kind) {
+    WaitCursor cursor(ctx.state);
+    // Read whole before the log is touched: a missing script leaves no trace in the log.
+    const auto statements = SplitScript(ReadTextLines(ctx.DataFile(kind.file)));
+    RunLog log(ctx.LogPath());
+    for (const auto& lines : statements) RunScriptStatement(ctx, dm, kind, log, lines);
+}
+
 } // namespace
 
 void RABSQL(Context& ctx, db::TDM1& dm) {
-    WaitCursor cursor(ctx.state);
-    // Read whole before the log is touched: a missing script leaves no trace in the log.
-    const auto statements = SplitScript(ReadTextLines(ctx.DataFile(kPreScriptFile)));
-    RunLog log(ctx.LogPath());
-    db::Statement& sql = dm.IBSQL3;
-    for (const auto& lines : statements) {
-        dm.IBTransaction.BindDatabase(dm.IBDatabase1);
-        sql.BindTransaction(dm.IBTransaction);
-        db::WorkUnit work(sql);
-        log.Line(texts::kBeginRuler);
-        log.Line("");
-        LoadStatement(sql, log, lines);
-        if (Run(sql, log)) {
-            log.Line("");
-            log.Line(texts::kSuccessLine);
-        }
-        log.Line("");
-        log.Line(texts::kEndRuler);
-        sql.CloseCursor();
-        work.End();
-    }
+    RunScript(ctx, dm, {kPreScriptFile, dm.IBSQL3, true, true, false});
 }
 
 void SucesSQL(Context& ctx, db::TDM1& dm) {
-    WaitCursor cursor(ctx.state);
-    const auto statements = SplitScript(ReadTextLines(ctx.DataFile(kPostScriptFile)));
-    RunLog log(ctx.LogPath());
-    db::Statement& sql = dm.IBSQL6;
-    for (const auto& lines : statements) {
-        dm.IBTransaction.BindDatabase(dm.IBDatabase1);
-        sql.BindTransaction(dm.IBTransaction);
-        db::WorkUnit work(sql);
-        log.Line(texts::kBeginRuler);
-        log.Line("");
-        sql.ParamCheck = false;
-        LoadStatement(sql, log, lines);
-        if (Run(sql, log) && sql.SqlLineCount() > 0) {
-            log.Line("");
-            log.Line(texts::kSuccessLine);
-        }
-        try {
-            sql.CloseCursor();
-            ctx.state.PumpMessages();
-        } catch (const std::exception& error) {
-            WriteError(log, error);
-        }
-        // Committed also when closing or pumping failed.
-        work.End();
-        log.Line("");
-        log.Line(texts::kEndRuler);
-        std::this_thread::sleep_for(ctx.postScriptPause);
-    }
+    RunScript(ctx, dm, {kPostScriptFile, dm.IBSQL6, false, false, true});
 }
 
 } // namespace kestrix::scripts

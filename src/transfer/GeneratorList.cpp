@@ -1,12 +1,12 @@
 #include "transfer/GeneratorList.h"
 
-#include "transfer/TableList.h"
+#include "db/Strings.h"
 
 namespace kestrix::transfer {
 
 GeneratorLine ParseGeneratorLine(const std::string& line) {
     GeneratorLine result;
-    std::string trimmed = TrimBlanks(line);
+    std::string trimmed = TrimBlanksAndControls(line);
     if (!trimmed.empty() && trimmed[0] == '*') {
         result.comment = true;
         return result;

@@ -47,6 +47,7 @@ bool ClearingPass(Context& ctx, db::TDM1& dm) {
         return true;  // the pass ends here; the copy pass follows as usual
     }
     state.SetStatusText(texts::kClearPassStatus);
+    state.StageStarted(RunStage::ClearPass, "");
 
     for (const std::string& raw : lines) {
         if (state.CancelFlag) return false;
@@ -113,6 +114,7 @@ bool CopyPass(Context& ctx, db::TDM1& dm) {
         TableListLine line = ParseTableListLine(raw);
         if (!line.comment) {
             state.SetStatusText(line.table);
+            state.StageStarted(RunStage::Table, line.table);
             if (line.hasHash || line.hasPercent) SecondClearing(ctx, dm, line);
             state.PumpMessages();
             CopyLine(ctx, dm, line);
@@ -132,6 +134,7 @@ void JournalBlock(Context& ctx, db::TDM1& dm) {
         for (const JournalTable& journal : kJournalBlock) {
             if (state.CancelFlag) return;
             state.SetStatusText(journal.table);
+            state.StageStarted(RunStage::Table, journal.table);
             state.PumpMessages();
             Perepis(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3, dm.IBDatabase1,
                     journal.table, journal.key, "");

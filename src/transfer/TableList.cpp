@@ -1,9 +1,9 @@
 #include "transfer/TableList.h"
 
+#include "db/Strings.h"
+
 namespace kestrix::transfer {
 namespace {
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 std::string After(const std::string& text, std::size_t pos) {
     return pos == std::string::npos ? std::string() : text.substr(pos + 1);
@@ -11,16 +11,9 @@ std::string After(const std::string& text, std::size_t pos) {
 
 } // namespace
 
-std::string TrimBlanks(const std::string& text) {
-    std::size_t first = 0, last = text.size();
-    while (first < last && IsBlank(text[first])) ++first;
-    while (last > first && IsBlank(text[last - 1])) --last;
-    return text.substr(first, last - first);
-}
-
 TableListLine ParseTableListLine(const std::string& line) {
     TableListLine result;
-    std::string trimmed = TrimBlanks(line);
+    std::string trimmed = TrimBlanksAndControls(line);
     if (!trimmed.empty() && trimmed[0] == '*') {
         result.comment = true;
         return result;

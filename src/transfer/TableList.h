@@ -19,7 +19,4 @@ TableListLine ParseTableListLine(const std::string& line);
 bool IsJournalTable(const std::string& table);
 bool IsJournalOrDescriptionTable(const std::string& table);
 
-// Leading and trailing blanks and control characters (codes up to 32) removed.
-std::string TrimBlanks(const std::string& text);
-
 } // namespace kestrix::transfer

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "run/Text.h"
+#include "run/Encoding.h"
 #include "run/Texts.h"
 #include "support/Fixtures.h"
 #include "support/Process.h"

@@ -48,12 +48,12 @@ protected:
 };
 
 TEST(ErrorTexts, ClientErrorsFillTheirPlaceholders) {
-    EXPECT_EQ(ClientError(46, "7").text(), "Field \"7\" not found");
-    EXPECT_EQ(ClientError(35, "32764").text(), "Unknown SQL Data type (32764)");
-    EXPECT_EQ(ClientError(55, "EOF in string detected").text(), "SQL Parse Error:\r\n\r\nEOF in string detected");
-    EXPECT_EQ(ClientError(17).code(), 17);
-    EXPECT_EQ(ClientError(17).kind(), Error::Kind::Client);
-    EXPECT_EQ(ClientError(1).text(),
+    EXPECT_EQ(ClientError(ClientCode::FieldNotFound, "7").text(), "Field \"7\" not found");
+    EXPECT_EQ(ClientError(ClientCode::UnknownSqlType, "32764").text(), "Unknown SQL Data type (32764)");
+    EXPECT_EQ(ClientError(ClientCode::SqlParseError, "EOF in string detected").text(), "SQL Parse Error:\r\n\r\nEOF in string detected");
+    EXPECT_EQ(ClientError(ClientCode::DatabaseNameMissing).code(), 17);
+    EXPECT_EQ(ClientError(ClientCode::DatabaseNameMissing).kind(), Error::Kind::Client);
+    EXPECT_EQ(ClientError(ClientCode::LibraryNotFound).text(),
               "InterBase library gds32.dll not found in the path. Please install InterBase to use this functionality");
 }
 

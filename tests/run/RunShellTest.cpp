@@ -9,7 +9,7 @@
 #include "run/DataFiles.h"
 #include "run/RunLog.h"
 #include "run/RunState.h"
-#include "run/Text.h"
+#include "run/Encoding.h"
 #include "run/Texts.h"
 #include "support/Fixtures.h"
 

@@ -26,6 +26,21 @@ TEST(TextFile, ReadsLinesAsTheLoopsDo) {
     }
 }
 
+TEST(TextFile, SplitsTextFromTheDatabaseLikeAFile) {
+    using Lines = std::vector<std::string>;
+    const std::pair<std::string, Lines> cases[] = {
+        {"", {}},
+        {"a", {"a"}},
+        {"a\r\n", {"a"}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\rb\nc\r\n", {"a", "b", "c"}},
+        {"a\r\n\r\n", {"a", ""}},
+        {"\n\r", {"", ""}},
+        {std::string("a\r\nb\0c\r\n", 8), {"a", "b"}},   // a NUL byte ends the text
+    };
+    for (const auto& [bytes, lines] : cases) EXPECT_EQ(SplitTextLines(bytes), lines) << bytes;
+}
+
 TEST(TextFile, MissingFileIsAFileErrorNamingIt) {
     test::TempDir dir;
     try {

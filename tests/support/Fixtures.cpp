@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "run/Text.h"
+#include "run/Encoding.h"
 #include "db/DMUnit1.h"
 #include "db/Work.h"
 

@@ -1,4 +1,4 @@
-#include "run/Text.h"
+#include "run/Encoding.h"
 
 #include <cerrno>
 #include <iconv.h>
