@@ -1,7 +1,8 @@
 // kestrix-cli: the transfer run without the window.
 //   kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]
-// Exit status: 0 finished, 1 the run failed, 2 usage error, 3 a start-up check failed,
-// 130 interrupted.
+//   kestrix-cli --check ... (same options): what a run would do, nothing written
+// Exit status: 0 finished (check: no problem), 1 the run failed (check: problems found),
+// 2 usage error, 3 a start-up check failed, 130 interrupted.
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -10,6 +11,8 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <vector>
 #include <string>
 #include <pthread.h>
 #include <thread>
@@ -18,6 +21,8 @@
 #include "run/DataFiles.h"
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
+#include "app/TransferCheck.h"
+#include "db/Error.h"
 #include "run/Text.h"
 #include "run/Texts.h"
 #include "cli/CliRunState.h"
@@ -33,7 +38,11 @@ constexpr const char* kUsage =
     "  --dest DST          destination database, of the same or a newer schema\n"
     "  --events-from DATE  also transfer the event and alarm journals from that day\n"
     "  --app-dir DIR       folder of Conv.txt, Generator.txt and SQL/; receives Kestrix.log\n"
-    "                      (default: the folder of this program)\n";
+    "                      (default: the folder of this program)\n"
+    "       kestrix-cli --check --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
+    "                      what a run would do, line by line, with nothing written;\n"
+    "                      exit 0 without problems, 1 with problems\n"
+    "       kestrix-cli --version\n";
 
 int Usage(const std::string& problem) {
     std::cerr << "kestrix-cli: " << problem << "\n" << kUsage;
@@ -56,6 +65,53 @@ bool ParseDate(const std::string& text, kestrix::db::DateTime& date) {
     if (m == 2 && d == 29 && !leap) return false;
     date = kestrix::db::DateTime{y, m, d, 0, 0, 0, 0};
     return true;
+}
+
+// --version, and --check: what a run would do, read from both databases and the data files,
+// with nothing written to either database and no run log. Nothing when neither is asked for.
+std::optional<int> VersionOrCheck(int argc, char** argv) {
+    using namespace kestrix;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    auto has = [&](const char* option) { return std::find(args.begin(), args.end(), option) != args.end(); };
+    if (has("--version")) {
+        std::cout << "kestrix-cli " << KESTRIX_VERSION << "\n";
+        return 0;
+    }
+    if (!has("--check")) return std::nullopt;
+    CheckOptions options;
+    std::string source, dest, appDir = ProgramDir(), date;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--check") continue;
+        std::string* value = args[i] == "--source" ? &source : args[i] == "--dest" ? &dest
+                           : args[i] == "--app-dir" ? &appDir : args[i] == "--events-from" ? &date : nullptr;
+        if (!value) return Usage("unknown argument '" + args[i] + "'");
+        if (i + 1 >= args.size()) return Usage("'" + args[i] + "' needs a value");
+        *value = args[++i];
+    }
+    if (source.empty() || dest.empty()) return Usage("--source and --dest are required");
+    options.events = !date.empty();
+    if (options.events && !ParseDate(date, options.startDate))
+        return Usage("--events-from takes a date as YYYY-MM-DD, not '" + date + "'");
+    options.appDir = appDir.back() == '/' ? appDir : appDir + "/";
+    try {
+        options.source = ToCp1251(source);
+        options.dest = ToCp1251(dest);
+    } catch (const std::exception& e) {
+        return Usage(std::string("database name: ") + e.what());
+    }
+    if (transfer::TrimBlanks(options.source) == transfer::TrimBlanks(options.dest)) {
+        std::cerr << "kestrix-cli: " << ToUtf8(texts::kSameDatabases) << "\n";
+        return 2;
+    }
+    try {
+        CheckResult result = CheckTransfer(options);
+        std::cout << CheckReportText(result);
+        return result.ProblemCount() == 0 ? 0 : 1;
+    } catch (const Error& e) {
+        std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
+        const bool startup = e.kind() == Error::Kind::File || (e.kind() == Error::Kind::Client && e.code() == 1);
+        return startup ? 3 : 1;
+    }
 }
 
 // SIGINT and SIGTERM are blocked in every thread, the client library's included (it would
@@ -83,6 +139,7 @@ int main(int argc, char** argv) {
     using namespace kestrix;
     sigset_t cancelSignals;
     BlockCancelSignals(cancelSignals);
+    if (std::optional<int> status = VersionOrCheck(argc, argv)) return *status;
     std::string source, dest, appDir = ProgramDir(), eventsFrom;
     bool haveSource = false, haveDest = false, haveEvents = false;
     for (int i = 1; i < argc; ++i) {
