@@ -305,10 +305,11 @@ void Inspect(Side& src, Side& dst, const TableListLine& line, const LinePlan& pl
         CountRows(src, {"select * from MACROSES"}, options, out);
     }
     if (plan.copy) {
-        const bool ownerPhotos = line.table == "OWNERPHOTOS" && !src.Columns(line.table);
-        if (out.source.key && out.dest.key) CopyColumns(src, dst, line, out);
+        // Without the key column on both sides the copy fails before it reads a row.
+        if (!out.source.key || !out.dest.key) return;
+        CopyColumns(src, dst, line, out);
         out.rowsFilter = line.tail.empty() ? DateFilter(line.table, options.startDate) : line.tail;
-        CountRows(src, SourceRows(line.table, line.tail, ownerPhotos), options, out);
+        CountRows(src, SourceRows(line.table, line.tail, false), options, out);
     }
     if (plan.update) {
         for (auto [side, where] : {std::pair{&src, "source"}, std::pair{&dst, "destination"}})
