@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build test asan demo bench clean
+.PHONY: all bootstrap build test asan demo gui bench clean
 
 all: build
 
@@ -19,6 +19,10 @@ test: build
 # A real transfer on the sample installation
 demo: build
 	@tools/demo.sh $(BUILD)
+
+# The window on the sample installation, beside its data files
+gui: build
+	@tools/gui.sh $(BUILD)
 
 # The transfer against its yardstick, embedded and through a private server; SIZE=1000 is
 # about a million journal rows, SIZE=small a smoke run of about a minute

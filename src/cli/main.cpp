@@ -1,7 +1,8 @@
 // kestrix-cli: the transfer run without the window.
 //   kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]
-// Exit status: 0 finished, 1 the run failed, 2 usage error, 3 a start-up check failed,
-// 130 interrupted.
+//   kestrix-cli --check ... (same options): what a run would do, nothing written
+// Exit status: 0 finished (check: no problem), 1 the run failed (check: problems found),
+// 2 usage error, 3 a start-up check failed, 130 interrupted.
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -20,6 +21,8 @@
 #include "run/DataFiles.h"
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
+#include "app/TransferCheck.h"
+#include "db/Error.h"
 #include "run/Encoding.h"
 #include "run/Texts.h"
 #include "cli/CliRunState.h"
@@ -34,7 +37,11 @@ constexpr const char* kUsage =
     "  --dest DST          destination database, of the same or a newer schema\n"
     "  --events-from DATE  also transfer the event and alarm journals from that day\n"
     "  --app-dir DIR       folder of Conv.txt, Generator.txt and SQL/; receives Kestrix.log\n"
-    "                      (default: the folder of this program)\n";
+    "                      (default: the folder of this program)\n"
+    "       kestrix-cli --check --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
+    "                      what a run would do, line by line, with nothing written;\n"
+    "                      exit 0 without problems, 1 with problems\n"
+    "       kestrix-cli --version\n";
 
 int Usage(const std::string& problem) {
     std::cerr << "kestrix-cli: " << problem << "\n" << kUsage;
@@ -80,6 +87,7 @@ void WatchCancelSignals(sigset_t signals) {
 struct Arguments {
     std::string source, dest, appDir, eventsFrom;
     bool haveSource = false, haveDest = false, haveEvents = false;
+    bool check = false;
 };
 
 // The value after argument i, which is then passed over; false when there is none.
@@ -98,8 +106,13 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
             std::cout << kUsage;
             return 0;
         }
+        if (arg == "--version") {
+            std::cout << "kestrix-cli " << KESTRIX_VERSION << "\n";
+            return 0;
+        }
         bool ok = false;
-        if (arg == "--source") ok = TakeValue(argc, argv, i, args.source, &args.haveSource);
+        if (arg == "--check") ok = args.check = true;
+        else if (arg == "--source") ok = TakeValue(argc, argv, i, args.source, &args.haveSource);
         else if (arg == "--dest") ok = TakeValue(argc, argv, i, args.dest, &args.haveDest);
         else if (arg == "--events-from") ok = TakeValue(argc, argv, i, args.eventsFrom, &args.haveEvents);
         else if (arg == "--app-dir") ok = TakeValue(argc, argv, i, args.appDir, nullptr);
@@ -172,6 +185,28 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::TDM1& dm, const std:
     return status;
 }
 
+// --check: what a run would do, read from both databases and the data files, with nothing
+// written to either database and no run log.
+int Check(const Arguments& args, const std::string& sourceText, const std::string& destText,
+          const kestrix::RunState& state) {
+    using namespace kestrix;
+    CheckOptions options;
+    options.events = state.EventsOption;
+    options.startDate = state.StartDate;
+    options.appDir = args.appDir.back() == '/' ? args.appDir : args.appDir + "/";
+    options.source = sourceText;
+    options.dest = destText;
+    try {
+        CheckResult result = CheckTransfer(options);
+        std::cout << CheckReportText(result);
+        return result.ProblemCount() == 0 ? 0 : 1;
+    } catch (const Error& e) {
+        std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
+        const bool startup = e.kind() == Error::Kind::File || (e.kind() == Error::Kind::Client && e.code() == 1);
+        return startup ? 3 : 1;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -185,6 +220,7 @@ int main(int argc, char** argv) {
     cli::CliRunState state(isatty(STDERR_FILENO) != 0, &g_cancelRequested);
     std::string sourceText, destText;
     if (auto exit = TakeOptions(args, state, sourceText, destText)) return *exit;
+    if (args.check) return Check(args, sourceText, destText, state);
     std::unique_ptr<db::TDM1> dm;
     if (auto exit = PrepareRun(state, args.appDir, dm)) return *exit;
 

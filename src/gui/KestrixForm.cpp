@@ -9,8 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateEdit>
-#include <QDesktopServices>
-#include <QFileInfo>
+#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,16 +17,18 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolButton>
 #include <QStyle>
 #include <QTimer>
-#include <QUrl>
 
 #include "app/StartupChecks.h"
 #include "db/Strings.h"
 #include "run/DataFiles.h"
+#include "app/TransferCheck.h"
 #include "run/Texts.h"
 #include "gui/Dialogs.h"
 #include "gui/MasterEventFilter.h"
+#include "gui/Viewers.h"
 
 namespace kestrix::gui {
 namespace {
@@ -92,7 +93,7 @@ TKestrixForm::TKestrixForm(db::TDM1& dm, std::string programFile, QWidget* paren
     controls.TabLabel = TabLabel;
     controls.TablePB = TablePB;
     controls.AllPB = AllPB;
-    controls.locked = {SourceFE, DestFE, EventsCB, FromDE, MoveBitBtn};
+    controls.locked = {SourceFE, DestFE, EventsCB, FromDE, ClearDateBtn, MoveBitBtn};
     controls.lockedMenus = {mnuFile->menuAction(), mnuHelp->menuAction()};
     controls.CancelMoveBitBtn = CancelMoveBitBtn;
     state_ = std::make_unique<GuiRunState>(std::move(controls));
@@ -140,8 +141,6 @@ void TKestrixForm::CreateControls() {
 
     EventsCB = new QCheckBox(Qt(texts::kEventsOption), Panel1);
     EvFromLabel = Label(Panel1, texts::kFromTitle, 248, 133);
-    // A wider font than the layout's may need more room for the caption, up to the date's title.
-    EventsCB->setGeometry(40, 133, std::clamp(EventsCB->sizeHint().width(), 185, 248 - 40 - 4), 17);
 
     FromDE = new QDateEdit(Panel1);
     FromDE->setGeometry(272, 129, 121, 21);
@@ -151,6 +150,11 @@ void TKestrixForm::CreateControls() {
     FromDE->setMinimumDate(kNoDate);
     FromDE->setSpecialValueText(QStringLiteral(" "));
     FromDE->setDate(kNoDate);
+    ClearDateBtn = new QToolButton(Panel1);
+    ClearDateBtn->setIcon(style()->standardIcon(QStyle::SP_LineEditClearButton));
+    ClearDateBtn->setToolTip(Qt(texts::kClearDate));
+    ClearDateBtn->setAutoRaise(true);
+    connect(ClearDateBtn, &QToolButton::clicked, this, [this] { FromDE->setDate(kNoDate); });
     QCalendarWidget* calendar = FromDE->calendarWidget();
     calendar->installEventFilter(new ShowWatcher(calendar, [this, calendar] {
         if (FromDE->date() == kNoDate)
@@ -174,16 +178,17 @@ void TKestrixForm::CreateControls() {
     QPalette green = TabLabel->palette();
     green.setColor(QPalette::WindowText, QColor(0x00, 0x80, 0x00));
     TabLabel->setPalette(green);
-    TabLabel->setGeometry(136, 56, kClientWidth - 136 - 14, TblLabel->height());
     TablePB = Bar(Panel2, 24, 72);
     AllLabel = Label(Panel2, texts::kAllTitle, 24, 96);
     AllPB = Bar(Panel2, 24, 112);
+    ArrangeByTextWidth();
 
     for (QWidget* w : std::initializer_list<QWidget*>{BaseLabel1, BaseLabel2, EvFromLabel, TblLabel, TabLabel, AllLabel,
                                                       TablePB, AllPB})
         w->setFocusPolicy(::Qt::NoFocus);
     setTabOrder(EventsCB, FromDE);
-    setTabOrder(FromDE, SourceFE);
+    setTabOrder(FromDE, ClearDateBtn);
+    setTabOrder(ClearDateBtn, SourceFE);
     setTabOrder(SourceFE, DestFE);
     setTabOrder(DestFE, MoveBitBtn);
     setTabOrder(MoveBitBtn, CancelMoveBitBtn);
@@ -195,6 +200,9 @@ void TKestrixForm::CreateMenus() {
     mnuFile_Dest = mnuFile->addAction(Qt(texts::kMenuDest), this, [this] { mnuFile_DestClick(); });
     mnuFile->addSeparator();
     mnuFile_Move = mnuFile->addAction(Qt(texts::kMoveCaption), this, [this] { mnuFile_MoveClick(); });
+    mnuFile_Check = mnuFile->addAction(Qt(texts::kMenuCheck), this, [this] { mnuFile_CheckClick(); });
+    mnuFile->addSeparator();
+    mnuFile_Log = mnuFile->addAction(Qt(texts::kMenuLog), this, [this] { mnuFile_LogClick(); });
     mnuHelp = menuBar()->addMenu(Qt(texts::kMenuHelp));
     mnuHelp_MainWindow = mnuHelp->addAction(Qt(texts::kMenuMainWindow), this, [this] { mnuHelp_MainWindowClick(); });
     mnuHelp->addSeparator();
@@ -248,15 +256,59 @@ void TKestrixForm::EqualityCheck() {
         return;
     }
     ShowBox(this, BoxKind::Error, texts::kErrorCaption, texts::kSameDatabases);
-    MoveBitBtn->setEnabled(false);
-    mnuFile_Move->setEnabled(false);
+    EnableStart(false);
 }
 
-void TKestrixForm::CheckMoveEnabled() {
-    bool enabled = !SourceFE->text().isEmpty() && !DestFE->text().isEmpty();
+void TKestrixForm::CheckMoveEnabled() { EnableStart(!SourceFE->text().isEmpty() && !DestFE->text().isEmpty()); }
+
+// The check before a run follows the start.
+void TKestrixForm::EnableStart(bool enabled) {
     MoveBitBtn->setEnabled(enabled);
     mnuFile_Move->setEnabled(enabled);
+    mnuFile_Check->setEnabled(enabled);
 }
+
+void TKestrixForm::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::FontChange && TabLabel) ArrangeByTextWidth();
+}
+
+void TKestrixForm::ArrangeByTextWidth() {
+    for (QLabel* label : {BaseLabel1, BaseLabel2, EvFromLabel, TblLabel, AllLabel}) label->adjustSize();
+    constexpr int kGap = 6;
+    auto rightOf = [](const QWidget* w) { return w->x() + w->width() + kGap; };
+    EventsCB->setGeometry(40, 133, std::max(185, EventsCB->sizeHint().width()), std::max(17, EventsCB->sizeHint().height()));
+    EvFromLabel->move(std::max(248, rightOf(EventsCB)), 133);
+    FromDE->move(std::max(272, rightOf(EvFromLabel)), 129);
+    ClearDateBtn->setGeometry(FromDE->x() + FromDE->width() + 2, 129, 21, 21);
+    const int tabLeft = std::max(136, rightOf(TblLabel));
+    const int lineHeight = std::max(TblLabel->height(), QFontMetrics(TabLabel->font()).height());
+    TabLabel->setGeometry(tabLeft, 56, kClientWidth - tabLeft - 14, lineHeight);
+}
+
+void TKestrixForm::mnuFile_CheckClick() {
+    SyncOptions();
+    CheckOptions options;
+    options.source = Cp1251(SourceFE->text());
+    options.dest = Cp1251(DestFE->text());
+    options.appDir = FilePath(programFile_);
+    options.events = state_->EventsOption;
+    options.startDate = state_->StartDate;
+    QApplication::setOverrideCursor(::Qt::WaitCursor);
+    try {
+        CheckResult result = CheckTransfer(options);
+        QApplication::restoreOverrideCursor();
+        const int problems = result.ProblemCount();
+        const std::string verdict =
+            problems == 0 ? texts::kCheckNoProblems : texts::kCheckProblems + std::to_string(problems);
+        new TextViewer(this, texts::kCheckCaption + ": " + verdict, QString::fromStdString(CheckReportText(result)));
+    } catch (const std::exception& e) {
+        QApplication::restoreOverrideCursor();
+        ShowBox(this, BoxKind::Error, texts::kErrorCaption, e.what());
+    }
+}
+
+void TKestrixForm::mnuFile_LogClick() { ShowLog(this, FilePath(programFile_) + kLogFile); }
 
 void TKestrixForm::SyncOptions() {
     state_->EventsOption = EventsCB->isChecked();
@@ -294,10 +346,8 @@ void TKestrixForm::mnuFile_SourceClick() { Browse(SourceFE); }
 void TKestrixForm::mnuFile_DestClick() { Browse(DestFE); }
 
 void TKestrixForm::mnuHelp_MainWindowClick() {
-    // No help viewer for this help file here: the file is handed to the desktop when present.
-    std::string help = FindDataFile(FilePath(programFile_), "Kestrix.hlp");
-    QString path = QString::fromStdString(help);
-    if (QFileInfo::exists(path)) QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    // The help file's format has no viewer here: the page of the main window is built in.
+    new HelpViewer(this);
 }
 
 void TKestrixForm::ShowAboutBox() {

@@ -19,6 +19,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QToolButton;
 
 namespace kestrix::gui {
 
@@ -38,6 +39,9 @@ public:
     void mnuFile_SourceClick();
     void mnuFile_DestClick();
     void mnuFile_MoveClick() { MoveBitBtnClick(); }
+    // The check before a run and the run log, each in a viewer over the window.
+    void mnuFile_CheckClick();
+    void mnuFile_LogClick();
     void mnuHelp_MainWindowClick();
     void mnuHelp_AboutClick() { ShowAboutBox(); }
     void ShowAboutBox();
@@ -55,10 +59,11 @@ public:
     QCheckBox* EventsCB;
     QLabel* EvFromLabel;
     QDateEdit* FromDE;
+    QToolButton* ClearDateBtn;   // makes FromDE empty again
     QPushButton* MoveBitBtn;
     QPushButton* CancelMoveBitBtn;
     QLabel* TblLabel;
-    QLabel* TabLabel;
+    QLabel* TabLabel = nullptr;
     QProgressBar* TablePB;
     QLabel* AllLabel;
     QProgressBar* AllPB;
@@ -66,6 +71,8 @@ public:
     QAction* mnuFile_Source;
     QAction* mnuFile_Dest;
     QAction* mnuFile_Move;
+    QAction* mnuFile_Check;
+    QAction* mnuFile_Log;
     QMenu* mnuHelp;
     QAction* mnuHelp_MainWindow;
     QAction* mnuHelp_About;
@@ -74,6 +81,7 @@ protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
     void CreateControls();
@@ -81,6 +89,10 @@ private:
     void EqualityCheck();
     void Browse(QLineEdit* field);
     void SyncOptions();
+    void EnableStart(bool enabled);
+    // Keeps the described positions where the texts fit and moves a control right of the
+    // text before it where that text, measured in the current font, is wider.
+    void ArrangeByTextWidth();
 
     db::TDM1& dm_;
     std::string programFile_;

@@ -1,4 +1,6 @@
 // kestrix: the transfer program with its main window.
+#include <cstring>
+#include <iostream>
 #include <memory>
 
 #include <QApplication>
@@ -12,6 +14,12 @@
 
 int main(int argc, char** argv) {
     using namespace kestrix;
+    // Answered before the application object, so that it needs no display.
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::cout << "kestrix " << KESTRIX_VERSION << "\n";
+            return 0;
+        }
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(gui::Qt(texts::kWindowTitle));
 

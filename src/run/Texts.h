@@ -76,4 +76,16 @@ inline const std::string kConfirmCaption = ToCp1251("Подтверждение"
 inline const std::string kAboutLoadFailed = ToCp1251("Не удалось загрузить библиотеку about.dll");
 inline const std::string kAboutEntryMissing = ToCp1251("Функция show_about в библиотеке about.dll не найдена");
 
+// Main window: the check before a run, the log viewer, the help page, the date field
+inline const std::string kMenuCheck = ToCp1251("Проверка переноса ...");
+inline const std::string kCheckCaption = ToCp1251("Проверка переноса");
+inline const std::string kCheckNoProblems = ToCp1251("Проблем не найдено.");
+inline const std::string kCheckProblems = ToCp1251("Найдено проблем: ");
+inline const std::string kMenuLog = ToCp1251("Журнал переноса ...");
+inline const std::string kLogCaption = ToCp1251("Журнал переноса");
+inline const std::string kLogMissing = ToCp1251("Журнал переноса не найден: ");
+inline const std::string kHelpCaption = ToCp1251("Помощь: главное окно");
+inline const std::string kClearDate = ToCp1251("Очистить дату");
+inline const std::string kClose = ToCp1251("Закрыть");
+
 } // namespace kestrix::texts

@@ -247,6 +247,33 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_NE(same.err.find("БД источника и приемника должны быть разными."), std::string::npos) << same.err;
 }
 
+TEST_F(CliTest, CheckWritesNothingAndExitsByWhatItFinds) {
+    MakeDatabases();
+    auto sourceBefore = Dump(source), destBefore = Dump(dest);
+    ProcessResult clean = Run({"--check", "--events-from", "2026-01-01"});
+    EXPECT_EQ(clean.exitCode, 0) << clean.out << clean.err;
+    EXPECT_NE(clean.out.find("HOSTS=HS_ID\n  does:          clear; copy with new keys\n"), std::string::npos)
+        << clean.out;
+    EXPECT_NE(clean.out.find("journal block: EVENTS=EV_ID\n"), std::string::npos);
+    EXPECT_NE(clean.out.find("\nNo problems found.\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(appDir + "/Kestrix.log"));
+    EXPECT_EQ(Dump(source), sourceBefore);
+    EXPECT_EQ(Dump(dest), destBefore);
+
+    WriteFile(appDir + "/Conv.txt", "HOSTS=HS_IDX\r\n");
+    ProcessResult problems = Run({"--check"});
+    EXPECT_EQ(problems.exitCode, 1);
+    EXPECT_NE(problems.out.find("  PROBLEM: key column HS_IDX does not exist in HOSTS of the source\n"),
+              std::string::npos) << problems.out;
+    std::filesystem::remove(appDir + "/Conv.txt");
+    EXPECT_EQ(Run({"--check"}).exitCode, 3);
+    EXPECT_EQ(Run({"--check", "--events-from", "2026-13-01"}).exitCode, 2);
+
+    ProcessResult version = test::RunProcess({test::CliPath(), "--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("kestrix-cli 1.", 0), 0u) << version.out;
+}
+
 TEST_F(CliTest, RunsThroughAFirebirdServer) {
     MakeDatabases();
     test::PrivateServer server;

@@ -13,7 +13,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBrowser>
+#include <QToolButton>
 #include <QTest>
 #include <QtTest/qtestspontaneevent.h>
 #include <QTimer>
@@ -24,6 +27,7 @@
 #include "gui/Dialogs.h"
 #include "gui/KestrixForm.h"
 #include "gui/MasterEventFilter.h"
+#include "gui/Viewers.h"
 #include "messaging/IBDB.h"
 #include "support/Fixtures.h"
 
@@ -119,6 +123,7 @@ TEST_F(KestrixFormTest, StartFollowsBothNamesAndRefusesEqualOnes) {
     QTest::keyClick(form->DestFE, 'b');
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());
     EXPECT_TRUE(form->mnuFile_Move->isEnabled());
+    EXPECT_TRUE(form->mnuFile_Check->isEnabled());
     EXPECT_TRUE(boxes.empty());
 
     // Equal after trimming blanks and control characters at both ends.
@@ -127,6 +132,7 @@ TEST_F(KestrixFormTest, StartFollowsBothNamesAndRefusesEqualOnes) {
     EXPECT_EQ(boxes[0].kind, BoxKind::Error);
     EXPECT_FALSE(form->MoveBitBtn->isEnabled());
     EXPECT_FALSE(form->mnuFile_Move->isEnabled());
+    EXPECT_FALSE(form->mnuFile_Check->isEnabled());
 
     // Letter case counts; changing either name to a different text enables again.
     form->SourceFE->setText("A.fdb");
@@ -142,6 +148,7 @@ TEST_F(KestrixFormTest, StartFollowsBothNamesAndRefusesEqualOnes) {
     form->DestFE->clear();
     EXPECT_FALSE(form->MoveBitBtn->isEnabled());
     EXPECT_FALSE(form->mnuFile_Move->isEnabled());
+    EXPECT_FALSE(form->mnuFile_Check->isEnabled());
     EXPECT_EQ(boxes.size(), 2u);
 }
 
@@ -347,6 +354,89 @@ TEST_F(KestrixFormTest, FailedRunIsShownAfterTheWindowIsUnlocked) {
     EXPECT_FALSE(form->Running());
     Db check(dest);
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS"), "0");
+}
+
+// The viewer of that class opened over the window (the classes have no meta-object of their own).
+template <class T> T* Opened(QWidget* form) {
+    for (QDialog* dialog : form->findChildren<QDialog*>())
+        if (auto* viewer = dynamic_cast<T*>(dialog)) return viewer;
+    return nullptr;
+}
+
+// The right edge of a label's text, measured in its font.
+int TextRight(const QLabel* label) {
+    return label->x() + QFontMetrics(label->font()).horizontalAdvance(label->text());
+}
+
+TEST_F(KestrixFormTest, NoTextCoversAnotherAtUsualFontSizes) {
+    auto form = MakeForm();
+    form->TabLabel->setText(Qt(texts::kStatusGenerators));
+    for (int points : {8, 9, 10, 11, 12, 14}) {
+        SCOPED_TRACE(points);
+        QFont font = form->font();
+        font.setPointSize(points);
+        form->setFont(font);
+        EXPECT_LT(TextRight(form->TblLabel), form->TabLabel->x());
+        EXPECT_LE(form->EventsCB->x() + form->EventsCB->sizeHint().width(), form->EvFromLabel->x());
+        EXPECT_LT(TextRight(form->EvFromLabel), form->FromDE->x());
+        EXPECT_LE(form->FromDE->x() + form->FromDE->width(), form->ClearDateBtn->x());
+        EXPECT_GE(form->TabLabel->height(), QFontMetrics(form->TabLabel->font()).height());
+        // The described positions stay where the text before them fits.
+        if (TextRight(form->TblLabel) + 6 <= 136) { EXPECT_EQ(form->TabLabel->x(), 136); }
+        if (TextRight(form->EvFromLabel) + 6 <= 272) { EXPECT_EQ(form->FromDE->x(), 272); }
+    }
+}
+
+TEST_F(KestrixFormTest, DateFieldCanBeMadeEmptyAgain) {
+    auto form = MakeForm();
+    form->FromDE->setDate(QDate(2026, 1, 5));
+    EXPECT_FALSE(form->FromDE->text().trimmed().isEmpty());
+    QTest::mouseClick(form->ClearDateBtn, ::Qt::LeftButton);
+    EXPECT_TRUE(form->FromDE->text().trimmed().isEmpty()) << form->FromDE->text().toStdString();
+    EXPECT_EQ(form->ClearDateBtn->toolTip(), Qt(texts::kClearDate));
+}
+
+TEST_F(KestrixFormTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
+    MakeDatabases();
+    WriteFile(dir.File("Conv.txt"), "HOSTS=HS_ID\r\nNOSUCHTABLE=X_ID\r\n");
+    auto form = MakeForm();
+    form->SourceFE->setText(QString::fromStdString(source));
+    form->DestFE->setText(QString::fromStdString(dest));
+    form->mnuFile_Check->trigger();
+
+    auto* viewer = Opened<TextViewer>(form.get());
+    ASSERT_NE(viewer, nullptr) << (boxes.empty() ? "" : boxes[0].text);
+    // Missing in both databases: two problems.
+    EXPECT_EQ(viewer->windowTitle().toStdString(), ToUtf8(texts::kCheckCaption + ": " + texts::kCheckProblems + "2"));
+    const QString report = viewer->Text->toPlainText();
+    EXPECT_TRUE(report.contains(QStringLiteral("Conv.txt line 1: HOSTS=HS_ID\n  does:          clear; copy with new keys")))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("PROBLEM: table NOSUCHTABLE does not exist in the destination")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("Kestrix.log")));
+    EXPECT_EQ(Db(dest).Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "500");
+    viewer->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(Opened<TextViewer>(form.get()), nullptr);
+}
+
+TEST_F(KestrixFormTest, LogViewerShowsTheWindows1251LogAndHelpIsInRussian) {
+    auto form = MakeForm();
+    form->mnuFile_Log->trigger();
+    ASSERT_EQ(Texts(), std::vector<std::string>{texts::kLogMissing + dir.File("Kestrix.log")});
+
+    WriteFile(dir.File("Kestrix.log"), texts::kClearError + "HOSTS :  " + test::W("нет таблицы") + "\r\n\r\nend\r\n");
+    form->mnuFile_Log->trigger();
+    auto* viewer = Opened<TextViewer>(form.get());
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->Text->toPlainText(), QStringLiteral("Ошибка очистки таблицы  HOSTS :  нет таблицы\n\nend\n"));
+    EXPECT_TRUE(viewer->Text->isReadOnly());
+
+    form->mnuHelp_MainWindow->trigger();
+    auto* help = Opened<HelpViewer>(form.get());
+    ASSERT_NE(help, nullptr);
+    const QString page = help->Browser->toPlainText();
+    for (const std::string& caption : {texts::kSourceTitle, texts::kMoveCaption, texts::kMenuCheck, texts::kMenuLog})
+        EXPECT_TRUE(page.contains(Qt(caption).remove(QLatin1Char(':')).remove(QStringLiteral(" ...")))) << ToUtf8(caption);
 }
 
 } // namespace

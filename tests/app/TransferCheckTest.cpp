@@ -1,0 +1,152 @@
+// The check before a run on the sample installation: a table list with each kind of problem,
+// the generator list and the scripts, and the rows it counts against the rows a real run reads.
+#include <filesystem>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "app/RunDriver.h"
+#include "app/StartupChecks.h"
+#include "app/TransferCheck.h"
+#include "db/DMUnit1.h"
+#include "support/Fixtures.h"
+#include "support/Sample.h"
+
+namespace kestrix {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+
+class TransferCheckTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        databases = new TempDir;
+        test::MakeSampleSource(databases->File("source.fdb"));
+        test::MakeSampleDest(databases->File("dest.fdb"));
+    }
+    static void TearDownTestSuite() {
+        delete databases;
+        databases = nullptr;
+    }
+    void SetUp() override {
+        std::filesystem::create_directories(appDir);
+        test::CopySampleAppDir(appDir);
+        options.source = databases->File("source.fdb");
+        options.dest = databases->File("dest.fdb");
+        options.appDir = appDir + "/";
+    }
+    CheckResult Check(const std::string& tableList) {
+        WriteFile(appDir + "/Conv.txt", tableList);
+        return CheckTransfer(options);
+    }
+
+    static TempDir* databases;
+    TempDir dir;
+    std::string appDir = dir.File("app");
+    CheckOptions options;
+};
+TempDir* TransferCheckTest::databases = nullptr;
+
+bool HasProblem(const CheckedLine& line, const std::string& part) {
+    for (const std::string& problem : line.problems)
+        if (problem.find(part) != std::string::npos) return true;
+    return false;
+}
+
+TEST_F(TransferCheckTest, EachKindOfProblemIsReportedAtItsLine) {
+    struct Case {
+        const char* list;
+        int line;              // 1-based line of the list that carries the problem
+        const char* problem;   // part of its text; empty: the whole list has no problem
+    };
+    const Case cases[] = {
+        {"HOSTS=HS_IDX", 1, "key column HS_IDX does not exist in HOSTS of the source"},
+        {"HOSTS=HS_ID\r\nNOSUCHTABLE=X_ID", 2, "table NOSUCHTABLE does not exist in the destination"},
+        {"hosts=HS_ID", 1, "'hosts' is not written exactly as HOSTS"},
+        {"HOSTS =HS_ID", 1, "'HOSTS ' is not written exactly as HOSTS"},
+        {"hosts=HS_ID\r\nCONTROLLERS=CT_ID", 2, "references to HOSTS are translated, but HOSTS is not copied"},
+        {"CONTROLLERS=CT_ID\r\nHOSTS=HS_ID", 1, "HOSTS is not copied before this line"},
+        {"HOSTS=HS_ID&HS_NAME", 1, "HOSTS is cleared and never refilled"},
+        {"HOSTS=HS_ID\r\nHOSTS=HS_ID%", 1, "HOSTS is cleared and never refilled"},
+        {"HOSTS=HS_ID\r\nCONTROLLERS=CT_ID\r\nPCN=PC_ID\r\nCINPUTS=CI_ID\r\nSLAVES=SL_ID\r\nOUTPUTS=OU_ID\r\n"
+         "INPUTS=IN_ID\r\nREADERS=RD_ID", 8, "ZONES is cleared and never refilled"},
+        {"OPERATORS=OP_ID@OP_NAME LIKE 'A%'", 1, "the '%' inside the condition"},
+        {"ACCGROUPS=AG_ID\r\nACCGROUPS=AG_ID&AG_NOPE", 2, "update column AG_NOPE does not exist"},
+        {"\r\nHOSTS=HS_ID", 1, "no table name"},
+        {"ACCGROUPS=AG_ID@AG_NOPE = 1", 1, "the source rows cannot be read"},
+        {"ACCGROUPS=AG_ID\r\nDEVSTATES=DVS_ID%\r\n* comment\r\nEVENTS=EV_ID", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        CheckResult result = Check(c.list);
+        if (*c.problem == 0) {
+            EXPECT_EQ(result.ProblemCount(), 0) << CheckReportText(result);
+            continue;
+        }
+        ASSERT_GE(result.lines.size(), static_cast<std::size_t>(c.line));
+        EXPECT_TRUE(HasProblem(result.lines[c.line - 1], c.problem)) << CheckReportText(result);
+    }
+}
+
+TEST_F(TransferCheckTest, GeneratorListAndScriptProblemsAreReported) {
+    WriteFile(appDir + "/Generator.txt",
+              "* comment\r\nGEN_HOSTS=HOSTS/HS_IDX\r\nGEN_NONE=HOSTS/HS_ID\r\nGEN_HOSTS=NOTABLE/X_ID\r\n"
+              "GEN_HOSTS=HOSTS/HS_ID");
+    std::filesystem::remove(appDir + "/SQL/Upd.sql");
+    CheckResult result = Check("HOSTS=HS_ID");
+    EXPECT_EQ(result.fileProblems,
+              (std::vector<std::string>{"Generator.txt line 2: column 'HS_IDX' does not exist in HOSTS",
+                                        "Generator.txt line 3: generator 'GEN_NONE' does not exist in the destination",
+                                        "Generator.txt line 4: table 'NOTABLE' does not exist in the destination",
+                                        "script file SQL/Upd.sql is missing"}));
+    EXPECT_EQ(result.ProblemCount(), 4);
+}
+
+TEST_F(TransferCheckTest, ColumnsOfACopyAsTheRunChoosesThem) {
+    CheckResult result = Check("HOSTS=HS_ID\r\nACCGROUPS=AG_ID&AG_NOTE");
+    const CheckedLine& hosts = result.lines[0];
+    EXPECT_EQ(hosts.actions, (std::vector<std::string>{"clear", "copy with new keys"}));
+    EXPECT_TRUE(hosts.source.table && hosts.source.key && hosts.dest.table && hosts.dest.key);
+    EXPECT_EQ(std::count(hosts.copied.begin(), hosts.copied.end(), "HS_ID"), 0) << "the destination numbers anew";
+    EXPECT_EQ(std::count(hosts.noValue.begin(), hosts.noValue.end(), "HS_PORT (set to 1)"), 1);
+    const CheckedLine& update = result.lines[1];
+    EXPECT_EQ(update.copied, (std::vector<std::string>{"AG_NOTE"}));
+    EXPECT_TRUE(HasProblem(update, "ACCGROUPS is cleared and never refilled"));
+}
+
+// The rows the check counts are the rows a real run reads, table by table.
+struct CountingState : HeadlessRunState {
+    std::map<std::string, long long> rows;
+    void RowDone(bool) override { ++rows[StatusText()]; }
+};
+
+TEST_F(TransferCheckTest, SampleHasNoProblemAndItsCountsAreTheRowsARunReads) {
+    options.events = true;
+    options.startDate = db::DateTime{2026, 1, 1, 0, 0, 0, 0};
+    std::filesystem::copy_file(databases->File("dest.fdb"), dir.File("dest.fdb"));
+    options.dest = dir.File("dest.fdb");
+    CheckResult result = CheckTransfer(options);
+    EXPECT_EQ(result.ProblemCount(), 0) << CheckReportText(result);
+    EXPECT_FALSE(std::filesystem::exists(appDir + "/Kestrix.log")) << "the check writes no log";
+
+    CountingState state;
+    ASSERT_EQ(RunStartupChecks(state, appDir), std::nullopt);
+    state.EventsOption = true;
+    state.StartDate = options.startDate;
+    db::TDM1 dm;
+    RunDriver driver(state, dm);
+    driver.postScriptPause = std::chrono::milliseconds(0);
+    driver.MoveBitBtnClick(options.source, options.dest);
+
+    int compared = 0;
+    for (const CheckedLine& line : result.lines) {
+        if (!line.rows || line.actions.back().rfind("update column", 0) == 0) continue;
+        EXPECT_EQ(*line.rows, state.rows[line.table]) << line.table;
+        ++compared;
+    }
+    EXPECT_GT(compared, 20);
+}
+
+} // namespace
+} // namespace kestrix
