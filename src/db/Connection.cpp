@@ -4,6 +4,7 @@
 #include <cctype>
 #include <type_traits>
 
+#include "db/Charset.h"
 #include "db/Client.h"
 #include "db/Error.h"
 #include "db/Statement.h"
@@ -46,6 +47,9 @@ std::string DatabaseParameterBlock(const std::vector<std::string>& lines) {
         else if (name == "lc_ctype") AddString(block, isc_dpb_lc_ctype, value);
         else throw ClientError(4);
     }
+    // The database name is handed over as the file system has it: UTF-8.
+    block += static_cast<char>(isc_dpb_utf8_filename);
+    block += '\0';
     return block;
 }
 
@@ -108,7 +112,9 @@ void Connection::Connect() {
             client::Status ignored{};
             api.detach_database(ignored.data(), &handle);
         }
-        throw client::ServerError(status);
+        // What a failed attach names (files, hosts) comes in the file system's encoding.
+        Error error = client::ServerError(status);
+        throw Error(error.kind(), error.code(), FileNameToCp1251(error.text()), error.sqlCode());
     }
     handle_ = handle;
 

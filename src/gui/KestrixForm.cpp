@@ -275,7 +275,8 @@ void TKestrixForm::MoveBitBtnClick() {
     running_ = true;
     SyncOptions();
     try {
-        driver_->MoveBitBtnClick(Cp1251(SourceFE->text()), Cp1251(DestFE->text()));
+        // The names are file names: they go on in the file system's encoding, UTF-8.
+        driver_->MoveBitBtnClick(SourceFE->text().toStdString(), DestFE->text().toStdString());
     } catch (const std::exception& e) {
         // The top-level handler: an error that left the run, shown after its cleanup.
         running_ = false;

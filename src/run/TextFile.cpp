@@ -4,14 +4,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "db/Charset.h"
 #include "db/Error.h"
 
 namespace kestrix {
 
 std::vector<std::string> ReadTextLines(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        throw Error(Error::Kind::File, errno, "Cannot open file \"" + path + "\". " + std::strerror(errno));
+    if (!file) {
+        int err = errno;
+        throw Error(Error::Kind::File, err, "Cannot open file \"" + FileNameToCp1251(path) + "\". " + std::strerror(err));
+    }
     std::string bytes;
     char buffer[65536];
     std::size_t n;
@@ -20,7 +23,7 @@ std::vector<std::string> ReadTextLines(const std::string& path) {
     int err = errno;
     std::fclose(file);
     if (failed)
-        throw Error(Error::Kind::File, err, "Cannot read file \"" + path + "\". " + std::strerror(err));
+        throw Error(Error::Kind::File, err, "Cannot read file \"" + FileNameToCp1251(path) + "\". " + std::strerror(err));
 
     // Read a line, then stop at the end of the file: one line even from an empty file, and a
     // line break at the very end opens no further line.

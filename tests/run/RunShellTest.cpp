@@ -32,6 +32,9 @@ TEST(Text, RoundTripsCyrillicAndRefusesWhatWindows1251Lacks) {
         EXPECT_NE(std::string(e.what()).find("byte 5"), std::string::npos) << e.what();
     }
     EXPECT_THROW(ToCp1251("broken \xD0"), Error);
+    // Printing never fails, and a file name always finds its place in a Windows-1251 text.
+    EXPECT_EQ(ToUtf8("a\x98z"), "a\xEF\xBF\xBDz");
+    EXPECT_EQ(FileNameToCp1251("/tmp/Базы И/Ω\xD0.fdb"), ToCp1251("/tmp/Базы И/") + "??.fdb");
 }
 
 TEST(Texts, RulersAndWarningAreByteExact) {
