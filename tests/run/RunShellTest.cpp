@@ -1,5 +1,6 @@
 // Run log, run state, text conversion and data-file lookup.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -83,6 +84,22 @@ TEST(RunLog, MissingFolderIsAFileError) {
         EXPECT_EQ(e.kind(), Error::Kind::File);
     }
     EXPECT_THROW(RunLog::Create(dir.File("no/such/Kestrix.log")), Error);
+}
+
+TEST(RunLog, FullDiskFailsAtTheWriteWithTheFileError) {
+    TempDir dir;
+    std::string path = dir.File("Kestrix.log");
+    std::filesystem::create_symlink("/dev/full", path);
+    RunLog::Create(path);   // nothing to write: the start-up check passes
+    auto failure = [&](auto write) {
+        Error e = test::Raised(write);
+        EXPECT_EQ(e.kind(), Error::Kind::File);
+        EXPECT_EQ(e.code(), ENOSPC);
+        EXPECT_NE(e.text().find(path), std::string::npos) << e.text();
+    };
+    failure([&] { RunLog::Append(path, "x"); });
+    RunLog log(path);
+    failure([&] { log.Line("a line"); });
 }
 
 TEST(RunLog, AppendingToALogThatIsGoneFailsAndCreatesNothing) {
