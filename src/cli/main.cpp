@@ -21,7 +21,6 @@
 #include "run/Text.h"
 #include "run/Texts.h"
 #include "cli/CliRunState.h"
-#include "transfer/TableList.h"
 
 namespace {
 
@@ -113,15 +112,8 @@ int main(int argc, char** argv) {
             return Usage("--events-from takes a date as YYYY-MM-DD, not '" + eventsFrom + "'");
         state.EventsOption = true;
     }
-    // Names are taken as the operator's text: Windows-1251, like everything the run handles.
-    std::string sourceText, destText;
-    try {
-        sourceText = ToCp1251(source);
-        destText = ToCp1251(dest);
-    } catch (const std::exception& e) {
-        return Usage(std::string("database name: ") + e.what());
-    }
-    if (!transfer::TrimBlanks(sourceText).empty() && transfer::TrimBlanks(sourceText) == transfer::TrimBlanks(destText)) {
+    // Database names are file names: they stay in the file system's encoding.
+    if (SameDatabaseNames(source, dest)) {
         std::cerr << "kestrix-cli: " << ToUtf8(texts::kSameDatabases) << "\n";
         return 2;
     }
@@ -144,7 +136,7 @@ int main(int argc, char** argv) {
     RunDriver driver(state, *dm);
     int status = 0;
     try {
-        driver.MoveBitBtnClick(sourceText, destText);
+        driver.MoveBitBtnClick(source, dest);
         status = state.CancelFlag ? 130 : 0;
     } catch (const std::exception& e) {
         state.EndProgressLine();

@@ -162,6 +162,22 @@ bool Connection::CheckConnection() {
     return true;
 }
 
+std::string Connection::Identity() {
+    if (!IsConnected()) throw ClientError(15);
+    const char items[] = {static_cast<char>(fb_info_db_file_id), isc_info_creation_date, isc_info_db_id};
+    char answer[1024] = {};
+    client::Status status{};
+    client::Load().database_info(status.data(), &handle_, sizeof items, items, sizeof answer, answer);
+    client::Check(status);
+    std::string file, created, names;
+    client::InfoItem(answer, sizeof answer, isc_info_creation_date, created);
+    if (client::InfoItem(answer, sizeof answer, static_cast<char>(fb_info_db_file_id), file) && !file.empty())
+        return "file " + file + " created " + created;
+    // A server without file identities: the file name it reports, expanded by the server.
+    client::InfoItem(answer, sizeof answer, isc_info_db_id, names);
+    return "name " + names + " created " + created;
+}
+
 // The attachment is gone or unusable: free what the client still holds, report nothing.
 void Connection::ForceClose() noexcept {
     const client::Api* api = client::Loaded();
