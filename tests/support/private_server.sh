@@ -22,6 +22,7 @@ start)
 RemoteBindAddress = 127.0.0.1
 RemoteServicePort = $port
 ServerMode = Super
+SecurityDatabase = $root/security3.fdb
 CONF
     cat > "$root/databases.conf" <<CONF
 security.db = $root/security3.fdb
