@@ -2,6 +2,9 @@
 
 #include <exception>
 
+#include <sys/stat.h>
+
+#include "db/Error.h"
 #include "run/Texts.h"
 #include "scripts/SqlScripts.h"
 #include "run/Context.h"
@@ -16,6 +19,29 @@ std::string StripQuotes(const std::string& name) {
         if (c != '"') result += c;
     std::erase(result, '\'');
     return result;
+}
+
+namespace {
+
+std::string TrimControls(const std::string& text) {
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
+    return text.substr(begin, end - begin);
+}
+
+Error SameDatabases() { return Error(Error::Kind::Client, 0, texts::kSameDatabases); }
+
+} // namespace
+
+bool SameDatabaseNames(const std::string& source, const std::string& dest) {
+    std::string a = TrimControls(StripQuotes(source)), b = TrimControls(StripQuotes(dest));
+    if (a.empty() || b.empty()) return false;
+    if (a == b) return true;
+    // Names through a server are no local files: the attachments tell after connecting.
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string& destText) {
@@ -43,13 +69,20 @@ void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string
     if (failure) std::rethrow_exception(failure);
 }
 
-void RunDriver::Steps() {
+void RunDriver::Connect() {
+    if (SameDatabaseNames(state_.SourceName, state_.DestName)) throw SameDatabases();
     dm_.IBDatabase3.SetDatabaseFile(state_.SourceName);
     dm_.IBDatabase3.Connect();
     dm_.IBDatabase1.SetDatabaseFile(state_.DestName);
     dm_.IBDatabase2.SetDatabaseFile(state_.DestName);
     dm_.IBDatabase1.Connect();
     dm_.IBDatabase2.Connect();
+    // Any two spellings of one database, through a server too: the server knows its files.
+    if (dm_.IBDatabase3.Identity() == dm_.IBDatabase1.Identity()) throw SameDatabases();
+}
+
+void RunDriver::Steps() {
+    Connect();
 
     state_.TotalSteps = state_.TableListLines + (state_.EventsOption ? 4 : 0);
     maps_.Clear();

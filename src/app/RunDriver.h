@@ -13,12 +13,20 @@ namespace kestrix {
 // Every double quote removed, then every single quote.
 std::string StripQuotes(const std::string& name);
 
+// Whether two database names, as the operator gave them, name one database before anything
+// is connected: equal after StripQuotes (blanks and control characters at both ends aside),
+// or two names of one local file (the same device and inode: a link, a relative name, "./",
+// "//"). Empty names are never one database.
+bool SameDatabaseNames(const std::string& source, const std::string& dest);
+
 class RunDriver {
 public:
     RunDriver(RunState& state, db::TDM1& dm) : state_(state), dm_(dm) {}
 
     // Runs one transfer. A step's error leaves after the cleanup; an interruption does not
-    // raise (CancelFlag tells it).
+    // raise (CancelFlag tells it). Two names of one database are refused with the
+    // equal-names text before connecting, and two attachments that reached one database
+    // after connecting, before anything is written.
     void MoveBitBtnClick(const std::string& sourceText, const std::string& destText);
 
     // The maps of the last run, kept until the next run replaces them.
@@ -28,6 +36,7 @@ public:
 
 private:
     void Steps();
+    void Connect();
     bool Interrupted();
     void DisconnectAll();
 

@@ -123,24 +123,20 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
     return std::nullopt;
 }
 
-// The options into the run state and the database names into the run's texts; an exit
+// The options into the run state and the database names as given; an exit
 // status when one of them is refused.
-std::optional<int> TakeOptions(const Arguments& args, kestrix::cli::CliRunState& state, std::string& sourceText,
-                               std::string& destText) {
+std::optional<int> TakeOptions(const Arguments& args, kestrix::cli::CliRunState& state, std::string& sourceName,
+                               std::string& destName) {
     using namespace kestrix;
     if (args.haveEvents) {
         if (!ParseDate(args.eventsFrom, state.StartDate))
             return Usage("--events-from takes a date as YYYY-MM-DD, not '" + args.eventsFrom + "'");
         state.EventsOption = true;
     }
-    // Names are taken as the operator's text: Windows-1251, like everything the run handles.
-    try {
-        sourceText = ToCp1251(args.source);
-        destText = ToCp1251(args.dest);
-    } catch (const std::exception& e) {
-        return Usage(std::string("database name: ") + e.what());
-    }
-    if (!TrimBlanksAndControls(sourceText).empty() && TrimBlanksAndControls(sourceText) == TrimBlanksAndControls(destText)) {
+    // Database names are file names: they stay in the file system's encoding.
+    sourceName = args.source;
+    destName = args.dest;
+    if (SameDatabaseNames(sourceName, destName)) {
         std::cerr << "kestrix-cli: " << ToUtf8(texts::kSameDatabases) << "\n";
         return 2;
     }
@@ -167,13 +163,13 @@ std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, const std::strin
 }
 
 // The run, then the summary and the place of the log; the exit status.
-int Transfer(kestrix::cli::CliRunState& state, kestrix::db::TDM1& dm, const std::string& sourceText,
-             const std::string& destText) {
+int Transfer(kestrix::cli::CliRunState& state, kestrix::db::TDM1& dm, const std::string& sourceName,
+             const std::string& destName) {
     using namespace kestrix;
     RunDriver driver(state, dm);
     int status = 0;
     try {
-        driver.MoveBitBtnClick(sourceText, destText);
+        driver.MoveBitBtnClick(sourceName, destName);
         status = state.CancelFlag ? 130 : 0;
     } catch (const std::exception& e) {
         state.EndProgressLine();
@@ -187,15 +183,15 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::TDM1& dm, const std:
 
 // --check: what a run would do, read from both databases and the data files, with nothing
 // written to either database and no run log.
-int Check(const Arguments& args, const std::string& sourceText, const std::string& destText,
+int Check(const Arguments& args, const std::string& sourceName, const std::string& destName,
           const kestrix::RunState& state) {
     using namespace kestrix;
     CheckOptions options;
     options.events = state.EventsOption;
     options.startDate = state.StartDate;
     options.appDir = args.appDir.back() == '/' ? args.appDir : args.appDir + "/";
-    options.source = sourceText;
-    options.dest = destText;
+    options.source = sourceName;
+    options.dest = destName;
     try {
         CheckResult result = CheckTransfer(options);
         std::cout << CheckReportText(result);
@@ -218,12 +214,12 @@ int main(int argc, char** argv) {
     if (auto exit = ParseArguments(argc, argv, args)) return *exit;
 
     cli::CliRunState state(isatty(STDERR_FILENO) != 0, &g_cancelRequested);
-    std::string sourceText, destText;
-    if (auto exit = TakeOptions(args, state, sourceText, destText)) return *exit;
-    if (args.check) return Check(args, sourceText, destText, state);
+    std::string sourceName, destName;
+    if (auto exit = TakeOptions(args, state, sourceName, destName)) return *exit;
+    if (args.check) return Check(args, sourceName, destName, state);
     std::unique_ptr<db::TDM1> dm;
     if (auto exit = PrepareRun(state, args.appDir, dm)) return *exit;
 
     WatchCancelSignals(cancelSignals);
-    return Transfer(state, *dm, sourceText, destText);
+    return Transfer(state, *dm, sourceName, destName);
 }

@@ -1,8 +1,11 @@
 #include "db/Client.h"
 
 #include <dlfcn.h>
+#include <langinfo.h>
+#include <strings.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,8 +23,19 @@ template <class F> bool Bind(void* lib, F& target, const char* name) {
     return target != nullptr;
 }
 
+// The client library and the embedded engine convert file names between UTF-8 and the
+// character set of the process's locale, chosen once at their first conversion. File
+// names are UTF-8 here: a process that has no UTF-8 locale (the plain "C" locale of a
+// program that never calls setlocale) gets one for its character classes.
+void UseUtf8FileNames() {
+    const char* codeset = nl_langinfo(CODESET);
+    if (codeset && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "utf8") == 0)) return;
+    if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "C.utf8");
+}
+
 Library LoadLibrary() {
     Library result;
+    UseUtf8FileNames();
     void* lib = nullptr;
     if (const char* name = std::getenv("KESTRIX_FBCLIENT"); name && *name) {
         lib = dlopen(name, RTLD_NOW | RTLD_LOCAL);
@@ -117,7 +131,7 @@ Error ServerError(const Status& status) {
     return Error(Error::Kind::Server, code, std::move(text), sqlCode);
 }
 
-bool InfoInteger(const char* buffer, std::size_t size, char item, long& value) {
+bool InfoItem(const char* buffer, std::size_t size, char item, std::string& value) {
     std::size_t i = 0;
     while (i < size) {
         char current = buffer[i];
@@ -127,13 +141,19 @@ bool InfoInteger(const char* buffer, std::size_t size, char item, long& value) {
                                                (static_cast<unsigned char>(buffer[i + 2]) << 8));
         if (i + 3 + length > size) return false;
         if (current == item) {
-            if (length == 0 || length > 4) return false;
-            value = Load().vax_integer(buffer + i + 3, static_cast<short>(length));
+            value.assign(buffer + i + 3, length);
             return true;
         }
         i += 3 + length;
     }
     return false;
+}
+
+bool InfoInteger(const char* buffer, std::size_t size, char item, long& value) {
+    std::string bytes;
+    if (!InfoItem(buffer, size, item, bytes) || bytes.empty() || bytes.size() > 4) return false;
+    value = Load().vax_integer(bytes.data(), static_cast<short>(bytes.size()));
+    return true;
 }
 
 Blob::~Blob() {

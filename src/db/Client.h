@@ -59,8 +59,10 @@ inline void Check(const Status& status) {
     if (Failed(status)) throw ServerError(status);
 }
 
-// One item of an info answer (item, 2-byte length, value); false when the item is missing
-// or the buffer is malformed.
+// One item of an info answer (item, 2-byte length, value): its value bytes; false when the
+// item is missing or the buffer is malformed.
+bool InfoItem(const char* buffer, std::size_t size, char item, std::string& value);
+// The same item read as an integer of 1 to 4 bytes.
 bool InfoInteger(const char* buffer, std::size_t size, char item, long& value);
 
 // An open or created blob, closed (read) or cancelled (write, unfinished) when dropped.

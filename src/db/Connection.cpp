@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "db/Charset.h"
 #include "db/Client.h"
 #include "db/Error.h"
 #include "db/Statement.h"
@@ -34,6 +35,9 @@ std::string DatabaseParameterBlock(const std::vector<std::string>& lines) {
         else if (name == "lc_ctype") AddString(block, isc_dpb_lc_ctype, value);
         else throw ClientError(ClientCode::Unsupported);
     }
+    // The database name is handed over as the file system has it: UTF-8.
+    block += static_cast<char>(isc_dpb_utf8_filename);
+    block += '\0';
     return block;
 }
 
@@ -96,7 +100,9 @@ void Connection::Connect() {
             client::Status ignored{};
             api.detach_database(ignored.data(), &handle);
         }
-        throw client::ServerError(status);
+        // What a failed attach names (files, hosts) comes in the file system's encoding.
+        Error error = client::ServerError(status);
+        throw Error(error.kind(), error.code(), FileNameToCp1251(error.text()), error.sqlCode());
     }
     handle_ = handle;
 
@@ -142,6 +148,22 @@ bool Connection::CheckConnection() {
         return false;
     }
     return true;
+}
+
+std::string Connection::Identity() {
+    if (!IsConnected()) throw ClientError(ClientCode::DatabaseClosed);
+    const char items[] = {static_cast<char>(fb_info_db_file_id), isc_info_creation_date, isc_info_db_id};
+    char answer[1024] = {};
+    client::Status status{};
+    client::Load().database_info(status.data(), &handle_, sizeof items, items, sizeof answer, answer);
+    client::Check(status);
+    std::string file, created, names;
+    client::InfoItem(answer, sizeof answer, isc_info_creation_date, created);
+    if (client::InfoItem(answer, sizeof answer, static_cast<char>(fb_info_db_file_id), file) && !file.empty())
+        return "file " + file + " created " + created;
+    // A server without file identities: the file name it reports, expanded by the server.
+    client::InfoItem(answer, sizeof answer, isc_info_db_id, names);
+    return "name " + names + " created " + created;
 }
 
 // The attachment is gone or unusable: free what the client still holds, report nothing.

@@ -29,6 +29,10 @@ public:
     void Disconnect();
     bool IsConnected() const { return handle_ != 0; }
     bool CheckConnection();
+    // Which database the open connection reached, as its server tells: the database file's
+    // identity (device and inode) and the database's creation time. Equal for two
+    // attachments of one database under any two names, embedded or through a server.
+    std::string Identity();
 
 private:
     friend class Transaction;

@@ -6,16 +6,7 @@
 
 namespace kestrix::gui {
 
-QString Qt(const std::string& cp1251) {
-    try {
-        return QString::fromStdString(ToUtf8(cp1251));
-    } catch (const std::exception&) {
-        // A byte Windows-1251 leaves undefined (0x98): show the text rather than nothing.
-        return QString::fromLatin1(cp1251.data(), static_cast<qsizetype>(cp1251.size()));
-    }
-}
-
-std::string Cp1251(const QString& text) { return ToCp1251(text.toStdString()); }
+QString Qt(const std::string& cp1251) { return QString::fromStdString(ToUtf8(cp1251)); }
 
 BoxHook& MessageBoxHook() {
     static BoxHook hook;

@@ -14,9 +14,6 @@ namespace kestrix::gui {
 
 // The program's Windows-1251 text as Qt text (carriage returns become line breaks when shown).
 QString Qt(const std::string& cp1251);
-// Qt text back to the program's Windows-1251; raises a conversion error for characters
-// Windows-1251 lacks.
-std::string Cp1251(const QString& text);
 
 enum class BoxKind { Error, Warning, Question, Information };
 

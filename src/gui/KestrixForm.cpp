@@ -289,8 +289,8 @@ void TKestrixForm::ArrangeByTextWidth() {
 void TKestrixForm::mnuFile_CheckClick() {
     SyncOptions();
     CheckOptions options;
-    options.source = Cp1251(SourceFE->text());
-    options.dest = Cp1251(DestFE->text());
+    options.source = SourceFE->text().toStdString();
+    options.dest = DestFE->text().toStdString();
     options.appDir = FilePath(programFile_);
     options.events = state_->EventsOption;
     options.startDate = state_->StartDate;
@@ -321,7 +321,8 @@ void TKestrixForm::MoveBitBtnClick() {
     running_ = true;
     SyncOptions();
     try {
-        driver_->MoveBitBtnClick(Cp1251(SourceFE->text()), Cp1251(DestFE->text()));
+        // The names are file names: they go on in the file system's encoding, UTF-8.
+        driver_->MoveBitBtnClick(SourceFE->text().toStdString(), DestFE->text().toStdString());
     } catch (const std::exception& e) {
         // The top-level handler: an error that left the run, shown after its cleanup.
         running_ = false;

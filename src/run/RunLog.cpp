@@ -5,14 +5,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "db/Charset.h"
 #include "db/Error.h"
 
 namespace kestrix {
 namespace {
 
-Error FileError(const std::string& path) {
-    return Error(Error::Kind::File, errno, "Cannot open file \"" + path + "\". " + std::strerror(errno));
+// The platform's file error for errno; the path keeps its place in a Windows-1251 text.
+Error FileError(const char* what, const std::string& path) {
+    int err = errno;
+    return Error(Error::Kind::File, err,
+                 std::string(what) + " file \"" + FileNameToCp1251(path) + "\". " + std::strerror(err));
 }
+Error FileError(const std::string& path) { return FileError("Cannot open", path); }
 
 std::FILE* Open(const std::string& path, const char* mode) {
     std::FILE* file = std::fopen(path.c_str(), mode);
@@ -20,9 +25,11 @@ std::FILE* Open(const std::string& path, const char* mode) {
     return file;
 }
 
+// The line and its CR LF, flushed at once: a full disk or a failing device is seen here.
 void Write(std::FILE* file, const std::string& path, const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fwrite("\r\n", 1, 2, file) != 2)
-        throw Error(Error::Kind::File, errno, "Cannot write file \"" + path + "\". " + std::strerror(errno));
+    if (std::fwrite(text.data(), 1, text.size(), file) != text.size() || std::fwrite("\r\n", 1, 2, file) != 2 ||
+        std::fflush(file) != 0)
+        throw FileError("Cannot write", path);
 }
 
 // Opens the existing log for appending. A log that is gone is an error, not a new file:
@@ -44,22 +51,36 @@ std::FILE* OpenExisting(const std::string& path) {
 
 void RunLog::Create(const std::string& path) {
     std::FILE* file = Open(path, "wb");
-    if (std::fclose(file) != 0) throw FileError(path);
+    if (std::fclose(file) != 0) throw FileError("Cannot close", path);
 }
 
 void RunLog::Append(const std::string& path, const std::string& line) {
     RunLog log(path);
     log.Line(line);
+    log.Close();
 }
 
 RunLog::RunLog(const std::string& path) : path_(path), file_(OpenExisting(path)) {}
 
-RunLog::~RunLog() { std::fclose(file_); }
+// Every line was flushed and checked; a close that fails here has nothing left to lose.
+RunLog::~RunLog() {
+    if (file_) std::fclose(file_);
+}
 
 void RunLog::Line(const std::string& text) {
-    Write(file_, path_, text);
+    if (!file_) {
+        errno = EBADF;
+        throw FileError("Cannot write", path_);
+    }
     // Each line reaches the file at once, so the log stays complete if the run is killed.
-    std::fflush(file_);
+    Write(file_, path_, text);
+}
+
+void RunLog::Close() {
+    if (!file_) return;
+    std::FILE* file = file_;
+    file_ = nullptr;
+    if (std::fclose(file) != 0) throw FileError("Cannot close", path_);
 }
 
 std::string FormatTimestamp(const std::tm& t) {

@@ -10,7 +10,7 @@ class RunLog {
 public:
     // Creates the file empty, replacing an earlier one. Raises a file error.
     static void Create(const std::string& path);
-    // Opens, writes one line, closes: the per-message pattern.
+    // Opens, writes one line, closes: the per-message pattern. Raises a file error.
     static void Append(const std::string& path, const std::string& line);
 
     // Opens the existing file for appending until destruction: the per-routine pattern.
@@ -19,8 +19,12 @@ public:
     RunLog(const RunLog&) = delete;
     RunLog& operator=(const RunLog&) = delete;
 
-    // Writes the text followed by CR LF; a text with CR LF inside spans several lines.
+    // Writes the text followed by CR LF and flushes it; a text with CR LF inside spans
+    // several lines. A write or flush that fails (a full disk) raises the file error.
     void Line(const std::string& text);
+    // Closes the file, raising the file error when the close fails; the destructor closes
+    // a file still open without raising.
+    void Close();
 
 private:
     std::string path_;

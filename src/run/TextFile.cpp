@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "db/Charset.h"
 #include "db/Error.h"
 
 namespace kestrix {
@@ -30,8 +31,10 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 std::vector<std::string> ReadTextLines(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        throw Error(Error::Kind::File, errno, "Cannot open file \"" + path + "\". " + std::strerror(errno));
+    if (!file) {
+        int err = errno;
+        throw Error(Error::Kind::File, err, "Cannot open file \"" + FileNameToCp1251(path) + "\". " + std::strerror(err));
+    }
     std::string bytes;
     char buffer[65536];
     std::size_t n;
@@ -40,7 +43,7 @@ std::vector<std::string> ReadTextLines(const std::string& path) {
     int err = errno;
     std::fclose(file);
     if (failed)
-        throw Error(Error::Kind::File, err, "Cannot read file \"" + path + "\". " + std::strerror(err));
+        throw Error(Error::Kind::File, err, "Cannot read file \"" + FileNameToCp1251(path) + "\". " + std::strerror(err));
 
     // The loops read a line before they look for the end: one line even from an empty file.
     std::vector<std::string> lines = SplitLines(bytes);

@@ -168,6 +168,37 @@ TEST_F(RunDriverTest, MissingPostScriptStopsBeforeGeneratorsAndNamesTheFile) {
     EXPECT_EQ(check.Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "502");
 }
 
+TEST_F(RunDriverTest, OneDatabaseUnderTwoNamesIsRefusedBeforeConnecting) {
+    namespace fs = std::filesystem;
+    fs::create_symlink(source, dir.File("link.fdb"));
+    fs::create_hard_link(source, dir.File("hard.fdb"));
+    const std::string spellings[] = {
+        fs::relative(source).string(), dir.Path() + "/./source.fdb", dir.Path() + "//source.fdb",
+        dir.File("link.fdb"),          dir.File("hard.fdb"),         "\"" + source + "\" ",
+    };
+    for (const std::string& spelling : spellings) {
+        for (const auto& [from, to] : {std::pair{source, spelling}, std::pair{spelling, source}}) {
+            Error e = test::Raised([&] { driver.MoveBitBtnClick(from, to); });
+            EXPECT_EQ(e.text(), texts::kSameDatabases) << spelling;
+        }
+        EXPECT_FALSE(dm.IBDatabase3.IsConnected() || dm.IBDatabase1.IsConnected());
+    }
+    EXPECT_EQ(state.locks.back(), false);
+    EXPECT_EQ(Log(), "");
+    Db check(source);
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
+}
+
+TEST(SameDatabaseNames, OtherFilesAndServerNamesAreNotComparedAsFiles) {
+    TempDir dir;
+    WriteFile(dir.File("a.fdb"), "a");
+    WriteFile(dir.File("b.fdb"), "a");
+    EXPECT_FALSE(SameDatabaseNames(dir.File("a.fdb"), dir.File("b.fdb")));
+    EXPECT_FALSE(SameDatabaseNames("localhost:/x/a.fdb", "localhost:/x/b.fdb"));
+    EXPECT_FALSE(SameDatabaseNames("\"\"", " "));
+    EXPECT_TRUE(SameDatabaseNames("localhost:/x/a.fdb", " 'localhost:/x/a.fdb'\t"));
+}
+
 TEST(StripQuotes, RemovesEveryQuoteAndKeepsBlanks) {
     EXPECT_EQ(StripQuotes("\" /data/it's base.fdb \""), " /data/its base.fdb ");
     EXPECT_EQ(StripQuotes("''\"\""), "");

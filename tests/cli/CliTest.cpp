@@ -274,6 +274,85 @@ TEST_F(CliTest, CheckWritesNothingAndExitsByWhatItFinds) {
     EXPECT_EQ(version.out.rfind("kestrix-cli 1.", 0), 0u) << version.out;
 }
 
+TEST_F(CliTest, OneDatabaseUnderTwoNamesIsRefusedAndLeftWhole) {
+    namespace fs = std::filesystem;
+    MakeDatabases();
+    auto sourceBefore = Dump(source);
+    fs::create_symlink(source, dir.File("link.fdb"));
+    fs::create_hard_link(source, dir.File("hard.fdb"));
+    test::PrivateServer server;
+    const std::string port = std::to_string(server.Port());
+    struct Row { std::string source, dest; int exitCode; };
+    const Row rows[] = {
+        // Seen in the names, before anything is connected.
+        {source, fs::relative(source).string(), 2},
+        {"\"" + source + "\"", source, 2},
+        {dir.File("link.fdb"), source, 2},
+        // Seen by the attachments: the server knows its files.
+        {"127.0.0.1/" + port + ":" + source, "localhost/" + port + ":" + source, 1},
+        {server.Remote(source), server.Remote(dir.File("link.fdb")), 1},
+        {server.Remote(dir.File("hard.fdb")), server.Remote(source), 1},
+        {server.Remote(dir.Path() + "/./source.fdb"), server.Remote(dir.Path() + "//source.fdb"), 1},
+    };
+    for (const Row& row : rows) {
+        ProcessResult run =
+            test::RunProcess({test::CliPath(), "--source", row.source, "--dest", row.dest, "--app-dir", appDir});
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.source << " | " << row.dest << "\n" << run.err;
+        EXPECT_NE(run.err.find("kestrix-cli: БД источника и приемника должны быть разными.\n"), std::string::npos)
+            << run.err;
+        if (row.exitCode == 1) { EXPECT_EQ(Log(), ""); }
+    }
+    EXPECT_EQ(Dump(source), sourceBefore);
+}
+
+TEST_F(CliTest, RussianFolderNamesEmbeddedAndThroughAServer) {
+    namespace fs = std::filesystem;
+    test::PrivateServer server;
+    MakeDatabases();
+    std::string from = source, to = dest;
+    struct Row { std::string folder; bool remote; };
+    // Russian letters and a blank; the last folder has a letter Windows-1251 lacks.
+    const Row rows[] = {{"Базы И данные", false}, {"Базы И сервер", true}, {"Ω данные", false}};
+    for (const Row& row : rows) {
+        const std::string folder = dir.File(row.folder), app = folder + "/Программа";
+        fs::create_directories(app);
+        test::CopySampleAppDir(app);
+        fs::rename(from, folder + "/источник.fdb");
+        fs::rename(to, folder + "/приемник.fdb");
+        from = folder + "/источник.fdb";
+        to = folder + "/приемник.fdb";
+        auto name = [&](const std::string& path) { return row.remote ? server.Remote(path) : path; };
+        auto run = [&] {
+            return test::RunProcess({test::CliPath(), "--source", name(from), "--dest", name(to), "--app-dir", app});
+        };
+        if (&row == &rows[0]) {
+            // An error that names a path under such a folder is printed as it is, once.
+            fs::rename(app + "/SQL/_Upd.sql", app + "/SQL/away.sql");
+            ProcessResult failed = run();
+            EXPECT_EQ(failed.exitCode, 1);
+            EXPECT_NE(failed.err.find("\"" + app + "/SQL/_Upd.sql\""), std::string::npos) << failed.err;
+            fs::rename(app + "/SQL/away.sql", app + "/SQL/_Upd.sql");
+        }
+        ProcessResult done = run();
+        ASSERT_EQ(done.exitCode, 0) << row.folder << "\n" << done.err;
+        EXPECT_NE(done.err.find("Log: " + app + "/Kestrix.log"), std::string::npos) << done.err;
+        EXPECT_NE(ReadFile(app + "/Kestrix.log").find(texts::kCopyPassHeader), std::string::npos);
+        Db dst(name(to));
+        EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM CONTROLLERS C JOIN HOSTS H ON H.HS_ID = C.CT_HS_ID"), "3");
+    }
+}
+
+TEST_F(CliTest, FullDiskUnderTheLogEndsTheRunWithTheFileError) {
+    MakeDatabases();
+    auto destBefore = Dump(dest);
+    std::filesystem::create_symlink("/dev/full", appDir + "/Kestrix.log");
+    ProcessResult run = Run();
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("kestrix-cli: Cannot write file \"" + appDir + "/Kestrix.log\". No space left on device\n"),
+              std::string::npos) << run.err;
+    EXPECT_EQ(Dump(dest), destBefore) << "the pre-transfer script ran without its log";
+}
+
 TEST_F(CliTest, RunsThroughAFirebirdServer) {
     MakeDatabases();
     test::PrivateServer server;

@@ -3,10 +3,12 @@
 
 #include <vector>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "db/Charset.h"
 #include "db/DMUnit1.h"
 #include "db/Error.h"
 #include "db/Work.h"
@@ -137,6 +139,42 @@ TEST_F(ConnectionTest, RefusedConnectsAndTransactions) {
     Connection second;
     EXPECT_EQ(Raised([&] { transaction.BindDatabase(second); }).code(), 19);
     EXPECT_EQ(transaction.Database(), &connection);
+}
+
+TEST_F(ConnectionTest, FileNamesStayUtf8AndIdentitiesTellOneDatabaseUnderAnyName) {
+    namespace fs = std::filesystem;
+    // Russian letters, a blank, and a letter Windows-1251 lacks.
+    const std::string folder = dir.File("Базы И данные Ω");
+    fs::create_directory(folder);
+    const std::string moved = folder + "/база.fdb";
+    fs::rename(path, moved);
+    auto identity = [](const std::string& name) {
+        Connection c;
+        SetStandardParams(c);
+        c.SetDatabaseFile(name);
+        c.Connect();
+        return c.Identity();
+    };
+    const std::string own = identity(moved);
+
+    fs::create_symlink(moved, dir.File("link.fdb"));
+    fs::create_hard_link(moved, dir.File("hard.fdb"));
+    for (const std::string& name : {dir.File("link.fdb"), dir.File("hard.fdb"), folder + "/./база.fdb",
+                                    folder + "//база.fdb", fs::relative(moved).string()})
+        EXPECT_EQ(identity(name), own) << name;
+
+    fs::copy_file(moved, dir.File("copy.fdb"));   // the same creation time, another file
+    CreateDatabase(dir.File("other.fdb"));
+    for (const std::string& name : {dir.File("copy.fdb"), dir.File("other.fdb")})
+        EXPECT_NE(identity(name), own) << name;
+
+    // A refused name comes back in the Windows-1251 text of the error.
+    const std::string missing = dir.File("Базы И/нет.fdb");
+    connection.SetDatabaseFile(missing);
+    EXPECT_EQ(Raised([&] { connection.Connect(); }).text(),
+              "I/O error during \"open\" operation for file \"" + ToCp1251(missing) +
+                  "\"\r\nError while trying to open file\r\nNo such file or directory");
+    EXPECT_EQ(Raised([&] { connection.Identity(); }).code(), 15);
 }
 
 TEST_F(ConnectionTest, TransactionParameterLines) {

@@ -30,6 +30,7 @@
 #include "gui/Viewers.h"
 #include "messaging/IBDB.h"
 #include "support/Fixtures.h"
+#include "support/Process.h"
 
 namespace kestrix::gui {
 namespace {
@@ -37,6 +38,13 @@ namespace {
 using test::Db;
 using test::TempDir;
 using test::WriteFile;
+
+// Typed key by key; QTest::keyClicks knows only ASCII keys, so each character comes as the
+// text of its key event, as a keyboard layout delivers it.
+void Type(QLineEdit* field, const std::string& utf8) {
+    for (QChar c : QString::fromStdString(utf8))
+        QTest::sendKeyEvent(QTest::Click, field, ::Qt::Key_unknown, QString(c), ::Qt::NoModifier);
+}
 
 const char* kSchema =
     "CREATE TABLE HOSTS (HS_ID INTEGER NOT NULL PRIMARY KEY, HS_NAME VARCHAR(40));\n"
@@ -332,6 +340,53 @@ TEST_F(KestrixFormTest, CancelAnsweredNoChangesNothing) {
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kConfirmCancel});
     EXPECT_FALSE(form->State().CancelFlag);
     EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+}
+
+TEST_F(KestrixFormTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
+    namespace fs = std::filesystem;
+    test::PrivateServer server;
+    for (bool remote : {false, true}) {
+        // The program, its data files and both databases under Russian names with a blank.
+        const std::string folder = dir.File(remote ? "Сервер И база" : "Базы И данные");
+        fs::create_directories(folder + "/SQL");
+        for (const char* file : {"Conv.txt", "Generator.txt", "SQL/_Upd.sql", "SQL/Upd.sql"})
+            fs::copy_file(dir.File(file), folder + "/" + file);
+        MakeDatabases();
+        const std::string from = folder + "/источник.fdb", to = folder + "/приемник.fdb";
+        fs::rename(source, from);
+        fs::rename(dest, to);
+        auto name = [&](const std::string& path) { return remote ? server.Remote(path) : path; };
+
+        auto form = std::make_unique<TKestrixForm>(dm, folder + "/kestrix");
+        form->Driver().postScriptPause = std::chrono::milliseconds(0);
+        ShowAndActivate(*form);
+        Type(form->SourceFE, name(from));
+        Type(form->DestFE, name(to));
+        ASSERT_EQ(form->SourceFE->text().toStdString(), name(from));
+        form->MoveBitBtn->click();
+
+        EXPECT_EQ(Texts(), std::vector<std::string>{}) << folder;
+        EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+        EXPECT_NE(test::ReadFile(folder + "/Kestrix.log").find(texts::kCopyPassHeader), std::string::npos);
+        Db check(name(to));
+        EXPECT_EQ(check.Rows("SELECT HS_NAME FROM HOSTS ORDER BY HS_ID"),
+                  (std::vector<std::vector<std::string>>{{"alpha"}, {"beta"}}));
+    }
+}
+
+TEST_F(KestrixFormTest, OneDatabaseUnderTwoNamesIsRefusedWhenTheRunStarts) {
+    MakeDatabases();
+    std::filesystem::create_symlink(source, dir.File("link.fdb"));
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QString::fromStdString(source));
+    form->DestFE->setText(QString::fromStdString(dir.File("link.fdb")));
+    ASSERT_TRUE(form->MoveBitBtn->isEnabled()) << "the texts differ";
+    form->MoveBitBtn->click();
+    EXPECT_EQ(Texts(), std::vector<std::string>{texts::kSameDatabases});
+    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    Db check(source);
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
 }
 
 TEST_F(KestrixFormTest, FailedRunIsShownAfterTheWindowIsUnlocked) {

@@ -1,5 +1,6 @@
 // Run log, run state, text conversion and data-file lookup.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -32,6 +33,9 @@ TEST(Text, RoundTripsCyrillicAndRefusesWhatWindows1251Lacks) {
         EXPECT_NE(std::string(e.what()).find("byte 5"), std::string::npos) << e.what();
     }
     EXPECT_THROW(ToCp1251("broken \xD0"), Error);
+    // Printing never fails, and a file name always finds its place in a Windows-1251 text.
+    EXPECT_EQ(ToUtf8("a\x98z"), "a\xEF\xBF\xBDz");
+    EXPECT_EQ(FileNameToCp1251("/tmp/Базы И/Ω\xD0.fdb"), ToCp1251("/tmp/Базы И/") + "??.fdb");
 }
 
 TEST(Texts, RulersAndWarningAreByteExact) {
@@ -80,6 +84,22 @@ TEST(RunLog, MissingFolderIsAFileError) {
         EXPECT_EQ(e.kind(), Error::Kind::File);
     }
     EXPECT_THROW(RunLog::Create(dir.File("no/such/Kestrix.log")), Error);
+}
+
+TEST(RunLog, FullDiskFailsAtTheWriteWithTheFileError) {
+    TempDir dir;
+    std::string path = dir.File("Kestrix.log");
+    std::filesystem::create_symlink("/dev/full", path);
+    RunLog::Create(path);   // nothing to write: the start-up check passes
+    auto failure = [&](auto write) {
+        Error e = test::Raised(write);
+        EXPECT_EQ(e.kind(), Error::Kind::File);
+        EXPECT_EQ(e.code(), ENOSPC);
+        EXPECT_NE(e.text().find(path), std::string::npos) << e.text();
+    };
+    failure([&] { RunLog::Append(path, "x"); });
+    RunLog log(path);
+    failure([&] { log.Line("a line"); });
 }
 
 TEST(RunLog, AppendingToALogThatIsGoneFailsAndCreatesNothing) {

@@ -22,11 +22,13 @@ start)
 RemoteBindAddress = 127.0.0.1
 RemoteServicePort = $port
 ServerMode = Super
+SecurityDatabase = $root/security3.fdb
 CONF
     cat > "$root/databases.conf" <<CONF
 security.db = $root/security3.fdb
 CONF
-    export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock"
+    # File names are UTF-8: the server takes the names it is sent as UTF-8 only in such a locale.
+    export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" LC_ALL=C.UTF-8
     echo "create database '$root/security3.fdb';" | isql-fb -q
     isql-fb -q -user SYSDBA -i /usr/share/firebird/3.0/security.sql "$root/security3.fdb"
     echo "CREATE OR ALTER USER SYSDBA PASSWORD 'drowsyelk' USING PLUGIN Srp; COMMIT;" |
