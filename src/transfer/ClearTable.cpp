@@ -8,13 +8,12 @@
 
 namespace kestrix::transfer {
 
-void ClearTable(Context& ctx, db::Statement& DstSQL, db::Transaction& DstTr, db::Connection& DstDB,
-                const std::string& TableName, const std::string& Where) {
+void ClearTable(Context& ctx, db::Side Dst, const std::string& TableName, const std::string& Where) {
     // The log stays open for the whole call.
     RunLog log(ctx.LogPath());
 
-    DstTr.BindDatabase(DstDB);
-    DstSQL.BindTransaction(DstTr);
+    Dst.Bind();
+    db::Statement& DstSQL = Dst.SQL;
 
     // Commits the deletion and releases the lock on every way out.
     db::WorkUnit work(DstSQL);

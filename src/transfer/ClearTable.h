@@ -2,8 +2,7 @@
 // Deletes the rows of one destination table before it is refilled.
 #include <string>
 
-#include "db/Connection.h"
-#include "db/Statement.h"
+#include "db/Side.h"
 #include "run/Context.h"
 
 namespace kestrix::transfer {
@@ -11,7 +10,6 @@ namespace kestrix::transfer {
 // Deletes every row of TableName, or those matching Where when it is not empty, in one
 // committed unit of work. A failing delete is logged and the call returns normally; a log
 // that cannot be opened raises before the database is touched.
-void ClearTable(Context& ctx, db::Statement& DstSQL, db::Transaction& DstTr, db::Connection& DstDB,
-                const std::string& TableName, const std::string& Where);
+void ClearTable(Context& ctx, db::Side Dst, const std::string& TableName, const std::string& Where);
 
 } // namespace kestrix::transfer

@@ -20,11 +20,11 @@ void RunLine(db::Statement& sql, const std::string& text) {
 
 } // namespace
 
-void SetGenerator(Context& ctx, db::Statement& sql, db::Transaction& tr, db::Connection& database,
-                  const std::string& table, const std::string& column, const std::string& generator) {
+void SetGenerator(Context& ctx, db::Side side, const std::string& table, const std::string& column,
+                  const std::string& generator) {
     RunLog log(ctx.LogPath());
-    tr.BindDatabase(database);
-    sql.BindTransaction(tr);
+    side.Bind();
+    db::Statement& sql = side.SQL;
 
     int value = 0;
     {
@@ -50,7 +50,7 @@ void RestoreGenerators(Context& ctx, db::TDM1& dm) {
     for (const std::string& raw : ReadTextLines(ctx.DataFile(kGeneratorListFile))) {
         GeneratorLine line = ParseGeneratorLine(raw);
         if (line.comment) continue;
-        SetGenerator(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, line.table, line.column, line.generator);
+        SetGenerator(ctx, dm.Destination(), line.table, line.column, line.generator);
     }
 }
 

@@ -53,9 +53,9 @@ bool ClearingPass(Context& ctx, db::TDM1& dm) {
         TableListLine line = ParseTableListLine(raw);
         if (!line.comment && !IsJournalOrDescriptionTable(line.table)) {
             try {
-                ClearTable(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, line.table, line.condition);
+                ClearTable(ctx, dm.Destination(), line.table, line.condition);
                 if (line.table == "READERS")
-                    ClearTable(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, "ZONES", "");
+                    ClearTable(ctx, dm.Destination(), "ZONES", "");
             } catch (const std::exception&) {
             }
         }
@@ -71,7 +71,7 @@ void SecondClearing(Context& ctx, db::TDM1& dm, const TableListLine& line) {
         RunLog::Append(ctx.LogPath(),
                        Timestamp() + (line.hasHash ? texts::kExtraClearing : texts::kClearing) + line.table);
         if (!IsJournalOrDescriptionTable(line.table))
-            ClearTable(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, line.table, "");
+            ClearTable(ctx, dm.Destination(), line.table, "");
     } catch (const std::exception&) {
     }
 }
@@ -79,17 +79,14 @@ void SecondClearing(Context& ctx, db::TDM1& dm, const TableListLine& line) {
 void CopyLine(Context& ctx, db::TDM1& dm, const TableListLine& line) {
     try {
         if (line.table == "MACROSES")
-            PerepisMacros(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3,
-                          dm.IBDatabase1);
+            PerepisMacros(ctx, dm.Source(), dm.Destination());
         else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
-            Perepis(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3,
-                    dm.IBDatabase1, line.table, line.key, line.tail);
+            Perepis(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
     } catch (const std::exception&) {
     }
     if (!line.hasAmp) return;
     try {
-        UpdPer(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3, dm.IBDatabase1,
-               line.table, line.key, line.tail);
+        UpdPer(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
     } catch (const std::exception&) {
     }
 }
@@ -133,8 +130,7 @@ void JournalBlock(Context& ctx, db::TDM1& dm) {
             if (state.CancelFlag) return;
             state.SetStatusText(journal.table);
             state.PumpMessages();
-            Perepis(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3, dm.IBDatabase1,
-                    journal.table, journal.key, "");
+            Perepis(ctx, dm.Source(), dm.Destination(), journal.table, journal.key, "");
             state.StepAll();
         }
         state.PumpMessages();
@@ -148,8 +144,8 @@ void MoveTables(Context& ctx, db::TDM1& dm) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
-    state.DestHasPhotos = UstNalOwnerPhoto(dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1);
-    state.SourceHasPhotos = UstNalOwnerPhoto(dm.IBSQL4, dm.IBTransaction, dm.IBDatabase3);
+    state.DestHasPhotos = UstNalOwnerPhoto(dm.Destination());
+    state.SourceHasPhotos = UstNalOwnerPhoto(dm.Source());
 
     if (!ClearingPass(ctx, dm)) return;
     if (!CopyPass(ctx, dm)) return;

@@ -4,11 +4,11 @@
 
 namespace kestrix::transfer {
 
-bool UstNalOwnerPhoto(db::Statement& sql, db::Transaction& tr, db::Connection& database) {
+bool UstNalOwnerPhoto(db::Side side) {
     bool found = false;
+    db::Statement& sql = side.SQL;
     try {
-        tr.BindDatabase(database);
-        sql.BindTransaction(tr);
+        side.Bind();
     } catch (const std::exception&) {
         return false;
     }

@@ -221,16 +221,15 @@ void RewriteReaderRights(const IdMaps& maps, Statement& src, Statement& dst) {
 
 } // namespace
 
-void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
-             db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB,
-             const std::string& TableName, const std::string& KeyColumn, const std::string& Where) {
+void Perepis(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
+             const std::string& Where) {
     RunState& state = ctx.state;
     IdMaps& maps = ctx.maps;
 
-    SrcTr.BindDatabase(SrcDB);
-    SrcSQL.BindTransaction(SrcTr);
-    DstTr.BindDatabase(DstDB);
-    DstSQL.BindTransaction(DstTr);
+    Src.Bind();
+    Dst.Bind();
+    db::Statement& SrcSQL = Src.SQL;
+    db::Statement& DstSQL = Dst.SQL;
 
     const int tableNo = TableNo(TableName);
 

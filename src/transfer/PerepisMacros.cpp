@@ -16,12 +16,11 @@ const char* const kNoKey = "-1";
 
 } // namespace
 
-void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
-                   db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB) {
-    SrcTr.BindDatabase(SrcDB);
-    DstTr.BindDatabase(DstDB);
-    SrcSQL.BindTransaction(SrcTr);
-    DstSQL.BindTransaction(DstTr);
+void PerepisMacros(Context& ctx, db::Side Src, db::Side Dst) {
+    Src.Bind();
+    Dst.Bind();
+    db::Statement& SrcSQL = Src.SQL;
+    db::Statement& DstSQL = Dst.SQL;
 
     TPeregonnerList macros;
     std::string buffer;

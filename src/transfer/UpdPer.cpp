@@ -24,13 +24,12 @@ bool OpenAndFindColumn(db::Statement& sql, const std::string& table, const std::
 
 } // namespace
 
-void UpdPer(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
-            db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB, const std::string& TableName,
-            const std::string& KeyColumn, const std::string& Column) {
-    SrcTr.BindDatabase(SrcDB);
-    DstTr.BindDatabase(DstDB);
-    SrcSQL.BindTransaction(SrcTr);
-    DstSQL.BindTransaction(DstTr);
+void UpdPer(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
+            const std::string& Column) {
+    Src.Bind();
+    Dst.Bind();
+    db::Statement& SrcSQL = Src.SQL;
+    db::Statement& DstSQL = Dst.SQL;
 
     bool destinationHas;
     {

@@ -50,7 +50,7 @@ protected:
 
     void Transfer() {
         Side src(srcPath), dst(dstPath);
-        transfer::PerepisMacros(run.ctx, src.SQL, dst.SQL, src.Tr, dst.Tr, src.DB, dst.DB);
+        transfer::PerepisMacros(run.ctx, src, dst);
     }
 
     Rows Destination() { return Db(dstPath).Rows("select MCR_ID, MCR_NAME, MCR_FILL from MACROSES order by MCR_ID"); }

@@ -88,7 +88,7 @@ protected:
             src = std::make_unique<Side>(srcPath);
             dst = std::make_unique<Side>(dstPath);
         }
-        transfer::Perepis(run.ctx, src->SQL, dst->SQL, src->Tr, dst->Tr, src->DB, dst->DB, table, key, where);
+        transfer::Perepis(run.ctx, *src, *dst, table, key, where);
     }
     Rows Dest(const std::string& sql) { return Db(dstPath).Rows(sql); }
 
@@ -246,13 +246,13 @@ protected:
             Side src(srcPath), dst(dstPath);
             auto perepis = [&](const std::string& table, const std::string& key, const std::string& where) {
                 tables.push_back(table);
-                transfer::Perepis(run.ctx, src.SQL, dst.SQL, src.Tr, dst.Tr, src.DB, dst.DB, table, key, where);
+                transfer::Perepis(run.ctx, src, dst, table, key, where);
             };
             for (const std::string& raw : ReadTextLines(SampleAppDir() + "Conv.txt")) {
                 transfer::TableListLine line = transfer::ParseTableListLine(raw);
                 if (line.comment || line.hasPercent || (line.hasAmp && !line.hasAt)) continue;
                 if (line.table == "MACROSES")
-                    transfer::PerepisMacros(run.ctx, src.SQL, dst.SQL, src.Tr, dst.Tr, src.DB, dst.DB);
+                    transfer::PerepisMacros(run.ctx, src, dst);
                 else
                     perepis(line.table, line.key, line.condition);
             }
