@@ -21,12 +21,19 @@ public:
     int sqlCode() const noexcept { return sqlCode_; }
     // Windows-1251 text, exactly as callers show or log it.
     std::string text() const { return what(); }
+    // A server error saying that the connection to the server is gone or the database is
+    // shut down: nothing more can be done on that attachment, so a run ends at the first one.
+    bool ConnectionLost() const noexcept;
 
 private:
     Kind kind_;
     int code_;
     int sqlCode_;
 };
+
+// Whether the error is an Error whose connection is lost. The engine's guards that log an
+// error and go on rethrow such an error instead of going on.
+bool IsConnectionLost(const std::exception& error) noexcept;
 
 // Client errors of the access layer, by code. The argument fills the "%d" or "%s" of the text.
 Error ClientError(int code, const std::string& argument = {});
