@@ -4,6 +4,7 @@
 
 #include "run/RunLog.h"
 #include "run/Texts.h"
+#include "db/Error.h"
 #include "db/Work.h"
 
 namespace kestrix::transfer {
@@ -25,6 +26,7 @@ void ClearTable(Context& ctx, db::Side Dst, const std::string& TableName, const 
         DstSQL.Prepare();
         DstSQL.Execute();
     } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;   // logged once by the sequence, which ends the run
         log.Line(texts::kClearError + TableName + " :  " + e.what());
     }
 }

@@ -4,6 +4,7 @@
 
 #include "run/RunLog.h"
 #include "run/Texts.h"
+#include "db/Error.h"
 #include "db/Work.h"
 #include "transfer/GeneratorList.h"
 #include "run/TextFile.h"
@@ -33,6 +34,7 @@ void SetGenerator(Context& ctx, db::Side side, const std::string& table, const s
             RunLine(sql, "SELECT MAX(" + column + ")+1 FROM " + table);
         } catch (const std::exception& error) {
             log.Line(texts::kGeneratorMaxError + table + " :  " + error.what());
+            if (IsConnectionLost(error)) throw;
             return;
         }
         value = sql.ColumnAt(0).GetInteger();   // NULL of an empty table reads as 0
@@ -43,6 +45,7 @@ void SetGenerator(Context& ctx, db::Side side, const std::string& table, const s
         RunLine(sql, "SET GENERATOR " + generator + " to " + std::to_string(value));
     } catch (const std::exception& error) {
         log.Line(texts::kGeneratorSetError + generator + " :  " + error.what());
+        if (IsConnectionLost(error)) throw;
     }
 }
 

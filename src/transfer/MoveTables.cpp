@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "db/Error.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
 #include "transfer/ClearTable.h"
@@ -56,7 +57,8 @@ bool ClearingPass(Context& ctx, db::TDM1& dm) {
                 ClearTable(ctx, dm.Destination(), line.table, line.condition);
                 if (line.table == "READERS")
                     ClearTable(ctx, dm.Destination(), "ZONES", "");
-            } catch (const std::exception&) {
+            } catch (const std::exception& e) {
+                if (IsConnectionLost(e)) throw;
             }
         }
         state.StepAll();
@@ -72,7 +74,8 @@ void SecondClearing(Context& ctx, db::TDM1& dm, const TableListLine& line) {
                        Timestamp() + (line.hasHash ? texts::kExtraClearing : texts::kClearing) + line.table);
         if (!IsJournalOrDescriptionTable(line.table))
             ClearTable(ctx, dm.Destination(), line.table, "");
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
     }
 }
 
@@ -82,12 +85,14 @@ void CopyLine(Context& ctx, db::TDM1& dm, const TableListLine& line) {
             PerepisMacros(ctx, dm.Source(), dm.Destination());
         else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
             Perepis(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
     }
     if (!line.hasAmp) return;
     try {
         UpdPer(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
     }
 }
 
@@ -134,13 +139,12 @@ void JournalBlock(Context& ctx, db::TDM1& dm) {
             state.StepAll();
         }
         state.PumpMessages();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
     }
 }
 
-} // namespace
-
-void MoveTables(Context& ctx, db::TDM1& dm) {
+void Sequence(Context& ctx, db::TDM1& dm) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
@@ -150,6 +154,23 @@ void MoveTables(Context& ctx, db::TDM1& dm) {
     if (!ClearingPass(ctx, dm)) return;
     if (!CopyPass(ctx, dm)) return;
     JournalBlock(ctx, dm);
+}
+
+} // namespace
+
+void MoveTables(Context& ctx, db::TDM1& dm) {
+    try {
+        Sequence(ctx, dm);
+    } catch (const std::exception& e) {
+        // An error that ends the sequence, a lost connection, is logged here once, whichever
+        // operation met it.
+        try {
+            RunLog::Append(ctx.LogPath(), Timestamp() + "   " + e.what());
+        } catch (const std::exception&) {
+            // The lost connection is what the run reports, not the log.
+        }
+        throw;
+    }
 }
 
 } // namespace kestrix::transfer

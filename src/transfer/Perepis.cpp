@@ -206,9 +206,9 @@ void LearnNewKey(TableCopy& copy) {
         copy.dst.Execute();
         maps.AppendNew(copy.plan.tableNo, copy.dst.ColumnAt(0).GetString());
     } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
         maps.AppendNew(copy.plan.tableNo, "-1");
         LogError(copy, texts::kMaxIdError, e);
-        if (IsConnectionLost(e)) throw;
     }
     copy.dst.CloseCursor();
 }
@@ -243,13 +243,14 @@ void MarkArchivedOwner(TableCopy& copy) {
         copy.dst.Prepare();
         copy.dst.Execute();
     } catch (const std::exception& e) {
-        LogError(copy, texts::kArchiveError, e);
         if (IsConnectionLost(e)) throw;
+        LogError(copy, texts::kArchiveError, e);
     }
 }
 
 // One source row: written or refused and logged, its keys recorded, its owner marked.
-// A lost connection is logged with the row and ends the copy.
+// A lost connection counts the row as refused and ends the copy, unlogged: the sequence
+// logs it once.
 void CopyRow(TableCopy& copy) {
     RunState& state = copy.ctx.state;
     const int tableNo = copy.plan.tableNo;
@@ -261,8 +262,8 @@ void CopyRow(TableCopy& copy) {
         WriteRow(copy);
         written = true;
     } catch (const std::exception& e) {
-        LogError(copy, texts::kInsertError, e);
         if (IsConnectionLost(e)) lost = std::current_exception();
+        else LogError(copy, texts::kInsertError, e);
     }
     state.RowDone(written);
     if (lost) std::rethrow_exception(lost);

@@ -9,8 +9,10 @@
 namespace kestrix::transfer {
 
 // Row failures are written to the run log and the copy goes on; a failure while finding
-// the columns, counting or selecting leaves as the exception. Every unit of work begun
-// here is ended before the call returns, however it returns.
+// the columns, counting or selecting leaves as the exception, and so does a lost connection
+// wherever it is met (unlogged: the sequence logs it). A written row's reference that
+// became -1 is reported to the run state. Every unit of work begun here is ended before
+// the call returns, however it returns.
 void Perepis(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
              const std::string& Where);
 

@@ -8,8 +8,9 @@ namespace kestrix::transfer {
 
 // Reads every source macro, replaces the destination's macros by them and records the
 // old and the new key of each in the MACROSES map (a key that could not be had: "-1").
-// Statement errors are logged and the transfer goes on; a macro text that cannot be
-// rewritten ends the call with that error after the destination work is committed.
+// Statement errors, and a macro text that cannot be rewritten, are logged and the transfer
+// goes on with the next macro; a lost connection ends the call with that error, unlogged,
+// once the open units of work are ended.
 void PerepisMacros(Context& ctx, db::Side Src, db::Side Dst);
 
 } // namespace kestrix::transfer

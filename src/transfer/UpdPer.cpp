@@ -4,6 +4,7 @@
 
 #include "run/RunLog.h"
 #include "run/Texts.h"
+#include "db/Error.h"
 #include "db/Work.h"
 
 namespace kestrix::transfer {
@@ -56,6 +57,7 @@ void UpdPer(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableNa
             DstSQL.ParameterAt(1).CopyValueFrom(SrcSQL.ColumnByName(KeyColumn));
             DstSQL.Execute();
         } catch (const std::exception& e) {
+            if (IsConnectionLost(e)) throw;   // logged once by the sequence, which ends the run
             RunLog::Append(ctx.LogPath(), texts::kUpdateError + TableName + " " + KeyColumn + " =  " +
                                               SrcSQL.ColumnByName(KeyColumn).GetString() + " :  " + e.what());
         }
