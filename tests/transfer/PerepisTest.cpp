@@ -125,6 +125,25 @@ TEST_F(PerepisTest, RefusedRowIsLoggedAndLeavesLaterReferencesRight) {
     EXPECT_EQ(run.Log(), Line(texts::kInsertError, "CONTROLLERS", "CT_ID", "25") + refused + "\r\n");
 }
 
+TEST_F(PerepisTest, WrittenReferencesThatBecameMinusOneAreReported) {
+    Make(kDeviceRows);
+    struct Counting : HeadlessRunState {
+        std::vector<std::pair<std::string, std::string>> unmapped;
+        void ReferenceUnmapped(const std::string& table, const std::string& column) override {
+            unmapped.emplace_back(table, column);
+        }
+    } counting;
+    counting.AppDir = run.state.AppDir;
+    Context ctx{counting, run.maps};
+    Side src(srcPath), dst(dstPath);
+    for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}})
+        transfer::Perepis(ctx, src, dst, table, key, "");
+    // Controller 30's host 99 is unknown; slave 2's controller was refused. The refused
+    // controller itself wrote nothing.
+    EXPECT_EQ(counting.unmapped, (std::vector<std::pair<std::string, std::string>>{{"CONTROLLERS", "CT_HOST"},
+                                                                                    {"SLAVES", "SL_CTRL"}}));
+}
+
 TEST_F(PerepisTest, FailedMaximumQueryRecordsMinusOneAndIsLogged) {
     Make(kDeviceRows);
     Copy("HOSTS", "HS_ID");
