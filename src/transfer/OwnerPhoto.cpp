@@ -12,7 +12,11 @@ bool UstNalOwnerPhoto(db::Side side) {
     } catch (const std::exception&) {
         return false;
     }
-    db::BeginWork(sql);
+    try {
+        db::BeginWork(sql);
+    } catch (const std::exception&) {
+        return false;   // a lost connection: the clearing pass meets it next
+    }
     try {
         sql.ClearSql();
         sql.AddSqlLine("SELECT OW_ID FROM OWNERPHOTOS ");

@@ -272,7 +272,7 @@ TEST_F(CliTest, LostServerEndsTheRunWithThatErrorLoggedOnce) {
     server.Kill();
     ProcessResult run = cli.Wait();
 
-    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(run.exitCode, 1) << run.err << ToUtf8(Log().substr(Log().size() > 3000 ? Log().size() - 3000 : 0));
     // The error reported is the lost connection, not what the cleanup met afterwards.
     const std::size_t at = run.err.find("kestrix-cli: ");
     ASSERT_NE(at, std::string::npos) << run.err;
