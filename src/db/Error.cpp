@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include <ibase.h>
+
 namespace kestrix {
 
 namespace {
@@ -33,6 +35,28 @@ const char* ClientErrorText(ClientCode code) {
 }
 
 } // namespace
+
+bool Error::ConnectionLost() const noexcept {
+    if (kind_ != Kind::Server) return false;
+    switch (code_) {
+    case isc_network_error:
+    case isc_net_read_err:
+    case isc_net_write_err:
+    case isc_lost_db_connection:
+    case isc_conn_lost:
+    case isc_net_server_shutdown:
+    case isc_shutdown:
+    case isc_att_shutdown:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsConnectionLost(const std::exception& error) noexcept {
+    const auto* known = dynamic_cast<const Error*>(&error);
+    return known && known->ConnectionLost();
+}
 
 Error ClientError(ClientCode code, const std::string& argument) {
     std::string text = ClientErrorText(code);

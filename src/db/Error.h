@@ -21,6 +21,9 @@ public:
     int sqlCode() const noexcept { return sqlCode_; }
     // Windows-1251 text, exactly as callers show or log it.
     std::string text() const { return what(); }
+    // A server error saying that the connection to the server is gone or the database is
+    // shut down: nothing more can be done on that attachment, so a run ends at the first one.
+    bool ConnectionLost() const noexcept;
 
 private:
     Kind kind_;
@@ -52,6 +55,10 @@ enum class ClientCode : int {
 
 // A client error of the access layer. The argument fills the "%d" or "%s" of its text.
 Error ClientError(ClientCode code, const std::string& argument = {});
+
+// Whether the error is an Error whose connection is lost. The engine's guards that log an
+// error and go on rethrow such an error instead of going on.
+bool IsConnectionLost(const std::exception& error) noexcept;
 
 // Conversion error: a text that must be a number and is not.
 Error ConversionError(const std::string& text);

@@ -1,6 +1,7 @@
 #include "db/Work.h"
 
 #include "db/Connection.h"
+#include "db/Error.h"
 #include "db/Statement.h"
 
 namespace kestrix::db {
@@ -10,19 +11,33 @@ std::recursive_mutex& WorkLock() {
     return lock;
 }
 
-void BeginWork(Statement& statement) noexcept {
+namespace {
+
+// A lost connection is raised, with the lock released: the statements that follow would
+// only fail with "Transaction is active" or "Transaction is not active" and hide it.
+void RaiseIfConnectionLost(const std::exception& error) {
+    if (!IsConnectionLost(error)) return;
+    WorkLock().unlock();
+    throw;
+}
+
+} // namespace
+
+void BeginWork(Statement& statement) {
     WorkLock().lock();
     Transaction* transaction = statement.GetTransaction();
     if (!transaction) return;
-    // Failures show up in the statements that follow: a failed commit leaves the old
+    // Other failures show up in the statements that follow: a failed commit leaves the old
     // transaction active (and the start then fails), a closed connection leaves none.
     try {
         if (transaction->IsActive()) transaction->CommitTransaction();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        RaiseIfConnectionLost(e);
     }
     try {
         transaction->BeginTransaction();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        RaiseIfConnectionLost(e);
     }
 }
 

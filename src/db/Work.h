@@ -11,8 +11,9 @@ class Statement;
 std::recursive_mutex& WorkLock();
 
 // Takes WorkLock and keeps it; commits the statement's transaction if active and starts
-// it anew. Never raises.
-void BeginWork(Statement& statement) noexcept;
+// it anew. Raises only a lost connection (Error::ConnectionLost), and then does not keep
+// WorkLock; other failures are left to the statements that follow.
+void BeginWork(Statement& statement);
 // Commits the statement's transaction if active, then releases WorkLock. Never raises.
 void EndWork(Statement& statement) noexcept;
 
@@ -20,7 +21,8 @@ void EndWork(Statement& statement) noexcept;
 // return or error leaves WorkLock held.
 class WorkUnit {
 public:
-    explicit WorkUnit(Statement& statement) noexcept : statement_(&statement) { BeginWork(statement); }
+    // Raises what BeginWork raises; the unit is then not begun.
+    explicit WorkUnit(Statement& statement) : statement_(&statement) { BeginWork(statement); }
     ~WorkUnit() { End(); }
     WorkUnit(const WorkUnit&) = delete;
     WorkUnit& operator=(const WorkUnit&) = delete;

@@ -26,6 +26,7 @@ inline const std::string kMacroReadError = ToCp1251("Ошибка чтения �
 inline const std::string kMacroClearError = ToCp1251("Ошибка очистки макросов приемника:  ");
 inline const std::string kMacroInsertError = ToCp1251("Ошибка добавления макросов в приемник:  ");
 inline const std::string kMacroMaxIdError = ToCp1251("Ошибка выяснения значения ID макроса :  ");
+inline const std::string kMacroTextError = ToCp1251("Ошибка преобразования текста макроса ");
 // Column update pass
 inline const std::string kUpdateError = ToCp1251("Ошибка Обновления ");
 // SQL scripts

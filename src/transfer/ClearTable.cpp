@@ -4,17 +4,17 @@
 
 #include "run/RunLog.h"
 #include "run/Texts.h"
+#include "db/Error.h"
 #include "db/Work.h"
 
 namespace kestrix::transfer {
 
-void ClearTable(Context& ctx, db::Statement& DstSQL, db::Transaction& DstTr, db::Connection& DstDB,
-                const std::string& TableName, const std::string& Where) {
+void ClearTable(Context& ctx, db::Side Dst, const std::string& TableName, const std::string& Where) {
     // The log stays open for the whole call.
     RunLog log(ctx.LogPath());
 
-    DstTr.BindDatabase(DstDB);
-    DstSQL.BindTransaction(DstTr);
+    Dst.Bind();
+    db::Statement& DstSQL = Dst.SQL;
 
     // Commits the deletion and releases the lock on every way out.
     db::WorkUnit work(DstSQL);
@@ -26,6 +26,7 @@ void ClearTable(Context& ctx, db::Statement& DstSQL, db::Transaction& DstTr, db:
         DstSQL.Prepare();
         DstSQL.Execute();
     } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;   // logged once by the sequence, which ends the run
         log.Line(texts::kClearError + TableName + " :  " + e.what());
     }
 }

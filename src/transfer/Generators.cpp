@@ -4,6 +4,7 @@
 
 #include "run/RunLog.h"
 #include "run/Texts.h"
+#include "db/Error.h"
 #include "db/Work.h"
 #include "transfer/GeneratorList.h"
 #include "run/TextFile.h"
@@ -20,11 +21,11 @@ void RunLine(db::Statement& sql, const std::string& text) {
 
 } // namespace
 
-void SetGenerator(Context& ctx, db::Statement& sql, db::Transaction& tr, db::Connection& database,
-                  const std::string& table, const std::string& column, const std::string& generator) {
+void SetGenerator(Context& ctx, db::Side side, const std::string& table, const std::string& column,
+                  const std::string& generator) {
     RunLog log(ctx.LogPath());
-    tr.BindDatabase(database);
-    sql.BindTransaction(tr);
+    side.Bind();
+    db::Statement& sql = side.SQL;
 
     int value = 0;
     {
@@ -33,6 +34,7 @@ void SetGenerator(Context& ctx, db::Statement& sql, db::Transaction& tr, db::Con
             RunLine(sql, "SELECT MAX(" + column + ")+1 FROM " + table);
         } catch (const std::exception& error) {
             log.Line(texts::kGeneratorMaxError + table + " :  " + error.what());
+            if (IsConnectionLost(error)) throw;
             return;
         }
         value = sql.ColumnAt(0).GetInteger();   // NULL of an empty table reads as 0
@@ -43,6 +45,7 @@ void SetGenerator(Context& ctx, db::Statement& sql, db::Transaction& tr, db::Con
         RunLine(sql, "SET GENERATOR " + generator + " to " + std::to_string(value));
     } catch (const std::exception& error) {
         log.Line(texts::kGeneratorSetError + generator + " :  " + error.what());
+        if (IsConnectionLost(error)) throw;
     }
 }
 
@@ -50,7 +53,7 @@ void RestoreGenerators(Context& ctx, db::TDM1& dm) {
     for (const std::string& raw : ReadTextLines(ctx.DataFile(kGeneratorListFile))) {
         GeneratorLine line = ParseGeneratorLine(raw);
         if (line.comment) continue;
-        SetGenerator(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, line.table, line.column, line.generator);
+        SetGenerator(ctx, dm.Destination(), line.table, line.column, line.generator);
     }
 }
 

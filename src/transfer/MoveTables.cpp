@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "db/Error.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
 #include "transfer/ClearTable.h"
@@ -54,10 +55,11 @@ bool ClearingPass(Context& ctx, db::TDM1& dm) {
         TableListLine line = ParseTableListLine(raw);
         if (!line.comment && !IsJournalOrDescriptionTable(line.table)) {
             try {
-                ClearTable(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, line.table, line.condition);
+                ClearTable(ctx, dm.Destination(), line.table, line.condition);
                 if (line.table == "READERS")
-                    ClearTable(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, "ZONES", "");
-            } catch (const std::exception&) {
+                    ClearTable(ctx, dm.Destination(), "ZONES", "");
+            } catch (const std::exception& e) {
+                if (IsConnectionLost(e)) throw;
             }
         }
         state.StepAll();
@@ -72,26 +74,26 @@ void SecondClearing(Context& ctx, db::TDM1& dm, const TableListLine& line) {
         RunLog::Append(ctx.LogPath(),
                        Timestamp() + (line.hasHash ? texts::kExtraClearing : texts::kClearing) + line.table);
         if (!IsJournalOrDescriptionTable(line.table))
-            ClearTable(ctx, dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1, line.table, "");
-    } catch (const std::exception&) {
+            ClearTable(ctx, dm.Destination(), line.table, "");
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
     }
 }
 
 void CopyLine(Context& ctx, db::TDM1& dm, const TableListLine& line) {
     try {
         if (line.table == "MACROSES")
-            PerepisMacros(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3,
-                          dm.IBDatabase1);
+            PerepisMacros(ctx, dm.Source(), dm.Destination());
         else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
-            Perepis(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3,
-                    dm.IBDatabase1, line.table, line.key, line.tail);
-    } catch (const std::exception&) {
+            Perepis(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
     }
     if (!line.hasAmp) return;
     try {
-        UpdPer(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3, dm.IBDatabase1,
-               line.table, line.key, line.tail);
-    } catch (const std::exception&) {
+        UpdPer(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
     }
 }
 
@@ -136,27 +138,42 @@ void JournalBlock(Context& ctx, db::TDM1& dm) {
             state.SetStatusText(journal.table);
             state.StageStarted(RunStage::Table, journal.table);
             state.PumpMessages();
-            Perepis(ctx, dm.IBSQL4, dm.IBSQL3, dm.IBTransaction, dm.IBTransaction1, dm.IBDatabase3, dm.IBDatabase1,
-                    journal.table, journal.key, "");
+            Perepis(ctx, dm.Source(), dm.Destination(), journal.table, journal.key, "");
             state.StepAll();
         }
         state.PumpMessages();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
     }
+}
+
+void Sequence(Context& ctx, db::TDM1& dm) {
+    RunState& state = ctx.state;
+    state.AllToMin();
+    state.SetAllMax(state.TotalSteps);
+    state.DestHasPhotos = UstNalOwnerPhoto(dm.Destination());
+    state.SourceHasPhotos = UstNalOwnerPhoto(dm.Source());
+
+    if (!ClearingPass(ctx, dm)) return;
+    if (!CopyPass(ctx, dm)) return;
+    JournalBlock(ctx, dm);
 }
 
 } // namespace
 
 void MoveTables(Context& ctx, db::TDM1& dm) {
-    RunState& state = ctx.state;
-    state.AllToMin();
-    state.SetAllMax(state.TotalSteps);
-    state.DestHasPhotos = UstNalOwnerPhoto(dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1);
-    state.SourceHasPhotos = UstNalOwnerPhoto(dm.IBSQL4, dm.IBTransaction, dm.IBDatabase3);
-
-    if (!ClearingPass(ctx, dm)) return;
-    if (!CopyPass(ctx, dm)) return;
-    JournalBlock(ctx, dm);
+    try {
+        Sequence(ctx, dm);
+    } catch (const std::exception& e) {
+        // An error that ends the sequence, a lost connection, is logged here once, whichever
+        // operation met it.
+        try {
+            RunLog::Append(ctx.LogPath(), Timestamp() + "   " + e.what());
+        } catch (const std::exception&) {
+            // The lost connection is what the run reports, not the log.
+        }
+        throw;
+    }
 }
 
 } // namespace kestrix::transfer

@@ -5,7 +5,7 @@
 namespace kestrix::transfer {
 
 // The transfer sequence: photo probes, clearing pass, copy pass and the journal block.
-// No error leaves it; a cancelled sequence is told from a finished one by CancelFlag.
+// No error leaves it but a lost connection, which ends the run; a cancelled sequence is told from a finished one by CancelFlag.
 void MoveTables(Context& ctx, db::TDM1& dm);
 
 } // namespace kestrix::transfer

@@ -4,15 +4,19 @@
 
 namespace kestrix::transfer {
 
-bool UstNalOwnerPhoto(db::Statement& sql, db::Transaction& tr, db::Connection& database) {
+bool UstNalOwnerPhoto(db::Side side) {
     bool found = false;
+    db::Statement& sql = side.SQL;
     try {
-        tr.BindDatabase(database);
-        sql.BindTransaction(tr);
+        side.Bind();
     } catch (const std::exception&) {
         return false;
     }
-    db::BeginWork(sql);
+    try {
+        db::BeginWork(sql);
+    } catch (const std::exception&) {
+        return false;   // a lost connection: the clearing pass meets it next
+    }
     try {
         sql.ClearSql();
         sql.AddSqlLine("SELECT OW_ID FROM OWNERPHOTOS ");

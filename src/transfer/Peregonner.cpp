@@ -96,8 +96,9 @@ void Tperegonner::RemapReaderLine(int i) {
     // Head up to and including the first "]" (nothing without one), then at most 20 characters.
     std::size_t bracket = line.find(']');
     std::size_t headLength = bracket == std::string::npos ? 0 : bracket + 1;
-    int reader = StrToInt(line.substr(headLength, 20));
-    line = line.substr(0, headLength) + std::to_string(maps_->RemapId(kReaders, reader));
+    const int reader = maps_->RemapId(kReaders, StrToInt(line.substr(headLength, 20)));
+    if (reader == -1) ++UnmappedCount;
+    line = line.substr(0, headLength) + std::to_string(reader);
 }
 
 void Tperegonner::RemapReaderLines() {

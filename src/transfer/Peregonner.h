@@ -15,6 +15,8 @@ public:
 
     std::vector<std::string> Lines;
     std::string MacroName;
+    // Reader-rights lines whose reader the maps did not hold (now "-1").
+    int UnmappedCount = 0;
 
     // Reader-rights line: the number after the first "]" through READERS. A tail that is
     // no number raises a conversion error.

@@ -3,17 +3,17 @@
 // destination, with new keys for the identifier tables and their references translated.
 #include <string>
 
-#include "db/Connection.h"
-#include "db/Statement.h"
+#include "db/Side.h"
 #include "run/Context.h"
 
 namespace kestrix::transfer {
 
 // Row failures are written to the run log and the copy goes on; a failure while finding
-// the columns, counting or selecting leaves as the exception. Every unit of work begun
-// here is ended before the call returns, however it returns.
-void Perepis(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
-             db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB,
-             const std::string& TableName, const std::string& KeyColumn, const std::string& Where);
+// the columns, counting or selecting leaves as the exception, and so does a lost connection
+// wherever it is met (unlogged: the sequence logs it). A written row's reference that
+// became -1 is reported to the run state. Every unit of work begun here is ended before
+// the call returns, however it returns.
+void Perepis(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
+             const std::string& Where);
 
 } // namespace kestrix::transfer

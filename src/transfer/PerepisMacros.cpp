@@ -3,112 +3,126 @@
 #include <exception>
 #include <memory>
 
+#include "db/Error.h"
+#include "db/Work.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
-#include "db/Work.h"
 #include "transfer/Peregonner.h"
 
 namespace kestrix::transfer {
 namespace {
 
+using db::Statement;
+
 // Key recorded for a macro whose new key is unknown, so that the map stays paired.
 const char* const kNoKey = "-1";
 
+// Appends the line; a lost connection instead ends the transfer, to be logged once by the
+// sequence. Called inside a handler only.
+void LogFailure(Context& ctx, const std::string& line, const std::exception& error) {
+    if (IsConnectionLost(error)) throw;
+    RunLog::Append(ctx.LogPath(), line);
+}
+
+// Every source macro into memory, its old key into the map.
+void ReadSourceMacros(Context& ctx, Statement& src, TPeregonnerList& macros) {
+    db::WorkUnit sourceWork(src);
+    try {
+        src.ClearSql();
+        src.AddSqlLine("Select MCR_NAME,MCR_FILL,MCR_ID from MACROSES ");
+        src.Prepare();
+        src.Execute();
+    } catch (const std::exception& e) {
+        LogFailure(ctx, texts::kMacroReadError + e.what(), e);
+        return;
+    }
+    std::string buffer;
+    while (!src.AtEnd()) {
+        ctx.maps.AppendOld(kMacroses, src.ColumnByName("MCR_ID").GetString());
+        auto macro = std::make_unique<Tperegonner>(ctx.maps);
+        macro->MacroName = src.ColumnAt(0).GetString();
+        buffer.clear();
+        const db::SqlValue& fill = src.ColumnAt(1);
+        // An absent text is read as an empty one.
+        if (!fill.IsNull()) fill.ReadBlobTo(buffer);
+        macro->Lines = SplitTextLines(buffer);
+        macros.Add(std::move(macro));
+        src.FetchNext();
+    }
+    src.CloseCursor();
+}
+
+void ClearDestinationMacros(Context& ctx, Statement& dst) {
+    try {
+        dst.ClearSql();
+        dst.AddSqlLine("delete from MACROSES");
+        dst.Prepare();
+        dst.Execute();
+    } catch (const std::exception& e) {
+        LogFailure(ctx, texts::kMacroClearError + e.what(), e);
+    }
+}
+
+// Inserts one macro with its text renumbered; false, after its log line, when it is not.
+bool InsertMacro(Context& ctx, Statement& dst, Tperegonner& macro) {
+    try {
+        dst.CloseCursor();
+        dst.ClearSql();
+        dst.AddSqlLine("insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F)");
+        dst.Prepare();
+    } catch (const std::exception& e) {
+        LogFailure(ctx, texts::kMacroInsertError + e.what(), e);
+        return false;
+    }
+    try {
+        macro.RemapMacroLines();
+    } catch (const std::exception& e) {
+        LogFailure(ctx, texts::kMacroTextError + macro.MacroName + " :  " + e.what(), e);
+        return false;
+    }
+    try {
+        dst.ParameterByName("E").SetString(macro.MacroName);
+        dst.ParameterByName("F").WriteBlobFrom(JoinTextLines(macro.Lines));
+        dst.Execute();
+    } catch (const std::exception& e) {
+        LogFailure(ctx, texts::kMacroInsertError + e.what(), e);
+        return false;
+    }
+    return true;
+}
+
+// The key the destination gave the macro just inserted: the largest key.
+void LearnMacroKey(Context& ctx, Statement& dst) {
+    try {
+        dst.CloseCursor();
+        dst.ClearSql();
+        dst.AddSqlLine("Select MAX(MCR_ID) from MACROSES");
+        dst.Prepare();
+        dst.Execute();
+        ctx.maps.AppendNew(kMacroses, dst.ColumnAt(0).GetString());
+    } catch (const std::exception& e) {
+        ctx.maps.AppendNew(kMacroses, kNoKey);
+        LogFailure(ctx, texts::kMacroMaxIdError + e.what(), e);
+    }
+}
+
 } // namespace
 
-void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
-                   db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB) {
-    SrcTr.BindDatabase(SrcDB);
-    DstTr.BindDatabase(DstDB);
-    SrcSQL.BindTransaction(SrcTr);
-    DstSQL.BindTransaction(DstTr);
-
+void PerepisMacros(Context& ctx, db::Side Src, db::Side Dst) {
+    Src.Bind();
+    Dst.Bind();
     TPeregonnerList macros;
-    std::string buffer;
-    IdMaps& maps = ctx.maps;
-
-    // Read every source macro into memory.
-    {
-        db::WorkUnit sourceWork(SrcSQL);
-        bool opened = true;
-        try {
-            SrcSQL.ClearSql();
-            SrcSQL.AddSqlLine("Select MCR_NAME,MCR_FILL,MCR_ID from MACROSES ");
-            SrcSQL.Prepare();
-            SrcSQL.Execute();
-        } catch (const std::exception& e) {
-            RunLog::Append(ctx.LogPath(), texts::kMacroReadError + e.what());
-            opened = false;
-        }
-        while (opened && !SrcSQL.AtEnd()) {
-            maps.AppendOld(kMacroses, SrcSQL.ColumnByName("MCR_ID").GetString());
-            auto macro = std::make_unique<Tperegonner>(ctx.maps);
-            macro->MacroName = SrcSQL.ColumnAt(0).GetString();
-            buffer.clear();
-            const db::SqlValue& fill = SrcSQL.ColumnAt(1);
-            // An absent text is read as an empty one.
-            if (!fill.IsNull()) fill.ReadBlobTo(buffer);
-            macro->Lines = SplitTextLines(buffer);
-            macros.Add(std::move(macro));
-            SrcSQL.FetchNext();
-        }
-        SrcSQL.CloseCursor();
-    }
+    ReadSourceMacros(ctx, Src.SQL, macros);
 
     // Replace the destination's macros; the deletion and the inserts commit together.
-    db::WorkUnit destinationWork(DstSQL);
-    try {
-        DstSQL.ClearSql();
-        DstSQL.AddSqlLine("delete from MACROSES");
-        DstSQL.Prepare();
-        DstSQL.Execute();
-    } catch (const std::exception& e) {
-        RunLog::Append(ctx.LogPath(), texts::kMacroClearError + e.what());
-    }
-
+    db::WorkUnit destinationWork(Dst.SQL);
+    ClearDestinationMacros(ctx, Dst.SQL);
     for (int i = 0; i < macros.Count(); ++i) {
-        Tperegonner& macro = macros.Items(i);
-        bool inserted = true;
-        try {
-            DstSQL.CloseCursor();
-            DstSQL.ClearSql();
-            DstSQL.AddSqlLine("insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F)");
-            DstSQL.Prepare();
-        } catch (const std::exception& e) {
-            RunLog::Append(ctx.LogPath(), texts::kMacroInsertError + e.what());
-            inserted = false;
-        }
-        if (inserted) {
-            // A text that cannot be rewritten ends the transfer here, unlogged.
-            macro.RemapMacroLines();
-            try {
-                DstSQL.ParameterByName("E").SetString(macro.MacroName);
-                buffer = JoinTextLines(macro.Lines);
-                DstSQL.ParameterByName("F").WriteBlobFrom(buffer);
-                DstSQL.Execute();
-            } catch (const std::exception& e) {
-                RunLog::Append(ctx.LogPath(), texts::kMacroInsertError + e.what());
-                inserted = false;
-            }
-        }
+        const bool inserted = InsertMacro(ctx, Dst.SQL, macros.Items(i));
         ctx.state.RowDone(inserted);
-        if (!inserted) {
-            // The maximum would be the key of the macro inserted before this one.
-            maps.AppendNew(kMacroses, kNoKey);
-            continue;
-        }
-        try {
-            DstSQL.CloseCursor();
-            DstSQL.ClearSql();
-            DstSQL.AddSqlLine("Select MAX(MCR_ID) from MACROSES");
-            DstSQL.Prepare();
-            DstSQL.Execute();
-            std::string newId = DstSQL.ColumnAt(0).GetString();
-            maps.AppendNew(kMacroses, std::move(newId));
-        } catch (const std::exception& e) {
-            maps.AppendNew(kMacroses, kNoKey);
-            RunLog::Append(ctx.LogPath(), texts::kMacroMaxIdError + e.what());
-        }
+        // Without an insert the maximum would be the key of the macro inserted before this one.
+        if (inserted) LearnMacroKey(ctx, Dst.SQL);
+        else ctx.maps.AppendNew(kMacroses, kNoKey);
     }
 }
 

@@ -1,17 +1,16 @@
 #pragma once
 // Transfer of the macros: their keys are handed out anew by the destination and the
 // device identifiers inside their texts are renumbered through the identifier maps.
-#include "db/Connection.h"
-#include "db/Statement.h"
+#include "db/Side.h"
 #include "run/Context.h"
 
 namespace kestrix::transfer {
 
 // Reads every source macro, replaces the destination's macros by them and records the
 // old and the new key of each in the MACROSES map (a key that could not be had: "-1").
-// Statement errors are logged and the transfer goes on; a macro text that cannot be
-// rewritten ends the call with that error after the destination work is committed.
-void PerepisMacros(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
-                   db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB);
+// Statement errors, and a macro text that cannot be rewritten, are logged and the transfer
+// goes on with the next macro; a lost connection ends the call with that error, unlogged,
+// once the open units of work are ended.
+void PerepisMacros(Context& ctx, db::Side Src, db::Side Dst);
 
 } // namespace kestrix::transfer

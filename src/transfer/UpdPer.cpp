@@ -4,6 +4,7 @@
 
 #include "run/RunLog.h"
 #include "run/Texts.h"
+#include "db/Error.h"
 #include "db/Work.h"
 
 namespace kestrix::transfer {
@@ -24,13 +25,12 @@ bool OpenAndFindColumn(db::Statement& sql, const std::string& table, const std::
 
 } // namespace
 
-void UpdPer(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
-            db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB, const std::string& TableName,
-            const std::string& KeyColumn, const std::string& Column) {
-    SrcTr.BindDatabase(SrcDB);
-    DstTr.BindDatabase(DstDB);
-    SrcSQL.BindTransaction(SrcTr);
-    DstSQL.BindTransaction(DstTr);
+void UpdPer(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
+            const std::string& Column) {
+    Src.Bind();
+    Dst.Bind();
+    db::Statement& SrcSQL = Src.SQL;
+    db::Statement& DstSQL = Dst.SQL;
 
     bool destinationHas;
     {
@@ -57,6 +57,7 @@ void UpdPer(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Tran
             DstSQL.ParameterAt(1).CopyValueFrom(SrcSQL.ColumnByName(KeyColumn));
             DstSQL.Execute();
         } catch (const std::exception& e) {
+            if (IsConnectionLost(e)) throw;   // logged once by the sequence, which ends the run
             RunLog::Append(ctx.LogPath(), texts::kUpdateError + TableName + " " + KeyColumn + " =  " +
                                               SrcSQL.ColumnByName(KeyColumn).GetString() + " :  " + e.what());
         }

@@ -3,17 +3,16 @@
 // rows with the same key, when both databases have that column.
 #include <string>
 
-#include "db/Connection.h"
-#include "db/Statement.h"
+#include "db/Side.h"
 #include "run/Context.h"
 
 namespace kestrix::transfer {
 
 // Column is compared exactly (case-sensitive) with the column names the databases report.
-// A failing update is logged per row; a failing probe (table or key column missing) leaves
+// A failing update is logged per row, unless the connection is lost: that error ends the
+// pass unlogged. A failing probe (table or key column missing) leaves
 // with its error after the open units of work are ended.
-void UpdPer(Context& ctx, db::Statement& SrcSQL, db::Statement& DstSQL, db::Transaction& SrcTr,
-            db::Transaction& DstTr, db::Connection& SrcDB, db::Connection& DstDB, const std::string& TableName,
-            const std::string& KeyColumn, const std::string& Column);
+void UpdPer(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
+            const std::string& Column);
 
 } // namespace kestrix::transfer

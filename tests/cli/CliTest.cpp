@@ -365,5 +365,35 @@ TEST_F(CliTest, RunsThroughAFirebirdServer) {
     EXPECT_NE(dst.Scalar("SELECT COUNT(*) FROM EVENTS"), "0");
 }
 
+TEST_F(CliTest, LostServerEndsTheRunWithThatErrorLoggedOnce) {
+    MakeDatabases(60);   // journals large enough to be caught mid-copy
+    test::PrivateServer server;
+    test::BackgroundProcess cli({test::CliPath(), "--source", server.Remote(source), "--dest", server.Remote(dest),
+                                 "--app-dir", appDir, "--events-from", "2025-01-01"});
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+    while (cli.Err().find("] EVENTS\n") == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Err();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    server.Kill();
+    ProcessResult run = cli.Wait();
+
+    EXPECT_EQ(run.exitCode, 1) << run.err << ToUtf8(Log().substr(Log().size() > 3000 ? Log().size() - 3000 : 0));
+    // The error reported is the lost connection, not what the cleanup met afterwards.
+    const std::size_t at = run.err.find("kestrix-cli: ");
+    ASSERT_NE(at, std::string::npos) << run.err;
+    std::string error = run.err.substr(at + 13, run.err.find('\n', at) - at - 13);
+    if (!error.empty() && error.back() == '\r') error.pop_back();   // the first line of the message
+    EXPECT_NE(error.find("connection"), std::string::npos) << run.err;
+    EXPECT_EQ(error.find("Transaction is active"), std::string::npos) << run.err;
+
+    // Logged once as a line of its own, not per row, and nothing after the copy: no
+    // post-transfer script.
+    const std::string log = Log();
+    EXPECT_EQ(Count(log, "   " + ToCp1251(error)), 1u) << ToUtf8(log);
+    EXPECT_EQ(Count(log, " :  " + ToCp1251(error)), 0u) << ToUtf8(log);
+    EXPECT_EQ(log.find(texts::kBeginRuler, log.find(texts::kCopyPassHeader)), std::string::npos) << ToUtf8(log);
+}
+
 } // namespace
 } // namespace kestrix

@@ -292,6 +292,19 @@ TEST(DataModule, ObjectsAreBoundAsTheProgramNeedsThem) {
     EXPECT_FALSE(dm.IBSQL6.ParamCheck);
     EXPECT_EQ(dm.IBTransaction1.Params, std::vector<std::string>{""});
     EXPECT_TRUE(dm.IBTransaction.Params.empty());
+    // The role names stand for the described objects.
+    struct Expected { Side side; Statement* sql; Transaction* tr; Connection* db; };
+    for (const Expected& e : {Expected{dm.Source(), &dm.IBSQL4, &dm.IBTransaction, &dm.IBDatabase3},
+                              Expected{dm.Destination(), &dm.IBSQL3, &dm.IBTransaction1, &dm.IBDatabase1},
+                              Expected{dm.PreScriptSide(), &dm.IBSQL3, &dm.IBTransaction, &dm.IBDatabase1},
+                              Expected{dm.PostScriptSide(), &dm.IBSQL6, &dm.IBTransaction, &dm.IBDatabase1}}) {
+        EXPECT_EQ(&e.side.SQL, e.sql);
+        EXPECT_EQ(&e.side.Tr, e.tr);
+        EXPECT_EQ(&e.side.DB, e.db);
+    }
+    EXPECT_EQ(&dm.SourceDB(), &dm.IBDatabase3);
+    EXPECT_EQ(&dm.DestinationDB(), &dm.IBDatabase1);
+    EXPECT_EQ(&dm.SecondDestinationDB(), &dm.IBDatabase2);
     std::vector<std::string> params{"user_name=sysdba", "password=drowsyelk", "lc_ctype=WIN1251"};
     for (Connection* c : {&dm.IBDatabase1, &dm.IBDatabase2, &dm.IBDatabase3}) {
         EXPECT_EQ(c->Params, params);

@@ -125,6 +125,11 @@ PrivateServer::~PrivateServer() {
     std::filesystem::remove_all(root_, ec);
 }
 
+void PrivateServer::Kill() {
+    const pid_t pid = static_cast<pid_t>(std::stol(ReadFile(root_ + "/server.pid")));
+    kill(pid, SIGKILL);
+}
+
 std::string PrivateServer::Remote(const std::string& path) const {
     return "localhost/" + std::to_string(port_) + ":" + path;
 }

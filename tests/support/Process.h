@@ -38,6 +38,8 @@ public:
     int Port() const { return port_; }
     // "localhost/PORT:" + path
     std::string Remote(const std::string& path) const;
+    // Kills the server at once (SIGKILL), as a crash or a pulled cable would end it.
+    void Kill();
 
 private:
     std::string root_;

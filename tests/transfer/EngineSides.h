@@ -16,6 +16,7 @@
 
 namespace kestrix::test {
 
+// Owns its objects, unlike db::Side, which it hands to the engine routines.
 struct Side {
     db::Connection DB;
     db::Transaction Tr;
@@ -32,6 +33,7 @@ struct Side {
     ~Side() {
         try { DB.Disconnect(); } catch (...) {}
     }
+    operator db::Side() { return {SQL, Tr, DB}; }
 };
 
 struct EngineRun {

@@ -21,7 +21,7 @@ bool Probe(const std::string& script) {
     db::TDM1 dm;
     dm.IBDatabase1.SetDatabaseFile(dir.File("p.fdb"));
     dm.IBDatabase1.Connect();
-    bool answer = UstNalOwnerPhoto(dm.IBSQL3, dm.IBTransaction1, dm.IBDatabase1);
+    bool answer = UstNalOwnerPhoto(dm.Destination());
     EXPECT_TRUE(WorkLockFree());
     EXPECT_FALSE(dm.IBSQL3.CursorOpen());
     EXPECT_FALSE(dm.IBTransaction1.IsActive());
@@ -37,7 +37,7 @@ TEST(OwnerPhotoProbe, AnswersWhetherTheTableRuns) {
 
 TEST(OwnerPhotoProbe, ClosedConnectionAnswersFalse) {
     db::TDM1 dm;
-    EXPECT_FALSE(UstNalOwnerPhoto(dm.IBSQL4, dm.IBTransaction, dm.IBDatabase3));
+    EXPECT_FALSE(UstNalOwnerPhoto(dm.Source()));
     EXPECT_TRUE(WorkLockFree());
 }
 
@@ -47,7 +47,7 @@ TEST(OwnerPhotoProbe, BindsTheGivenObjects) {
     db::TDM1 dm;
     dm.IBDatabase2.SetDatabaseFile(dir.File("p.fdb"));
     dm.IBDatabase2.Connect();
-    EXPECT_TRUE(UstNalOwnerPhoto(dm.IBSQL4, dm.IBTransaction2, dm.IBDatabase2));
+    EXPECT_TRUE(UstNalOwnerPhoto({dm.IBSQL4, dm.IBTransaction2, dm.IBDatabase2}));
     EXPECT_EQ(dm.IBSQL4.GetTransaction(), &dm.IBTransaction2);
     EXPECT_EQ(dm.IBSQL4.SqlText(), "SELECT OW_ID FROM OWNERPHOTOS \r\nWHERE OW_ID = 1\r\n");
 }

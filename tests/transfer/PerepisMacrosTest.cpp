@@ -50,7 +50,7 @@ protected:
 
     void Transfer() {
         Side src(srcPath), dst(dstPath);
-        transfer::PerepisMacros(run.ctx, src.SQL, dst.SQL, src.Tr, dst.Tr, src.DB, dst.DB);
+        transfer::PerepisMacros(run.ctx, src, dst);
     }
 
     Rows Destination() { return Db(dstPath).Rows("select MCR_ID, MCR_NAME, MCR_FILL from MACROSES order by MCR_ID"); }
@@ -115,18 +115,31 @@ TEST_F(PerepisMacrosTest, RefusedInsertIsLoggedAndMappedToMinusOne) {
     EXPECT_TRUE(WorkLockFree());
 }
 
-TEST_F(PerepisMacrosTest, UnconvertibleTextEndsTheTransferAfterCommitting) {
+TEST_F(PerepisMacrosTest, UnconvertibleTextIsLoggedWithItsNameAndTheTransferGoesOn) {
     AddSource(5, "A", "1;0;6;3;0;2;");
-    AddSource(9, "B", "1;0;x;3;0;2;");
+    AddSource(9, "B", "1;0;6;3;0;2;\r\n1;0;x;3;0;2;");
     AddSource(12, "C", "1;0;6;3;0;2;");
+    AddSource(14, "D", "");
 
-    EXPECT_THROW(Transfer(), Error);
+    // The rows the run is told of, as the summary counts them.
+    struct Counting : HeadlessRunState {
+        int read = 0, written = 0;
+        void RowDone(bool w) override { ++read, written += w; }
+    } counting;
+    counting.AppDir = run.state.AppDir;
+    Context ctx{counting, run.maps};
+    {
+        Side src(srcPath), dst(dstPath);
+        transfer::PerepisMacros(ctx, src, dst);
+    }
 
-    // The deletion and the macro before the faulty one are committed; nothing is logged.
-    EXPECT_EQ(Destination(), (Rows{{"1", "A", "1;0;6;-1;0;2;\r\n"}}));
-    EXPECT_EQ(OldIds(), (Ids{"5", "9", "12"}));
-    EXPECT_EQ(NewIds(), (Ids{"1"}));
-    EXPECT_EQ(run.Log(), "");
+    // The faulty macro is neither inserted nor given a key; the ones after it are.
+    EXPECT_EQ(Destination(), (Rows{{"1", "A", "1;0;6;-1;0;2;\r\n"}, {"2", "C", "1;0;6;-1;0;2;\r\n"}, {"3", "D", ""}}));
+    EXPECT_EQ(OldIds(), (Ids{"5", "9", "12", "14"}));
+    EXPECT_EQ(NewIds(), (Ids{"1", "-1", "2", "3"}));
+    EXPECT_EQ(run.Log(), texts::kMacroTextError + "B :  'x' is not a valid integer value\r\n");
+    EXPECT_EQ(counting.read, 4);
+    EXPECT_EQ(counting.written, 3);
     EXPECT_TRUE(WorkLockFree());
 }
 

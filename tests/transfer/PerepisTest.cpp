@@ -88,7 +88,7 @@ protected:
             src = std::make_unique<Side>(srcPath);
             dst = std::make_unique<Side>(dstPath);
         }
-        transfer::Perepis(run.ctx, src->SQL, dst->SQL, src->Tr, dst->Tr, src->DB, dst->DB, table, key, where);
+        transfer::Perepis(run.ctx, *src, *dst, table, key, where);
     }
     Rows Dest(const std::string& sql) { return Db(dstPath).Rows(sql); }
 
@@ -123,6 +123,25 @@ TEST_F(PerepisTest, RefusedRowIsLoggedAndLeavesLaterReferencesRight) {
     std::string refused = ErrorOf(check, "Insert into CONTROLLERS( CT_HOST,CT_NAME ) Values ( 1,'bad' )");
     EXPECT_NE(refused.find("CHECK"), std::string::npos);
     EXPECT_EQ(run.Log(), Line(texts::kInsertError, "CONTROLLERS", "CT_ID", "25") + refused + "\r\n");
+}
+
+TEST_F(PerepisTest, WrittenReferencesThatBecameMinusOneAreReported) {
+    Make(kDeviceRows);
+    struct Counting : HeadlessRunState {
+        std::vector<std::pair<std::string, std::string>> unmapped;
+        void ReferenceUnmapped(const std::string& table, const std::string& column) override {
+            unmapped.emplace_back(table, column);
+        }
+    } counting;
+    counting.AppDir = run.state.AppDir;
+    Context ctx{counting, run.maps};
+    Side src(srcPath), dst(dstPath);
+    for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}})
+        transfer::Perepis(ctx, src, dst, table, key, "");
+    // Controller 30's host 99 is unknown; slave 2's controller was refused. The refused
+    // controller itself wrote nothing.
+    EXPECT_EQ(counting.unmapped, (std::vector<std::pair<std::string, std::string>>{{"CONTROLLERS", "CT_HOST"},
+                                                                                    {"SLAVES", "SL_CTRL"}}));
 }
 
 TEST_F(PerepisTest, FailedMaximumQueryRecordsMinusOneAndIsLogged) {
@@ -246,13 +265,13 @@ protected:
             Side src(srcPath), dst(dstPath);
             auto perepis = [&](const std::string& table, const std::string& key, const std::string& where) {
                 tables.push_back(table);
-                transfer::Perepis(run.ctx, src.SQL, dst.SQL, src.Tr, dst.Tr, src.DB, dst.DB, table, key, where);
+                transfer::Perepis(run.ctx, src, dst, table, key, where);
             };
             for (const std::string& raw : ReadTextLines(SampleAppDir() + "Conv.txt")) {
                 transfer::TableListLine line = transfer::ParseTableListLine(raw);
                 if (line.comment || line.hasPercent || (line.hasAmp && !line.hasAt)) continue;
                 if (line.table == "MACROSES")
-                    transfer::PerepisMacros(run.ctx, src.SQL, dst.SQL, src.Tr, dst.Tr, src.DB, dst.DB);
+                    transfer::PerepisMacros(run.ctx, src, dst);
                 else
                     perepis(line.table, line.key, line.condition);
             }

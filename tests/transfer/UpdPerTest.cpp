@@ -42,7 +42,7 @@ protected:
 
     void Update(const std::string& table, const std::string& key, const std::string& column) {
         Side src(srcPath), dst(dstPath);
-        transfer::UpdPer(run.ctx, src.SQL, dst.SQL, src.Tr, dst.Tr, src.DB, dst.DB, table, key, column);
+        transfer::UpdPer(run.ctx, src, dst, table, key, column);
     }
     Rows Destination() { return Db(dstPath).Rows("select ID, NAME, NOTE, PIC, ONLY_DST from ITEMS order by ID"); }
 

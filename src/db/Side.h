@@ -1,0 +1,22 @@
+#pragma once
+// One side of a transfer: a statement that runs in a transaction on a connection. The
+// engine routines take a side where the described names list the three objects.
+#include "db/Connection.h"
+#include "db/Statement.h"
+
+namespace kestrix::db {
+
+struct Side {
+    Statement& SQL;
+    Transaction& Tr;
+    Connection& DB;
+
+    // BindDatabase of the transaction to the connection, then BindTransaction of the
+    // statement to the transaction.
+    void Bind() const {
+        Tr.BindDatabase(DB);
+        SQL.BindTransaction(Tr);
+    }
+};
+
+} // namespace kestrix::db

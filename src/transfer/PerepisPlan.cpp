@@ -1,0 +1,290 @@
+#include "transfer/PerepisPlan.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "db/Error.h"
+#include "run/IdMaps.h"
+
+namespace kestrix::transfer {
+namespace {
+
+// Count and row select of the tables that are not read by the generic statements.
+// The journals take the start date as their one parameter.
+struct SourceQueries {
+    std::string_view table;
+    std::string_view count;
+    std::string_view select;
+    bool startDate;
+};
+
+constexpr SourceQueries kSourceQueries[] = {
+    {"INIDATA",
+     "Select Count(ID_ID) from  INIDATA Where (ID_SECTION <> \"USER_CAN_FILTER\") and "
+     "(ID_SECTION <> \"USER_FILTERS\") and (ID_SECTION <> \"CTRL_FILTERS\")",
+     "Select * from INIDATA  Where (ID_SECTION <> \"USER_CAN_FILTER\") and "
+     "(ID_SECTION <> \"USER_FILTERS\") and (ID_SECTION <> \"CTRL_FILTERS\")",
+     false},
+    {"EVENTS", "Select Count(EV_ID) from  EVENTS Where EV_DATE >= :EV_D",
+     "Select E.*,ED.ED_HARDTYPE from EVENTS E,EVDESC ED Where (E.EV_CODE = ED.ED_CODE) and "
+     "((E.EV_ADDCODE = ED.ED_ADDCODE) or (E.EV_ADDCODE-256 = ED.ED_ADDCODE)) and (E.EV_DATE >= :EV_D)",
+     true},
+    {"ALARM", "Select Count(AL_ID) from Alarm A Where AL_DATE >= :EV_D",
+     "Select A.*,ED.ED_HARDTYPE from Alarm A, EVDESC ED Where (A.AL_CODE = ED.ED_CODE) and "
+     "((A.AL_ADDCODE = ED.ED_ADDCODE) or (A.AL_ADDCODE-256 = ED.ED_ADDCODE)) and (A.AL_DATE >= :EV_D)",
+     true},
+    {"ACR$EVENTS", "Select Count(AEV_ID) from ACR$EVENTS Where AEV_DATE >= :EV_D",
+     "Select * from ACR$EVENTS Where AEV_DATE >= :EV_D", true},
+    {"ACR$ALARMS", "Select Count(AAL_ID) from ACR$ALARMS Where AAL_DATE >= :EV_D",
+     "Select * from ACR$ALARMS Where AAL_DATE >= :EV_D", true},
+    {"STR_EVENTS", "Select Count(EV_ID) from  STR_EVENTS Where EV_DATE >= :EV_D",
+     "Select E.* from STR_EVENTS E Where (E.EV_DATE >= :EV_D)", true},
+    {"STR_ALARMS", "Select Count(AL_ID) from STR_ALARMS A Where AL_DATE >= :EV_D",
+     "Select A.* from STR_Alarms A Where (A.AL_DATE >= :EV_D)", true},
+};
+
+// Description tables that are updated in place: five columns taken by position.
+struct UpdatedTable {
+    std::string_view table;
+    std::string_view keyColumn;
+    int firstColumn;
+};
+
+constexpr UpdatedTable kUpdatedTables[] = {
+    {"EVDESC", "ED_ID", 15},
+    {"ACR$EVDESC", "AED_ID", 6},
+};
+constexpr int kUpdatedColumns = 5;
+
+// Insert parameter read, translated through a map and written back. Map 0: the value is
+// only read and written back as text.
+struct PositionRemap {
+    std::string_view table;
+    int parameter;
+    int map;
+};
+
+constexpr PositionRemap kPositionRemaps[] = {
+    {"HOSTS", 0, 0},
+    {"CONTROLLERS", 0, kHosts},
+    {"PCN", 0, kControllers},
+    {"CINPUTS", 0, kControllers},
+    {"SLAVES", 0, kControllers},
+    {"OUTPUTS", 0, kSlaves},
+    {"INPUTS", 0, kSlaves},
+    {"READERS", 0, kSlaves},
+    {"AGRIGHTS", 2, kReaders},
+    {"AGSCH", 2, kReaders},
+    {"CARDSDEF", 1, kControllers},
+    {"DAYSCH", 1, kControllers},
+    {"TIMERS", 1, kControllers},
+    {"MAKROS_RIGHT", 0, kMacroses},
+    {"PRGDEF", 2, kControllers},
+    {"ROBOTS$ACTIONS", 1, kHosts},
+};
+
+// Optional device columns: translated only when not NULL, each failure ignored.
+struct NamedRemap {
+    std::string_view table;
+    std::string_view parameter;
+    int map;
+};
+
+constexpr NamedRemap kNamedRemaps[] = {
+    {"READERS", "RD_IN_1", kInputs},         {"READERS", "RD_IN_2", kInputs},
+    {"READERS", "RD_IN_3", kInputs},         {"READERS", "RD_IN_4", kInputs},
+    {"READERS", "RD_OUT_IND0", kOutputs},    {"READERS", "RD_OUT_IND1", kOutputs},
+    {"READERS", "RD_OUT_IND2", kOutputs},    {"READERS", "RD_OUT_IND3", kOutputs},
+    {"READERS", "RD_OUT_OPEN", kOutputs},    {"READERS", "RD_OUT_CLOSE", kOutputs},
+};
+
+// A device reference whose table is named by a type column of the source row. The value
+// comes from the source column valueColumn, or from the parameter itself when that is empty.
+// A type outside the list, or mapped to 0, leaves the parameter as copied.
+struct TypedRemap {
+    std::string_view table;
+    int parameter;
+    std::string_view valueColumn;
+    std::string_view typeColumn;
+    std::array<int, 9> mapByType;
+};
+
+constexpr std::array<int, 9> kMapByHardType = {0,     kHosts,   kControllers, kSlaves, kReaders,
+                                               kCinputs, kPcn, kInputs,      kOutputs};
+
+constexpr TypedRemap kTypedRemaps[] = {
+    {"PRGDEF", 5, "PD_DEV_ID", "PD_TYPE", {0, 0, 0, 0, kReaders, kCinputs, kPcn, kInputs, kOutputs}},
+    {"EVENTS", 4, "", "ED_HARDTYPE", kMapByHardType},
+    {"ALARM", 4, "", "ED_HARDTYPE", kMapByHardType},
+};
+
+template <class T, std::size_t N>
+const T* Find(const T (&table)[N], const std::string& name) {
+    for (const T& entry : table)
+        if (entry.table == name) return &entry;
+    return nullptr;
+}
+
+// Letter case folded for ASCII and the Windows-1251 Cyrillic letters.
+std::string Upper(const std::string& text) {
+    std::string result = text;
+    for (char& c : result) {
+        auto b = static_cast<unsigned char>(c);
+        if (b >= 'a' && b <= 'z') b -= 32;
+        else if (b >= 0xE0) b -= 32;
+        else if (b == 0xB8) b = 0xA8;
+        c = static_cast<char>(b);
+    }
+    return result;
+}
+
+bool ContainsName(const std::vector<std::string>& names, const std::string& name) {
+    const std::string wanted = Upper(name);
+    return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return Upper(n) == wanted; });
+}
+
+// Column i of the copy list; a list too short for the table's rule is an error, not a read
+// past its end.
+const std::string& CopyColumn(const std::vector<std::string>& columns, std::size_t i) {
+    if (i >= columns.size())
+        throw Error(Error::Kind::Client, 0, "List index out of bounds (" + std::to_string(i) + ")");
+    return columns[i];
+}
+
+std::string Joined(const std::vector<std::string>& names, const std::string& before, const std::string& separator) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : separator) + before + name;
+    return text;
+}
+
+// The parameter's column, "" for a position past the last.
+std::string ColumnAt(const std::vector<std::string>& columns, int parameter) {
+    return parameter >= 0 && parameter < static_cast<int>(columns.size()) ? columns[parameter] : std::string();
+}
+
+std::vector<Translation> PlanTranslations(const std::string& table, const std::vector<std::string>& sources) {
+    std::vector<Translation> steps;
+    for (const PositionRemap& r : kPositionRemaps) {
+        if (r.table != table) continue;
+        Translation t;
+        t.rule = r.map == 0 ? Translation::Rule::Text : Translation::Rule::Map;
+        t.parameter = r.parameter;
+        t.column = ColumnAt(sources, r.parameter);
+        t.map = r.map;
+        steps.push_back(t);
+    }
+    for (const NamedRemap& r : kNamedRemaps) {
+        if (r.table != table) continue;
+        Translation t;
+        t.rule = Translation::Rule::MapIfPresent;
+        t.parameterName = t.column = std::string(r.parameter);
+        t.map = r.map;
+        steps.push_back(t);
+    }
+    for (const TypedRemap& r : kTypedRemaps) {
+        if (r.table != table) continue;
+        Translation t;
+        t.rule = Translation::Rule::MapByType;
+        t.parameter = r.parameter;
+        t.column = ColumnAt(sources, r.parameter);
+        t.valueColumn = std::string(r.valueColumn);
+        t.typeColumn = std::string(r.typeColumn);
+        t.mapByType = r.mapByType;
+        steps.push_back(t);
+    }
+    return steps;
+}
+
+// An identifier table leaves its key column to the destination, which numbers anew.
+void PlanInsert(CopyPlan& plan, const CopyRequest& request, const std::vector<std::string>& copy, bool addPort) {
+    plan.kind = RowKind::Insert;
+    plan.parameterSources.assign(copy.begin() + (plan.tableNo > 0 && !copy.empty() ? 1 : 0), copy.end());
+    std::string columnPart = Joined(plan.parameterSources, "", ",");
+    std::string valuePart = Joined(plan.parameterSources, ":", ",");
+    if (addPort) {
+        columnPart += columnPart.empty() ? "HS_PORT" : ",HS_PORT";
+        valuePart += valuePart.empty() ? "1" : ",1";
+    }
+    plan.rowSql = "Insert into " + request.table + "( " + columnPart + " )" + " Values ( " + valuePart + " )";
+    plan.translations = PlanTranslations(request.table, plan.parameterSources);
+}
+
+void PlanUpdate(CopyPlan& plan, const CopyRequest& request, const std::vector<std::string>& copy) {
+    if (request.table == "OWNERPHOTOS") {
+        plan.kind = RowKind::MovePhoto;
+        const std::string& photo = CopyColumn(copy, 1);
+        const std::string& owner = CopyColumn(copy, 0);
+        plan.rowSql = "UPDATE " + request.table + " SET " + photo + " = :" + photo + " Where OW_ID = :" + owner;
+        plan.parameterSources = {photo, owner};
+        return;
+    }
+    const UpdatedTable& updated = *Find(kUpdatedTables, request.table);
+    plan.kind = RowKind::UpdateDescription;
+    for (int k = updated.firstColumn; k < updated.firstColumn + kUpdatedColumns; ++k)
+        plan.parameterSources.push_back(CopyColumn(copy, static_cast<std::size_t>(k)));
+    std::string columnPart;
+    for (const std::string& name : plan.parameterSources) columnPart += (columnPart.empty() ? "" : ", ") + name + " = :" + name;
+    const std::string& key = CopyColumn(copy, 0);
+    plan.parameterSources.push_back(key);
+    plan.rowSql = "UPDATE " + request.table + " SET " + columnPart + " Where " + std::string(updated.keyColumn) +
+                  " = :" + key;
+}
+
+} // namespace
+
+bool OwnerPhotoCase(const CopyRequest& request) {
+    return request.table == "OWNERPHOTOS" && request.destHasPhotos && !request.sourceHasPhotos;
+}
+
+CopyQueries PlanQueries(const CopyRequest& request) {
+    CopyQueries queries;
+    const std::string& table = request.table;
+    const std::string& key = request.keyColumn;
+    queries.destColumns = "select * from " + table + " Order BY " + key;
+    if (const SourceQueries* fixed = Find(kSourceQueries, table)) {
+        queries.count = std::string(fixed->count);
+        queries.select = {std::string(fixed->select)};
+        queries.startDate = fixed->startDate;
+    } else if (OwnerPhotoCase(request)) {
+        queries.count = "select Count(*) from OWNER";
+        queries.select = {"select * from OWNER Order BY OW_ID"};
+    } else {
+        queries.count = "select Count(" + key + ") from " + table;
+        queries.select = {"select * from " + table};
+        if (!request.where.empty()) queries.select.push_back("Where " + request.where);
+        queries.select.push_back(" Order BY " + key);
+    }
+    return queries;
+}
+
+CopyPlan PlanRows(const CopyRequest& request, const std::vector<std::string>& destColumns,
+                  const std::vector<std::string>& sourceColumns) {
+    const std::string& table = request.table;
+    CopyPlan plan;
+    plan.tableNo = TableNo(table);
+
+    // The columns to copy: those of the source row that the destination also has.
+    std::vector<std::string> copy =
+        OwnerPhotoCase(request) ? std::vector<std::string>{"OW_ID", "OW_PHOTO"} : sourceColumns;
+    const bool hosts = table == "HOSTS";
+    const bool addPort = hosts && !ContainsName(copy, "HS_PORT") && ContainsName(destColumns, "HS_PORT");
+    std::erase_if(copy, [&](const std::string& name) { return !ContainsName(destColumns, name); });
+
+    if (table == "OWNERPHOTOS" || Find(kUpdatedTables, table)) {
+        PlanUpdate(plan, request, copy);
+        return plan;
+    }
+    PlanInsert(plan, request, copy, addPort);
+    if (plan.tableNo > 0) {
+        plan.oldKeyColumn = copy.empty() ? std::string() : copy[0];
+        plan.newKeySql = "Select MAX(" + request.keyColumn + ") from " + table;
+    }
+    plan.readerRights = table == "INIDATA";
+    plan.clearPhoto = table == "OWNER" && request.destHasPhotos && ContainsName(plan.parameterSources, "OW_PHOTO");
+    // A source without the archive flag has no archived owners.
+    if (table == "OWNER" && ContainsName(sourceColumns, "OW_ARCHIVE"))
+        plan.archiveSql = "UPdate OWNER SET OW_ARCHIVE = 1 WHERE OW_ID = (Select MAX(OW_ID) from OWNER)";
+    return plan;
+}
+
+} // namespace kestrix::transfer

@@ -1,0 +1,78 @@
+#pragma once
+// The plan of one table copy, built from the table's name, key and condition and from the
+// column lists of the two databases, without touching either: which statements run, which
+// columns are written, where each insert parameter comes from and how it is translated,
+// and which special steps a row takes.
+#include <array>
+#include <string>
+#include <vector>
+
+namespace kestrix::transfer {
+
+// A table-list line's copy and the owner-photo answers of the run.
+struct CopyRequest {
+    std::string table;
+    std::string keyColumn;
+    std::string where;
+    bool destHasPhotos = false;
+    bool sourceHasPhotos = false;
+};
+
+// The photos move from the source's OWNER rows into the destination's photo table.
+bool OwnerPhotoCase(const CopyRequest& request);
+
+// The statements that run before any row is written.
+struct CopyQueries {
+    std::string destColumns;           // its result columns name the destination's columns
+    std::string count;                 // source rows, for the table progress
+    std::vector<std::string> select;   // source rows, added line by line
+    bool startDate = false;            // count and select take the start of day as parameter 0
+};
+
+CopyQueries PlanQueries(const CopyRequest& request);
+
+// How a row reaches the destination.
+enum class RowKind {
+    Insert,              // a new row; an identifier table's key is left to the destination
+    MovePhoto,           // OWNERPHOTOS: the photo of an existing owner row is set
+    UpdateDescription,   // EVDESC, ACR$EVDESC: five columns of an existing row, by position
+};
+
+// A translation of an insert parameter through the identifier maps, done after the values
+// are copied. A position past the last parameter fails the row, as a missing column would.
+struct Translation {
+    enum class Rule {
+        Text,          // read as text and written back as text
+        Map,           // through `map`
+        MapIfPresent,  // by name, only when not NULL, any failure ignored
+        MapByType,     // through the map that the source column `typeColumn` selects
+    };
+    Rule rule = Rule::Map;
+    int parameter = -1;            // by position (all rules but MapIfPresent)
+    std::string parameterName;     // by name (MapIfPresent)
+    std::string column;            // the column the parameter writes ("" past the last)
+    int map = 0;
+    std::string valueColumn;       // MapByType: source column of the value, "" for the parameter's own
+    std::string typeColumn;        // MapByType
+    std::array<int, 9> mapByType{};   // MapByType: map per type value, 0 leaves the parameter
+};
+
+struct CopyPlan {
+    RowKind kind = RowKind::Insert;
+    std::string rowSql;                          // the same text for every row
+    std::vector<std::string> parameterSources;   // source column of each parameter, in order
+    std::vector<Translation> translations;       // inserts only, in this order
+    int tableNo = 0;                             // > 0: identifier table, keys renumbered
+    std::string oldKeyColumn;                    // identifier table: its key among the copied columns
+    std::string newKeySql;                       // identifier table: learns the new key
+    bool readerRights = false;                   // INIDATA: reader lists of USERS_RD_RIGHTS renumbered
+    bool clearPhoto = false;                     // OWNER: OW_PHOTO left to the photo table
+    std::string archiveSql;                      // OWNER: marks the owner just inserted archived
+};
+
+// destColumns: the destination table's columns; sourceColumns: the row select's result
+// columns, in order. An update whose positions lie past the copied columns raises.
+CopyPlan PlanRows(const CopyRequest& request, const std::vector<std::string>& destColumns,
+                  const std::vector<std::string>& sourceColumns);
+
+} // namespace kestrix::transfer
