@@ -29,13 +29,14 @@ void SetGenerator(Context& ctx, db::Statement& sql, db::Transaction& tr, db::Con
     int value = 0;
     {
         db::WorkUnit work(sql);
+        // Reading the value belongs to the query: a column that is no number (a date) fails there.
         try {
             RunLine(sql, "SELECT MAX(" + column + ")+1 FROM " + table);
+            value = sql.ColumnAt(0).GetInteger();   // NULL of an empty table reads as 0
         } catch (const std::exception& error) {
             log.Line(texts::kGeneratorMaxError + table + " :  " + error.what());
             return;
         }
-        value = sql.ColumnAt(0).GetInteger();   // NULL of an empty table reads as 0
     }
 
     db::WorkUnit work(sql);
