@@ -1,7 +1,12 @@
 #include "app/RunDriver.h"
 
+#include <condition_variable>
 #include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
 
+#include "db/Error.h"
 #include "run/Texts.h"
 #include "scripts/SqlScripts.h"
 #include "run/Context.h"
@@ -9,6 +14,50 @@
 #include "transfer/MoveTables.h"
 
 namespace kestrix {
+namespace {
+
+// Cancels the running statements of the connections while the request is set, every
+// 100 milliseconds, from a thread of its own: the run's thread may wait in the client library
+// and a cancel that met no statement may be taken by the next one, or by none.
+class CancelWatcher {
+public:
+    CancelWatcher(const std::atomic<bool>* request, std::vector<db::Connection*> connections)
+        : request_(request), connections_(std::move(connections)) {
+        if (request_) thread_ = std::thread([this] { Watch(); });
+    }
+    ~CancelWatcher() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    CancelWatcher(const CancelWatcher&) = delete;
+    CancelWatcher& operator=(const CancelWatcher&) = delete;
+    bool Fired() const { return fired_; }
+
+private:
+    void Watch() {
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; })) {
+            if (!*request_) continue;
+            fired_ = true;
+            for (db::Connection* connection : connections_) connection->Cancel();
+        }
+    }
+
+    const std::atomic<bool>* request_;
+    std::vector<db::Connection*> connections_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::atomic<bool> fired_{false};
+    std::thread thread_;
+};
+
+} // namespace
 
 std::string StripQuotes(const std::string& name) {
     std::string result;
@@ -25,11 +74,24 @@ void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string
     state_.LockControls(true);
 
     std::exception_ptr failure;
-    try {
-        Steps();
-    } catch (...) {
-        failure = std::current_exception();
+    std::vector<db::Connection*> connections{&dm_.IBDatabase3, &dm_.IBDatabase1, &dm_.IBDatabase2};
+    bool cancelled = false;
+    {
+        CancelWatcher watcher(CancelRequest, connections);
+        try {
+            Steps();
+        } catch (const Interruption&) {
+            // A statement the cancel request ended: the run is interrupted, not failed.
+            state_.CancelFlag = true;
+            Interrupted();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        cancelled = watcher.Fired();
     }
+    // A cancel that met no statement would fail the cleanup's commits.
+    if (cancelled)
+        for (db::Connection* connection : connections) connection->ClearCancel();
 
     // Cleanup, whatever happened before.
     state_.SetWaitCursor(false);

@@ -1,6 +1,7 @@
 #pragma once
 // One complete transfer, as the start button runs it: connect, pre-transfer script,
 // transfer sequence, post-transfer script, generator reset, and a cleanup that always runs.
+#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -25,6 +26,10 @@ public:
     const IdMaps& Maps() const { return maps_; }
     // Tests shorten the post-transfer script's pause.
     std::chrono::milliseconds postScriptPause{1000};
+    // The front end's cancel request, set by another thread or a handler: while it is set,
+    // a thread of the run cancels the statement running on each connection, so that a long
+    // statement (a lock wait, a large delete) ends the run as interrupted.
+    const std::atomic<bool>* CancelRequest = nullptr;
 
 private:
     void Steps();

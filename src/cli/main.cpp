@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
 
     WatchCancelSignals(cancelSignals);
     RunDriver driver(state, *dm);
+    driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
     int status = 0;
     try {
         driver.MoveBitBtnClick(sourceText, destText);

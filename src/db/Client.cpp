@@ -33,6 +33,7 @@ Library LoadLibrary() {
     Api& a = result.api;
     bool ok = Bind(lib, a.attach_database, "isc_attach_database") &&
               Bind(lib, a.detach_database, "isc_detach_database") &&
+              Bind(lib, a.cancel_operation, "fb_cancel_operation") &&
               Bind(lib, a.database_info, "isc_database_info") &&
               Bind(lib, a.start_transaction, "isc_start_transaction") &&
               Bind(lib, a.commit_transaction, "isc_commit_transaction") &&

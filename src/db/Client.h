@@ -13,6 +13,7 @@ namespace kestrix::db::client {
 struct Api {
     decltype(&::isc_attach_database) attach_database;
     decltype(&::isc_detach_database) detach_database;
+    decltype(&::fb_cancel_operation) cancel_operation;
     decltype(&::isc_database_info) database_info;
     decltype(&::isc_start_transaction) start_transaction;
     decltype(&::isc_commit_transaction) commit_transaction;

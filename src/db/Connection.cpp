@@ -111,6 +111,7 @@ void Connection::Connect() {
         throw client::ServerError(status);
     }
     handle_ = handle;
+    cancelHandle_ = handle;
 
     const char item = isc_info_db_sql_dialect;
     char answer[32] = {};
@@ -137,6 +138,7 @@ void Connection::Disconnect() {
         }
     }
     for (Statement* statement : std::vector<Statement*>(statements_)) statement->Release();
+    cancelHandle_ = 0;
     client::Status status{};
     client::Load().detach_database(status.data(), &handle_);
     client::Check(status);
@@ -156,6 +158,27 @@ bool Connection::CheckConnection() {
     return true;
 }
 
+void Connection::Cancel() noexcept {
+    // A copy of the handle: the client library looks it up, and a handle detached meanwhile
+    // only makes the call fail.
+    isc_db_handle handle = cancelHandle_;
+    const client::Api* api = client::Loaded();
+    if (!handle || !api) return;
+    client::Status ignored{};
+    api->cancel_operation(ignored.data(), &handle, fb_cancel_raise);
+}
+
+void Connection::ClearCancel() noexcept {
+    isc_db_handle handle = cancelHandle_;
+    const client::Api* api = client::Loaded();
+    if (!handle || !api) return;
+    // Disabling drops a pending cancel; enabling again restores the default.
+    client::Status ignored{};
+    api->cancel_operation(ignored.data(), &handle, fb_cancel_disable);
+    ignored = {};
+    api->cancel_operation(ignored.data(), &handle, fb_cancel_enable);
+}
+
 // The attachment is gone or unusable: free what the client still holds, report nothing.
 void Connection::ForceClose() noexcept {
     const client::Api* api = client::Loaded();
@@ -168,6 +191,7 @@ void Connection::ForceClose() noexcept {
     }
     for (Statement* statement : std::vector<Statement*>(statements_)) statement->Release();
     statements_.clear();
+    cancelHandle_ = 0;
     if (handle_ && api) {
         client::Status ignored{};
         api->detach_database(ignored.data(), &handle_);

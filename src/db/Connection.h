@@ -1,5 +1,6 @@
 #pragma once
 // Connections and transactions over the client library.
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ public:
     bool IsConnected() const { return handle_ != 0; }
     bool CheckConnection();
 
+    // Asks the server to cancel the call now running on this attachment, which then ends
+    // with "operation was cancelled". Safe from any thread; does nothing when not connected.
+    // A cancel that meets no running call may cancel the next call instead.
+    void Cancel() noexcept;
+    // Drops a cancel that met no call, so that the next calls run normally. Not concurrent
+    // with Cancel.
+    void ClearCancel() noexcept;
+
 private:
     friend class Transaction;
     friend class Statement;
@@ -37,6 +46,9 @@ private:
 
     std::string databaseName_;
     unsigned int handle_ = 0;
+    // The attachment handle for other threads' Cancel: set once attached, cleared before
+    // the detach.
+    std::atomic<unsigned int> cancelHandle_{0};
     std::vector<Transaction*> transactions_;
     std::vector<Statement*> statements_;
 };

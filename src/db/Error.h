@@ -28,6 +28,12 @@ private:
     int sqlCode_;
 };
 
+// Not an error: a statement ended by the operator's cancel (Connection::Cancel). On purpose
+// not derived from std::exception, so that no row, table or statement handler takes it for
+// a failure to log and go past; it unwinds to the run driver, which ends the run as
+// interrupted.
+struct Interruption {};
+
 // Client errors of the access layer, by code. The argument fills the "%d" or "%s" of the text.
 Error ClientError(int code, const std::string& argument = {});
 

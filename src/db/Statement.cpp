@@ -39,6 +39,12 @@ XSQLDA* Sqlda(std::vector<char>& storage, int count) {
     return da;
 }
 
+// Raises the interruption for a call the operator's cancel ended, else the call's error.
+void CheckCall(const client::Status& status) {
+    if (client::Failed(status) && client::HasCode(status, isc_cancelled)) throw Interruption{};
+    client::Check(status);
+}
+
 Statement::Kind KindOf(long type) {
     switch (type) {
     case isc_info_sql_stmt_select: return Statement::Kind::Select;
@@ -270,7 +276,7 @@ void Statement::Prepare() {
     try {
         processedSql_ = text;
         api.dsql_prepare(status.data(), &transaction_->handle_, &handle_, 0, processedSql_.c_str(), Dialect(), nullptr);
-        client::Check(status);
+        CheckCall(status);
 
         const char item = isc_info_sql_stmt_type;
         char answer[16] = {};
@@ -359,7 +365,7 @@ void Statement::Execute() {
     case Kind::Select:
     case Kind::SelectForUpdate:
         api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in);
-        client::Check(status);
+        CheckCall(status);
         cursorOpen_ = true;
         atStart_ = true;
         atEnd_ = false;
@@ -370,6 +376,7 @@ void Statement::Execute() {
         auto* out = static_cast<XSQLDA*>(OutputDescriptor());
         api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out);
         if (!client::Failed(status)) break;
+        CheckCall(status);   // no second try after a cancel
         // A lock conflict is reported as it is; any other failure is tried once more
         // after preparing the same text again.
         if (client::HasCode(status, isc_deadlock) || client::HasCode(status, isc_lock_conflict))
@@ -377,14 +384,14 @@ void Statement::Execute() {
         status = {};
         api.dsql_prepare(status.data(), &transaction_->handle_, &handle_, 0, processedSql_.c_str(), Dialect(),
                          nullptr);
-        client::Check(status);
+        CheckCall(status);
         api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out);
-        client::Check(status);
+        CheckCall(status);
         break;
     }
     default:
         api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in);
-        client::Check(status);
+        CheckCall(status);
         // A COMMIT or ROLLBACK of the text ended the transaction (the library dropped its
         // handle), and the server closed every cursor of it.
         if ((kind_ == Kind::Commit || kind_ == Kind::Rollback) && !transaction_->IsActive())
@@ -408,11 +415,14 @@ void Statement::FetchNext() {
             atEnd_ = true;
             return;
         }
+        // The message is taken before the next call can reuse the status strings.
+        bool cancelled = client::HasCode(status, isc_cancelled);
         Error error = client::ServerError(status);
         try {
             CloseCursor();
         } catch (const std::exception&) {
         }
+        if (cancelled) throw Interruption{};
         throw error;
     }
     ++rowsFetched_;
