@@ -1,8 +1,10 @@
 #include "db/Client.h"
+#include "db/Connection.h"
 
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -87,6 +89,15 @@ const Api& Load() {
 const Api* Loaded() noexcept {
     const Library& library = TheLibrary();
     return library.ok ? &library.api : nullptr;
+}
+
+namespace {
+std::atomic<LongCallWaiter> g_waiter{nullptr};
+} // namespace
+
+void RunLongCall(const std::function<void()>& call) {
+    if (LongCallWaiter waiter = g_waiter) waiter(call);
+    else call();
 }
 
 bool HasCode(const Status& status, ISC_STATUS code) {
@@ -213,3 +224,9 @@ void Blob::Close() {
 }
 
 } // namespace kestrix::db::client
+
+namespace kestrix::db {
+
+void SetLongCallWaiter(LongCallWaiter waiter) { client::g_waiter = waiter; }
+
+} // namespace kestrix::db

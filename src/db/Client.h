@@ -2,6 +2,7 @@
 // The client library, loaded at run time, and the helpers every part of the layer uses
 // to call it: status vectors, server errors, info buffers and owned blob handles.
 #include <array>
+#include <functional>
 #include <string>
 
 #include <ibase.h>
@@ -50,6 +51,9 @@ const Api& Load();
 const Api* Loaded() noexcept;
 
 using Status = std::array<ISC_STATUS, ISC_STATUS_LENGTH>;
+
+// Runs a call that may wait long through the waiter set with db::SetLongCallWaiter.
+void RunLongCall(const std::function<void()>& call);
 
 inline bool Failed(const Status& status) { return status[0] == 1 && status[1] != 0; }
 // Whether the status vector carries the error code anywhere.

@@ -1,6 +1,7 @@
 #pragma once
 // Connections and transactions over the client library.
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,14 @@ namespace kestrix::db {
 
 class Transaction;
 class Statement;
+
+// A client call that may wait long (a statement's execute or fetch, which a row held by
+// another client can hold up without end) runs on the calling thread, unless a front end
+// whose thread must go on handling its messages meanwhile (so that a cancel press gets
+// through) sets a waiter: it runs the call on another thread and returns when the call has
+// ended. The call raises nothing. nullptr: on the calling thread again.
+using LongCallWaiter = void (*)(const std::function<void()>& call);
+void SetLongCallWaiter(LongCallWaiter waiter);
 
 class Connection {
 public:

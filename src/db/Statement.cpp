@@ -364,7 +364,7 @@ void Statement::Execute() {
     switch (kind_) {
     case Kind::Select:
     case Kind::SelectForUpdate:
-        api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in);
+        client::RunLongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
         CheckCall(status);
         cursorOpen_ = true;
         atStart_ = true;
@@ -374,7 +374,8 @@ void Statement::Execute() {
         break;
     case Kind::ExecProcedure: {
         auto* out = static_cast<XSQLDA*>(OutputDescriptor());
-        api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out);
+        client::RunLongCall(
+            [&] { api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out); });
         if (!client::Failed(status)) break;
         CheckCall(status);   // no second try after a cancel
         // A lock conflict is reported as it is; any other failure is tried once more
@@ -385,12 +386,13 @@ void Statement::Execute() {
         api.dsql_prepare(status.data(), &transaction_->handle_, &handle_, 0, processedSql_.c_str(), Dialect(),
                          nullptr);
         CheckCall(status);
-        api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out);
+        client::RunLongCall(
+            [&] { api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out); });
         CheckCall(status);
         break;
     }
     default:
-        api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in);
+        client::RunLongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
         CheckCall(status);
         // A COMMIT or ROLLBACK of the text ended the transaction (the library dropped its
         // handle), and the server closed every cursor of it.
@@ -404,8 +406,10 @@ void Statement::FetchNext() {
     if (atEnd_) return;
     if (!cursorOpen_) throw ClientError(32);
     client::Status status{};
-    ISC_STATUS result = client::Load().dsql_fetch(status.data(), &handle_, Dialect(),
-                                                  static_cast<XSQLDA*>(OutputDescriptor()));
+    const client::Api& api = client::Load();
+    auto* out = static_cast<XSQLDA*>(OutputDescriptor());
+    ISC_STATUS result = 0;
+    client::RunLongCall([&] { result = api.dsql_fetch(status.data(), &handle_, Dialect(), out); });
     if (result == 100) {
         atEnd_ = true;
         return;

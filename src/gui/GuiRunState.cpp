@@ -1,11 +1,16 @@
 #include "gui/GuiRunState.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QThread>
 
 #include "gui/Dialogs.h"
 #include "run/Texts.h"
@@ -20,7 +25,67 @@ void Show(QProgressBar* bar, const Progress& progress) {
     if (bar->value() != progress.Position()) bar->setValue(progress.Position());
 }
 
+// The thread that runs the long calls, one at a time, for the life of the program.
+class CallThread {
+public:
+    ~CallThread() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    void Run(const std::function<void()>& call) {
+        std::unique_lock lock(mutex_);
+        job_ = &call;
+        done_ = false;
+        changed_.notify_all();
+        // Most calls end at once; messages are processed while one takes longer.
+        while (!changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; })) {
+            lock.unlock();
+            QCoreApplication::processEvents();
+            lock.lock();
+        }
+    }
+
+private:
+    void Serve() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return stop_ || job_; });
+            if (!job_) return;
+            const std::function<void()>* call = job_;
+            lock.unlock();
+            (*call)();
+            lock.lock();
+            job_ = nullptr;
+            done_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const std::function<void()>* job_ = nullptr;
+    bool done_ = false, stop_ = false;
+    std::thread thread_{[this] { Serve(); }};
+};
+
+bool g_waiting = false;   // window thread only
+
 } // namespace
+
+void WaitProcessingMessages(const std::function<void()>& call) {
+    if (g_waiting || !QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        call();
+        return;
+    }
+    static CallThread worker;
+    g_waiting = true;
+    worker.Run(call);
+    g_waiting = false;
+}
 
 GuiRunState::GuiRunState(Controls controls) : c_(std::move(controls)) { DisplayChanged(); }
 
