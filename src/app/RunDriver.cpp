@@ -16,9 +16,10 @@
 namespace kestrix {
 namespace {
 
-// Cancels the running statements of the connections while the request is set, every
-// 100 milliseconds, from a thread of its own: the run's thread may wait in the client library
-// and a cancel that met no statement may be taken by the next one, or by none.
+// While the request is set, cancels the statement running on the connections once it has
+// run for half a second, from a thread of its own: the run's thread waits in the client
+// library then. Shorter statements are left to end, and the run sees the request at its
+// next test of the cancel flag, as without this watcher.
 class CancelWatcher {
 public:
     CancelWatcher(const std::atomic<bool>* request, std::vector<db::Connection*> connections)
@@ -36,15 +37,16 @@ public:
     }
     CancelWatcher(const CancelWatcher&) = delete;
     CancelWatcher& operator=(const CancelWatcher&) = delete;
-    bool Fired() const { return fired_; }
 
 private:
     void Watch() {
         std::unique_lock lock(mutex_);
         while (!wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; })) {
             if (!*request_) continue;
-            fired_ = true;
-            for (db::Connection* connection : connections_) connection->Cancel();
+            for (db::Connection* connection : connections_) {
+                if (connection->CallRunning() < std::chrono::milliseconds(500)) continue;
+                connection->Cancel();
+            }
         }
     }
 
@@ -53,7 +55,6 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stop_ = false;
-    std::atomic<bool> fired_{false};
     std::thread thread_;
 };
 
@@ -74,10 +75,8 @@ void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string
     state_.LockControls(true);
 
     std::exception_ptr failure;
-    std::vector<db::Connection*> connections{&dm_.IBDatabase3, &dm_.IBDatabase1, &dm_.IBDatabase2};
-    bool cancelled = false;
     {
-        CancelWatcher watcher(CancelRequest, connections);
+        CancelWatcher watcher(CancelRequest, {&dm_.IBDatabase3, &dm_.IBDatabase1, &dm_.IBDatabase2});
         try {
             Steps();
         } catch (const Interruption&) {
@@ -87,11 +86,7 @@ void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string
         } catch (...) {
             failure = std::current_exception();
         }
-        cancelled = watcher.Fired();
     }
-    // A cancel that met no statement would fail the cleanup's commits.
-    if (cancelled)
-        for (db::Connection* connection : connections) connection->ClearCancel();
 
     // Cleanup, whatever happened before.
     state_.SetWaitCursor(false);

@@ -27,8 +27,8 @@ public:
     // Tests shorten the post-transfer script's pause.
     std::chrono::milliseconds postScriptPause{1000};
     // The front end's cancel request, set by another thread or a handler: while it is set,
-    // a thread of the run cancels the statement running on each connection, so that a long
-    // statement (a lock wait, a large delete) ends the run as interrupted.
+    // a thread of the run cancels a statement that has run for half a second, so that a long
+    // one (a lock wait, a large delete) ends the run as interrupted within about a second.
     const std::atomic<bool>* CancelRequest = nullptr;
 
 private:

@@ -168,15 +168,11 @@ void Connection::Cancel() noexcept {
     api->cancel_operation(ignored.data(), &handle, fb_cancel_raise);
 }
 
-void Connection::ClearCancel() noexcept {
-    isc_db_handle handle = cancelHandle_;
-    const client::Api* api = client::Loaded();
-    if (!handle || !api) return;
-    // Disabling drops a pending cancel; enabling again restores the default.
-    client::Status ignored{};
-    api->cancel_operation(ignored.data(), &handle, fb_cancel_disable);
-    ignored = {};
-    api->cancel_operation(ignored.data(), &handle, fb_cancel_enable);
+std::chrono::milliseconds Connection::CallRunning() const {
+    auto since = callSince_.load();
+    if (!since) return std::chrono::milliseconds(0);
+    auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::duration(now - since));
 }
 
 // The attachment is gone or unusable: free what the client still holds, report nothing.

@@ -1,6 +1,7 @@
 #pragma once
 // Connections and transactions over the client library.
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -42,11 +43,11 @@ public:
 
     // Asks the server to cancel the call now running on this attachment, which then ends
     // with "operation was cancelled". Safe from any thread; does nothing when not connected.
-    // A cancel that meets no running call may cancel the next call instead.
+    // A cancel that meets no running call is dropped by the server.
     void Cancel() noexcept;
-    // Drops a cancel that met no call, so that the next calls run normally. Not concurrent
-    // with Cancel.
-    void ClearCancel() noexcept;
+    // How long the statement's execute or fetch now running on this attachment has run
+    // so far; zero when none runs. Safe from any thread.
+    std::chrono::milliseconds CallRunning() const;
 
 private:
     friend class Transaction;
@@ -58,6 +59,8 @@ private:
     // The attachment handle for other threads' Cancel: set once attached, cleared before
     // the detach.
     std::atomic<unsigned int> cancelHandle_{0};
+    // When the running execute or fetch started (steady clock ticks), 0 when none runs.
+    std::atomic<std::chrono::steady_clock::rep> callSince_{0};
     std::vector<Transaction*> transactions_;
     std::vector<Statement*> statements_;
 };

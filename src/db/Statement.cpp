@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 
 #include "db/Client.h"
 #include "db/Connection.h"
@@ -354,6 +355,19 @@ void* Statement::InputDescriptor() { return Describe(inDescriptor_, params_); }
 
 void* Statement::OutputDescriptor() { return Describe(outDescriptor_, columns_); }
 
+void Statement::LongCall(const std::function<void()>& call) {
+    Connection* connection = Database();
+    if (!connection) return client::RunLongCall(call);
+    auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    auto since = std::max<std::chrono::steady_clock::rep>(1, now);   // 0 means none runs
+    struct Running {
+        Connection* connection;
+        ~Running() { connection->callSince_ = 0; }
+    } running{connection};
+    connection->callSince_ = since;
+    client::RunLongCall(call);
+}
+
 void Statement::Execute() {
     if (cursorOpen_) throw ClientError(31);
     if (!Prepared() || preparedOn_ != Database()) Prepare();
@@ -364,7 +378,7 @@ void Statement::Execute() {
     switch (kind_) {
     case Kind::Select:
     case Kind::SelectForUpdate:
-        client::RunLongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
+        LongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
         CheckCall(status);
         cursorOpen_ = true;
         atStart_ = true;
@@ -374,7 +388,7 @@ void Statement::Execute() {
         break;
     case Kind::ExecProcedure: {
         auto* out = static_cast<XSQLDA*>(OutputDescriptor());
-        client::RunLongCall(
+        LongCall(
             [&] { api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out); });
         if (!client::Failed(status)) break;
         CheckCall(status);   // no second try after a cancel
@@ -386,13 +400,13 @@ void Statement::Execute() {
         api.dsql_prepare(status.data(), &transaction_->handle_, &handle_, 0, processedSql_.c_str(), Dialect(),
                          nullptr);
         CheckCall(status);
-        client::RunLongCall(
+        LongCall(
             [&] { api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out); });
         CheckCall(status);
         break;
     }
     default:
-        client::RunLongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
+        LongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
         CheckCall(status);
         // A COMMIT or ROLLBACK of the text ended the transaction (the library dropped its
         // handle), and the server closed every cursor of it.
@@ -409,7 +423,7 @@ void Statement::FetchNext() {
     const client::Api& api = client::Load();
     auto* out = static_cast<XSQLDA*>(OutputDescriptor());
     ISC_STATUS result = 0;
-    client::RunLongCall([&] { result = api.dsql_fetch(status.data(), &handle_, Dialect(), out); });
+    LongCall([&] { result = api.dsql_fetch(status.data(), &handle_, Dialect(), out); });
     if (result == 100) {
         atEnd_ = true;
         return;

@@ -77,7 +77,8 @@ bool g_waiting = false;   // window thread only
 } // namespace
 
 void WaitProcessingMessages(const std::function<void()>& call) {
-    if (g_waiting || !QCoreApplication::instance() || QThread::currentThread() != QCoreApplication::instance()->thread()) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (g_waiting || !app || QThread::currentThread() != app->thread()) {
         call();
         return;
     }
