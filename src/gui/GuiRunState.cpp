@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -41,12 +42,20 @@ public:
         job_ = &call;
         done_ = false;
         changed_.notify_all();
-        // Most calls end at once; messages are processed while one takes longer.
+        // Most calls end at once; messages are processed while one takes longer. The call
+        // refers to the caller's frame: a handler's exception waits for its end.
+        std::exception_ptr failure;
         while (!changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; })) {
+            if (failure) continue;
             lock.unlock();
-            QCoreApplication::processEvents();
+            try {
+                QCoreApplication::processEvents();
+            } catch (...) {
+                failure = std::current_exception();
+            }
             lock.lock();
         }
+        if (failure) std::rethrow_exception(failure);
     }
 
 private:
@@ -83,9 +92,11 @@ void WaitProcessingMessages(const std::function<void()>& call) {
         return;
     }
     static CallThread worker;
-    g_waiting = true;
+    struct Waiting {
+        Waiting() { g_waiting = true; }
+        ~Waiting() { g_waiting = false; }
+    } waiting;
     worker.Run(call);
-    g_waiting = false;
 }
 
 GuiRunState::GuiRunState(Controls controls) : c_(std::move(controls)) { DisplayChanged(); }
