@@ -1,6 +1,10 @@
 #include "app/RunDriver.h"
 
+#include <condition_variable>
 #include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -12,6 +16,51 @@
 #include "transfer/MoveTables.h"
 
 namespace kestrix {
+namespace {
+
+// While the request is set, cancels the statement running on the connections once it has
+// run for half a second, from a thread of its own: the run's thread waits in the client
+// library then. Shorter statements are left to end, and the run sees the request at its
+// next test of the cancel flag, as without this watcher.
+class CancelWatcher {
+public:
+    CancelWatcher(const std::atomic<bool>* request, std::vector<db::Connection*> connections)
+        : request_(request), connections_(std::move(connections)) {
+        if (request_) thread_ = std::thread([this] { Watch(); });
+    }
+    ~CancelWatcher() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    CancelWatcher(const CancelWatcher&) = delete;
+    CancelWatcher& operator=(const CancelWatcher&) = delete;
+
+private:
+    void Watch() {
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; })) {
+            if (!*request_) continue;
+            for (db::Connection* connection : connections_) {
+                if (connection->CallRunning() < std::chrono::milliseconds(500)) continue;
+                connection->Cancel();
+            }
+        }
+    }
+
+    const std::atomic<bool>* request_;
+    std::vector<db::Connection*> connections_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+} // namespace
 
 std::string StripQuotes(const std::string& name) {
     std::string result;
@@ -51,10 +100,17 @@ void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string
     state_.LockControls(true);
 
     std::exception_ptr failure;
-    try {
-        Steps();
-    } catch (...) {
-        failure = std::current_exception();
+    {
+        CancelWatcher watcher(CancelRequest, {&dm_.IBDatabase3, &dm_.IBDatabase1, &dm_.IBDatabase2});
+        try {
+            Steps();
+        } catch (const Interruption&) {
+            // A statement the cancel request ended: the run is interrupted, not failed.
+            state_.CancelFlag = true;
+            Interrupted();
+        } catch (...) {
+            failure = std::current_exception();
+        }
     }
 
     // Cleanup, whatever happened before.

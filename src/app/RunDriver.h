@@ -1,6 +1,7 @@
 #pragma once
 // One complete transfer, as the start button runs it: connect, pre-transfer script,
 // transfer sequence, post-transfer script, generator reset, and a cleanup that always runs.
+#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -33,6 +34,10 @@ public:
     const IdMaps& Maps() const { return maps_; }
     // Tests shorten the post-transfer script's pause.
     std::chrono::milliseconds postScriptPause{1000};
+    // The front end's cancel request, set by another thread or a handler: while it is set,
+    // a thread of the run cancels a statement that has run for half a second, so that a long
+    // one (a lock wait, a large delete) ends the run as interrupted within about a second.
+    const std::atomic<bool>* CancelRequest = nullptr;
 
 private:
     void Steps();

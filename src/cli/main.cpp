@@ -167,6 +167,7 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::TDM1& dm, const std:
              const std::string& destName) {
     using namespace kestrix;
     RunDriver driver(state, dm);
+    driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
     int status = 0;
     try {
         driver.MoveBitBtnClick(sourceName, destName);

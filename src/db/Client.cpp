@@ -1,4 +1,5 @@
 #include "db/Client.h"
+#include "db/Connection.h"
 
 #include <dlfcn.h>
 #include <langinfo.h>
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -47,6 +49,7 @@ Library LoadLibrary() {
     Api& a = result.api;
     bool ok = Bind(lib, a.attach_database, "isc_attach_database") &&
               Bind(lib, a.detach_database, "isc_detach_database") &&
+              Bind(lib, a.cancel_operation, "fb_cancel_operation") &&
               Bind(lib, a.database_info, "isc_database_info") &&
               Bind(lib, a.start_transaction, "isc_start_transaction") &&
               Bind(lib, a.commit_transaction, "isc_commit_transaction") &&
@@ -100,6 +103,15 @@ const Api& Load() {
 const Api* Loaded() noexcept {
     const Library& library = TheLibrary();
     return library.ok ? &library.api : nullptr;
+}
+
+namespace {
+std::atomic<LongCallWaiter> g_waiter{nullptr};
+} // namespace
+
+void RunLongCall(const std::function<void()>& call) {
+    if (LongCallWaiter waiter = g_waiter) waiter(call);
+    else call();
 }
 
 bool HasCode(const Status& status, ISC_STATUS code) {
@@ -232,3 +244,9 @@ void Blob::Close() {
 }
 
 } // namespace kestrix::db::client
+
+namespace kestrix::db {
+
+void SetLongCallWaiter(LongCallWaiter waiter) { client::g_waiter = waiter; }
+
+} // namespace kestrix::db

@@ -2,6 +2,7 @@
 // The client library, loaded at run time, and the helpers every part of the layer uses
 // to call it: status vectors, server errors, info buffers and owned blob handles.
 #include <array>
+#include <functional>
 #include <string>
 
 #include <ibase.h>
@@ -13,6 +14,7 @@ namespace kestrix::db::client {
 struct Api {
     decltype(&::isc_attach_database) attach_database;
     decltype(&::isc_detach_database) detach_database;
+    decltype(&::fb_cancel_operation) cancel_operation;
     decltype(&::isc_database_info) database_info;
     decltype(&::isc_start_transaction) start_transaction;
     decltype(&::isc_commit_transaction) commit_transaction;
@@ -49,6 +51,9 @@ const Api& Load();
 const Api* Loaded() noexcept;
 
 using Status = std::array<ISC_STATUS, ISC_STATUS_LENGTH>;
+
+// Runs a call that may wait long through the waiter set with db::SetLongCallWaiter.
+void RunLongCall(const std::function<void()>& call);
 
 inline bool Failed(const Status& status) { return status[0] == 1 && status[1] != 0; }
 // Whether the status vector carries the error code anywhere.

@@ -105,6 +105,7 @@ void Connection::Connect() {
         throw Error(error.kind(), error.code(), FileNameToCp1251(error.text()), error.sqlCode());
     }
     handle_ = handle;
+    cancelHandle_ = handle;
 
     const char item = isc_info_db_sql_dialect;
     char answer[32] = {};
@@ -131,6 +132,7 @@ void Connection::Disconnect() {
         }
     }
     for (Statement* statement : std::vector<Statement*>(statements_)) statement->Release();
+    cancelHandle_ = 0;
     client::Status status{};
     client::Load().detach_database(status.data(), &handle_);
     client::Check(status);
@@ -166,6 +168,23 @@ std::string Connection::Identity() {
     return "name " + names + " created " + created;
 }
 
+void Connection::Cancel() noexcept {
+    // A copy of the handle: the client library looks it up, and a handle detached meanwhile
+    // only makes the call fail.
+    isc_db_handle handle = cancelHandle_;
+    const client::Api* api = client::Loaded();
+    if (!handle || !api) return;
+    client::Status ignored{};
+    api->cancel_operation(ignored.data(), &handle, fb_cancel_raise);
+}
+
+std::chrono::milliseconds Connection::CallRunning() const {
+    auto since = callSince_.load();
+    if (!since) return std::chrono::milliseconds(0);
+    auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::duration(now - since));
+}
+
 // The attachment is gone or unusable: free what the client still holds, report nothing.
 void Connection::ForceClose() noexcept {
     const client::Api* api = client::Loaded();
@@ -178,6 +197,7 @@ void Connection::ForceClose() noexcept {
     }
     for (Statement* statement : std::vector<Statement*>(statements_)) statement->Release();
     statements_.clear();
+    cancelHandle_ = 0;
     if (handle_ && api) {
         client::Status ignored{};
         api->detach_database(ignored.data(), &handle_);

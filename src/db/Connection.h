@@ -1,5 +1,8 @@
 #pragma once
 // Connections and transactions over the client library.
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -7,6 +10,14 @@ namespace kestrix::db {
 
 class Transaction;
 class Statement;
+
+// A client call that may wait long (a statement's execute or fetch, which a row held by
+// another client can hold up without end) runs on the calling thread, unless a front end
+// whose thread must go on handling its messages meanwhile (so that a cancel press gets
+// through) sets a waiter: it runs the call on another thread and returns when the call has
+// ended. The call raises nothing. nullptr: on the calling thread again.
+using LongCallWaiter = void (*)(const std::function<void()>& call);
+void SetLongCallWaiter(LongCallWaiter waiter);
 
 class Connection {
 public:
@@ -34,6 +45,14 @@ public:
     // attachments of one database under any two names, embedded or through a server.
     std::string Identity();
 
+    // Asks the server to cancel the call now running on this attachment, which then ends
+    // with "operation was cancelled". Safe from any thread; does nothing when not connected.
+    // A cancel that meets no running call is dropped by the server.
+    void Cancel() noexcept;
+    // How long the statement's execute or fetch now running on this attachment has run
+    // so far; zero when none runs. Safe from any thread.
+    std::chrono::milliseconds CallRunning() const;
+
 private:
     friend class Transaction;
     friend class Statement;
@@ -41,6 +60,11 @@ private:
 
     std::string databaseName_;
     unsigned int handle_ = 0;
+    // The attachment handle for other threads' Cancel: set once attached, cleared before
+    // the detach.
+    std::atomic<unsigned int> cancelHandle_{0};
+    // When the running execute or fetch started (steady clock ticks), 0 when none runs.
+    std::atomic<std::chrono::steady_clock::rep> callSince_{0};
     std::vector<Transaction*> transactions_;
     std::vector<Statement*> statements_;
 };

@@ -60,6 +60,12 @@ Error ClientError(ClientCode code, const std::string& argument = {});
 // error and go on rethrow such an error instead of going on.
 bool IsConnectionLost(const std::exception& error) noexcept;
 
+// Not an error: a statement ended by the operator's cancel (Connection::Cancel). On purpose
+// not derived from std::exception, so that no row, table or statement handler takes it for
+// a failure to log and go past; it unwinds to the run driver, which ends the run as
+// interrupted.
+struct Interruption {};
+
 // Conversion error: a text that must be a number and is not.
 Error ConversionError(const std::string& text);
 // Reads a decimal 32-bit integer, optionally signed, after optional leading blanks.

@@ -1,6 +1,8 @@
 #include "db/Statement.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 
 #include "db/Client.h"
 #include "db/Connection.h"
@@ -25,6 +27,12 @@ XSQLDA* Sqlda(std::vector<char>& storage, int count) {
     da->version = SQLDA_VERSION1;
     da->sqln = static_cast<ISC_SHORT>(n);
     return da;
+}
+
+// Raises the interruption for a call the operator's cancel ended, else the call's error.
+void CheckCall(const client::Status& status) {
+    if (client::Failed(status) && client::HasCode(status, isc_cancelled)) throw Interruption{};
+    client::Check(status);
 }
 
 Statement::Kind KindOf(long type) {
@@ -292,7 +300,7 @@ void Statement::Prepare() {
     try {
         processedSql_ = text;
         api.dsql_prepare(status.data(), &transaction_->handle_, &handle_, 0, processedSql_.c_str(), Dialect(), nullptr);
-        client::Check(status);
+        CheckCall(status);
 
         const char item = isc_info_sql_stmt_type;
         char answer[16] = {};
@@ -370,6 +378,19 @@ void* Statement::InputDescriptor() { return Describe(inDescriptor_, params_); }
 
 void* Statement::OutputDescriptor() { return Describe(outDescriptor_, columns_); }
 
+void Statement::LongCall(const std::function<void()>& call) {
+    Connection* connection = Database();
+    if (!connection) return client::RunLongCall(call);
+    auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    auto since = std::max<std::chrono::steady_clock::rep>(1, now);   // 0 means none runs
+    struct Running {
+        Connection* connection;
+        ~Running() { connection->callSince_ = 0; }
+    } running{connection};
+    connection->callSince_ = since;
+    client::RunLongCall(call);
+}
+
 void Statement::Execute() {
     if (cursorOpen_) throw ClientError(ClientCode::CursorOpen);
     if (!Prepared() || preparedOn_ != Database()) Prepare();
@@ -380,8 +401,8 @@ void Statement::Execute() {
     switch (kind_) {
     case Kind::Select:
     case Kind::SelectForUpdate:
-        api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in);
-        client::Check(status);
+        LongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
+        CheckCall(status);
         cursorOpen_ = true;
         atStart_ = true;
         atEnd_ = false;
@@ -390,8 +411,10 @@ void Statement::Execute() {
         break;
     case Kind::ExecProcedure: {
         auto* out = static_cast<XSQLDA*>(OutputDescriptor());
-        api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out);
+        LongCall(
+            [&] { api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out); });
         if (!client::Failed(status)) break;
+        CheckCall(status);   // no second try after a cancel
         // A lock conflict is reported as it is; any other failure is tried once more
         // after preparing the same text again.
         if (client::HasCode(status, isc_deadlock) || client::HasCode(status, isc_lock_conflict))
@@ -399,14 +422,15 @@ void Statement::Execute() {
         status = {};
         api.dsql_prepare(status.data(), &transaction_->handle_, &handle_, 0, processedSql_.c_str(), Dialect(),
                          nullptr);
-        client::Check(status);
-        api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out);
-        client::Check(status);
+        CheckCall(status);
+        LongCall(
+            [&] { api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out); });
+        CheckCall(status);
         break;
     }
     default:
-        api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in);
-        client::Check(status);
+        LongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
+        CheckCall(status);
         // A COMMIT or ROLLBACK of the text ended the transaction (the library dropped its
         // handle), and the server closed every cursor of it.
         if ((kind_ == Kind::Commit || kind_ == Kind::Rollback) && !transaction_->IsActive())
@@ -419,8 +443,10 @@ void Statement::FetchNext() {
     if (atEnd_) return;
     if (!cursorOpen_) throw ClientError(ClientCode::CursorClosed);
     client::Status status{};
-    ISC_STATUS result = client::Load().dsql_fetch(status.data(), &handle_, Dialect(),
-                                                  static_cast<XSQLDA*>(OutputDescriptor()));
+    const client::Api& api = client::Load();
+    auto* out = static_cast<XSQLDA*>(OutputDescriptor());
+    ISC_STATUS result = 0;
+    LongCall([&] { result = api.dsql_fetch(status.data(), &handle_, Dialect(), out); });
     if (result == 100) {
         atEnd_ = true;
         return;
@@ -430,11 +456,14 @@ void Statement::FetchNext() {
             atEnd_ = true;
             return;
         }
+        // The message is taken before the next call can reuse the status strings.
+        bool cancelled = client::HasCode(status, isc_cancelled);
         Error error = client::ServerError(status);
         try {
             CloseCursor();
         } catch (const std::exception&) {
         }
+        if (cancelled) throw Interruption{};
         throw error;
     }
     ++rowsFetched_;

@@ -1,6 +1,7 @@
 #pragma once
 // Statements with named parameters, and the values of their parameters and columns.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <variant>
@@ -126,6 +127,8 @@ private:
     friend class Connection;
     friend class Transaction;
     void Release() noexcept;   // drops the prepared form and the value lists
+    // An execute or fetch: timed on the connection and run through the long-call waiter.
+    void LongCall(const std::function<void()>& call);
     void ResetCursor() noexcept { cursorOpen_ = atStart_ = atEnd_ = false; rowsFetched_ = 0; }
     void CheckReady() const;   // connection open and transaction active
     void Describe(bool input, const std::vector<std::string>& names);

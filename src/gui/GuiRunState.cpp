@@ -1,11 +1,17 @@
 #include "gui/GuiRunState.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QThread>
 
 #include "gui/Dialogs.h"
 #include "run/Texts.h"
@@ -20,7 +26,78 @@ void Show(QProgressBar* bar, const Progress& progress) {
     if (bar->value() != progress.Position()) bar->setValue(progress.Position());
 }
 
+// The thread that runs the long calls, one at a time, for the life of the program.
+class CallThread {
+public:
+    ~CallThread() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    void Run(const std::function<void()>& call) {
+        std::unique_lock lock(mutex_);
+        job_ = &call;
+        done_ = false;
+        changed_.notify_all();
+        // Most calls end at once; messages are processed while one takes longer. The call
+        // refers to the caller's frame: a handler's exception waits for its end.
+        std::exception_ptr failure;
+        while (!changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; })) {
+            if (failure) continue;
+            lock.unlock();
+            try {
+                QCoreApplication::processEvents();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+        }
+        if (failure) std::rethrow_exception(failure);
+    }
+
+private:
+    void Serve() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return stop_ || job_; });
+            if (!job_) return;
+            const std::function<void()>* call = job_;
+            lock.unlock();
+            (*call)();
+            lock.lock();
+            job_ = nullptr;
+            done_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const std::function<void()>* job_ = nullptr;
+    bool done_ = false, stop_ = false;
+    std::thread thread_{[this] { Serve(); }};
+};
+
+bool g_waiting = false;   // window thread only
+
 } // namespace
+
+void WaitProcessingMessages(const std::function<void()>& call) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (g_waiting || !app || QThread::currentThread() != app->thread()) {
+        call();
+        return;
+    }
+    static CallThread worker;
+    struct Waiting {
+        Waiting() { g_waiting = true; }
+        ~Waiting() { g_waiting = false; }
+    } waiting;
+    worker.Run(call);
+}
 
 GuiRunState::GuiRunState(Controls controls) : c_(std::move(controls)) {
     c_.TabLabel->setText(Qt(StatusText()));

@@ -1,5 +1,6 @@
 #pragma once
 // The run state bound to the main window's controls.
+#include <functional>
 #include <vector>
 
 #include "run/RunState.h"
@@ -10,6 +11,12 @@ class QProgressBar;
 class QWidget;
 
 namespace kestrix::gui {
+
+// The waiter of a run's long client calls (db::SetLongCallWaiter): the call runs on a thread
+// of its own while the window thread goes on processing its messages, so that the window
+// repaints and a press of the cancel button is taken while a statement waits. A call made
+// from a handler of those messages, or from another thread, runs directly.
+void WaitProcessingMessages(const std::function<void()>& call);
 
 class GuiRunState : public RunState {
 public:

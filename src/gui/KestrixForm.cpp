@@ -98,6 +98,7 @@ TKestrixForm::TKestrixForm(db::TDM1& dm, std::string programFile, QWidget* paren
     controls.CancelMoveBitBtn = CancelMoveBitBtn;
     state_ = std::make_unique<GuiRunState>(std::move(controls));
     driver_ = std::make_unique<RunDriver>(*state_, dm_);
+    driver_->CancelRequest = &cancelRequest_;
 
     // Fixed client area below the menu bar, no resizing, centred on the screen.
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -319,8 +320,15 @@ void TKestrixForm::SyncOptions() {
 void TKestrixForm::MoveBitBtnClick() {
     if (running_) return;
     running_ = true;
+    cancelRequest_ = false;
     SyncOptions();
+    // The window goes on handling its messages while a statement waits (see WaitProcessingMessages).
+    struct LongCalls {
+        LongCalls() { db::SetLongCallWaiter(&WaitProcessingMessages); }
+        ~LongCalls() { db::SetLongCallWaiter(nullptr); }
+    };
     try {
+        LongCalls waiting;
         // The names are file names: they go on in the file system's encoding, UTF-8.
         driver_->MoveBitBtnClick(SourceFE->text().toStdString(), DestFE->text().toStdString());
     } catch (const std::exception& e) {
@@ -334,8 +342,10 @@ void TKestrixForm::MoveBitBtnClick() {
 
 void TKestrixForm::CancelMoveBitBtnClick() {
     if (ShowBox(this, BoxKind::Question, texts::kConfirmCaption, texts::kConfirmCancel,
-                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         state_->CancelFlag = true;
+        cancelRequest_ = true;
+    }
 }
 
 void TKestrixForm::Browse(QLineEdit* field) {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the two database names, the events option, start and cancel, the
 // status and the two progress bars; it holds the run state and starts runs.
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -101,6 +102,8 @@ private:
     bool activated_ = false;
     bool shown_ = false;
     bool running_ = false;
+    // Set by a confirmed cancel press; the run cancels a statement that waits meanwhile.
+    std::atomic<bool> cancelRequest_{false};
 };
 
 } // namespace kestrix::gui

@@ -30,14 +30,15 @@ void SetGenerator(Context& ctx, db::Side side, const std::string& table, const s
     int value = 0;
     {
         db::WorkUnit work(sql);
+        // Reading the value belongs to the query: a column that is no number (a date) fails there.
         try {
             RunLine(sql, "SELECT MAX(" + column + ")+1 FROM " + table);
+            value = sql.ColumnAt(0).GetInteger();   // NULL of an empty table reads as 0
         } catch (const std::exception& error) {
             log.Line(texts::kGeneratorMaxError + table + " :  " + error.what());
             if (IsConnectionLost(error)) throw;
             return;
         }
-        value = sql.ColumnAt(0).GetInteger();   // NULL of an empty table reads as 0
     }
 
     db::WorkUnit work(sql);

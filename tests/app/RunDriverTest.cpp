@@ -1,5 +1,9 @@
 // The run driver on small real databases: stages in order, cancel tests, cleanup.
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -137,6 +141,62 @@ TEST_F(RunDriverTest, CancelDuringPostScriptLetsItFinishThenSkipsGenerators) {
     Db check(dest);
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS WHERE ST_NAME = 'post'"), "1");
     EXPECT_EQ(check.Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "502");
+}
+
+TEST_F(RunDriverTest, CancelRequestEndsAStatementThatWaitsForALockAsAnInterruption) {
+    // Another attachment holds the destination's HOSTS row: the clearing DELETE waits for it.
+    db::Connection holder;
+    db::Transaction held;
+    db::Statement update;
+    db::SetStandardParams(holder);
+    holder.SetDatabaseFile(dest);
+    holder.Connect();
+    held.BindDatabase(holder);
+    update.BindTransaction(held);
+    held.BeginTransaction();
+    update.AddSqlLine("UPDATE HOSTS SET HS_NAME = 'held'");
+    update.Execute();
+
+    // The request is made once the DELETE is seen waiting. Should the cancel not reach it,
+    // the row is given up after a minute and the run goes on, which the checks below catch.
+    std::atomic<bool> request{false};
+    driver.CancelRequest = &request;
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool runEnded = false, gaveUp = false;
+    std::thread requester([&] {
+        Db monitor(dest);
+        while (monitor.Scalar("SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE = 1 AND "
+                              "MON$SQL_TEXT STARTING WITH 'Delete From HOSTS'") == "0")
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        request = true;
+        std::unique_lock lock(mutex);
+        if (!ended.wait_for(lock, std::chrono::minutes(1), [&] { return runEnded; })) {
+            gaveUp = true;
+            held.CommitTransaction();
+        }
+    });
+    driver.MoveBitBtnClick(source, dest);
+    {
+        std::lock_guard lock(mutex);
+        runEnded = true;
+    }
+    ended.notify_one();
+    requester.join();
+
+    EXPECT_FALSE(gaveUp) << "the waiting DELETE was not cancelled";
+    EXPECT_TRUE(state.CancelFlag);
+    EXPECT_EQ(state.StatusText(), texts::kStatusInterrupted);
+    EXPECT_EQ(state.warnings, std::vector<std::string>{texts::kInterruptedWarning});
+    EXPECT_EQ(state.locks, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(dm.IBDatabase1.IsConnected() || dm.IBDatabase2.IsConnected() || dm.IBDatabase3.IsConnected());
+    EXPECT_TRUE(test::WorkLockFree());
+    // The cancelled statement is no logged table error, and no later work ran.
+    EXPECT_EQ(Log().find(texts::kClearError), std::string::npos) << Log();
+    EXPECT_EQ(Log().find(texts::kCopyPassHeader), std::string::npos) << Log();
+    if (held.IsActive()) held.CommitTransaction();
+    Db check(dest);
+    EXPECT_EQ(check.Rows("SELECT HS_NAME FROM HOSTS"), (std::vector<std::vector<std::string>>{{"held"}}));
 }
 
 TEST_F(RunDriverTest, MissingSourceFailsAfterCleanupAndChangesNothing) {

@@ -1,6 +1,9 @@
 // The main window offscreen: the start rule, the start-up checks, the about item, the
 // posted close request, and whole runs started from the window.
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <vector>
 
@@ -326,6 +329,65 @@ TEST_F(KestrixFormTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
     // Seen before the transfer sequence: only the pre-transfer script ran.
     EXPECT_EQ(check.Rows("SELECT ST_NAME FROM SETTINGS"), (std::vector<std::vector<std::string>>{{"pre"}}));
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "0");
+}
+
+TEST_F(KestrixFormTest, CancelPressedWhileAStatementWaitsForALockInterrupts) {
+    MakeDatabases();
+    Db(dest).Exec("INSERT INTO HOSTS VALUES (1, 'kept')");
+    // Another attachment holds that row: the clearing DELETE waits for it.
+    db::Connection holder;
+    db::Transaction held;
+    db::Statement update;
+    db::SetStandardParams(holder);
+    holder.SetDatabaseFile(dest);
+    holder.Connect();
+    held.BindDatabase(holder);
+    update.BindTransaction(held);
+    held.BeginTransaction();
+    update.AddSqlLine("UPDATE HOSTS SET HS_NAME = 'held'");
+    update.Execute();
+
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QString::fromStdString(source));
+    form->DestFE->setText(QString::fromStdString(dest));
+    // The window keeps taking its messages while the DELETE waits: a timer sees it waiting
+    // and presses the cancel button.
+    Db monitor(dest);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (monitor.Scalar("SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE = 1 AND "
+                           "MON$SQL_TEXT STARTING WITH 'Delete From HOSTS'") == "0")
+            return;
+        poll.stop();
+        QTest::mouseClick(form->CancelMoveBitBtn, ::Qt::LeftButton);
+    });
+    poll.start(20);
+    // Should the cancel not reach the statement, the row is given up after a minute.
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool runEnded = false, gaveUp = false;
+    std::thread fallback([&] {
+        std::unique_lock lock(mutex);
+        if (ended.wait_for(lock, std::chrono::minutes(1), [&] { return runEnded; })) return;
+        gaveUp = true;
+        held.CommitTransaction();
+    });
+    form->MoveBitBtn->click();
+    {
+        std::lock_guard lock(mutex);
+        runEnded = true;
+    }
+    ended.notify_one();
+    fallback.join();
+
+    EXPECT_FALSE(gaveUp) << "the waiting DELETE was not cancelled";
+    EXPECT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
+    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusInterrupted));
+    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    EXPECT_FALSE(dm.IBDatabase1.IsConnected());
+    if (held.IsActive()) held.CommitTransaction();
+    EXPECT_EQ(Db(dest).Rows("SELECT HS_NAME FROM HOSTS"), (std::vector<std::vector<std::string>>{{"held"}}));
 }
 
 TEST_F(KestrixFormTest, CancelAnsweredNoChangesNothing) {

@@ -20,6 +20,8 @@ protected:
                              "INSERT INTO HOSTS VALUES (41);\n"
                              "INSERT INTO HOSTS VALUES (NULL);\n"
                              "CREATE TABLE EMPTY_T (ID INTEGER);\n"
+                             "CREATE TABLE EVENTS (EV_DATE DATE);\n"
+                             "INSERT INTO EVENTS VALUES ('2026-01-01');\n"
                              "CREATE GENERATOR GEN_HOSTS;\n"
                              "CREATE GENERATOR GEN_EMPTY;\n"
                              "SET GENERATOR GEN_EMPTY TO 77;\n"
@@ -52,6 +54,7 @@ protected:
 
 TEST_F(GeneratorsTest, SetsEveryListedGeneratorPastItsKeysAndLogsFailures) {
     test::WriteFile(dir.File("GENERATOR.TXT"),
+                    "GEN_OTHER=EVENTS/EV_DATE\r\n"     // a date: its maximum reads as no number
                     "GEN_HOSTS=HOSTS/HST_ID\r\n"
                     "  * GEN_OTHER=HOSTS/HST_ID\r\n"    // comment: left at 5
                     "GEN_EMPTY=EMPTY_T/ID\r\n"
@@ -66,6 +69,7 @@ TEST_F(GeneratorsTest, SetsEveryListedGeneratorPastItsKeysAndLogsFailures) {
     EXPECT_EQ(Generator("GEN_EMPTY"), "0");
     EXPECT_EQ(Generator("GEN_OTHER"), "5");
     EXPECT_EQ(test::ReadFile(ctx.LogPath()),
+              texts::kGeneratorMaxError + "EVENTS :  Invalid data conversion\r\n" +
               texts::kGeneratorMaxError + "HOSTS :  " + noColumn + "\r\n" +
               texts::kGeneratorSetError + " :  " + noName + "\r\n" +
               texts::kGeneratorSetError + "GEN_NONE :  " + noGenerator + "\r\n");
