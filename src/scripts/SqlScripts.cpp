@@ -5,6 +5,7 @@
 
 #include "run/RunLog.h"
 #include "run/Texts.h"
+#include "db/Error.h"
 #include "db/Work.h"
 #include "scripts/ScriptReader.h"
 #include "run/TextFile.h"
@@ -47,6 +48,7 @@ bool Run(db::Statement& sql, RunLog& log) {
         sql.Execute();
         return true;
     } catch (const std::exception& error) {
+        if (IsConnectionLost(error)) throw;   // the end of the run, not of this statement
         WriteError(log, error);
         return false;
     }

@@ -115,23 +115,6 @@ void Tperegonner::RemapMacroLines() {
     for (int i = 0; i < static_cast<int>(Lines.size()); ++i) RemapMacroLine(i);
 }
 
-std::vector<std::string> SplitTextLines(const std::string& bytes) {
-    std::string text = bytes.substr(0, bytes.find('\0'));
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(pos));
-            break;
-        }
-        lines.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-        if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
-    }
-    return lines;
-}
-
 std::string JoinTextLines(const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& line : lines) text += line + "\r\n";

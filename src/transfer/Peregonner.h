@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "run/IdMaps.h"
+#include "run/TextFile.h"
 
 namespace kestrix::transfer {
 
@@ -41,8 +42,6 @@ private:
     std::vector<std::unique_ptr<Tperegonner>> items_;
 };
 
-// Splits bytes into lines at CR LF, lone CR and lone LF; a NUL byte ends the text.
-std::vector<std::string> SplitTextLines(const std::string& bytes);
 // Joins lines, each followed by CR LF.
 std::string JoinTextLines(const std::vector<std::string>& lines);
 

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "db/Error.h"
+#include "db/Strings.h"
 #include "run/IdMaps.h"
 
 namespace kestrix::transfer {
@@ -125,22 +126,10 @@ const T* Find(const T (&table)[N], const std::string& name) {
     return nullptr;
 }
 
-// Letter case folded for ASCII and the Windows-1251 Cyrillic letters.
-std::string Upper(const std::string& text) {
-    std::string result = text;
-    for (char& c : result) {
-        auto b = static_cast<unsigned char>(c);
-        if (b >= 'a' && b <= 'z') b -= 32;
-        else if (b >= 0xE0) b -= 32;
-        else if (b == 0xB8) b = 0xA8;
-        c = static_cast<char>(b);
-    }
-    return result;
-}
 
 bool ContainsName(const std::vector<std::string>& names, const std::string& name) {
-    const std::string wanted = Upper(name);
-    return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return Upper(n) == wanted; });
+    const std::string wanted = UpperCp1251(name);
+    return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return UpperCp1251(n) == wanted; });
 }
 
 // Column i of the copy list; a list too short for the table's rule is an error, not a read

@@ -443,7 +443,7 @@ TEST_F(SampleCopy, IniDataDropsFilterSectionsAndRewritesReaderRights) {
         if (s[1] != "USERS_RD_RIGHTS") continue;
         ++rights;
         ASSERT_EQ(d.size(), 3u) << "INIDATA " << s[0];
-        auto before = transfer::SplitTextLines(s[2]), after = transfer::SplitTextLines(d[2]);
+        auto before = SplitTextLines(s[2]), after = SplitTextLines(d[2]);
         ASSERT_EQ(before.size(), after.size());
         EXPECT_EQ(d[2].substr(d[2].size() - 2), "\r\n");
         for (std::size_t i = 0; i < before.size(); ++i) {
