@@ -14,7 +14,11 @@ void Progress::SetPosition(int position) {
 }
 
 void RunState::SetStatusText(const std::string& text) { status_ = text; DisplayChanged(); }
-void RunState::SetTableMax(int max) { table_.SetMax(max); DisplayChanged(); }
+void RunState::SetTableMax(int max) {
+    table_.SetMax(max);
+    account_.SourceCounted(max);
+    DisplayChanged();
+}
 void RunState::SetTablePosition(int position) { table_.SetPosition(position); DisplayChanged(); }
 void RunState::StepTable() { table_.Step(); DisplayChanged(); }
 void RunState::AllToMin() { all_.ToMin(); DisplayChanged(); }
