@@ -31,6 +31,7 @@ void RunAccount::StageStarted(RunStage stage, const std::string& table) {
     if (stage != RunStage::Interrupted) lastIsCurrent_ = false;
     if (isTable && lastTable_ && *lastTable_ == table) {
         lastIsCurrent_ = inTable_;
+        lineDone_ = false;
         return;
     }
     lastTable_ = isTable ? std::optional<std::string>(table) : std::nullopt;
@@ -39,12 +40,17 @@ void RunAccount::StageStarted(RunStage stage, const std::string& table) {
     tables_.push_back(TableAccount{table});
     tableStart_ = std::chrono::steady_clock::now();
     inTable_ = lastIsCurrent_ = true;
+    lineDone_ = false;
 }
 
-void RunAccount::SourceCounted(int rows) {
+void RunAccount::RowRead() {
     if (!inTable_) return;
     TableAccount& table = tables_.back();
-    table.counted = std::max(table.counted, 0) + rows;
+    table.fetched = std::max(table.fetched, 0) + 1;
+}
+
+void RunAccount::LineDone(bool cancelled) {
+    if (inTable_ && !cancelled) lineDone_ = true;
 }
 
 void RunAccount::RowDone(bool written) {
@@ -71,7 +77,8 @@ void RunAccount::CloseTable() {
 
 void RunAccount::Close(RunOutcome outcome) {
     CloseTable();
-    if (outcome != RunOutcome::Finished && lastIsCurrent_ && !tables_.empty()) tables_.back().cutShort = true;
+    if (outcome != RunOutcome::Finished && lastIsCurrent_ && !lineDone_ && !tables_.empty())
+        tables_.back().cutShort = true;
     outcome_ = outcome;
 }
 

@@ -19,22 +19,21 @@ const char* OutcomeName(RunOutcome outcome);
 
 struct TableAccount {
     std::string table;   // Windows-1251
-    // Source rows the copy counted before reading them (summed over consecutive lines of the
-    // table); -1 when no copy of the table counted (the macro transfer reads them all first).
-    int counted = -1;
+    // Source rows the copy fetched, counted as it reads each (summed over consecutive lines of
+    // the table); -1 when the copy does not tell (the macro transfer reads them all first).
+    int fetched = -1;
     int written = 0, refused = 0;
     double seconds = 0;
     // Reference columns in the order first met, with the written rows whose reference became -1.
     std::vector<std::pair<std::string, int>> unmapped;
-    // The run was interrupted or failed while in this table.
+    // The run was interrupted or failed before the table's line was done: its rest was not read.
     bool cutShort = false;
 
-    // Rows read from the source: the count when there is one, otherwise every row handled.
-    int Read() const { return counted >= 0 ? counted : written + refused; }
+    // Rows read from the source: those fetched, or every row handled when the copy does not tell.
+    int Read() const { return fetched >= 0 ? fetched : written + refused; }
     int Unmapped() const;
-    // Every row read was written or refused; a table the run ended in without a count of its
-    // rows cannot tell and is not accounted for.
-    bool Accounted() const { return Read() == written + refused && (counted >= 0 || !cutShort); }
+    // Every row read was written or refused, and the copy was not cut short.
+    bool Accounted() const { return Read() == written + refused && !cutShort; }
 };
 
 class RunAccount {
@@ -44,11 +43,14 @@ public:
     // A table stage opens a row; the same table right after itself goes on in its row, and a
     // table-list line without a table name gets none. Any stage closes the row before it.
     void StageStarted(RunStage stage, const std::string& table);
-    // The copy of the open table counted its source rows.
-    void SourceCounted(int rows);
+    // The copy of the open table fetched a source row (before handling it).
+    void RowRead();
     void RowDone(bool written);
+    // The overall progress stepped: the line of the open table is done, unless the run was
+    // cancelled meanwhile (the copy then ended early and is stepped all the same).
+    void LineDone(bool cancelled);
     void ReferenceUnmapped(const std::string& table, const std::string& column);
-    // The run ended: the table it was in, if the outcome is not Finished, is cut short.
+    // The run ended: if it did not finish, the table whose line was not done is cut short.
     void Close(RunOutcome outcome);
 
     const std::vector<TableAccount>& Tables() const { return tables_; }
@@ -63,6 +65,7 @@ private:
     std::optional<std::string> lastTable_;   // the table of the last stage event, if a table
     bool inTable_ = false;                    // the last row is open
     bool lastIsCurrent_ = false;              // the run's last stage was the last row's table
+    bool lineDone_ = false;                   // the current table's line is done
     std::chrono::steady_clock::time_point tableStart_;
     std::optional<RunOutcome> outcome_;
 };

@@ -76,8 +76,8 @@ public:
         account_.ReferenceUnmapped(table, column);
     }
 
-    // The account of the current or last run (the table copy's row count is the table
-    // progress maximum it sets).
+    // The account of the current or last run. A table copy steps the table progress once per
+    // source row it fetches, and the sequence steps the overall progress once a line is done.
     const RunAccount& Account() const { return account_; }
     RunAccount& Account() { return account_; }
 

@@ -12,8 +12,9 @@ namespace kestrix {
 namespace {
 
 // Events: "T NAME" a table stage, "T" one without a name, "clear" / "post" / "int" other
-// stages, "count N" the copy's row count, "W" / "R" a row written / refused, "U TABLE COLUMN"
-// a reference that became -1.
+// stages, "w" / "r" a row fetched then written / refused, "W" / "R" a row written / refused
+// that no fetch told of, "f" a row fetched only, "U TABLE COLUMN" a reference that became
+// -1, "step" the line done (overall progress), "cancel" the cancel flag set.
 void Feed(RunState& state, const std::string& event) {
     auto arg = [&](int n) {
         std::size_t at = 0;
@@ -25,8 +26,11 @@ void Feed(RunState& state, const std::string& event) {
     else if (event == "clear") state.StageStarted(RunStage::ClearPass, "");
     else if (event == "post") state.StageStarted(RunStage::PostScript, "");
     else if (event == "int") state.StageStarted(RunStage::Interrupted, "");
-    else if (event.rfind("count ", 0) == 0) state.SetTableMax(std::stoi(arg(1)));
+    else if (event == "f") state.StepTable();
+    else if (event == "w" || event == "r") state.StepTable(), state.RowDone(event == "w");
     else if (event == "W" || event == "R") state.RowDone(event == "W");
+    else if (event == "step") state.StepAll();
+    else if (event == "cancel") state.CancelFlag = true;
     else if (event.rfind("U ", 0) == 0) state.ReferenceUnmapped(arg(1), arg(2));
     else FAIL() << "unknown event " << event;
 }
@@ -49,27 +53,29 @@ struct Case {
 TEST(RunAccount, CollectsEveryTableFromTheEvents) {
     const Case cases[] = {
         {"written, refused and -1 references counted per column",
-         {"clear", "W", "T HOSTS", "count 3", "W", "R", "W", "T CONTROLLERS", "count 2", "W", "U CONTROLLERS CT_HS_ID",
-          "W", "U CONTROLLERS CT_HS_ID", "U CONTROLLERS CT_PC_ID", "U HOSTS HS_X", "post"},
+         {"clear", "w", "step", "T HOSTS", "w", "r", "w", "step", "T CONTROLLERS", "w", "U CONTROLLERS CT_HS_ID", "w",
+          "U CONTROLLERS CT_HS_ID", "U CONTROLLERS CT_PC_ID", "U HOSTS HS_X", "step", "post"},
          RunOutcome::Finished,
          {"HOSTS 3 2 1 [] ok", "CONTROLLERS 2 2 0 [CT_HS_ID:2 CT_PC_ID:1 ] ok"}},
         {"a table right after itself goes on in its row, a later one opens another; unnamed lines get none",
-         {"T OWNER", "count 2", "W", "W", "T OWNER", "T", "W", "T OWNER", "count 1", "R", "T OWNER", "count 1", "W"},
+         {"T OWNER", "w", "w", "step", "T OWNER", "step", "T", "w", "step", "T OWNER", "r", "step", "T OWNER", "w"},
          RunOutcome::Finished,
          {"OWNER 2 2 0 [] ok", "OWNER 2 1 1 [] ok"}},
-        {"a count of none is accounted for; rows outside a table are not counted",
-         {"T ZONES", "count 0", "post", "W", "R"}, RunOutcome::Finished, {"ZONES 0 0 0 [] ok"}},
-        {"interrupted within a table: counted rows not handled",
-         {"T EVENTS", "count 5", "W", "W", "int"}, RunOutcome::Interrupted, {"EVENTS 5 2 0 [] NOT"}},
-        {"failed within a table after its count, before its rows",
-         {"T HOSTS", "count 1", "W", "T READERS", "count 4"}, RunOutcome::Failed,
-         {"HOSTS 1 1 0 [] ok", "READERS 4 0 0 [] NOT"}},
-        {"no count (macros): the table the run failed in cannot tell",
-         {"T MACROSES", "W", "R", "W"}, RunOutcome::Failed, {"MACROSES 3 2 1 [] NOT"}},
-        {"no count: accounted for once a later stage began",
-         {"T MACROSES", "W", "R", "post"}, RunOutcome::Interrupted, {"MACROSES 2 1 1 [] ok"}},
-        {"no count: interrupted right after the table",
-         {"T MACROSES", "W", "int"}, RunOutcome::Interrupted, {"MACROSES 1 1 0 [] NOT"}},
+        {"a row fetched and never handled", {"T ZONES", "w", "f", "step"}, RunOutcome::Finished,
+         {"ZONES 2 1 0 [] NOT"}},
+        {"no rows; rows outside a table are not counted", {"T ZONES", "step", "post", "w", "R"},
+         RunOutcome::Finished, {"ZONES 0 0 0 [] ok"}},
+        {"interrupted within a table: its rest was not read",
+         {"T EVENTS", "w", "cancel", "w", "step", "int"}, RunOutcome::Interrupted, {"EVENTS 2 2 0 [] NOT"}},
+        {"interrupted after a table's line was done",
+         {"T EVENTS", "w", "w", "step", "cancel", "int"}, RunOutcome::Interrupted, {"EVENTS 2 2 0 [] ok"}},
+        {"failed within a table; the one before it is whole",
+         {"T HOSTS", "w", "step", "T READERS", "r"}, RunOutcome::Failed,
+         {"HOSTS 1 1 0 [] ok", "READERS 1 0 1 [] NOT"}},
+        {"a copy that does not tell its fetches (macros): read is what it handled",
+         {"T MACROSES", "W", "R", "W", "step", "post"}, RunOutcome::Failed, {"MACROSES 3 2 1 [] ok"}},
+        {"failed in the post-transfer script: the tables stay accounted for",
+         {"T MACROSES", "W", "post"}, RunOutcome::Failed, {"MACROSES 1 1 0 [] ok"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -86,8 +92,7 @@ TEST(RunAccount, CollectsEveryTableFromTheEvents) {
 
 TEST(RunAccount, AccountedLineAndJsonForScripts) {
     HeadlessRunState state;
-    for (const char* event : {"T HOSTS", "count 2", "W", "W", "U HOSTS HS_\"Q\"", "T \xC7\xCE\xCD\xDB", "count 3",
-                                     "R", "int"})
+    for (const char* event : {"T HOSTS", "w", "w", "U HOSTS HS_\"Q\"", "step", "T \xC7\xCE\xCD\xDB", "f", "f", "r", "int"})
         Feed(state, event);
     state.Account().Close(RunOutcome::Interrupted);
     EXPECT_EQ(AccountedLine(state.Account()), "Not accounted for: ЗОНЫ");
