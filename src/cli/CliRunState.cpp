@@ -1,5 +1,6 @@
 #include "cli/CliRunState.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>

@@ -1,12 +1,11 @@
 #pragma once
-// The run state of the command line: progress on stderr, a per-table summary on stdout,
+// The run state of the command line: progress on stderr, the run's account on stdout,
 // and a cancel request turned into the cancel flag at the next pump.
 #include <chrono>
 #include <atomic>
 #include <optional>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "run/RunState.h"
 

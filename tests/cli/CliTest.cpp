@@ -500,6 +500,8 @@ TEST_F(CliTest, LostServerEndsTheRunWithThatErrorLoggedOnce) {
     EXPECT_EQ(Count(log, "   " + ToCp1251(error)), 1u) << ToUtf8(log);
     EXPECT_EQ(Count(log, " :  " + ToCp1251(error)), 0u) << ToUtf8(log);
     EXPECT_EQ(log.find(texts::kBeginRuler, log.find(texts::kCopyPassHeader)), std::string::npos) << ToUtf8(log);
+    // The journal the connection was lost in is not accounted for.
+    EXPECT_NE(run.out.find("\nNot accounted for: "), std::string::npos) << run.out;
 }
 
 } // namespace
