@@ -43,9 +43,10 @@ run_one() {
         /usr/bin/time -f '%M' -o "$out.peak" "$bin/kestrix-cli" --source "$src_name" --dest "$dst_name" \
             --events-from "$events_from" --app-dir "$work/app" >"$out.summary" 2>"$out.err" ||
             { cat "$out.err" >&2; exit 1; }
-        # The summary: a header, then table read written refused seconds; the first line of each
+        # The summary: a header, then table read written refused seconds unmapped; the lines
+        # under a table and the last line have no count in column 2. The first line of each
         # table is its copy (a later line of the same table updates columns).
-        awk 'NR > 1 && NF >= 5 && !seen[$1]++ { print $1, $3, $5 }' "$out.summary" >"$out.tables"
+        awk 'NR > 1 && NF >= 5 && $2 ~ /^[0-9]+$/ && !seen[$1]++ { print $1, $3, $5 }' "$out.summary" >"$out.tables"
     else
         /usr/bin/time -f '%M' -o "$out.peak" "$bin/yardstick" --source "$src_name" --dest "$dst_name" \
             --events-from "$events_from" --app-dir "$work/app" >"$out.tables" 2>"$out.err" ||

@@ -97,6 +97,7 @@ void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string
     state_.CancelFlag = false;
     state_.SourceName = StripQuotes(sourceText);
     state_.DestName = StripQuotes(destText);
+    state_.Account().Start();
     state_.LockControls(true);
 
     std::exception_ptr failure;
@@ -120,6 +121,8 @@ void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
+    state_.Account().Close(failure ? RunOutcome::Failed
+                                   : state_.CancelFlag ? RunOutcome::Interrupted : RunOutcome::Finished);
     state_.LockControls(false);
     if (state_.CancelFlag) state_.ShowInterruptionWarning(texts::kInterruptedWarning);
     if (failure) std::rethrow_exception(failure);

@@ -1,5 +1,6 @@
 #include "cli/CliRunState.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -10,8 +11,8 @@
 namespace kestrix::cli {
 namespace {
 
-std::string Bar(const Progress& progress, int width) {
-    int filled = progress.Max() > 0 ? progress.Position() * width / progress.Max() : 0;
+std::string Bar(int position, int max, int width) {
+    int filled = max > 0 ? position * width / max : 0;
     return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
 }
 
@@ -44,14 +45,8 @@ void CliRunState::ShowInterruptionWarning(const std::string& text) {
     std::cerr << shown << "\n";
 }
 
-void CliRunState::RowDone(bool written) {
-    if (!inTable_) return;
-    TableSummary& table = tables_.back();
-    ++table.read;
-    ++(written ? table.written : table.refused);
-}
-
 void CliRunState::DisplayChanged() {
+    allPeak_ = std::max(allPeak_, AllProgress().Position());
     if (liveLine_) {
         auto now = std::chrono::steady_clock::now();
         if (now - lastDraw_ >= std::chrono::milliseconds(100)) {
@@ -62,38 +57,37 @@ void CliRunState::DisplayChanged() {
 }
 
 void CliRunState::StageStarted(RunStage stage, const std::string& table) {
+    RunState::StageStarted(stage, table);
     if (stage == RunStage::PreScript) return;   // it shows no status of its own
+    stage_ = stage;
     const bool isTable = stage == RunStage::Table;
-    // A table started again right after itself goes on in its row.
+    // A table started again right after itself goes on in its line.
     if (isTable && lastTable_ && *lastTable_ == table) return;
     lastTable_ = isTable ? std::optional<std::string>(table) : std::nullopt;
-    CloseTable();
-    // A line of the table list without a table name gets neither a row nor a progress line.
+    // A line of the table list without a table name gets no progress line.
     const bool named = !isTable || !table.empty();
-    if (isTable && named) {
-        tables_.push_back(TableSummary{table});
-        tableStart_ = std::chrono::steady_clock::now();
-        inTable_ = true;
-    }
     if (liveLine_)
         DrawLiveLine();
     else if (named)
-        std::cerr << "[" << AllProgress().Position() << "/" << AllProgress().Max() << "] " << Utf8(StatusText())
-                  << "\n";
+        std::cerr << "[" << ShownAllPosition() << "/" << AllProgress().Max() << "] " << Utf8(StatusText()) << "\n";
 }
 
-void CliRunState::CloseTable() {
-    if (!inTable_) return;
-    tables_.back().seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - tableStart_).count();
-    inTable_ = false;
+int CliRunState::ShownAllPosition() const {
+    switch (stage_) {
+    case RunStage::Finished: return AllProgress().Max();
+    case RunStage::PostScript:
+    case RunStage::Generators:
+    case RunStage::Interrupted: return std::max(allPeak_, AllProgress().Position());
+    default: return AllProgress().Position();
+    }
 }
 
 void CliRunState::DrawLiveLine() {
     std::ostringstream line;
-    line << "\r\033[K" << Utf8(StatusText()) << " " << Bar(TableProgress(), 20) << " "
-         << TableProgress().Position() << "/" << TableProgress().Max() << "  all " << Bar(AllProgress(), 20)
-         << " " << AllProgress().Position() << "/" << AllProgress().Max();
+    const int all = ShownAllPosition();
+    line << "\r\033[K" << Utf8(StatusText()) << " " << Bar(TableProgress().Position(), TableProgress().Max(), 20)
+         << " " << TableProgress().Position() << "/" << TableProgress().Max() << "  all "
+         << Bar(all, AllProgress().Max(), 20) << " " << all << "/" << AllProgress().Max();
     std::cerr << line.str() << std::flush;
     lineOpen_ = true;
 }
@@ -104,16 +98,18 @@ void CliRunState::EndProgressLine() {
 }
 
 void CliRunState::PrintSummary(std::ostream& out) {
-    CloseTable();
     EndProgressLine();
     out << std::left << std::setw(20) << "table" << std::right << std::setw(10) << "read" << std::setw(10)
-        << "written" << std::setw(10) << "refused" << std::setw(10) << "seconds" << "\n";
-    for (const TableSummary& t : tables_) {
-        std::string name = Utf8(t.table);
-        out << std::left << std::setw(20) << name << std::right << std::setw(10) << t.read << std::setw(10)
-            << t.written << std::setw(10) << t.refused << std::setw(10) << std::fixed << std::setprecision(2)
-            << t.seconds << "\n";
+        << "written" << std::setw(10) << "refused" << std::setw(10) << "seconds" << std::setw(10) << "unmapped"
+        << "\n";
+    for (const TableAccount& t : Account().Tables()) {
+        out << std::left << std::setw(20) << Utf8(t.table) << std::right << std::setw(10) << t.Read()
+            << std::setw(10) << t.written << std::setw(10) << t.refused << std::setw(10) << std::fixed
+            << std::setprecision(2) << t.seconds << std::setw(10) << t.Unmapped() << "\n";
+        // Under the table, indented: one line per reference column that got -1.
+        for (const auto& [column, rows] : t.unmapped) out << "  -1 in " << Utf8(column) << ": " << rows << "\n";
     }
+    out << AccountedLine(Account()) << "\n";
 }
 
 } // namespace kestrix::cli

@@ -1,22 +1,15 @@
 #pragma once
-// The run state of the command line: progress on stderr, a per-table summary on stdout,
+// The run state of the command line: progress on stderr, the run's account on stdout,
 // and a cancel request turned into the cancel flag at the next pump.
 #include <chrono>
 #include <atomic>
 #include <optional>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "run/RunState.h"
 
 namespace kestrix::cli {
-
-struct TableSummary {
-    std::string table;   // Windows-1251
-    int read = 0, written = 0, refused = 0;
-    double seconds = 0;
-};
 
 class CliRunState : public RunState {
 public:
@@ -25,27 +18,29 @@ public:
     void PumpMessages() override;
     void ShowInterruptionWarning(const std::string& text) override;
     void StageStarted(RunStage stage, const std::string& table) override;
-    void RowDone(bool written) override;
 
     // Ends a live progress line so that the next output starts on a line of its own.
     void EndProgressLine();
+    // The account of the run: a header, a row per table (table, read, written, refused,
+    // seconds, unmapped), the -1 references per column under their table, and the line
+    // that tells whether every row is accounted for.
     void PrintSummary(std::ostream& out);
-    const std::vector<TableSummary>& Tables() const { return tables_; }
 
 protected:
     void DisplayChanged() override;
 
 private:
-    void CloseTable();
     void DrawLiveLine();
+    // The overall position shown: after the transfer sequence, which sets the bar back to
+    // 0, the largest one reached, and all steps once the run finished.
+    int ShownAllPosition() const;
 
     bool liveLine_;
     const std::atomic<bool>* cancelRequested_;
     bool lineOpen_ = false;
     std::optional<std::string> lastTable_;   // the table of the last stage event, if a table
-    std::chrono::steady_clock::time_point tableStart_;
-    bool inTable_ = false;
-    std::vector<TableSummary> tables_;
+    RunStage stage_ = RunStage::PreScript;
+    int allPeak_ = 0;
     std::chrono::steady_clock::time_point lastDraw_;
 };
 

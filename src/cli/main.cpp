@@ -1,5 +1,5 @@
 // kestrix-cli: the transfer run without the window.
-//   kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]
+//   kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR] [--summary-json FILE]
 //   kestrix-cli --check ... (same options): what a run would do, nothing written
 // Exit status: 0 finished (check: no problem), 1 the run failed (check: problems found),
 // 2 usage error, 3 a start-up check failed, 130 interrupted.
@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -33,11 +34,13 @@ std::atomic<bool> g_cancelRequested{false};
 
 constexpr const char* kUsage =
     "usage: kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
+    "                   [--summary-json FILE]\n"
     "  --source SRC        source database (a file, or host/port:path on a server)\n"
     "  --dest DST          destination database, of the same or a newer schema\n"
     "  --events-from DATE  also transfer the event and alarm journals from that day\n"
     "  --app-dir DIR       folder of Conv.txt, Generator.txt and SQL/; receives Kestrix.log\n"
     "                      (default: the folder of this program)\n"
+    "  --summary-json FILE also write the run's account (the summary) to FILE as JSON\n"
     "       kestrix-cli --check --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
     "                      what a run would do, line by line, with nothing written;\n"
     "                      exit 0 without problems, 1 with problems\n"
@@ -85,8 +88,8 @@ void WatchCancelSignals(sigset_t signals) {
 
 // The command line taken apart.
 struct Arguments {
-    std::string source, dest, appDir, eventsFrom;
-    bool haveSource = false, haveDest = false, haveEvents = false;
+    std::string source, dest, appDir, eventsFrom, summaryJson;
+    bool haveSource = false, haveDest = false, haveEvents = false, haveJson = false;
     bool check = false;
 };
 
@@ -116,10 +119,12 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
         else if (arg == "--dest") ok = TakeValue(argc, argv, i, args.dest, &args.haveDest);
         else if (arg == "--events-from") ok = TakeValue(argc, argv, i, args.eventsFrom, &args.haveEvents);
         else if (arg == "--app-dir") ok = TakeValue(argc, argv, i, args.appDir, nullptr);
+        else if (arg == "--summary-json") ok = TakeValue(argc, argv, i, args.summaryJson, &args.haveJson);
         else return Usage("unknown argument '" + arg + "'");
         if (!ok) return Usage("'" + arg + "' needs a value");
     }
     if (!args.haveSource || !args.haveDest) return Usage("--source and --dest are required");
+    if (args.check && args.haveJson) return Usage("--summary-json is for a run, not --check");
     return std::nullopt;
 }
 
@@ -162,9 +167,18 @@ std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, const std::strin
     return std::nullopt;
 }
 
+// The account as JSON into the file the operator named; a file that cannot be written is
+// reported and leaves the exit status as the run made it.
+void WriteSummaryJson(const std::string& file, const kestrix::RunState& state, int status) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << kestrix::AccountJson(state.Account(), status);
+    out.close();
+    if (!out) std::cerr << "kestrix-cli: cannot write the summary to '" << file << "'\n";
+}
+
 // The run, then the summary and the place of the log; the exit status.
 int Transfer(kestrix::cli::CliRunState& state, kestrix::db::TDM1& dm, const std::string& sourceName,
-             const std::string& destName) {
+             const std::string& destName, const std::string& summaryJson) {
     using namespace kestrix;
     RunDriver driver(state, dm);
     driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
@@ -178,6 +192,7 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::TDM1& dm, const std:
         status = 1;
     }
     state.PrintSummary(std::cout);
+    if (!summaryJson.empty()) WriteSummaryJson(summaryJson, state, status);
     std::cerr << "Log: " << state.AppDir << kLogFile << "\n";
     return status;
 }
@@ -222,5 +237,5 @@ int main(int argc, char** argv) {
     if (auto exit = PrepareRun(state, args.appDir, dm)) return *exit;
 
     WatchCancelSignals(cancelSignals);
-    return Transfer(state, *dm, sourceName, destName);
+    return Transfer(state, *dm, sourceName, destName, args.haveJson ? args.summaryJson : std::string());
 }

@@ -143,7 +143,8 @@ void GuiRunState::ShowInterruptionWarning(const std::string& text) {
 }
 
 // The label shows the status text each stage and table sets as it starts.
-void GuiRunState::StageStarted(RunStage /*stage*/, const std::string& /*table*/) {
+void GuiRunState::StageStarted(RunStage stage, const std::string& table) {
+    RunState::StageStarted(stage, table);
     QString status = Qt(StatusText());
     if (c_.TabLabel->text() != status) c_.TabLabel->setText(status);
 }

@@ -28,6 +28,7 @@
 #include "run/Texts.h"
 #include "gui/Dialogs.h"
 #include "gui/MasterEventFilter.h"
+#include "gui/SummaryDialog.h"
 #include "gui/Viewers.h"
 
 namespace kestrix::gui {
@@ -335,9 +336,16 @@ void TKestrixForm::MoveBitBtnClick() {
         // The top-level handler: an error that left the run, shown after its cleanup.
         running_ = false;
         ShowBox(this, BoxKind::Error, texts::kErrorCaption, e.what());
+        ShowSummary();
         return;
     }
     running_ = false;
+    ShowSummary();
+}
+
+void TKestrixForm::ShowSummary() {
+    if (summary_) summary_->close();
+    summary_ = new SummaryDialog(this, state_->Account(), FilePath(programFile_) + kLogFile);
 }
 
 void TKestrixForm::CancelMoveBitBtnClick() {

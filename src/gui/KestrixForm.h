@@ -6,6 +6,7 @@
 #include <string>
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "app/RunDriver.h"
 #include "gui/GuiRunState.h"
@@ -94,6 +95,8 @@ private:
     // Keeps the described positions where the texts fit and moves a control right of the
     // text before it where that text, measured in the current font, is wider.
     void ArrangeByTextWidth();
+    // The account of the run just ended, in a dialog that replaces the one of a run before.
+    void ShowSummary();
 
     db::TDM1& dm_;
     std::string programFile_;
@@ -104,6 +107,7 @@ private:
     bool running_ = false;
     // Set by a confirmed cancel press; the run cancels a statement that waits meanwhile.
     std::atomic<bool> cancelRequest_{false};
+    QPointer<QDialog> summary_;
 };
 
 } // namespace kestrix::gui

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "db/Statement.h"
+#include "run/RunAccount.h"
 
 namespace kestrix {
 
@@ -21,9 +22,6 @@ private:
     int max_ = 100;
     int position_ = 0;
 };
-
-// The stages of a run, as the front ends are told of them.
-enum class RunStage { PreScript, ClearPass, Table, PostScript, Generators, Finished, Interrupted };
 
 class RunState {
 public:
@@ -65,15 +63,23 @@ public:
     virtual void LockControls(bool /*locked*/) {}
     // The warning after an interrupted run.
     virtual void ShowInterruptionWarning(const std::string& /*text*/) {}
-    // Progress events, rendered by the front ends, which never compare the status text:
+    // Progress events, rendered by the front ends, which never compare the status text;
+    // these versions keep the account, and a front end's own calls them first:
     // a stage starts (table: the table copied, for RunStage::Table only). Told after the
     // stage's status text is set, so that a front end shows the new text; the pre-transfer
     // script keeps the text it finds.
-    virtual void StageStarted(RunStage /*stage*/, const std::string& /*table*/) {}
+    virtual void StageStarted(RunStage stage, const std::string& table) { account_.StageStarted(stage, table); }
     // the table copy handled a source row: written, or refused and logged;
-    virtual void RowDone(bool /*written*/) {}
+    virtual void RowDone(bool written) { account_.RowDone(written); }
     // a reference column of a copied row got -1: its device is not in the identifier maps.
-    virtual void ReferenceUnmapped(const std::string& /*table*/, const std::string& /*column*/) {}
+    virtual void ReferenceUnmapped(const std::string& table, const std::string& column) {
+        account_.ReferenceUnmapped(table, column);
+    }
+
+    // The account of the current or last run. A table copy steps the table progress once per
+    // source row it fetches, and the sequence steps the overall progress once a line is done.
+    const RunAccount& Account() const { return account_; }
+    RunAccount& Account() { return account_; }
 
 protected:
     // Called after every change of a display.
@@ -81,6 +87,7 @@ protected:
 
 private:
     std::string status_;
+    RunAccount account_;
     Progress table_;
     Progress all_;
 };

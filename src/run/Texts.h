@@ -88,5 +88,15 @@ inline const std::string kLogMissing = ToCp1251("Журнал переноса �
 inline const std::string kHelpCaption = ToCp1251("Помощь: главное окно");
 inline const std::string kClearDate = ToCp1251("Очистить дату");
 inline const std::string kClose = ToCp1251("Закрыть");
+// Main window: the account after a run
+inline const std::string kSummaryCaption = ToCp1251("Итоги переноса: ");
+inline const std::string kOutcomeFinished = ToCp1251("перенос завершен");
+inline const std::string kOutcomeInterrupted = ToCp1251("перенос прерван");
+inline const std::string kOutcomeFailed = ToCp1251("перенос завершился ошибкой");
+inline const std::string kSummaryHeaders[] = {ToCp1251("Таблица"), ToCp1251("Прочитано"), ToCp1251("Записано"),
+                                              ToCp1251("Отказано"), ToCp1251("Секунд"), ToCp1251("Ссылок -1"),
+                                              ToCp1251("Ссылки -1 по столбцам")};
+inline const std::string kAllAccounted = ToCp1251("Все строки учтены.");
+inline const std::string kNotAccounted = ToCp1251("Не учтены строки таблиц: ");
 
 } // namespace kestrix::texts

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -64,6 +65,14 @@ protected:
     std::string dest = dir.File("dest.fdb");
 };
 
+// A table's line of the summary: read, written, refused, unmapped; empty when there is none.
+std::vector<int> SummaryRow(const std::string& out, const std::string& table) {
+    std::smatch m;
+    const std::regex row("(^|\n)" + table + " +([0-9]+) +([0-9]+) +([0-9]+) +[0-9.]+ +([0-9]+)\n");
+    if (!std::regex_search(out, m, row)) return {};
+    return {std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[5])};
+}
+
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -74,16 +83,40 @@ TEST_F(CliTest, FullRunWithEventsMovesEverythingAndOnlyReadsTheSource) {
     MakeDatabases();
     auto sourceBefore = Dump(source);
 
-    ProcessResult run = Run({"--events-from", "2026-01-01"});
+    ProcessResult run = Run({"--events-from", "2026-01-01", "--summary-json", dir.File("summary.json")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err.find("kestrix-cli:"), std::string::npos) << run.err;
-    EXPECT_NE(run.out.find("table"), std::string::npos);
-    EXPECT_NE(run.out.find("CONTROLLERS"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("EVENTS"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.rfind("table                     read   written   refused   seconds  unmapped\n", 0), 0u) << run.out;
 
     EXPECT_EQ(Dump(source), sourceBefore) << "the source database was changed";
 
     Db src(source), dst(dest);
+    // The account: EVENTS row 5 refused, one event and one controller whose device was not
+    // copied; the counts agree with both databases, and every row is accounted for.
+    const int events = std::stoi(src.Scalar("SELECT COUNT(*) FROM EVENTS WHERE EV_DATE >= '2026-01-01'"));
+    EXPECT_EQ(SummaryRow(run.out, "EVENTS"),
+              (std::vector<int>{events, std::stoi(dst.Scalar("SELECT COUNT(*) FROM EVENTS")), 1, 1})) << run.out;
+    EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM EVENTS WHERE EV_DEV_ID = -1"), "1");
+    EXPECT_EQ(SummaryRow(run.out, "CONTROLLERS"), (std::vector<int>{4, 4, 0, 1})) << run.out;
+    EXPECT_EQ(SummaryRow(run.out, "OPERATORS"), (std::vector<int>{3, 3, 0, 0})) << "the line's condition";
+    EXPECT_NE(run.out.find("\nCONTROLLERS" + std::string(9, ' ')), std::string::npos);
+    EXPECT_NE(run.out.find("\n  -1 in CT_HS_ID: 1\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\n  -1 in EV_DEV_ID: 1\n"), std::string::npos) << run.out;
+    EXPECT_TRUE(run.out.ends_with("\nEvery row is accounted for.\n")) << run.out;
+    const std::string json = ReadFile(dir.File("summary.json"));
+    EXPECT_EQ(json.rfind("{\n  \"outcome\": \"finished\",\n  \"exit_code\": 0,\n  \"accounted\": true,\n", 0), 0u)
+        << json;
+    EXPECT_NE(json.find("{\"name\": \"EVENTS\", \"read\": " + std::to_string(events) + ", \"written\": " +
+                        std::to_string(events - 1) + ", \"refused\": 1, \"seconds\": "),
+              std::string::npos) << json;
+    EXPECT_NE(json.find("\"unmapped\": {\"EV_DEV_ID\": 1}, \"accounted\": true}"), std::string::npos) << json;
+    // The progress ends at the last step, after the sequence set the overall bar back to 0.
+    const std::string steps = run.err.substr(1, run.err.find(']') - 1);   // "0/N" of the clearing pass
+    const std::string all = steps.substr(steps.find('/') + 1);
+    EXPECT_NE(run.err.find("[" + all + "/" + all + "] " + ToUtf8(texts::kStatusFinished)), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("[" + all + "/" + all + "] " + ToUtf8(texts::kStatusPostScript)), std::string::npos);
+
     // Every controller hangs under the host of the same name; the orphan's reference is -1.
     const char* hostOfController =
         "SELECT C.CT_NAME, COALESCE(H.HS_NAME, '-') FROM CONTROLLERS C "
@@ -157,7 +190,7 @@ TEST_F(CliTest, RunWithoutEventsLeavesTheJournalsAlone) {
 TEST_F(CliTest, SignalDuringTheCopyInterruptsAtTheNextRow) {
     MakeDatabases(60);   // journals large enough to be caught mid-copy
     test::BackgroundProcess cli({test::CliPath(), "--source", source, "--dest", dest, "--app-dir", appDir,
-                                 "--events-from", "2025-01-01"});
+                                 "--events-from", "2025-01-01", "--summary-json", dir.File("summary.json")});
     // Progress goes to a file here, one line per table: wait for the first journal.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (cli.Err().find("] EVENTS\n") == std::string::npos) {
@@ -178,6 +211,16 @@ TEST_F(CliTest, SignalDuringTheCopyInterruptsAtTheNextRow) {
         EXPECT_EQ(dst.Scalar(std::string("SELECT COUNT(*) FROM ") + later), "0") << later;
     // The post-transfer script did not run, and the log ends with the copy.
     EXPECT_EQ(Log().find(texts::kBeginRuler, Log().find(texts::kCopyPassHeader)), std::string::npos);
+
+    // The account: the rows copied before the interruption, and the table cut short.
+    const std::vector<int> row = SummaryRow(run.out, "EVENTS");
+    ASSERT_EQ(row.size(), 4u) << run.out;
+    EXPECT_EQ(row[1], copied);
+    EXPECT_EQ(row[0], row[1] + row[2]) << "every row read before the interruption was handled";
+    EXPECT_TRUE(run.out.ends_with("\nNot accounted for: EVENTS\n")) << run.out;
+    const std::string json = ReadFile(dir.File("summary.json"));
+    EXPECT_EQ(json.rfind("{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,", 0), 0u)
+        << json;
 }
 
 TEST_F(CliTest, SignalDuringAStatementThatWaitsForALockCancelsItThroughAServer) {
@@ -304,6 +347,8 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_EQ(test::RunProcess({test::CliPath(), "--source", "a.fdb"}).exitCode, 2);
     EXPECT_EQ(Run({"--events-from", "2026-02-30"}).exitCode, 2);
     EXPECT_EQ(Run({"--bogus"}).exitCode, 2);
+    EXPECT_EQ(Run({"--summary-json"}).exitCode, 2);
+    EXPECT_EQ(Run({"--check", "--summary-json", dir.File("s.json")}).exitCode, 2);
     ProcessResult same = test::RunProcess({test::CliPath(), "--source", " x.fdb", "--dest", "x.fdb ", "--app-dir", appDir});
     EXPECT_EQ(same.exitCode, 2);
     EXPECT_NE(same.err.find("БД источника и приемника должны быть разными."), std::string::npos) << same.err;
@@ -455,6 +500,8 @@ TEST_F(CliTest, LostServerEndsTheRunWithThatErrorLoggedOnce) {
     EXPECT_EQ(Count(log, "   " + ToCp1251(error)), 1u) << ToUtf8(log);
     EXPECT_EQ(Count(log, " :  " + ToCp1251(error)), 0u) << ToUtf8(log);
     EXPECT_EQ(log.find(texts::kBeginRuler, log.find(texts::kCopyPassHeader)), std::string::npos) << ToUtf8(log);
+    // The journal the connection was lost in is not accounted for.
+    EXPECT_NE(run.out.find("\nNot accounted for: "), std::string::npos) << run.out;
 }
 
 } // namespace

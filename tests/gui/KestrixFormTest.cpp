@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
+#include <QTableWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -30,6 +31,7 @@
 #include "gui/Dialogs.h"
 #include "gui/KestrixForm.h"
 #include "gui/MasterEventFilter.h"
+#include "gui/SummaryDialog.h"
 #include "gui/Viewers.h"
 #include "messaging/IBDB.h"
 #include "support/Fixtures.h"
@@ -267,8 +269,29 @@ TEST_F(KestrixFormTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
     QCoreApplication::instance()->removeEventFilter(&hook);
 }
 
+// The viewer of that class opened over the window (the classes have no meta-object of their own).
+template <class T> T* Opened(QWidget* form) {
+    for (QDialog* dialog : form->findChildren<QDialog*>())
+        if (auto* viewer = dynamic_cast<T*>(dialog)) return viewer;
+    return nullptr;
+}
+
+// The rows of the summary dialog's table, cell by cell.
+std::vector<std::vector<std::string>> SummaryRows(const SummaryDialog& summary) {
+    std::vector<std::vector<std::string>> rows;
+    for (int row = 0; row < summary.Table->rowCount(); ++row) {
+        rows.emplace_back();
+        for (int column = 0; column < summary.Table->columnCount(); ++column)
+            if (column != 4) rows.back().push_back(summary.Table->item(row, column)->text().toStdString());
+    }
+    return rows;
+}
+
 TEST_F(KestrixFormTest, WholeRunFromTheWindowFinishesUnlocked) {
     MakeDatabases();
+    // A third host the destination refuses: its name is taken.
+    Db(source).Exec("INSERT INTO HOSTS VALUES (9, 'alpha')");
+    Db(dest).Exec("CREATE UNIQUE INDEX HOSTS_NAME ON HOSTS (HS_NAME)");
     auto form = MakeForm();
     ShowAndActivate(*form);
     form->SourceFE->setText(QString::fromStdString("\"" + source + "\""));
@@ -305,6 +328,25 @@ TEST_F(KestrixFormTest, WholeRunFromTheWindowFinishesUnlocked) {
     EXPECT_EQ(check.Rows("SELECT HS_ID, HS_NAME FROM HOSTS ORDER BY HS_ID"),
               (std::vector<std::vector<std::string>>{{"501", "alpha"}, {"502", "beta"}}));
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS"), "2");
+
+    // The account, in a dialog that does not block the window; its button opens the run log.
+    auto* summary = Opened<SummaryDialog>(form.get());
+    ASSERT_NE(summary, nullptr);
+    EXPECT_TRUE(summary->isVisible() && !summary->isModal());
+    EXPECT_EQ(summary->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeFinished));
+    EXPECT_EQ(SummaryRows(*summary), (std::vector<std::vector<std::string>>{{"HOSTS", "3", "2", "1", "0", ""}}));
+    EXPECT_EQ(summary->Verdict->text(), Qt(texts::kAllAccounted));
+    summary->LogButton->click();
+    auto* log = Opened<TextViewer>(form.get());
+    ASSERT_NE(log, nullptr);
+    EXPECT_TRUE(log->Text->toPlainText().contains(Qt(texts::kInsertError + "HOSTS"))) << log->Text->toPlainText().toStdString();
+
+    // A second run replaces the dialog of the first.
+    form->MoveBitBtn->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    int summaries = 0;
+    for (QDialog* dialog : form->findChildren<QDialog*>()) summaries += dynamic_cast<SummaryDialog*>(dialog) != nullptr;
+    EXPECT_EQ(summaries, 1);
 }
 
 TEST_F(KestrixFormTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
@@ -323,6 +365,8 @@ TEST_F(KestrixFormTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
     EXPECT_EQ(boxes[1].buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
     EXPECT_TRUE(form->State().CancelFlag);
     EXPECT_EQ(form->State().TotalSteps, 2 + 4);
+    ASSERT_NE(Opened<SummaryDialog>(form.get()), nullptr);
+    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeInterrupted));
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());
     EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
     Db check(dest);
@@ -469,15 +513,12 @@ TEST_F(KestrixFormTest, FailedRunIsShownAfterTheWindowIsUnlocked) {
     EXPECT_NE(boxes[0].text.find("missing.fdb"), std::string::npos) << boxes[0].text;
     EXPECT_TRUE(unlockedWhenShown);
     EXPECT_FALSE(form->Running());
+    auto* summary = Opened<SummaryDialog>(form.get());
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(summary->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeFailed));
+    EXPECT_EQ(summary->Table->rowCount(), 0);
     Db check(dest);
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS"), "0");
-}
-
-// The viewer of that class opened over the window (the classes have no meta-object of their own).
-template <class T> T* Opened(QWidget* form) {
-    for (QDialog* dialog : form->findChildren<QDialog*>())
-        if (auto* viewer = dynamic_cast<T*>(dialog)) return viewer;
-    return nullptr;
 }
 
 // The right edge of a label's text, measured in its font.

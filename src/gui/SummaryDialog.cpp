@@ -1,0 +1,98 @@
+#include "gui/SummaryDialog.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "gui/Dialogs.h"
+#include "gui/Viewers.h"
+#include "run/Texts.h"
+
+namespace kestrix::gui {
+namespace {
+
+const std::string& OutcomeText(std::optional<RunOutcome> outcome) {
+    switch (outcome.value_or(RunOutcome::Failed)) {
+    case RunOutcome::Finished: return texts::kOutcomeFinished;
+    case RunOutcome::Interrupted: return texts::kOutcomeInterrupted;
+    case RunOutcome::Failed: break;
+    }
+    return texts::kOutcomeFailed;
+}
+
+QTableWidgetItem* Cell(const QString& text, bool number) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(::Qt::ItemIsEnabled | ::Qt::ItemIsSelectable);
+    if (number) item->setTextAlignment(::Qt::AlignRight | ::Qt::AlignVCenter);
+    return item;
+}
+
+// "COLUMN: n, COLUMN: n".
+QString UnmappedColumns(const TableAccount& t) {
+    QStringList parts;
+    for (const auto& [column, rows] : t.unmapped) parts << Qt(column) + QStringLiteral(": ") + QString::number(rows);
+    return parts.join(QStringLiteral(", "));
+}
+
+std::string VerdictText(const RunAccount& account) {
+    const std::vector<std::string> missing = account.NotAccounted();
+    if (missing.empty()) return texts::kAllAccounted;
+    std::string text = texts::kNotAccounted;
+    for (std::size_t i = 0; i < missing.size(); ++i) text += (i ? ", " : "") + missing[i];
+    return text;
+}
+
+} // namespace
+
+SummaryDialog::SummaryDialog(QWidget* parent, const RunAccount& account, std::string logPath)
+    : QDialog(parent), logPath_(std::move(logPath)) {
+    setWindowTitle(Qt(texts::kSummaryCaption + OutcomeText(account.Outcome())));
+    auto* layout = new QVBoxLayout(this);
+    Table = new QTableWidget(this);
+    Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Table->verticalHeader()->hide();
+    layout->addWidget(Table);
+    Verdict = new QLabel(this);
+    layout->addWidget(Verdict);
+    Fill(account);
+
+    auto* buttons = new QDialogButtonBox(this);
+    LogButton = buttons->addButton(Qt(texts::kMenuLog), QDialogButtonBox::ActionRole);
+    connect(LogButton, &QPushButton::clicked, this, [this] { ShowLog(this, logPath_); });
+    buttons->addButton(Qt(texts::kClose), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    setAttribute(::Qt::WA_DeleteOnClose);
+    resize(720, 420);
+    show();
+}
+
+void SummaryDialog::Fill(const RunAccount& account) {
+    QStringList headers;
+    for (const std::string& header : texts::kSummaryHeaders) headers << Qt(header);
+    Table->setColumnCount(headers.size());
+    Table->setHorizontalHeaderLabels(headers);
+    const auto& tables = account.Tables();
+    Table->setRowCount(static_cast<int>(tables.size()));
+    for (int row = 0; row < Table->rowCount(); ++row) {
+        const TableAccount& t = tables[row];
+        Table->setItem(row, 0, Cell(Qt(t.table), false));
+        Table->setItem(row, 1, Cell(QString::number(t.Read()), true));
+        Table->setItem(row, 2, Cell(QString::number(t.written), true));
+        Table->setItem(row, 3, Cell(QString::number(t.refused), true));
+        Table->setItem(row, 4, Cell(QString::number(t.seconds, 'f', 2), true));
+        Table->setItem(row, 5, Cell(QString::number(t.Unmapped()), true));
+        Table->setItem(row, 6, Cell(UnmappedColumns(t), false));
+    }
+    Table->resizeColumnsToContents();
+    Table->horizontalHeader()->setStretchLastSection(true);
+    Verdict->setText(Qt(VerdictText(account)));
+    QPalette palette = Verdict->palette();
+    palette.setColor(QPalette::WindowText, account.NotAccounted().empty() ? QColor(0x00, 0x80, 0x00) : QColor(0xC0, 0, 0));
+    Verdict->setPalette(palette);
+}
+
+} // namespace kestrix::gui

@@ -1,0 +1,151 @@
+#include "run/RunAccount.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <numeric>
+
+#include "run/Encoding.h"
+
+namespace kestrix {
+
+const char* OutcomeName(RunOutcome outcome) {
+    switch (outcome) {
+    case RunOutcome::Finished: return "finished";
+    case RunOutcome::Interrupted: return "interrupted";
+    case RunOutcome::Failed: return "failed";
+    }
+    return "failed";
+}
+
+int TableAccount::Unmapped() const {
+    return std::accumulate(unmapped.begin(), unmapped.end(), 0,
+                           [](int sum, const auto& column) { return sum + column.second; });
+}
+
+void RunAccount::Start() { *this = RunAccount(); }
+
+void RunAccount::StageStarted(RunStage stage, const std::string& table) {
+    if (stage == RunStage::PreScript) return;   // before the sequence: nothing to account
+    const bool isTable = stage == RunStage::Table;
+    // An interruption is told of after the table it ended; that table stays the current one.
+    if (stage != RunStage::Interrupted) lastIsCurrent_ = false;
+    if (isTable && lastTable_ && *lastTable_ == table) {
+        lastIsCurrent_ = inTable_;
+        lineDone_ = false;
+        return;
+    }
+    lastTable_ = isTable ? std::optional<std::string>(table) : std::nullopt;
+    CloseTable();
+    if (!isTable || table.empty()) return;
+    tables_.push_back(TableAccount{table});
+    tableStart_ = std::chrono::steady_clock::now();
+    inTable_ = lastIsCurrent_ = true;
+    lineDone_ = false;
+}
+
+void RunAccount::RowRead() {
+    if (!inTable_) return;
+    TableAccount& table = tables_.back();
+    table.fetched = std::max(table.fetched, 0) + 1;
+}
+
+void RunAccount::LineDone(bool cancelled) {
+    if (inTable_ && !cancelled) lineDone_ = true;
+}
+
+void RunAccount::RowDone(bool written) {
+    if (!inTable_) return;
+    ++(written ? tables_.back().written : tables_.back().refused);
+}
+
+void RunAccount::ReferenceUnmapped(const std::string& table, const std::string& column) {
+    if (!inTable_ || tables_.back().table != table) return;
+    auto& columns = tables_.back().unmapped;
+    for (auto& [name, count] : columns)
+        if (name == column) {
+            ++count;
+            return;
+        }
+    columns.emplace_back(column, 1);
+}
+
+void RunAccount::CloseTable() {
+    if (!inTable_) return;
+    tables_.back().seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tableStart_).count();
+    inTable_ = false;
+}
+
+void RunAccount::Close(RunOutcome outcome) {
+    CloseTable();
+    if (outcome != RunOutcome::Finished && lastIsCurrent_ && !lineDone_ && !tables_.empty())
+        tables_.back().cutShort = true;
+    outcome_ = outcome;
+}
+
+std::vector<std::string> RunAccount::NotAccounted() const {
+    std::vector<std::string> names;
+    for (const TableAccount& table : tables_)
+        if (!table.Accounted()) names.push_back(table.table);
+    return names;
+}
+
+namespace {
+
+std::string Utf8(const std::string& cp1251) {
+    try {
+        return ToUtf8(cp1251);
+    } catch (const std::exception&) {
+        return cp1251;
+    }
+}
+
+std::string JsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (char c : utf8) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string TableJson(const TableAccount& t) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", t.seconds);
+    std::string out = "{\"name\": " + JsonString(Utf8(t.table)) + ", \"read\": " + std::to_string(t.Read()) +
+                      ", \"written\": " + std::to_string(t.written) + ", \"refused\": " + std::to_string(t.refused) +
+                      ", \"seconds\": " + seconds + ", \"unmapped\": {";
+    for (std::size_t i = 0; i < t.unmapped.size(); ++i)
+        out += (i ? ", " : "") + JsonString(Utf8(t.unmapped[i].first)) + ": " + std::to_string(t.unmapped[i].second);
+    return out + "}, \"accounted\": " + (t.Accounted() ? "true" : "false") + "}";
+}
+
+} // namespace
+
+std::string AccountedLine(const RunAccount& account) {
+    const std::vector<std::string> missing = account.NotAccounted();
+    if (missing.empty()) return "Every row is accounted for.";
+    std::string line = "Not accounted for:";
+    for (std::size_t i = 0; i < missing.size(); ++i) line += (i ? ", " : " ") + Utf8(missing[i]);
+    return line;
+}
+
+std::string AccountJson(const RunAccount& account, int exitCode) {
+    std::string out = "{\n  \"outcome\": \"";
+    out += OutcomeName(account.Outcome().value_or(RunOutcome::Failed));
+    out += "\",\n  \"exit_code\": " + std::to_string(exitCode) + ",\n  \"accounted\": ";
+    out += account.NotAccounted().empty() ? "true" : "false";
+    out += ",\n  \"tables\": [";
+    const auto& tables = account.Tables();
+    for (std::size_t i = 0; i < tables.size(); ++i) out += (i ? ",\n    " : "\n    ") + TableJson(tables[i]);
+    return out + (tables.empty() ? "]\n}\n" : "\n  ]\n}\n");
+}
+
+} // namespace kestrix

@@ -1,0 +1,79 @@
+#pragma once
+// The account of a run: for every copied table, the source rows it read, the rows written and
+// refused, and the rows whose translated reference became -1, collected from the progress
+// events both front ends are told of.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrix {
+
+// The stages of a run, as the front ends are told of them.
+enum class RunStage { PreScript, ClearPass, Table, PostScript, Generators, Finished, Interrupted };
+
+enum class RunOutcome { Finished, Interrupted, Failed };
+// "finished", "interrupted", "failed".
+const char* OutcomeName(RunOutcome outcome);
+
+struct TableAccount {
+    std::string table;   // Windows-1251
+    // Source rows the copy fetched, counted as it reads each (summed over consecutive lines of
+    // the table); -1 when the copy does not tell (the macro transfer reads them all first).
+    int fetched = -1;
+    int written = 0, refused = 0;
+    double seconds = 0;
+    // Reference columns in the order first met, with the written rows whose reference became -1.
+    std::vector<std::pair<std::string, int>> unmapped;
+    // The run was interrupted or failed before the table's line was done: its rest was not read.
+    bool cutShort = false;
+
+    // Rows read from the source: those fetched, or every row handled when the copy does not tell.
+    int Read() const { return fetched >= 0 ? fetched : written + refused; }
+    int Unmapped() const;
+    // Every row read was written or refused, and the copy was not cut short.
+    bool Accounted() const { return Read() == written + refused && !cutShort; }
+};
+
+class RunAccount {
+public:
+    // A new run: the account is emptied.
+    void Start();
+    // A table stage opens a row; the same table right after itself goes on in its row, and a
+    // table-list line without a table name gets none. Any stage closes the row before it.
+    void StageStarted(RunStage stage, const std::string& table);
+    // The copy of the open table fetched a source row (before handling it).
+    void RowRead();
+    void RowDone(bool written);
+    // The overall progress stepped: the line of the open table is done, unless the run was
+    // cancelled meanwhile (the copy then ended early and is stepped all the same).
+    void LineDone(bool cancelled);
+    void ReferenceUnmapped(const std::string& table, const std::string& column);
+    // The run ended: if it did not finish, the table whose line was not done is cut short.
+    void Close(RunOutcome outcome);
+
+    const std::vector<TableAccount>& Tables() const { return tables_; }
+    std::optional<RunOutcome> Outcome() const { return outcome_; }
+    // Names of the tables not accounted for, in run order.
+    std::vector<std::string> NotAccounted() const;
+
+private:
+    void CloseTable();
+
+    std::vector<TableAccount> tables_;
+    std::optional<std::string> lastTable_;   // the table of the last stage event, if a table
+    bool inTable_ = false;                    // the last row is open
+    bool lastIsCurrent_ = false;              // the run's last stage was the last row's table
+    bool lineDone_ = false;                   // the current table's line is done
+    std::chrono::steady_clock::time_point tableStart_;
+    std::optional<RunOutcome> outcome_;
+};
+
+// "Every row is accounted for." or "Not accounted for: T1, T2" (names in UTF-8).
+std::string AccountedLine(const RunAccount& account);
+// The account for scripts, UTF-8 JSON: outcome, exit code, tables (name, read, written,
+// refused, seconds, unmapped per column, accounted) and whether every table is accounted for.
+std::string AccountJson(const RunAccount& account, int exitCode);
+
+} // namespace kestrix

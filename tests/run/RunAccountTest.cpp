@@ -1,0 +1,118 @@
+// The account of a run collected from the progress events, as the engine and the driver send
+// them to the run state, and its JSON form.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "run/RunAccount.h"
+#include "run/RunState.h"
+
+namespace kestrix {
+namespace {
+
+// Events: "T NAME" a table stage, "T" one without a name, "clear" / "post" / "int" other
+// stages, "w" / "r" a row fetched then written / refused, "W" / "R" a row written / refused
+// that no fetch told of, "f" a row fetched only, "U TABLE COLUMN" a reference that became
+// -1, "step" the line done (overall progress), "cancel" the cancel flag set.
+void Feed(RunState& state, const std::string& event) {
+    auto arg = [&](int n) {
+        std::size_t at = 0;
+        for (int i = 0; i < n; ++i) at = event.find(' ', at) + 1;
+        return event.substr(at, event.find(' ', at) - at);
+    };
+    if (event == "T") state.StageStarted(RunStage::Table, "");
+    else if (event.rfind("T ", 0) == 0) state.StageStarted(RunStage::Table, arg(1));
+    else if (event == "clear") state.StageStarted(RunStage::ClearPass, "");
+    else if (event == "post") state.StageStarted(RunStage::PostScript, "");
+    else if (event == "int") state.StageStarted(RunStage::Interrupted, "");
+    else if (event == "f") state.StepTable();
+    else if (event == "w" || event == "r") state.StepTable(), state.RowDone(event == "w");
+    else if (event == "W" || event == "R") state.RowDone(event == "W");
+    else if (event == "step") state.StepAll();
+    else if (event == "cancel") state.CancelFlag = true;
+    else if (event.rfind("U ", 0) == 0) state.ReferenceUnmapped(arg(1), arg(2));
+    else FAIL() << "unknown event " << event;
+}
+
+// "NAME read written refused [COLUMN:n ...] ok|NOT"
+std::string Describe(const TableAccount& t) {
+    std::string text = t.table + " " + std::to_string(t.Read()) + " " + std::to_string(t.written) + " " +
+                       std::to_string(t.refused) + " [";
+    for (const auto& [column, rows] : t.unmapped) text += column + ":" + std::to_string(rows) + " ";
+    return text + "] " + (t.Accounted() ? "ok" : "NOT");
+}
+
+struct Case {
+    const char* name;
+    std::vector<std::string> events;
+    RunOutcome outcome;
+    std::vector<std::string> tables;
+};
+
+TEST(RunAccount, CollectsEveryTableFromTheEvents) {
+    const Case cases[] = {
+        {"written, refused and -1 references counted per column",
+         {"clear", "w", "step", "T HOSTS", "w", "r", "w", "step", "T CONTROLLERS", "w", "U CONTROLLERS CT_HS_ID", "w",
+          "U CONTROLLERS CT_HS_ID", "U CONTROLLERS CT_PC_ID", "U HOSTS HS_X", "step", "post"},
+         RunOutcome::Finished,
+         {"HOSTS 3 2 1 [] ok", "CONTROLLERS 2 2 0 [CT_HS_ID:2 CT_PC_ID:1 ] ok"}},
+        {"a table right after itself goes on in its row, a later one opens another; unnamed lines get none",
+         {"T OWNER", "w", "w", "step", "T OWNER", "step", "T", "w", "step", "T OWNER", "r", "step", "T OWNER", "w"},
+         RunOutcome::Finished,
+         {"OWNER 2 2 0 [] ok", "OWNER 2 1 1 [] ok"}},
+        {"a row fetched and never handled", {"T ZONES", "w", "f", "step"}, RunOutcome::Finished,
+         {"ZONES 2 1 0 [] NOT"}},
+        {"no rows; rows outside a table are not counted", {"T ZONES", "step", "post", "w", "R"},
+         RunOutcome::Finished, {"ZONES 0 0 0 [] ok"}},
+        {"interrupted within a table: its rest was not read",
+         {"T EVENTS", "w", "cancel", "w", "step", "int"}, RunOutcome::Interrupted, {"EVENTS 2 2 0 [] NOT"}},
+        {"interrupted after a table's line was done",
+         {"T EVENTS", "w", "w", "step", "cancel", "int"}, RunOutcome::Interrupted, {"EVENTS 2 2 0 [] ok"}},
+        {"failed within a table; the one before it is whole",
+         {"T HOSTS", "w", "step", "T READERS", "r"}, RunOutcome::Failed,
+         {"HOSTS 1 1 0 [] ok", "READERS 1 0 1 [] NOT"}},
+        {"a copy that does not tell its fetches (macros): read is what it handled",
+         {"T MACROSES", "W", "R", "W", "step", "post"}, RunOutcome::Failed, {"MACROSES 3 2 1 [] ok"}},
+        {"failed in the post-transfer script: the tables stay accounted for",
+         {"T MACROSES", "W", "post"}, RunOutcome::Failed, {"MACROSES 1 1 0 [] ok"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HeadlessRunState state;
+        state.Account().Start();
+        for (const std::string& event : c.events) Feed(state, event);
+        state.Account().Close(c.outcome);
+        std::vector<std::string> tables;
+        for (const TableAccount& t : state.Account().Tables()) tables.push_back(Describe(t));
+        EXPECT_EQ(tables, c.tables);
+        EXPECT_EQ(state.Account().Outcome(), c.outcome);
+    }
+}
+
+TEST(RunAccount, AccountedLineAndJsonForScripts) {
+    HeadlessRunState state;
+    for (const char* event : {"T HOSTS", "w", "w", "U HOSTS HS_\"Q\"", "step", "T \xC7\xCE\xCD\xDB", "f", "f", "r", "int"})
+        Feed(state, event);
+    state.Account().Close(RunOutcome::Interrupted);
+    EXPECT_EQ(AccountedLine(state.Account()), "Not accounted for: ЗОНЫ");
+    std::string json = AccountJson(state.Account(), 130);
+    // Seconds vary: blank them out.
+    for (std::size_t at = json.find("\"seconds\": "); at != std::string::npos; at = json.find("\"seconds\": ", at + 1))
+        json.replace(at + 11, json.find(',', at) - at - 11, "S");
+    EXPECT_EQ(json,
+              "{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,\n  \"tables\": [\n"
+              "    {\"name\": \"HOSTS\", \"read\": 2, \"written\": 2, \"refused\": 0, \"seconds\": S, "
+              "\"unmapped\": {\"HS_\\\"Q\\\"\": 1}, \"accounted\": true},\n"
+              "    {\"name\": \"ЗОНЫ\", \"read\": 3, \"written\": 0, \"refused\": 1, \"seconds\": S, "
+              "\"unmapped\": {}, \"accounted\": false}\n  ]\n}\n");
+
+    state.Account().Start();
+    state.Account().Close(RunOutcome::Finished);
+    EXPECT_EQ(AccountedLine(state.Account()), "Every row is accounted for.");
+    EXPECT_EQ(AccountJson(state.Account(), 0),
+              "{\n  \"outcome\": \"finished\",\n  \"exit_code\": 0,\n  \"accounted\": true,\n  \"tables\": []\n}\n");
+}
+
+} // namespace
+} // namespace kestrix
