@@ -14,6 +14,7 @@
 #include "db/Error.h"
 #include "db/Work.h"
 #include "support/Fixtures.h"
+#include "support/HeldRow.h"
 
 namespace kestrix {
 namespace {
@@ -145,46 +146,16 @@ TEST_F(RunDriverTest, CancelDuringPostScriptLetsItFinishThenSkipsGenerators) {
 
 TEST_F(RunDriverTest, CancelRequestEndsAStatementThatWaitsForALockAsAnInterruption) {
     // Another attachment holds the destination's HOSTS row: the clearing DELETE waits for it.
-    db::Connection holder;
-    db::Transaction held;
-    db::Statement update;
-    db::SetStandardParams(holder);
-    holder.SetDatabaseFile(dest);
-    holder.Connect();
-    held.BindDatabase(holder);
-    update.BindTransaction(held);
-    held.BeginTransaction();
-    update.AddSqlLine("UPDATE HOSTS SET HS_NAME = 'held'");
-    update.Execute();
-
+    test::HeldRow held(dest, "UPDATE HOSTS SET HS_NAME = 'held'");
     // The request is made once the DELETE is seen waiting. Should the cancel not reach it,
     // the row is given up after a minute and the run goes on, which the checks below catch.
     std::atomic<bool> request{false};
     driver.CancelRequest = &request;
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool runEnded = false, gaveUp = false;
-    std::thread requester([&] {
-        Db monitor(dest);
-        while (monitor.Scalar("SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE = 1 AND "
-                              "MON$SQL_TEXT STARTING WITH 'Delete From HOSTS'") == "0")
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        request = true;
-        std::unique_lock lock(mutex);
-        if (!ended.wait_for(lock, std::chrono::minutes(1), [&] { return runEnded; })) {
-            gaveUp = true;
-            held.CommitTransaction();
-        }
-    });
-    driver.MoveBitBtnClick(source, dest);
-    {
-        std::lock_guard lock(mutex);
-        runEnded = true;
-    }
-    ended.notify_one();
+    std::thread requester([&] { request = test::AwaitWaitingStatement(dest, "Delete From HOSTS"); });
+    held.During([&] { driver.MoveBitBtnClick(source, dest); });
     requester.join();
 
-    EXPECT_FALSE(gaveUp) << "the waiting DELETE was not cancelled";
+    EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
     EXPECT_TRUE(state.CancelFlag);
     EXPECT_EQ(state.StatusText(), texts::kStatusInterrupted);
     EXPECT_EQ(state.warnings, std::vector<std::string>{texts::kInterruptedWarning});
@@ -194,7 +165,6 @@ TEST_F(RunDriverTest, CancelRequestEndsAStatementThatWaitsForALockAsAnInterrupti
     // The cancelled statement is no logged table error, and no later work ran.
     EXPECT_EQ(Log().find(texts::kClearError), std::string::npos) << Log();
     EXPECT_EQ(Log().find(texts::kCopyPassHeader), std::string::npos) << Log();
-    if (held.IsActive()) held.CommitTransaction();
     Db check(dest);
     EXPECT_EQ(check.Rows("SELECT HS_NAME FROM HOSTS"), (std::vector<std::vector<std::string>>{{"held"}}));
 }

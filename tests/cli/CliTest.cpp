@@ -16,6 +16,7 @@
 #include "db/DMUnit1.h"
 #include "run/Texts.h"
 #include "support/Fixtures.h"
+#include "support/HeldRow.h"
 #include "support/Process.h"
 #include "support/Sample.h"
 
@@ -229,55 +230,21 @@ TEST_F(CliTest, SignalDuringAStatementThatWaitsForALockCancelsItThroughAServer) 
     test::PrivateServer server;
     Db(server.Remote(dest)).Exec("INSERT INTO ACCGROUPS (AG_ID, AG_NAME) VALUES (1, 'kept')");
     // Another client holds that row, so the clearing DELETE of the first listed table waits.
-    db::Connection holder;
-    db::Transaction held;
-    db::Statement update;
-    db::SetStandardParams(holder);
-    holder.SetDatabaseFile(server.Remote(dest));
-    holder.Connect();
-    held.BindDatabase(holder);
-    update.BindTransaction(held);
-    held.BeginTransaction();
-    update.AddSqlLine("UPDATE ACCGROUPS SET AG_NAME = 'held'");
-    update.Execute();
-
+    test::HeldRow held(server.Remote(dest), "UPDATE ACCGROUPS SET AG_NAME = 'held'");
     test::BackgroundProcess cli({test::CliPath(), "--source", server.Remote(source), "--dest", server.Remote(dest),
                                  "--app-dir", appDir});
-    {
-        Db monitor(server.Remote(dest));
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (monitor.Scalar("SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE = 1 AND "
-                              "MON$SQL_TEXT STARTING WITH 'Delete From ACCGROUPS'") == "0") {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Err();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
+    ASSERT_TRUE(test::AwaitWaitingStatement(server.Remote(dest), "Delete From ACCGROUPS")) << cli.Err();
     kill(cli.Pid(), SIGINT);
     // Should the cancel not reach the statement, the row is given up after a minute and the
     // run ends at its next row instead, which the first check catches.
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool runEnded = false, gaveUp = false;
-    std::thread fallback([&] {
-        std::unique_lock lock(mutex);
-        if (ended.wait_for(lock, std::chrono::minutes(1), [&] { return runEnded; })) return;
-        gaveUp = true;
-        held.CommitTransaction();
-    });
-    ProcessResult run = cli.Wait();
-    {
-        std::lock_guard lock(mutex);
-        runEnded = true;
-    }
-    ended.notify_one();
-    fallback.join();
+    ProcessResult run;
+    held.During([&] { run = cli.Wait(); });
 
-    EXPECT_FALSE(gaveUp) << "the waiting DELETE was not cancelled";
+    EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
     EXPECT_EQ(run.exitCode, 130) << run.err;
     EXPECT_NE(run.err.find("Перенос данных был прерван пользователем."), std::string::npos) << run.err;
     EXPECT_EQ(Log().find(texts::kClearError), std::string::npos) << ToUtf8(Log());
     EXPECT_EQ(Log().find(texts::kCopyPassHeader), std::string::npos) << ToUtf8(Log());
-    if (held.IsActive()) held.CommitTransaction();
     EXPECT_EQ(Db(server.Remote(dest)).Scalar("SELECT AG_NAME FROM ACCGROUPS"), "held") << "the DELETE was undone";
 }
 

@@ -35,6 +35,7 @@
 #include "gui/Viewers.h"
 #include "messaging/IBDB.h"
 #include "support/Fixtures.h"
+#include "support/HeldRow.h"
 #include "support/Process.h"
 
 namespace kestrix::gui {
@@ -379,17 +380,7 @@ TEST_F(KestrixFormTest, CancelPressedWhileAStatementWaitsForALockInterrupts) {
     MakeDatabases();
     Db(dest).Exec("INSERT INTO HOSTS VALUES (1, 'kept')");
     // Another attachment holds that row: the clearing DELETE waits for it.
-    db::Connection holder;
-    db::Transaction held;
-    db::Statement update;
-    db::SetStandardParams(holder);
-    holder.SetDatabaseFile(dest);
-    holder.Connect();
-    held.BindDatabase(holder);
-    update.BindTransaction(held);
-    held.BeginTransaction();
-    update.AddSqlLine("UPDATE HOSTS SET HS_NAME = 'held'");
-    update.Execute();
+    test::HeldRow held(dest, "UPDATE HOSTS SET HS_NAME = 'held'");
 
     auto form = MakeForm();
     ShowAndActivate(*form);
@@ -408,29 +399,13 @@ TEST_F(KestrixFormTest, CancelPressedWhileAStatementWaitsForALockInterrupts) {
     });
     poll.start(20);
     // Should the cancel not reach the statement, the row is given up after a minute.
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool runEnded = false, gaveUp = false;
-    std::thread fallback([&] {
-        std::unique_lock lock(mutex);
-        if (ended.wait_for(lock, std::chrono::minutes(1), [&] { return runEnded; })) return;
-        gaveUp = true;
-        held.CommitTransaction();
-    });
-    form->MoveBitBtn->click();
-    {
-        std::lock_guard lock(mutex);
-        runEnded = true;
-    }
-    ended.notify_one();
-    fallback.join();
+    held.During([&] { form->MoveBitBtn->click(); });
 
-    EXPECT_FALSE(gaveUp) << "the waiting DELETE was not cancelled";
+    EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
     EXPECT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
     EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusInterrupted));
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());
     EXPECT_FALSE(dm.IBDatabase1.IsConnected());
-    if (held.IsActive()) held.CommitTransaction();
     EXPECT_EQ(Db(dest).Rows("SELECT HS_NAME FROM HOSTS"), (std::vector<std::vector<std::string>>{{"held"}}));
 }
 
