@@ -127,6 +127,23 @@ void TKestrixForm::CreateControls() {
     Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel2->setGeometry(0, kPanel1Height, kClientWidth, kClientHeight - kPanel1Height);
 
+    CreateNameFields();
+    CreateEventOptions();
+    CreateRunControls();
+
+    for (QWidget* w : std::initializer_list<QWidget*>{BaseLabel1, BaseLabel2, EvFromLabel, TblLabel, TabLabel, AllLabel,
+                                                      TablePB, AllPB})
+        w->setFocusPolicy(::Qt::NoFocus);
+    setTabOrder(EventsCB, FromDE);
+    setTabOrder(FromDE, ClearDateBtn);
+    setTabOrder(ClearDateBtn, SourceFE);
+    setTabOrder(SourceFE, DestFE);
+    setTabOrder(DestFE, MoveBitBtn);
+    setTabOrder(MoveBitBtn, CancelMoveBitBtn);
+}
+
+// The two database names, each with a browse button inside its field.
+void TKestrixForm::CreateNameFields() {
     QIcon browseIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
     auto fileField = [&](int top, void (TKestrixForm::*onChange)()) {
         auto* field = new QLineEdit(Panel1);
@@ -140,7 +157,10 @@ void TKestrixForm::CreateControls() {
     SourceFE = fileField(36, &TKestrixForm::SourceFEChange);
     BaseLabel2 = Label(Panel1, texts::kDestTitle, 8, 68);
     DestFE = fileField(84, &TKestrixForm::DestFEChange);
+}
 
+// The journals option with its start date, which can be emptied again.
+void TKestrixForm::CreateEventOptions() {
     EventsCB = new QCheckBox(Qt(texts::kEventsOption), Panel1);
     EvFromLabel = Label(Panel1, texts::kFromTitle, 248, 133);
 
@@ -162,7 +182,10 @@ void TKestrixForm::CreateControls() {
         if (FromDE->date() == kNoDate)
             calendar->setCurrentPage(QDate::currentDate().year(), QDate::currentDate().month());
     }));
+}
 
+// Start and cancel, the status text and the two progress bars.
+void TKestrixForm::CreateRunControls() {
     MoveBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), Qt(texts::kMoveCaption), Panel2);
     MoveBitBtn->setGeometry(8, 7, 184, 34);
     connect(MoveBitBtn, &QPushButton::clicked, this, [this] { MoveBitBtnClick(); });
@@ -184,16 +207,6 @@ void TKestrixForm::CreateControls() {
     AllLabel = Label(Panel2, texts::kAllTitle, 24, 96);
     AllPB = Bar(Panel2, 24, 112);
     ArrangeByTextWidth();
-
-    for (QWidget* w : std::initializer_list<QWidget*>{BaseLabel1, BaseLabel2, EvFromLabel, TblLabel, TabLabel, AllLabel,
-                                                      TablePB, AllPB})
-        w->setFocusPolicy(::Qt::NoFocus);
-    setTabOrder(EventsCB, FromDE);
-    setTabOrder(FromDE, ClearDateBtn);
-    setTabOrder(ClearDateBtn, SourceFE);
-    setTabOrder(SourceFE, DestFE);
-    setTabOrder(DestFE, MoveBitBtn);
-    setTabOrder(MoveBitBtn, CancelMoveBitBtn);
 }
 
 void TKestrixForm::CreateMenus() {

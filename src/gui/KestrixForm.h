@@ -87,6 +87,9 @@ protected:
 
 private:
     void CreateControls();
+    void CreateNameFields();
+    void CreateEventOptions();
+    void CreateRunControls();
     void CreateMenus();
     void EqualityCheck();
     void Browse(QLineEdit* field);
