@@ -29,6 +29,7 @@ struct TableCopy {
     std::string rowText;                     // the row statement as the statement holds it
     std::vector<const SqlValue*> sources;    // nullptr: looked up again per row, to fail as before
     std::vector<std::string> unmapped;       // columns of the current row that became -1
+    Statement archive{};                     // OWNER: the archive mark, prepared once
 };
 
 std::vector<std::string> ColumnNames(Statement& sql) {
@@ -196,21 +197,16 @@ void WriteRow(TableCopy& copy) {
     copy.dst.Execute();
 }
 
-// The key the destination gave the row just inserted: the table's largest key.
+// The key the destination gave the row just inserted, as its insert returned it.
 void LearnNewKey(TableCopy& copy) {
     IdMaps& maps = copy.ctx.maps;
     try {
-        copy.dst.ClearSql();
-        copy.dst.AddSqlLine(copy.plan.newKeySql);
-        copy.dst.Prepare();
-        copy.dst.Execute();
         maps.AppendNew(copy.plan.tableNo, copy.dst.ColumnAt(0).GetString());
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
         maps.AppendNew(copy.plan.tableNo, "-1");
         LogError(copy, texts::kMaxIdError, e);
     }
-    copy.dst.CloseCursor();
 }
 
 // Keeps the two lists of the table's map paired: a row without a new key maps its old key,
@@ -233,15 +229,18 @@ void RecordKeys(TableCopy& copy, bool written, std::size_t oldIdsBefore) {
     if (maps.OldIds(tableNo).size() > oldIdsBefore) maps.AppendNew(tableNo, "-1");
 }
 
-// Only the owner just inserted is the newest row; after a failed insert it would be
-// another owner's.
+// Marks the owner just inserted, by the key its insert returned; a failed insert marks none.
+// The update is prepared once per table, beside the row statement.
 void MarkArchivedOwner(TableCopy& copy) {
     try {
         if (copy.src.ColumnByName("OW_ARCHIVE").GetInteger() != 1) return;
-        copy.dst.ClearSql();
-        copy.dst.AddSqlLine(copy.plan.archiveSql);
-        copy.dst.Prepare();
-        copy.dst.Execute();
+        Statement& archive = copy.archive;
+        if (archive.SqlLineCount() == 0) {
+            archive.BindTransaction(*copy.dst.GetTransaction());
+            archive.AddSqlLine(copy.plan.archiveSql);
+        }
+        archive.ParameterAt(0).CopyValueFrom(copy.dst.ColumnAt(0));
+        archive.Execute();
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
         LogError(copy, texts::kArchiveError, e);
@@ -295,6 +294,11 @@ void Perepis(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableN
     const CopyRequest request{TableName, KeyColumn, Where, state.DestHasPhotos, state.SourceHasPhotos};
     const CopyQueries queries = PlanQueries(request);
     TableCopy copy{ctx, request, Src.SQL, Dst.SQL, {}, {}, {}, {}};
+    // No statement of the table outlives it: the row statement's prepared form goes with it.
+    struct Release {
+        Statement& row;
+        ~Release() { row.ClearSql(); }
+    } release{copy.dst};
 
     const std::vector<std::string> destColumns = DestinationColumns(copy.dst, queries);
     if (state.CancelFlag) return;

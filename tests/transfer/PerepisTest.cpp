@@ -144,20 +144,31 @@ TEST_F(PerepisTest, WrittenReferencesThatBecameMinusOneAreReported) {
                                                                                     {"SLAVES", "SL_CTRL"}}));
 }
 
-TEST_F(PerepisTest, FailedMaximumQueryRecordsMinusOneAndIsLogged) {
+TEST_F(PerepisTest, NewKeysComeFromTheInsertItself) {
     Make(kDeviceRows);
+    // A destination host that the clearing pass kept, with a key above every new one.
+    Db(dstPath).Exec("INSERT INTO HOSTS (HS_NAME) VALUES ('kept')");
+    Db(dstPath).Exec("UPDATE HOSTS SET HS_ID = 1000 WHERE HS_NAME = 'kept'");
     Copy("HOSTS", "HS_ID");
     Copy("CONTROLLERS", "CT_ID");
     RunLog::Create(run.ctx.LogPath());
     Copy("PCN", "PC_ID");   // the destination's key column cannot be read
     EXPECT_TRUE(WorkLockFree());
+
+    // Each controller points at the host inserted for its own, not at the kept one.
+    EXPECT_EQ(run.maps.NewIds(1), (std::vector<std::string>{"102", "103", "104"}));
+    EXPECT_EQ(Dest("select C.CT_NAME, H.HS_NAME from CONTROLLERS C "
+                   "left join HOSTS H on H.HS_ID = C.CT_HOST order by C.CT_NAME"),
+              (Rows{{"c10", "h3"}, {"c20", "h5"}, {"c30", "<null>"}}));
+
+    // A key that cannot be returned refuses its row, which maps to -1.
     EXPECT_EQ(run.maps.OldIds(3), (std::vector<std::string>{"1"}));
     EXPECT_EQ(run.maps.NewIds(3), (std::vector<std::string>{"-1"}));
-    EXPECT_EQ(Dest("select C.CT_NAME from PCN P join CONTROLLERS C on C.CT_ID = P.PC_CTRL"), (Rows{{"c20"}}));
+    EXPECT_EQ(Dest("select count(*) from PCN"), (Rows{{"0"}}));
     Db check(dstPath);
-    std::string message = ErrorOf(check, "Select MAX(PC_ID) from PCN");
+    std::string message = ErrorOf(check, "Insert into PCN( PC_CTRL,PC_NAME ) Values ( 101,'p1' ) RETURNING PC_ID");
     EXPECT_NE(message.find("conversion"), std::string::npos);
-    EXPECT_EQ(run.Log(), Line(texts::kMaxIdError, "PCN", "PC_ID", "1") + message + "\r\n");
+    EXPECT_EQ(run.Log(), Line(texts::kInsertError, "PCN", "PC_ID", "1") + message + "\r\n");
 }
 
 TEST_F(PerepisTest, OwnersLeavePhotosToThePhotoTableAndKeepTheirArchiveFlag) {
