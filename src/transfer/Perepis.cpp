@@ -48,8 +48,7 @@ std::vector<std::string> DestinationColumns(Statement& dst, const CopyQueries& q
     db::WorkUnit work(dst);
     dst.ClearSql();
     dst.AddSqlLine(queries.destColumns);
-    dst.Prepare();
-    dst.Execute();
+    dst.Prepare();   // not executed: a large uncleared table is not sorted for its names
     return ColumnNames(dst);
 }
 
