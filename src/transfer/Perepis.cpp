@@ -31,6 +31,8 @@ constexpr std::size_t kBlockMessageBytes = 4'000'000;
 struct PendingRow {
     std::string key;                     // the source key as text, for its log line
     std::vector<std::string> unmapped;   // columns that became -1
+    bool archived = false;               // OWNER: to be marked archived once written
+    std::string archiveError;            // OWNER: why its archive flag could not be read
 };
 
 // Through a server, rows go to the destination a block at a time: the block inserts `size`
@@ -131,10 +133,14 @@ std::string SourceKeyText(Statement& src, const std::string& keyColumn) {
     }
 }
 
-void LogError(TableCopy& copy, const std::string& text, const std::exception& error, const std::string& keyText) {
+void LogError(TableCopy& copy, const std::string& text, const std::string& message, const std::string& keyText) {
     const std::string& table = copy.request.table;
     const std::string& key = copy.request.keyColumn;
-    RunLog::Append(copy.ctx.LogPath(), text + table + " " + key + " =  " + keyText + " :  " + error.what());
+    RunLog::Append(copy.ctx.LogPath(), text + table + " " + key + " =  " + keyText + " :  " + message);
+}
+
+void LogError(TableCopy& copy, const std::string& text, const std::exception& error, const std::string& keyText) {
+    LogError(copy, text, std::string(error.what()), keyText);
 }
 
 void LogError(TableCopy& copy, const std::string& text, const std::exception& error) {
@@ -272,22 +278,40 @@ void RecordKeys(TableCopy& copy, bool written, std::size_t oldIdsBefore) {
     if (maps.OldIds(tableNo).size() > oldIdsBefore) maps.AppendNew(tableNo, "-1");
 }
 
-// Marks the owner just inserted, by the key its insert returned; a failed insert marks none.
-// The update is prepared once per table, beside the row statement.
-void MarkArchivedOwner(TableCopy& copy) {
+// Marks the owner just inserted, by the key `insert` returned. The update is prepared once
+// per table, beside the row statement.
+void MarkArchived(TableCopy& copy, Statement& insert, const std::string& keyText) {
     try {
-        if (copy.src.ColumnByName("OW_ARCHIVE").GetInteger() != 1) return;
         Statement& archive = copy.archive;
         if (archive.SqlLineCount() == 0) {
             archive.BindTransaction(*copy.dst.GetTransaction());
             archive.AddSqlLine(copy.plan.archiveSql);
         }
-        archive.ParameterAt(0).CopyValueFrom(copy.dst.ColumnAt(0));
+        archive.ParameterAt(0).CopyValueFrom(insert.ColumnAt(0));
         archive.Execute();
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
-        LogError(copy, texts::kArchiveError, e);
+        LogError(copy, texts::kArchiveError, e, keyText);
     }
+}
+
+// Whether the current source owner is archived; "" in `error` when its flag could be read.
+bool SourceArchived(TableCopy& copy, std::string& error) {
+    try {
+        return copy.src.ColumnByName("OW_ARCHIVE").GetInteger() == 1;
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
+        error = e.what();
+        return false;
+    }
+}
+
+// A failed insert marks none.
+void MarkArchivedOwner(TableCopy& copy) {
+    std::string error;
+    const std::string keyText = SourceKeyText(copy.src, copy.request.keyColumn);
+    if (SourceArchived(copy, error)) MarkArchived(copy, copy.dst, keyText);
+    else if (!error.empty()) LogError(copy, texts::kArchiveError, error, keyText);
 }
 
 // One source row: written or refused and logged, its keys recorded, its owner marked.
@@ -334,12 +358,11 @@ int BatchSize(const TableCopy& copy, std::size_t rowBytes) {
                      static_cast<int>(kBlockMessageBytes / std::max<std::size_t>(rowBytes, 1))});
 }
 
-// Through a server, an insert of a plain table is sent in blocks; the special steps of the
-// reader rights, the photos and the archive mark stay row by row, and so does a table whose
-// block cannot be built. Embedded, rows go one by one: a block gains little there.
+// Through a server, the inserts are sent in blocks; a table whose block cannot be built
+// stays row by row. Embedded, rows go one by one: a block gains little there.
 void SetUpBatch(TableCopy& copy) {
     const CopyPlan& plan = copy.plan;
-    if (plan.kind != RowKind::Insert || plan.readerRights || plan.clearPhoto || !plan.archiveSql.empty()) return;
+    if (plan.kind != RowKind::Insert) return;
     const db::Connection* database = copy.dst.Database();
     if (!database || !ThroughServer(database->DatabaseName())) return;
     Batch& batch = copy.batch;
@@ -377,6 +400,8 @@ void PendingWritten(TableCopy& copy, const PendingRow& row, Statement& insert) {
     state.RowDone(true);
     for (const std::string& column : row.unmapped) state.ReferenceUnmapped(copy.request.table, column);
     if (copy.plan.tableNo > 0) LearnNewKey(copy, insert, row.key);
+    if (row.archived) MarkArchived(copy, insert, row.key);
+    else if (!row.archiveError.empty()) LogError(copy, texts::kArchiveError, row.archiveError, row.key);
 }
 
 // The pending rows from `from` on, one by one through the single-row insert, each with
@@ -459,7 +484,9 @@ void QueueRow(TableCopy& copy) {
         return;
     }
     copy.inSlot = false;
-    copy.batch.rows.push_back({SourceKeyText(copy.src, copy.request.keyColumn), copy.unmapped});
+    PendingRow row{SourceKeyText(copy.src, copy.request.keyColumn), copy.unmapped};
+    if (!copy.plan.archiveSql.empty()) row.archived = SourceArchived(copy, row.archiveError);
+    copy.batch.rows.push_back(std::move(row));
     if (static_cast<int>(copy.batch.rows.size()) == copy.batch.size) ExecuteBlock(copy);
 }
 

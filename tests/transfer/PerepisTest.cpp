@@ -270,6 +270,9 @@ TEST_F(PerepisTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
         rows += "INSERT INTO SLAVES VALUES (" + std::to_string(100 + i) + ", " + std::to_string(1000 + i) + ", 's" + n + "');\n";
         rows += "INSERT INTO ZONES VALUES (" + n + ", '" + (i == 120 || i == 230 ? "bad" : "z" + n) + "', '2026-01-" +
                 std::to_string(1 + i % 28) + " 10:00', " + std::to_string(i) + ".25);\n";
+        if (i < 150)
+            rows += "INSERT INTO OWNER VALUES (" + n + ", '" + (i == 77 ? "bad" : "o" + n) + "', " +
+                    (i % 2 ? "'P" + n + "'" : "NULL") + ", " + (i % 7 == 0 ? "1" : "0") + ");\n";
     }
     Make(rows);
     const std::string serverPath = run.dir.File("dst-server.fdb");
@@ -278,14 +281,15 @@ TEST_F(PerepisTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
     struct Result {
         std::string log;
         std::vector<std::string> oldIds, unknownNew;
-        Rows controllers, slaves, zones;
+        Rows controllers, slaves, zones, owners;
     };
     auto copyAll = [&](const std::string& destName) {
         EngineRun engine;
         Side source(srcPath), dest(destName);
-        for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}, {"ZONES", "ZN_ID"}})
+        for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}, {"ZONES", "ZN_ID"},
+                                  {"OWNER", "OW_ID"}})
             transfer::Perepis(engine.ctx, source, dest, table, key, "");
-        Result r{engine.Log(), engine.maps.OldIds(2), {}, {}, {}, {}};
+        Result r{engine.Log(), engine.maps.OldIds(2), {}, {}, {}, {}, {}};
         for (std::size_t i = 0; i < r.oldIds.size(); ++i)
             if (engine.maps.NewIds(2).at(i) == "-1") r.unknownNew.push_back(r.oldIds[i]);
         Db check(destName);
@@ -294,6 +298,7 @@ TEST_F(PerepisTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
         r.slaves = check.Rows("select S.SL_NAME, C.CT_NAME, S.SL_CTRL from SLAVES S "
                               "left join CONTROLLERS C on C.CT_ID = S.SL_CTRL order by S.SL_NAME");
         r.zones = check.Rows("select ZN_ID, ZN_NAME, ZN_AT, ZN_K from ZONES order by ZN_ID");
+        r.owners = check.Rows("select OW_ID, OW_NAME, OW_PHOTO, OW_ARCHIVE from OWNER order by OW_ID");
         return r;
     };
     const Result embedded = copyAll(dstPath);
@@ -303,10 +308,12 @@ TEST_F(PerepisTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
     Db check(dstPath);
     const std::string badController = ErrorOf(check, "Insert into CONTROLLERS( CT_HOST,CT_NAME ) Values ( 1,'bad' )");
     const std::string badZone = ErrorOf(check, "Insert into ZONES( ZN_ID,ZN_NAME ) Values ( 9999,'bad' )");
+    const std::string badOwner = ErrorOf(check, "Insert into OWNER( OW_ID,OW_NAME ) Values ( 9999,'bad' )");
     EXPECT_EQ(embedded.log, Line(texts::kInsertError, "CONTROLLERS", "CT_ID", "25") + badController + "\r\n" +
                                 Line(texts::kInsertError, "CONTROLLERS", "CT_ID", "1150") + badController + "\r\n" +
                                 Line(texts::kInsertError, "ZONES", "ZN_ID", "120") + badZone + "\r\n" +
-                                Line(texts::kInsertError, "ZONES", "ZN_ID", "230") + badZone + "\r\n");
+                                Line(texts::kInsertError, "ZONES", "ZN_ID", "230") + badZone + "\r\n" +
+                                Line(texts::kInsertError, "OWNER", "OW_ID", "77") + badOwner + "\r\n");
     EXPECT_EQ(served.oldIds, embedded.oldIds);
     EXPECT_EQ(served.unknownNew, (std::vector<std::string>{"25", "1150"}));
     EXPECT_EQ(embedded.unknownNew, served.unknownNew);
@@ -320,6 +327,10 @@ TEST_F(PerepisTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
     }
     EXPECT_EQ(served.zones.size(), 248u);
     EXPECT_EQ(served.zones, embedded.zones);
+    // Owners keep their photos; the archived ones, and only they, are marked.
+    EXPECT_EQ(served.owners.size(), 149u);
+    EXPECT_EQ(served.owners, embedded.owners);
+    EXPECT_EQ(std::count_if(served.owners.begin(), served.owners.end(), [](auto& o) { return o[3] == "1"; }), 21);
 }
 
 // The sample installation copied table by table in table-list order from an older-version
