@@ -66,9 +66,12 @@ void ClearDestinationMacros(Context& ctx, Statement& dst) {
 // Inserts one macro with its text renumbered; false, after its log line, when it is not.
 bool InsertMacro(Context& ctx, Statement& dst, Tperegonner& macro) {
     try {
-        dst.CloseCursor();
-        dst.ClearSql();
-        dst.AddSqlLine("insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F)");
+        // Prepared once for all macros: the insert returns the new key itself.
+        const std::string insert = "insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F) RETURNING MCR_ID";
+        if (dst.SqlLineCount() != 1 || dst.SqlText() != insert + "\r\n") {
+            dst.ClearSql();
+            dst.AddSqlLine(insert);
+        }
         dst.Prepare();
     } catch (const std::exception& e) {
         LogFailure(ctx, texts::kMacroInsertError + e.what(), e);
@@ -91,14 +94,9 @@ bool InsertMacro(Context& ctx, Statement& dst, Tperegonner& macro) {
     return true;
 }
 
-// The key the destination gave the macro just inserted: the largest key.
+// The key the destination gave the macro just inserted, as the insert returned it.
 void LearnMacroKey(Context& ctx, Statement& dst) {
     try {
-        dst.CloseCursor();
-        dst.ClearSql();
-        dst.AddSqlLine("Select MAX(MCR_ID) from MACROSES");
-        dst.Prepare();
-        dst.Execute();
         ctx.maps.AppendNew(kMacroses, dst.ColumnAt(0).GetString());
     } catch (const std::exception& e) {
         ctx.maps.AppendNew(kMacroses, kNoKey);
@@ -124,6 +122,7 @@ void PerepisMacros(Context& ctx, db::Side Src, db::Side Dst) {
         if (inserted) LearnMacroKey(ctx, Dst.SQL);
         else ctx.maps.AppendNew(kMacroses, kNoKey);
     }
+    Dst.SQL.ClearSql();   // the insert does not outlive the table
 }
 
 } // namespace kestrix::transfer

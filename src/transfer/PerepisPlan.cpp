@@ -266,13 +266,18 @@ CopyPlan PlanRows(const CopyRequest& request, const std::vector<std::string>& de
     PlanInsert(plan, request, copy, addPort);
     if (plan.tableNo > 0) {
         plan.oldKeyColumn = copy.empty() ? std::string() : copy[0];
-        plan.newKeySql = "Select MAX(" + request.keyColumn + ") from " + table;
+        plan.returnedKey = request.keyColumn;
     }
     plan.readerRights = table == "INIDATA";
     plan.clearPhoto = table == "OWNER" && request.destHasPhotos && ContainsName(plan.parameterSources, "OW_PHOTO");
     // A source without the archive flag has no archived owners.
-    if (table == "OWNER" && ContainsName(sourceColumns, "OW_ARCHIVE"))
-        plan.archiveSql = "UPdate OWNER SET OW_ARCHIVE = 1 WHERE OW_ID = (Select MAX(OW_ID) from OWNER)";
+    if (table == "OWNER" && ContainsName(sourceColumns, "OW_ARCHIVE")) {
+        plan.archiveSql = "UPdate OWNER SET OW_ARCHIVE = 1 WHERE OW_ID = :OW_ID";
+        plan.returnedKey = "OW_ID";
+    }
+    // The key comes back from the insert itself: with key-assigning triggers it is the
+    // trigger's, and a kept destination row with a higher key cannot capture it.
+    if (!plan.returnedKey.empty()) plan.rowSql += " RETURNING " + plan.returnedKey;
     return plan;
 }
 

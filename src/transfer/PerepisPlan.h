@@ -64,10 +64,12 @@ struct CopyPlan {
     std::vector<Translation> translations;       // inserts only, in this order
     int tableNo = 0;                             // > 0: identifier table, keys renumbered
     std::string oldKeyColumn;                    // identifier table: its key among the copied columns
-    std::string newKeySql;                       // identifier table: learns the new key
+    std::string returnedKey;                     // the key the insert returns ("" for none):
+                                                 // identifier tables, and OWNER for its archive mark
     bool readerRights = false;                   // INIDATA: reader lists of USERS_RD_RIGHTS renumbered
     bool clearPhoto = false;                     // OWNER: OW_PHOTO left to the photo table
-    std::string archiveSql;                      // OWNER: marks the owner just inserted archived
+    std::string archiveSql;                      // OWNER: marks the owner just inserted archived,
+                                                 // by the key its insert returned (parameter 0)
 };
 
 // destColumns: the destination table's columns; sourceColumns: the row select's result

@@ -10,14 +10,15 @@
 namespace kestrix::transfer {
 namespace {
 
-// Opens the table ordered by its key and tells whether the result has the column.
-// The cursor stays open on the first row.
-bool OpenAndFindColumn(db::Statement& sql, const std::string& table, const std::string& key,
-                       const std::string& column) {
+// Prepares the table's select ordered by its key and tells whether the result has the
+// column; with open, the select is executed too and its cursor stays on the first row.
+// The destination's probe needs only the description, not a sort of its rows.
+bool FindColumn(db::Statement& sql, const std::string& table, const std::string& key, const std::string& column,
+                bool open) {
     sql.ClearSql();
     sql.AddSqlLine("select * from " + table + " Order BY " + key);
     sql.Prepare();
-    sql.Execute();
+    if (open) sql.Execute();
     for (int i = 0; i < sql.ColumnCount(); ++i)
         if (sql.ColumnAt(i).Name() == column) return true;
     return false;
@@ -35,13 +36,13 @@ void UpdPer(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableNa
     bool destinationHas;
     {
         db::WorkUnit destinationWork(DstSQL);
-        destinationHas = OpenAndFindColumn(DstSQL, TableName, KeyColumn, Column);
+        destinationHas = FindColumn(DstSQL, TableName, KeyColumn, Column, false);
     }
     if (!destinationHas) return;
 
     // The source result stays open, ordered by the key, while the updates run.
     db::WorkUnit sourceWork(SrcSQL);
-    if (!OpenAndFindColumn(SrcSQL, TableName, KeyColumn, Column)) return;
+    if (!FindColumn(SrcSQL, TableName, KeyColumn, Column, true)) return;
     if (SrcSQL.RowsFetched() == 0) return;
 
     db::WorkUnit destinationWork(DstSQL);   // declared after the source work, so ended before it

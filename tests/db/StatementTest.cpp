@@ -342,6 +342,22 @@ TEST_F(StatementTest, ExecuteProcedureFillsTheColumnsAtOnce) {
     statement.CloseCursor();
 }
 
+TEST_F(StatementTest, InsertReturningGivesTheKeyAndARefusedOneIsNotTriedAgain) {
+    Text("INSERT INTO T (ID, NAME) VALUES (GEN_ID(G, 1) / :D, 'n') RETURNING ID");
+    statement.ParameterByName("D").SetInteger(1);
+    statement.Execute();
+    EXPECT_EQ(statement.StatementKind(), Statement::Kind::ExecProcedure);
+    EXPECT_EQ(statement.ColumnAt(0).GetInteger(), 1);
+    // A division by zero refuses the row after the generator stepped: a second try would
+    // step it again.
+    statement.ParameterByName("D").SetInteger(0);
+    EXPECT_THROW(statement.Execute(), Error);
+    Text("SELECT GEN_ID(G, 0) FROM RDB$DATABASE");
+    statement.Execute();
+    EXPECT_EQ(statement.ColumnAt(0).GetInteger(), 2);
+    statement.CloseCursor();
+}
+
 TEST_F(StatementTest, UnknownTypeIsRefused) {
     Text("SELECT TRUE FROM RDB$DATABASE");
     Error e = Raised([&] { statement.Prepare(); });

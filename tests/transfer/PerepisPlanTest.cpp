@@ -37,10 +37,10 @@ Names Describe(const std::vector<Translation>& translations) {
 // The special steps of a plan, in words.
 std::string Steps(const CopyPlan& plan) {
     std::string steps;
-    if (plan.tableNo > 0) steps += "keys " + std::to_string(plan.tableNo) + " old " + plan.oldKeyColumn + " new '" + plan.newKeySql + "';";
+    if (plan.tableNo > 0) steps += "keys " + std::to_string(plan.tableNo) + " old " + plan.oldKeyColumn + " returns " + plan.returnedKey + ";";
     if (plan.readerRights) steps += "reader rights;";
     if (plan.clearPhoto) steps += "clear photo;";
-    if (!plan.archiveSql.empty()) steps += "archive '" + plan.archiveSql + "';";
+    if (!plan.archiveSql.empty()) steps += "archive '" + plan.archiveSql + "' returns " + plan.returnedKey + ";";
     return steps;
 }
 
@@ -56,33 +56,33 @@ struct RowCase {
 };
 
 TEST(PerepisPlan, RowsByTable) {
-    const std::string archive = "UPdate OWNER SET OW_ARCHIVE = 1 WHERE OW_ID = (Select MAX(OW_ID) from OWNER)";
+    const std::string archive = "UPdate OWNER SET OW_ARCHIVE = 1 WHERE OW_ID = :OW_ID";
     const RowCase cases[] = {
         {"an older host without a port gets port 1; its key is left to the destination",
          {"HOSTS", "HS_ID"}, {"HS_ID", "HS_NAME", "HS_PORT"}, {"HS_ID", "HS_NAME"},
-         RowKind::Insert, "Insert into HOSTS( HS_NAME,HS_PORT ) Values ( :HS_NAME,1 )", {"HS_NAME"},
-         {"text #0 HS_NAME"}, "keys 1 old HS_ID new 'Select MAX(HS_ID) from HOSTS';"},
+         RowKind::Insert, "Insert into HOSTS( HS_NAME,HS_PORT ) Values ( :HS_NAME,1 ) RETURNING HS_ID", {"HS_NAME"},
+         {"text #0 HS_NAME"}, "keys 1 old HS_ID returns HS_ID;"},
         {"a host with its own port keeps it",
          {"HOSTS", "HS_ID"}, {"HS_ID", "HS_NAME", "HS_PORT"}, {"HS_ID", "HS_PORT", "HS_NAME"},
-         RowKind::Insert, "Insert into HOSTS( HS_PORT,HS_NAME ) Values ( :HS_PORT,:HS_NAME )", {"HS_PORT", "HS_NAME"},
-         {"text #0 HS_PORT"}, "keys 1 old HS_ID new 'Select MAX(HS_ID) from HOSTS';"},
+         RowKind::Insert, "Insert into HOSTS( HS_PORT,HS_NAME ) Values ( :HS_PORT,:HS_NAME ) RETURNING HS_ID", {"HS_PORT", "HS_NAME"},
+         {"text #0 HS_PORT"}, "keys 1 old HS_ID returns HS_ID;"},
         {"a column the destination lacks is dropped; names match in any letter case, in source order",
          {"CONTROLLERS", "CT_ID"}, {"ct_name", "ct_id", "ct_host", "CT_NEW"}, {"CT_ID", "CT_HOST", "CT_OLD", "CT_NAME"},
-         RowKind::Insert, "Insert into CONTROLLERS( CT_HOST,CT_NAME ) Values ( :CT_HOST,:CT_NAME )",
-         {"CT_HOST", "CT_NAME"}, {"#0 CT_HOST by 1"}, "keys 2 old CT_ID new 'Select MAX(CT_ID) from CONTROLLERS';"},
+         RowKind::Insert, "Insert into CONTROLLERS( CT_HOST,CT_NAME ) Values ( :CT_HOST,:CT_NAME ) RETURNING CT_ID",
+         {"CT_HOST", "CT_NAME"}, {"#0 CT_HOST by 1"}, "keys 2 old CT_ID returns CT_ID;"},
         {"a translated position past the last parameter names no column",
          {"CONTROLLERS", "CT_ID"}, {"CT_ID"}, {"CT_ID"},
-         RowKind::Insert, "Insert into CONTROLLERS(  ) Values (  )", {}, {"#0  by 1"},
-         "keys 2 old CT_ID new 'Select MAX(CT_ID) from CONTROLLERS';"},
+         RowKind::Insert, "Insert into CONTROLLERS(  ) Values (  ) RETURNING CT_ID", {}, {"#0  by 1"},
+         "keys 2 old CT_ID returns CT_ID;"},
         {"readers: the slave by position, the device columns by name",
          {"READERS", "RD_ID"}, {"RD_ID", "RD_SL_ID", "RD_IN_1"}, {"RD_ID", "RD_SL_ID", "RD_IN_1"},
-         RowKind::Insert, "Insert into READERS( RD_SL_ID,RD_IN_1 ) Values ( :RD_SL_ID,:RD_IN_1 )",
+         RowKind::Insert, "Insert into READERS( RD_SL_ID,RD_IN_1 ) Values ( :RD_SL_ID,:RD_IN_1 ) RETURNING RD_ID",
          {"RD_SL_ID", "RD_IN_1"},
          {"#0 RD_SL_ID by 5", "RD_IN_1 if present by 7", "RD_IN_2 if present by 7", "RD_IN_3 if present by 7",
           "RD_IN_4 if present by 7", "RD_OUT_IND0 if present by 6", "RD_OUT_IND1 if present by 6",
           "RD_OUT_IND2 if present by 6", "RD_OUT_IND3 if present by 6", "RD_OUT_OPEN if present by 6",
           "RD_OUT_CLOSE if present by 6"},
-         "keys 8 old RD_ID new 'Select MAX(RD_ID) from READERS';"},
+         "keys 8 old RD_ID returns RD_ID;"},
         {"a program's device follows its type; its key stays",
          {"PRGDEF", "PD_ID"}, {"PD_ID", "PD_X", "PD_CT_ID", "PD_A", "PD_B", "PD_TYPE", "PD_DEV_ID"},
          {"PD_ID", "PD_X", "PD_CT_ID", "PD_A", "PD_B", "PD_TYPE", "PD_DEV_ID"},
@@ -111,8 +111,8 @@ TEST(PerepisPlan, RowsByTable) {
          {"OWNER", "OW_ID", "", true, false}, {"OW_ID", "OW_NAME", "OW_PHOTO", "OW_ARCHIVE"},
          {"OW_ID", "OW_NAME", "OW_PHOTO", "OW_ARCHIVE"},
          RowKind::Insert, "Insert into OWNER( OW_ID,OW_NAME,OW_PHOTO,OW_ARCHIVE ) Values "
-         "( :OW_ID,:OW_NAME,:OW_PHOTO,:OW_ARCHIVE )",
-         {"OW_ID", "OW_NAME", "OW_PHOTO", "OW_ARCHIVE"}, {}, "clear photo;archive '" + archive + "';"},
+         "( :OW_ID,:OW_NAME,:OW_PHOTO,:OW_ARCHIVE ) RETURNING OW_ID",
+         {"OW_ID", "OW_NAME", "OW_PHOTO", "OW_ARCHIVE"}, {}, "clear photo;archive '" + archive + "' returns OW_ID;"},
         {"owners of a source without the archive flag, into a destination without photo table",
          {"OWNER", "OW_ID"}, {"OW_ID", "OW_PHOTO", "OW_ARCHIVE"}, {"OW_ID", "OW_PHOTO"},
          RowKind::Insert, "Insert into OWNER( OW_ID,OW_PHOTO ) Values ( :OW_ID,:OW_PHOTO )",

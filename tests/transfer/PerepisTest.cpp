@@ -10,6 +10,7 @@
 
 #include "run/Texts.h"
 #include "db/Error.h"
+#include "support/Process.h"
 #include "support/Sample.h"
 #include "transfer/EngineSides.h"
 #include "transfer/Peregonner.h"
@@ -37,6 +38,7 @@ CREATE TABLE SLAVES (SL_ID INTEGER NOT NULL PRIMARY KEY, SL_CTRL INTEGER, SL_NAM
 CREATE TABLE OWNER (OW_ID INTEGER NOT NULL PRIMARY KEY, OW_NAME VARCHAR(40), OW_PHOTO BLOB, OW_ARCHIVE SMALLINT);
 CREATE TABLE EMPTY_T (E_ID INTEGER NOT NULL PRIMARY KEY);
 CREATE TABLE ONLY_SRC (S_ID INTEGER NOT NULL PRIMARY KEY);
+CREATE TABLE ZONES (ZN_ID INTEGER NOT NULL PRIMARY KEY, ZN_NAME VARCHAR(30), ZN_AT DATE, ZN_K NUMERIC(9,2));
 )";
 
 // The newer destination: identifier tables numbered by their own generators, a host port,
@@ -51,6 +53,8 @@ CREATE TABLE OWNER (OW_ID INTEGER NOT NULL PRIMARY KEY, OW_NAME VARCHAR(40), OW_
   OW_ARCHIVE SMALLINT DEFAULT 0, CHECK (OW_NAME <> 'bad'));
 CREATE TABLE OWNERPHOTOS (OW_ID INTEGER NOT NULL PRIMARY KEY, OW_PHOTO BLOB);
 CREATE TABLE EMPTY_T (E_ID INTEGER NOT NULL PRIMARY KEY);
+CREATE TABLE ZONES (ZN_ID INTEGER NOT NULL PRIMARY KEY, ZN_NAME VARCHAR(30), ZN_AT DATE, ZN_K NUMERIC(9,2),
+  CHECK (ZN_NAME <> 'bad'));
 CREATE GENERATOR GEN_HS; SET GENERATOR GEN_HS TO 100;
 CREATE GENERATOR GEN_CT; SET GENERATOR GEN_CT TO 200;
 CREATE GENERATOR GEN_SL; SET GENERATOR GEN_SL TO 300;
@@ -144,20 +148,31 @@ TEST_F(PerepisTest, WrittenReferencesThatBecameMinusOneAreReported) {
                                                                                     {"SLAVES", "SL_CTRL"}}));
 }
 
-TEST_F(PerepisTest, FailedMaximumQueryRecordsMinusOneAndIsLogged) {
+TEST_F(PerepisTest, NewKeysComeFromTheInsertItself) {
     Make(kDeviceRows);
+    // A destination host that the clearing pass kept, with a key above every new one.
+    Db(dstPath).Exec("INSERT INTO HOSTS (HS_NAME) VALUES ('kept')");
+    Db(dstPath).Exec("UPDATE HOSTS SET HS_ID = 1000 WHERE HS_NAME = 'kept'");
     Copy("HOSTS", "HS_ID");
     Copy("CONTROLLERS", "CT_ID");
     RunLog::Create(run.ctx.LogPath());
     Copy("PCN", "PC_ID");   // the destination's key column cannot be read
     EXPECT_TRUE(WorkLockFree());
+
+    // Each controller points at the host inserted for its own, not at the kept one.
+    EXPECT_EQ(run.maps.NewIds(1), (std::vector<std::string>{"102", "103", "104"}));
+    EXPECT_EQ(Dest("select C.CT_NAME, H.HS_NAME from CONTROLLERS C "
+                   "left join HOSTS H on H.HS_ID = C.CT_HOST order by C.CT_NAME"),
+              (Rows{{"c10", "h3"}, {"c20", "h5"}, {"c30", "<null>"}}));
+
+    // A key that cannot be returned refuses its row, which maps to -1.
     EXPECT_EQ(run.maps.OldIds(3), (std::vector<std::string>{"1"}));
     EXPECT_EQ(run.maps.NewIds(3), (std::vector<std::string>{"-1"}));
-    EXPECT_EQ(Dest("select C.CT_NAME from PCN P join CONTROLLERS C on C.CT_ID = P.PC_CTRL"), (Rows{{"c20"}}));
+    EXPECT_EQ(Dest("select count(*) from PCN"), (Rows{{"0"}}));
     Db check(dstPath);
-    std::string message = ErrorOf(check, "Select MAX(PC_ID) from PCN");
+    std::string message = ErrorOf(check, "Insert into PCN( PC_CTRL,PC_NAME ) Values ( 101,'p1' ) RETURNING PC_ID");
     EXPECT_NE(message.find("conversion"), std::string::npos);
-    EXPECT_EQ(run.Log(), Line(texts::kMaxIdError, "PCN", "PC_ID", "1") + message + "\r\n");
+    EXPECT_EQ(run.Log(), Line(texts::kInsertError, "PCN", "PC_ID", "1") + message + "\r\n");
 }
 
 TEST_F(PerepisTest, OwnersLeavePhotosToThePhotoTableAndKeepTheirArchiveFlag) {
@@ -241,6 +256,81 @@ TEST_F(PerepisTest, EmptyTableAndFailedSetUpLeaveNoWorkBegun) {
     EXPECT_EQ(Dest("select HS_NAME from HOSTS order by HS_ID"), (Rows{{"h3"}, {"h7"}}));
     EXPECT_EQ(run.state.TableProgress().Max(), 3);   // the count ignores the filter
     EXPECT_TRUE(WorkLockFree());
+}
+
+// Through a server the rows go in blocks: a refused row in the middle of a block (one that
+// returns keys, one that does not) still gets its own log line in row order, every other
+// row is written, and the maps pair as they do row by row, embedded.
+TEST_F(PerepisTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
+    std::string rows = kDeviceRows;
+    for (int i = 0; i < 250; ++i) {
+        const std::string n = std::to_string(i);
+        rows += "INSERT INTO CONTROLLERS VALUES (" + std::to_string(1000 + i) + ", " + std::to_string(3 + 2 * (i % 3)) +
+                ", '" + (i == 150 ? "bad" : "k" + n) + "', 1);\n";
+        rows += "INSERT INTO SLAVES VALUES (" + std::to_string(100 + i) + ", " + std::to_string(1000 + i) + ", 's" + n + "');\n";
+        rows += "INSERT INTO ZONES VALUES (" + n + ", '" + (i == 120 || i == 230 ? "bad" : "z" + n) + "', '2026-01-" +
+                std::to_string(1 + i % 28) + " 10:00', " + std::to_string(i) + ".25);\n";
+        if (i < 150)
+            rows += "INSERT INTO OWNER VALUES (" + n + ", '" + (i == 77 ? "bad" : "o" + n) + "', " +
+                    (i % 2 ? "'P" + n + "'" : "NULL") + ", " + (i % 7 == 0 ? "1" : "0") + ");\n";
+    }
+    Make(rows);
+    const std::string serverPath = run.dir.File("dst-server.fdb");
+    CreateDatabase(serverPath, kDestSchema);
+    PrivateServer server;
+    struct Result {
+        std::string log;
+        std::vector<std::string> oldIds, unknownNew;
+        Rows controllers, slaves, zones, owners;
+    };
+    auto copyAll = [&](const std::string& destName) {
+        EngineRun engine;
+        Side source(srcPath), dest(destName);
+        for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}, {"ZONES", "ZN_ID"},
+                                  {"OWNER", "OW_ID"}})
+            transfer::Perepis(engine.ctx, source, dest, table, key, "");
+        Result r{engine.Log(), engine.maps.OldIds(2), {}, {}, {}, {}, {}};
+        for (std::size_t i = 0; i < r.oldIds.size(); ++i)
+            if (engine.maps.NewIds(2).at(i) == "-1") r.unknownNew.push_back(r.oldIds[i]);
+        Db check(destName);
+        r.controllers = check.Rows("select C.CT_NAME, H.HS_NAME from CONTROLLERS C "
+                                   "left join HOSTS H on H.HS_ID = C.CT_HOST order by C.CT_NAME");
+        r.slaves = check.Rows("select S.SL_NAME, C.CT_NAME, S.SL_CTRL from SLAVES S "
+                              "left join CONTROLLERS C on C.CT_ID = S.SL_CTRL order by S.SL_NAME");
+        r.zones = check.Rows("select ZN_ID, ZN_NAME, ZN_AT, ZN_K from ZONES order by ZN_ID");
+        r.owners = check.Rows("select OW_ID, OW_NAME, OW_PHOTO, OW_ARCHIVE from OWNER order by OW_ID");
+        return r;
+    };
+    const Result embedded = copyAll(dstPath);
+    const Result served = copyAll(server.Remote(serverPath));
+
+    EXPECT_EQ(served.log, embedded.log);
+    Db check(dstPath);
+    const std::string badController = ErrorOf(check, "Insert into CONTROLLERS( CT_HOST,CT_NAME ) Values ( 1,'bad' )");
+    const std::string badZone = ErrorOf(check, "Insert into ZONES( ZN_ID,ZN_NAME ) Values ( 9999,'bad' )");
+    const std::string badOwner = ErrorOf(check, "Insert into OWNER( OW_ID,OW_NAME ) Values ( 9999,'bad' )");
+    EXPECT_EQ(embedded.log, Line(texts::kInsertError, "CONTROLLERS", "CT_ID", "25") + badController + "\r\n" +
+                                Line(texts::kInsertError, "CONTROLLERS", "CT_ID", "1150") + badController + "\r\n" +
+                                Line(texts::kInsertError, "ZONES", "ZN_ID", "120") + badZone + "\r\n" +
+                                Line(texts::kInsertError, "ZONES", "ZN_ID", "230") + badZone + "\r\n" +
+                                Line(texts::kInsertError, "OWNER", "OW_ID", "77") + badOwner + "\r\n");
+    EXPECT_EQ(served.oldIds, embedded.oldIds);
+    EXPECT_EQ(served.unknownNew, (std::vector<std::string>{"25", "1150"}));
+    EXPECT_EQ(embedded.unknownNew, served.unknownNew);
+    EXPECT_EQ(served.controllers.size(), 252u);
+    EXPECT_EQ(served.controllers, embedded.controllers);
+    // Every slave points at its own controller; the refused one's slave at -1.
+    ASSERT_EQ(served.slaves.size(), embedded.slaves.size());
+    for (std::size_t i = 0; i < served.slaves.size(); ++i) {
+        EXPECT_EQ(served.slaves[i][1], embedded.slaves[i][1]) << served.slaves[i][0];
+        EXPECT_EQ(served.slaves[i][2] == "-1", embedded.slaves[i][2] == "-1") << served.slaves[i][0];
+    }
+    EXPECT_EQ(served.zones.size(), 248u);
+    EXPECT_EQ(served.zones, embedded.zones);
+    // Owners keep their photos; the archived ones, and only they, are marked.
+    EXPECT_EQ(served.owners.size(), 149u);
+    EXPECT_EQ(served.owners, embedded.owners);
+    EXPECT_EQ(std::count_if(served.owners.begin(), served.owners.end(), [](auto& o) { return o[3] == "1"; }), 21);
 }
 
 // The sample installation copied table by table in table-list order from an older-version
