@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build test asan demo gui bench clean
+.PHONY: all bootstrap build test asan fuzz demo gui bench clean
 
 all: build
 
@@ -34,5 +34,12 @@ bench: build
 asan:
 	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_FLAGS=-DKESTRIX_SANITIZE=ON
 
+# The fuzz targets, built with clang's libFuzzer and the sanitizers, each run for FUZZ_SECONDS
+FUZZ_SECONDS ?= 60
+fuzz: bootstrap
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DKESTRIX_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz --target kestrix_fuzz
+	@tests/fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz

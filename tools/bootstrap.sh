@@ -6,6 +6,7 @@ packages=(
   g++ cmake ninja-build make pkg-config libgtest-dev time
   firebird3.0-server-core firebird3.0-server firebird3.0-utils firebird-dev libfbclient2
   qt6-base-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -77,18 +77,6 @@ std::string TimeText(const std::tm& t) {
     return std::to_string(t.tm_hour) + ":" + TwoDigits(t.tm_min) + ":" + TwoDigits(t.tm_sec);
 }
 
-bool ParseInt(const std::string& text, int& value) {
-    auto first = text.find_first_not_of(' ');
-    auto last = text.find_last_not_of(' ');
-    if (first == std::string::npos) return false;
-    try {
-        value = StrToInt(text.substr(first, last - first + 1));
-        return true;
-    } catch (const Error&) {
-        return false;
-    }
-}
-
 // Reads 1 to maxDigits decimal digits at pos.
 bool Digits(const std::string& s, std::size_t& pos, int maxDigits, int& value) {
     std::size_t start = pos;
@@ -107,6 +95,20 @@ bool ParseTime(const std::string& s, std::size_t& pos, DateTime& t) {
         if (!Digits(s, pos, 2, t.second)) return false;
     }
     return true;
+}
+
+} // namespace
+
+bool ParseInt(const std::string& text, int& value) {
+    auto first = text.find_first_not_of(' ');
+    auto last = text.find_last_not_of(' ');
+    if (first == std::string::npos) return false;
+    try {
+        value = StrToInt(text.substr(first, last - first + 1));
+        return true;
+    } catch (const Error&) {
+        return false;
+    }
 }
 
 // "DD.MM.YYYY H:MM:SS", "DD.MM.YYYY" or "H:MM:SS" (a time alone lies on 30.12.1899).

@@ -161,4 +161,11 @@ std::string ColumnName(const std::string& alias, const std::vector<std::string>&
 // Raises client error 55 on a malformed text.
 std::string ScanParameters(const std::string& text, std::vector<std::string>& names);
 
+// How a text value is read. ParseInt: a decimal 32-bit integer between blanks (false
+// otherwise). ParseDateTime: "DD.MM.YYYY H:MM:SS", "DD.MM.YYYY" or "H:MM:SS" between blanks,
+// fields not range-checked; ValidDateTime does that check.
+bool ParseInt(const std::string& text, int& value);
+bool ParseDateTime(const std::string& text, DateTime& t);
+bool ValidDateTime(const DateTime& t);
+
 } // namespace kestrix::db

@@ -1,0 +1,1 @@
+SELECT 'a:b''c' , "X:Y" /* :z ? */ FROM T WHERE A = ? AND B=:B_1$

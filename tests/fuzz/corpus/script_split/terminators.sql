@@ -1,0 +1,7 @@
+UPDATE OWNER SET OW_NAME = 'Петров'
+WHERE OW_ID = :ID
+{***}
+---
+DELETE FROM ZONES /* зоны */
+   
+SELECT 1 FROM RDB$DATABASE
