@@ -131,8 +131,6 @@ bool ParseDateTime(const std::string& text, DateTime& t) {
     return ParseTime(s, pos, t) && pos == s.size();
 }
 
-} // namespace
-
 bool ValidDateTime(const DateTime& t) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12) return false;

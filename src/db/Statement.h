@@ -166,6 +166,5 @@ std::string ScanParameters(const std::string& text, std::vector<std::string>& na
 // fields not range-checked; ValidDateTime does that check.
 bool ParseInt(const std::string& text, int& value);
 bool ParseDateTime(const std::string& text, DateTime& t);
-bool ValidDateTime(const DateTime& t);
 
 } // namespace kestrix::db

@@ -170,6 +170,11 @@ void CopyParameters(TableCopy& copy, bool reused) {
             parameter.CopyValueFrom(SourceOf(copy, j));
             continue;
         }
+        // A photo the photo table takes is not copied only to be dropped: a blob per owner.
+        if (copy.plan.clearPhoto && copy.plan.parameterSources[j] == "OW_PHOTO") {
+            parameter.SetNull();
+            continue;
+        }
         try {
             parameter.CopyValueFrom(SourceOf(copy, j));
         } catch (const std::exception& e) {

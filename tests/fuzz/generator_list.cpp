@@ -1,6 +1,7 @@
 // Lines of the generator list: every line of the input taken apart.
 #include "Fuzz.h"
 #include "transfer/GeneratorList.h"
+#include "db/Strings.h"
 #include "transfer/TableList.h"
 
 using namespace kestrix::fuzz;
@@ -8,7 +9,7 @@ using namespace kestrix::fuzz;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     for (const std::string& line : Lines(Bytes(data, size))) {
         const auto p = kestrix::transfer::ParseGeneratorLine(line);
-        const std::string trimmed = kestrix::transfer::TrimBlanks(line);
+        const std::string trimmed = kestrix::TrimBlanksAndControls(line);
         Check(p.comment == (!trimmed.empty() && trimmed[0] == '*'), "comment iff the trimmed line begins with *");
         if (p.comment) continue;
         const std::size_t slash = line.find('/');

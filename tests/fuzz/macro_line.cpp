@@ -10,7 +10,7 @@ using namespace kestrix::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     kestrix::transfer::Tperegonner macro(FixedMaps());
-    macro.Lines = kestrix::transfer::SplitTextLines(Bytes(data, size));
+    macro.Lines = kestrix::SplitTextLines(Bytes(data, size));
     for (int i = 0; i < static_cast<int>(macro.Lines.size()); ++i) {
         const std::string before = macro.Lines[static_cast<std::size_t>(i)];
         try {

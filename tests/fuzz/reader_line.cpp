@@ -8,7 +8,7 @@ using namespace kestrix::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     kestrix::transfer::Tperegonner rights(FixedMaps());
-    rights.Lines = kestrix::transfer::SplitTextLines(Bytes(data, size));
+    rights.Lines = kestrix::SplitTextLines(Bytes(data, size));
     for (int i = 0; i < static_cast<int>(rights.Lines.size()); ++i) {
         const std::string before = rights.Lines[static_cast<std::size_t>(i)];
         try {

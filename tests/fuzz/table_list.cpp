@@ -1,10 +1,11 @@
 // Lines of the table list: every line of the input taken apart.
 #include "Fuzz.h"
+#include "db/Strings.h"
 #include "transfer/TableList.h"
 
 using namespace kestrix::fuzz;
 using kestrix::transfer::ParseTableListLine;
-using kestrix::transfer::TrimBlanks;
+using kestrix::TrimBlanksAndControls;
 
 namespace {
 
@@ -15,7 +16,7 @@ std::string After(const std::string& line, char marker) {
 
 void CheckLine(const std::string& line) {
     const auto p = ParseTableListLine(line);
-    const std::string trimmed = TrimBlanks(line);
+    const std::string trimmed = TrimBlanksAndControls(line);
     Check(trimmed.empty() || (static_cast<unsigned char>(trimmed.front()) > 32 &&
                               static_cast<unsigned char>(trimmed.back()) > 32), "trimmed ends are no blanks");
     Check(p.comment == (!trimmed.empty() && trimmed[0] == '*'), "comment iff the trimmed line begins with *");
