@@ -41,12 +41,18 @@ run_one() {
     if [ "$route" = server ]; then src_name="127.0.0.1/$port:$source"; dst_name="127.0.0.1/$port:$dest"; fi
     if [ "$program" = kestrix ]; then
         /usr/bin/time -f '%M' -o "$out.peak" "$bin/kestrix-cli" --source "$src_name" --dest "$dst_name" \
-            --events-from "$events_from" --app-dir "$work/app" >"$out.summary" 2>"$out.err" ||
-            { cat "$out.err" >&2; exit 1; }
-        # The summary: a header, then table read written refused seconds unmapped; the lines
-        # under a table and the last line have no count in column 2. The first line of each
-        # table is its copy (a later line of the same table updates columns).
-        awk 'NR > 1 && NF >= 5 && $2 ~ /^[0-9]+$/ && !seen[$1]++ { print $1, $3, $5 }' "$out.summary" >"$out.tables"
+            --events-from "$events_from" --app-dir "$work/app" --summary-json "$out.json" \
+            >"$out.summary" 2>"$out.err" || { cat "$out.err" >&2; exit 1; }
+        # The account in JSON (seconds to the millisecond); the first entry of each table is its
+        # copy (a later one of the same table updates columns).
+        python3 -c '
+import json, sys
+seen = set()
+for t in json.load(open(sys.argv[1]))["tables"]:
+    if t["name"] not in seen:
+        seen.add(t["name"])
+        print(t["name"], t["written"], t["seconds"])
+' "$out.json" >"$out.tables"
     else
         /usr/bin/time -f '%M' -o "$out.peak" "$bin/yardstick" --source "$src_name" --dest "$dst_name" \
             --events-from "$events_from" --app-dir "$work/app" >"$out.tables" 2>"$out.err" ||
