@@ -52,7 +52,6 @@ struct TableCopy {
     Statement& src;
     Statement& dst;
     CopyPlan plan;
-    std::string rowText;                     // the row statement as the statement holds it
     std::vector<const SqlValue*> sources;    // nullptr: looked up again per row, to fail as before
     std::vector<std::string> unmapped;       // columns of the current row that became -1
     Statement archive{};                     // OWNER: the archive mark, prepared once
@@ -147,16 +146,11 @@ void LogError(TableCopy& copy, const std::string& text, const std::exception& er
     LogError(copy, text, error, SourceKeyText(copy.src, copy.request.keyColumn));
 }
 
-// Prepares the row statement, unless the one prepared for the row before is still there:
-// on journals of millions of rows, preparing once per row would dominate the copy. True
-// when it was reused.
+// Prepares the row statement (its text is set once per table), unless the one prepared for
+// the row before is still there: on journals of millions of rows, preparing once per row
+// would dominate the copy. True when it was reused.
 bool PrepareRowStatement(TableCopy& copy) {
-    const bool reused =
-        copy.dst.Prepared() && copy.dst.SqlLineCount() == 1 && copy.dst.SqlText() == copy.rowText;
-    if (!reused) {
-        copy.dst.ClearSql();
-        copy.dst.AddSqlLine(copy.plan.rowSql);
-    }
+    const bool reused = copy.dst.Prepared();
     copy.dst.Prepare();
     return reused;
 }
@@ -239,7 +233,6 @@ std::string OldKey(TableCopy& copy) {
 void InsertSteps(TableCopy& copy) {
     if (copy.plan.readerRights) RewriteReaderRights(copy);
     if (copy.plan.tableNo > 0) copy.ctx.maps.AppendOld(copy.plan.tableNo, OldKey(copy));
-    if (copy.plan.clearPhoto) ParamByName(copy, "OW_PHOTO").SetNull();
     for (const Translation& t : copy.plan.translations) Translate(copy, t);
 }
 
@@ -543,10 +536,11 @@ void Perepis(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableN
     db::WorkUnit srcWork(copy.src);
     OpenSource(copy, queries);
     copy.plan = PlanRows(request, destColumns, ColumnNames(copy.src));
-    copy.rowText = copy.plan.rowSql + "\r\n";
     if (state.CancelFlag) return;
 
     FindParameterSources(copy);
+    copy.dst.ClearSql();
+    copy.dst.AddSqlLine(copy.plan.rowSql);
     db::WorkUnit dstWork(copy.dst);
     if (copy.src.RowsFetched() < 1) return;
     RowLoop(copy);
