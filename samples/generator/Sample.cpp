@@ -46,7 +46,7 @@
 //     OPERATORS.OP_EMAIL and OWNERPHOTOS (filled with the photos when the data is newer).
 #include "Sample.h"
 
-#include "run/Encoding.h"
+#include "db/Charset.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "db/Error.h"
+#include "db/Strings.h"
 #include "run/Texts.h"
 #include "scripts/SqlScripts.h"
 #include "run/Context.h"
@@ -72,19 +73,12 @@ std::string StripQuotes(const std::string& name) {
 
 namespace {
 
-std::string TrimControls(const std::string& text) {
-    std::size_t begin = 0, end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
-    return text.substr(begin, end - begin);
-}
-
 Error SameDatabases() { return Error(Error::Kind::Client, 0, texts::kSameDatabases); }
 
 } // namespace
 
 bool SameDatabaseNames(const std::string& source, const std::string& dest) {
-    std::string a = TrimControls(StripQuotes(source)), b = TrimControls(StripQuotes(dest));
+    std::string a = TrimBlanksAndControls(StripQuotes(source)), b = TrimBlanksAndControls(StripQuotes(dest));
     if (a.empty() || b.empty()) return false;
     if (a == b) return true;
     // Names through a server are no local files: the attachments tell after connecting.

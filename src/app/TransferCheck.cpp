@@ -14,7 +14,7 @@
 #include "db/Work.h"
 #include "run/DataFiles.h"
 #include "run/IdMaps.h"
-#include "run/Encoding.h"
+#include "db/Charset.h"
 #include "run/TextFile.h"
 #include "transfer/GeneratorList.h"
 #include "transfer/TableList.h"
@@ -456,14 +456,6 @@ CheckResult CheckTransfer(const CheckOptions& options) {
 namespace kestrix {
 namespace {
 
-std::string Shown(const std::string& cp1251) {
-    try {
-        return ToUtf8(cp1251);
-    } catch (const std::exception&) {
-        return cp1251;
-    }
-}
-
 std::string Joined(const std::vector<std::string>& items, const char* separator) {
     std::string text;
     for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
@@ -474,15 +466,15 @@ std::string YesNo(bool yes) { return yes ? "yes" : "NO"; }
 
 void LineReport(const CheckedLine& line, std::string& out) {
     out += (line.number > 0 ? std::string(kTableListFile) + " line " + std::to_string(line.number)
-                            : std::string("journal block")) + ": " + Shown(line.text) + "\n";
+                            : std::string("journal block")) + ": " + ToUtf8(line.text) + "\n";
     if (line.comment) {
         out += "  comment\n";
         return;
     }
-    out += "  does:          " + Shown(Joined(line.actions, "; ")) + "\n";
+    out += "  does:          " + ToUtf8(Joined(line.actions, "; ")) + "\n";
     if (!line.table.empty() && (line.reads || !line.actions.empty())) {
         auto presence = [&](const TablePresence& p) {
-            return "table " + YesNo(p.table) + ", key " + Shown(line.key) + " " + YesNo(p.key) + "\n";
+            return "table " + YesNo(p.table) + ", key " + ToUtf8(line.key) + " " + YesNo(p.key) + "\n";
         };
         out += "  source:        " + presence(line.source);
         out += "  destination:   " + presence(line.dest);
@@ -492,8 +484,8 @@ void LineReport(const CheckedLine& line, std::string& out) {
     if (!line.noValue.empty()) out += "  no value:      " + Joined(line.noValue, ", ") + "\n";
     if (line.rows)
         out += "  source rows:   " + std::to_string(*line.rows) +
-               (line.rowsFilter.empty() ? "" : " (where " + Shown(line.rowsFilter) + ")") + "\n";
-    for (const std::string& problem : line.problems) out += "  PROBLEM: " + Shown(problem) + "\n";
+               (line.rowsFilter.empty() ? "" : " (where " + ToUtf8(line.rowsFilter) + ")") + "\n";
+    for (const std::string& problem : line.problems) out += "  PROBLEM: " + ToUtf8(problem) + "\n";
 }
 
 } // namespace
@@ -501,7 +493,7 @@ void LineReport(const CheckedLine& line, std::string& out) {
 std::string CheckReportText(const CheckResult& result) {
     std::string out;
     for (const CheckedLine& line : result.lines) LineReport(line, out);
-    for (const std::string& problem : result.fileProblems) out += "PROBLEM: " + Shown(problem) + "\n";
+    for (const std::string& problem : result.fileProblems) out += "PROBLEM: " + ToUtf8(problem) + "\n";
     const int problems = result.ProblemCount();
     out += problems == 0 ? std::string("No problems found.\n")
                          : std::to_string(problems) + (problems == 1 ? " problem" : " problems") + " found.\n";

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "run/Encoding.h"
+#include "db/Charset.h"
 
 namespace kestrix::cli {
 namespace {
@@ -14,14 +14,6 @@ namespace {
 std::string Bar(int position, int max, int width) {
     int filled = max > 0 ? position * width / max : 0;
     return "[" + std::string(filled, '#') + std::string(width - filled, '.') + "]";
-}
-
-std::string Utf8(const std::string& cp1251) {
-    try {
-        return ToUtf8(cp1251);
-    } catch (const std::exception&) {
-        return cp1251;
-    }
 }
 
 } // namespace
@@ -39,7 +31,7 @@ void CliRunState::PumpMessages() {
 
 void CliRunState::ShowInterruptionWarning(const std::string& text) {
     EndProgressLine();
-    std::string shown = Utf8(text);
+    std::string shown = ToUtf8(text);
     for (char& c : shown)
         if (c == '\r') c = '\n';
     std::cerr << shown << "\n";
@@ -69,7 +61,7 @@ void CliRunState::StageStarted(RunStage stage, const std::string& table) {
     if (liveLine_)
         DrawLiveLine();
     else if (named)
-        std::cerr << "[" << ShownAllPosition() << "/" << AllProgress().Max() << "] " << Utf8(StatusText()) << "\n";
+        std::cerr << "[" << ShownAllPosition() << "/" << AllProgress().Max() << "] " << ToUtf8(StatusText()) << "\n";
 }
 
 int CliRunState::ShownAllPosition() const {
@@ -85,7 +77,7 @@ int CliRunState::ShownAllPosition() const {
 void CliRunState::DrawLiveLine() {
     std::ostringstream line;
     const int all = ShownAllPosition();
-    line << "\r\033[K" << Utf8(StatusText()) << " " << Bar(TableProgress().Position(), TableProgress().Max(), 20)
+    line << "\r\033[K" << ToUtf8(StatusText()) << " " << Bar(TableProgress().Position(), TableProgress().Max(), 20)
          << " " << TableProgress().Position() << "/" << TableProgress().Max() << "  all "
          << Bar(all, AllProgress().Max(), 20) << " " << all << "/" << AllProgress().Max();
     std::cerr << line.str() << std::flush;
@@ -103,11 +95,11 @@ void CliRunState::PrintSummary(std::ostream& out) {
         << "written" << std::setw(10) << "refused" << std::setw(10) << "seconds" << std::setw(10) << "unmapped"
         << "\n";
     for (const TableAccount& t : Account().Tables()) {
-        out << std::left << std::setw(20) << Utf8(t.table) << std::right << std::setw(10) << t.Read()
+        out << std::left << std::setw(20) << ToUtf8(t.table) << std::right << std::setw(10) << t.Read()
             << std::setw(10) << t.written << std::setw(10) << t.refused << std::setw(10) << std::fixed
             << std::setprecision(2) << t.seconds << std::setw(10) << t.Unmapped() << "\n";
         // Under the table, indented: one line per reference column that got -1.
-        for (const auto& [column, rows] : t.unmapped) out << "  -1 in " << Utf8(column) << ": " << rows << "\n";
+        for (const auto& [column, rows] : t.unmapped) out << "  -1 in " << ToUtf8(column) << ": " << rows << "\n";
     }
     out << AccountedLine(Account()) << "\n";
 }

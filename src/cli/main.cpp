@@ -24,7 +24,7 @@
 #include "app/StartupChecks.h"
 #include "app/TransferCheck.h"
 #include "db/Error.h"
-#include "run/Encoding.h"
+#include "db/Charset.h"
 #include "run/Texts.h"
 #include "cli/CliRunState.h"
 

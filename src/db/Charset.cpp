@@ -82,12 +82,20 @@ std::string ToCp1251(std::string_view utf8) {
 
 std::string ToUtf8(std::string_view cp1251) {
     if (IsAscii(cp1251)) return std::string(cp1251);
-    return Convert(cp1251, "UTF-8", "WINDOWS-1251", ReplacementCharacter);
+    try {
+        return Convert(cp1251, "UTF-8", "WINDOWS-1251", ReplacementCharacter);
+    } catch (const Error&) {
+        return std::string(cp1251);   // no converter on this system: the bytes as they are
+    }
 }
 
 std::string FileNameToCp1251(std::string_view utf8) {
     if (IsAscii(utf8)) return std::string(utf8);
-    return Convert(utf8, "WINDOWS-1251", "UTF-8", QuestionMark);
+    try {
+        return Convert(utf8, "WINDOWS-1251", "UTF-8", QuestionMark);
+    } catch (const Error&) {
+        return std::string(utf8);
+    }
 }
 
 } // namespace kestrix

@@ -2,7 +2,7 @@
 
 #include <QFileDialog>
 
-#include "run/Encoding.h"
+#include "db/Charset.h"
 
 namespace kestrix::gui {
 

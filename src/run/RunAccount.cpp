@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <numeric>
 
-#include "run/Encoding.h"
+#include "db/Charset.h"
 
 namespace kestrix {
 
@@ -91,14 +91,6 @@ std::vector<std::string> RunAccount::NotAccounted() const {
 
 namespace {
 
-std::string Utf8(const std::string& cp1251) {
-    try {
-        return ToUtf8(cp1251);
-    } catch (const std::exception&) {
-        return cp1251;
-    }
-}
-
 std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
     for (char c : utf8) {
@@ -119,11 +111,11 @@ std::string JsonString(const std::string& utf8) {
 std::string TableJson(const TableAccount& t) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", t.seconds);
-    std::string out = "{\"name\": " + JsonString(Utf8(t.table)) + ", \"read\": " + std::to_string(t.Read()) +
+    std::string out = "{\"name\": " + JsonString(ToUtf8(t.table)) + ", \"read\": " + std::to_string(t.Read()) +
                       ", \"written\": " + std::to_string(t.written) + ", \"refused\": " + std::to_string(t.refused) +
                       ", \"seconds\": " + seconds + ", \"unmapped\": {";
     for (std::size_t i = 0; i < t.unmapped.size(); ++i)
-        out += (i ? ", " : "") + JsonString(Utf8(t.unmapped[i].first)) + ": " + std::to_string(t.unmapped[i].second);
+        out += (i ? ", " : "") + JsonString(ToUtf8(t.unmapped[i].first)) + ": " + std::to_string(t.unmapped[i].second);
     return out + "}, \"accounted\": " + (t.Accounted() ? "true" : "false") + "}";
 }
 
@@ -133,7 +125,7 @@ std::string AccountedLine(const RunAccount& account) {
     const std::vector<std::string> missing = account.NotAccounted();
     if (missing.empty()) return "Every row is accounted for.";
     std::string line = "Not accounted for:";
-    for (std::size_t i = 0; i < missing.size(); ++i) line += (i ? ", " : " ") + Utf8(missing[i]);
+    for (std::size_t i = 0; i < missing.size(); ++i) line += (i ? ", " : " ") + ToUtf8(missing[i]);
     return line;
 }
 

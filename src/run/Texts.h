@@ -2,7 +2,7 @@
 // Every Russian text of the program, written once in UTF-8 and held in Windows-1251.
 #include <string>
 
-#include "run/Encoding.h"
+#include "db/Charset.h"
 
 namespace kestrix::texts {
 

@@ -9,7 +9,7 @@
 #include "run/RunLog.h"
 #include "run/RunState.h"
 #include "app/StartupChecks.h"
-#include "run/Encoding.h"
+#include "db/Charset.h"
 #include "run/Texts.h"
 #include "db/Error.h"
 #include "support/Fixtures.h"

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "run/Encoding.h"
+#include "db/Charset.h"
 #include "db/DMUnit1.h"
 #include "run/Texts.h"
 #include "support/Fixtures.h"

@@ -10,7 +10,7 @@
 #include "run/DataFiles.h"
 #include "run/RunLog.h"
 #include "run/RunState.h"
-#include "run/Encoding.h"
+#include "db/Charset.h"
 #include "run/Texts.h"
 #include "support/Fixtures.h"
 

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "run/Encoding.h"
+#include "db/Charset.h"
 #include "db/DMUnit1.h"
 #include "db/Work.h"
 
