@@ -7,12 +7,6 @@
 #include <sstream>
 #include <thread>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <dlfcn.h>
-#include <initializer_list>
-#include <string>
-#endif
-
 #include <gtest/gtest.h>
 
 #include "db/Charset.h"
@@ -20,22 +14,6 @@
 #include "db/Work.h"
 
 namespace kestrix::test {
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-// The client library unloads the engine and its plugins before the process ends, and
-// LeakSanitizer's scan at exit then crashes on a stale thread-local block of theirs (a fault
-// of the sanitizer runtime, not a leak). Pinned here, they stay loaded until the end.
-struct PinEngineLibraries {
-    PinEngineLibraries() {
-        const char* const dir = "/usr/lib/x86_64-linux-gnu/firebird/3.0/";
-        for (const char* plugin : {"intl/libfbintl.so", "plugins/libEngine12.so", "lib/libib_util.so"})
-            dlopen((std::string(dir) + plugin).c_str(), RTLD_NOW | RTLD_NODELETE);
-    }
-} pinEngineLibraries;
-#endif
-
-} // namespace
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kestrix-test-XXXXXX").string();
