@@ -25,10 +25,12 @@ gui: build
 	@tools/gui.sh $(BUILD)
 
 # The transfer against its yardstick, embedded and through a private server; SIZE=1000 is
-# about a million journal rows, SIZE=small a smoke run of about a minute
+# about a million journal rows, SIZE=small a smoke run of about a minute; ROUNDS runs of each
+# program and route, of which the median counts
 SIZE ?= 1000
+ROUNDS ?= 3
 bench: build
-	@bench/transfer.sh $(BUILD) $(SIZE)
+	@bench/transfer.sh $(BUILD) $(SIZE) $(ROUNDS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 asan:

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The transfer against its yardstick (bench/yardstick.cpp) on the sample installation, in one
-# run: embedded and through a private Firebird server on 127.0.0.1, each program at least twice,
+# run: embedded and through a private Firebird server on 127.0.0.1, each program three times (ROUNDS),
 # alternating, every run on a fresh copy of the destination. Prints per table the rows, seconds
 # and rows/s of both (medians) and their ratio, peak memory, the time per row of INPUTS at two
 # sizes, and last the line "ratio embedded X.XX server Y.YY" (transfer time over yardstick
@@ -9,7 +9,7 @@
 set -euo pipefail
 build=${1:-build}
 size=${2:-1000}
-rounds=${3:-2}
+rounds=${3:-3}
 root=$(cd "$(dirname "$0")/.." && pwd)
 work="$root/out/bench"
 bin="$root/$build"

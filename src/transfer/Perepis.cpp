@@ -155,9 +155,29 @@ bool PrepareRowStatement(TableCopy& copy) {
     return reused;
 }
 
+// INIDATA: whether the current row holds a reader list, which is written renumbered.
+bool HoldsReaderList(const TableCopy& copy) {
+    return copy.src.ColumnByName("ID_SECTION").GetString() == "USERS_RD_RIGHTS" &&
+           !copy.src.ColumnByName("ID_BLOB").IsNull();
+}
+
+// Whether the current row's reader list is left to RewriteReaderRights rather than copied
+// first only to be replaced: the list is read and written once. When the row's columns cannot
+// be read, it is copied as any column, and the rewrite then refuses the row.
+bool ReaderListRewritten(const TableCopy& copy) {
+    if (!copy.plan.readerRights) return false;
+    try {
+        return HoldsReaderList(copy);
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
+        return false;
+    }
+}
+
 // An insert's single copies are guarded: a failed one leaves the parameter as a freshly
 // prepared parameter would be, without a value from an earlier row. An update's are not.
 void CopyParameters(TableCopy& copy, bool reused) {
+    const bool listRewritten = copy.plan.kind == RowKind::Insert && ReaderListRewritten(copy);
     for (std::size_t j = 0; j < copy.plan.parameterSources.size(); ++j) {
         SqlValue& parameter = Param(copy, static_cast<int>(j));
         if (copy.plan.kind != RowKind::Insert) {
@@ -169,6 +189,7 @@ void CopyParameters(TableCopy& copy, bool reused) {
             parameter.SetNull();
             continue;
         }
+        if (listRewritten && copy.plan.parameterSources[j] == "ID_BLOB") continue;
         try {
             parameter.CopyValueFrom(SourceOf(copy, j));
         } catch (const std::exception& e) {
@@ -180,11 +201,9 @@ void CopyParameters(TableCopy& copy, bool reused) {
 
 // The reader list of a "USERS_RD_RIGHTS" row, with its readers renumbered.
 void RewriteReaderRights(TableCopy& copy) {
-    if (copy.src.ColumnByName("ID_SECTION").GetString() != "USERS_RD_RIGHTS") return;
-    const SqlValue& blob = copy.src.ColumnByName("ID_BLOB");
-    if (blob.IsNull()) return;   // no list to rewrite; the copied NULL stays
+    if (!HoldsReaderList(copy)) return;   // a NULL list stays as copied
     std::string content;
-    blob.ReadBlobTo(content);
+    copy.src.ColumnByName("ID_BLOB").ReadBlobTo(content);
     Tperegonner text(copy.ctx.maps);
     text.Lines = SplitTextLines(content);
     text.RemapReaderLines();
