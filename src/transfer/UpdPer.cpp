@@ -46,13 +46,18 @@ void UpdPer(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableNa
     if (SrcSQL.RowsFetched() == 0) return;
 
     db::WorkUnit destinationWork(DstSQL);   // declared after the source work, so ended before it
+    // Prepared once for the table; after a failed row it is prepared afresh, so that the
+    // next row starts from the declared parameter types.
     const std::string update =
         "UPDATE " + TableName + " SET " + Column + " = :PP Where " + KeyColumn + " = :ZZ";
+    DstSQL.ClearSql();
+    DstSQL.AddSqlLine(update);
+    struct Release {
+        db::Statement& statement;
+        ~Release() { statement.ClearSql(); }
+    } release{DstSQL};
     while (!SrcSQL.AtEnd()) {
         try {
-            // Freshly prepared per row, so every row starts from the declared parameter types.
-            DstSQL.ClearSql();
-            DstSQL.AddSqlLine(update);
             DstSQL.Prepare();
             DstSQL.ParameterAt(0).CopyValueFrom(SrcSQL.ColumnByName(Column));
             DstSQL.ParameterAt(1).CopyValueFrom(SrcSQL.ColumnByName(KeyColumn));
@@ -61,6 +66,8 @@ void UpdPer(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableNa
             if (IsConnectionLost(e)) throw;   // logged once by the sequence, which ends the run
             RunLog::Append(ctx.LogPath(), texts::kUpdateError + TableName + " " + KeyColumn + " =  " +
                                               SrcSQL.ColumnByName(KeyColumn).GetString() + " :  " + e.what());
+            DstSQL.ClearSql();
+            DstSQL.AddSqlLine(update);
         }
         SrcSQL.FetchNext();
     }
