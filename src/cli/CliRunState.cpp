@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "db/Charset.h"
+#include "db/Strings.h"
 
 namespace kestrix::cli {
 namespace {
@@ -100,6 +101,7 @@ void CliRunState::PrintSummary(std::ostream& out) {
             << std::setprecision(2) << t.seconds << std::setw(10) << t.Unmapped() << "\n";
         // Under the table, indented: one line per reference column that got -1.
         for (const auto& [column, rows] : t.unmapped) out << "  -1 in " << ToUtf8(column) << ": " << rows << "\n";
+        if (!t.error.empty()) out << "  failed: " << ToUtf8(OneLine(t.error)) << "\n";
     }
     out << AccountedLine(Account()) << "\n";
 }

@@ -25,6 +25,21 @@ std::string TrimBlanksAndControls(const std::string& text) {
     return Trim(text, [](unsigned char c) { return c <= 32; });
 }
 
+std::string OneLine(const std::string& text) {
+    std::size_t end = text.size();
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n')) --end;
+    std::string line;
+    for (std::size_t i = 0; i < end; ++i) {
+        if (text[i] != '\r' && text[i] != '\n') {
+            line += text[i];
+            continue;
+        }
+        if (text[i] == '\r' && i + 1 < end && text[i + 1] == '\n') ++i;
+        line += ' ';
+    }
+    return line;
+}
+
 std::string UpperAscii(std::string text) {
     for (char& c : text)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);

@@ -12,6 +12,10 @@ std::string TrimSpacesAndTabs(const std::string& text);
 // Spaces and control characters (bytes 0 to 32) removed at both ends; Cyrillic bytes stay.
 std::string TrimBlanksAndControls(const std::string& text);
 
+// A message of several lines on one line: each line break (CR LF, CR or LF) becomes a blank,
+// and the breaks at the end go.
+std::string OneLine(const std::string& text);
+
 // Latin letters a-z to upper or lower case; every other byte unchanged.
 std::string UpperAscii(std::string text);
 std::string LowerAscii(std::string text);

@@ -7,6 +7,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "db/Strings.h"
 #include "gui/Dialogs.h"
 #include "gui/Viewers.h"
 #include "run/Texts.h"
@@ -30,10 +31,11 @@ QTableWidgetItem* Cell(const QString& text, bool number) {
     return item;
 }
 
-// "COLUMN: n, COLUMN: n".
+// "COLUMN: n, COLUMN: n", then the error that ended the table's copy, if one did.
 QString UnmappedColumns(const TableAccount& t) {
     QStringList parts;
     for (const auto& [column, rows] : t.unmapped) parts << Qt(column) + QStringLiteral(": ") + QString::number(rows);
+    if (!t.error.empty()) parts << Qt(texts::kTableFailed + OneLine(t.error));
     return parts.join(QStringLiteral(", "));
 }
 
@@ -85,7 +87,9 @@ void SummaryDialog::Fill(const RunAccount& account) {
         Table->setItem(row, 3, Cell(QString::number(t.refused), true));
         Table->setItem(row, 4, Cell(QString::number(t.seconds, 'f', 2), true));
         Table->setItem(row, 5, Cell(QString::number(t.Unmapped()), true));
-        Table->setItem(row, 6, Cell(UnmappedColumns(t), false));
+        QTableWidgetItem* columns = Cell(UnmappedColumns(t), false);
+        columns->setToolTip(columns->text());   // an error's whole text, beyond the dialog's width
+        Table->setItem(row, 6, columns);
     }
     Table->resizeColumnsToContents();
     Table->horizontalHeader()->setStretchLastSection(true);

@@ -69,6 +69,13 @@ void RunAccount::ReferenceUnmapped(const std::string& table, const std::string& 
     columns.emplace_back(column, 1);
 }
 
+void RunAccount::TableFailed(const std::string& message) {
+    if (!inTable_) return;
+    TableAccount& table = tables_.back();
+    table.cutShort = true;
+    if (table.error.empty()) table.error = message;
+}
+
 void RunAccount::CloseTable() {
     if (!inTable_) return;
     tables_.back().seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tableStart_).count();
@@ -116,7 +123,10 @@ std::string TableJson(const TableAccount& t) {
                       ", \"seconds\": " + seconds + ", \"unmapped\": {";
     for (std::size_t i = 0; i < t.unmapped.size(); ++i)
         out += (i ? ", " : "") + JsonString(ToUtf8(t.unmapped[i].first)) + ": " + std::to_string(t.unmapped[i].second);
-    return out + "}, \"accounted\": " + (t.Accounted() ? "true" : "false") + "}";
+    out += "}, \"accounted\": ";
+    out += t.Accounted() ? "true" : "false";
+    if (!t.error.empty()) out += ", \"error\": " + JsonString(ToUtf8(t.error));
+    return out + "}";
 }
 
 } // namespace

@@ -26,8 +26,10 @@ struct TableAccount {
     double seconds = 0;
     // Reference columns in the order first met, with the written rows whose reference became -1.
     std::vector<std::pair<std::string, int>> unmapped;
-    // The run was interrupted or failed before the table's line was done: its rest was not read.
+    // The run was interrupted or failed before the table's line was done, or the table's copy
+    // ended on an error: its rest was not read.
     bool cutShort = false;
+    std::string error;   // Windows-1251: the error that ended the table's copy, "" for none
 
     // Rows read from the source: those fetched, or every row handled when the copy does not tell.
     int Read() const { return fetched >= 0 ? fetched : written + refused; }
@@ -50,6 +52,9 @@ public:
     // cancelled meanwhile (the copy then ended early and is stepped all the same).
     void LineDone(bool cancelled);
     void ReferenceUnmapped(const std::string& table, const std::string& column);
+    // The copy of the open table ended on an error that the sequence passes over: the rows
+    // after it were never read. The first error of a table is kept.
+    void TableFailed(const std::string& message);
     // The run ended: if it did not finish, the table whose line was not done is cut short.
     void Close(RunOutcome outcome);
 

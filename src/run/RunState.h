@@ -75,6 +75,8 @@ public:
     virtual void ReferenceUnmapped(const std::string& table, const std::string& column) {
         account_.ReferenceUnmapped(table, column);
     }
+    // the copy of the current table ended on an error that the sequence passes over.
+    void TableFailed(const std::string& message) { account_.TableFailed(message); }
 
     // The account of the current or last run. A table copy steps the table progress once per
     // source row it fetches, and the sequence steps the overall progress once a line is done.

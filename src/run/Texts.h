@@ -98,5 +98,6 @@ inline const std::string kSummaryHeaders[] = {ToCp1251("Таблица"), ToCp12
                                               ToCp1251("Ссылки -1 по столбцам")};
 inline const std::string kAllAccounted = ToCp1251("Все строки учтены.");
 inline const std::string kNotAccounted = ToCp1251("Не учтены строки таблиц: ");
+inline const std::string kTableFailed = ToCp1251("Ошибка: ");
 
 } // namespace kestrix::texts

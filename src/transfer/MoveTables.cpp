@@ -80,6 +80,8 @@ void SecondClearing(Context& ctx, db::TDM1& dm, const TableListLine& line) {
     }
 }
 
+// A table's copy that fails goes unlogged and the sequence goes on; the run's account marks
+// the table, so that the operator learns that its rows were not all read.
 void CopyLine(Context& ctx, db::TDM1& dm, const TableListLine& line) {
     try {
         if (line.table == "MACROSES")
@@ -88,12 +90,14 @@ void CopyLine(Context& ctx, db::TDM1& dm, const TableListLine& line) {
             Perepis(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
+        ctx.state.TableFailed(e.what());
     }
     if (!line.hasAmp) return;
     try {
         UpdPer(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
+        ctx.state.TableFailed(e.what());
     }
 }
 
@@ -144,6 +148,7 @@ void JournalBlock(Context& ctx, db::TDM1& dm) {
         state.PumpMessages();
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
+        state.TableFailed(e.what());
     }
 }
 

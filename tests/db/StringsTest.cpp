@@ -21,6 +21,12 @@ TEST(Strings, EachTrimRemovesOnlyItsBlanks) {
     }
 }
 
+TEST(Strings, OneLineJoinsTheLinesOfAMessage) {
+    EXPECT_EQ(OneLine("Dynamic SQL Error\r\nSQL error code = -204\nTable unknown\rT\r\n\r\n"),
+              "Dynamic SQL Error SQL error code = -204 Table unknown T");
+    EXPECT_EQ(OneLine(" a \r\n\r\nb "), " a   b ");
+}
+
 TEST(Strings, CaseChangesOnlyTheNamedLetters) {
     // "aZ_9" then Cyrillic small a, capital ya, small yo, small ya.
     const std::string text = "aZ_9\xE0\xDF\xB8\xFF";

@@ -14,7 +14,8 @@ namespace {
 // Events: "T NAME" a table stage, "T" one without a name, "clear" / "post" / "int" other
 // stages, "w" / "r" a row fetched then written / refused, "W" / "R" a row written / refused
 // that no fetch told of, "f" a row fetched only, "U TABLE COLUMN" a reference that became
-// -1, "step" the line done (overall progress), "cancel" the cancel flag set.
+// -1, "E TEXT" the table's copy ended on an error, "step" the line done (overall progress),
+// "cancel" the cancel flag set.
 void Feed(RunState& state, const std::string& event) {
     auto arg = [&](int n) {
         std::size_t at = 0;
@@ -32,15 +33,16 @@ void Feed(RunState& state, const std::string& event) {
     else if (event == "step") state.StepAll();
     else if (event == "cancel") state.CancelFlag = true;
     else if (event.rfind("U ", 0) == 0) state.ReferenceUnmapped(arg(1), arg(2));
+    else if (event.rfind("E ", 0) == 0) state.TableFailed(arg(1));
     else FAIL() << "unknown event " << event;
 }
 
-// "NAME read written refused [COLUMN:n ...] ok|NOT"
+// "NAME read written refused [COLUMN:n ...] ok|NOT [ERROR]"
 std::string Describe(const TableAccount& t) {
     std::string text = t.table + " " + std::to_string(t.Read()) + " " + std::to_string(t.written) + " " +
                        std::to_string(t.refused) + " [";
     for (const auto& [column, rows] : t.unmapped) text += column + ":" + std::to_string(rows) + " ";
-    return text + "] " + (t.Accounted() ? "ok" : "NOT");
+    return text + "] " + (t.Accounted() ? "ok" : "NOT") + (t.error.empty() ? "" : " " + t.error);
 }
 
 struct Case {
@@ -74,6 +76,9 @@ TEST(RunAccount, CollectsEveryTableFromTheEvents) {
          {"HOSTS 1 1 0 [] ok", "READERS 1 0 1 [] NOT"}},
         {"a copy that does not tell its fetches (macros): read is what it handled",
          {"T MACROSES", "W", "R", "W", "step", "post"}, RunOutcome::Failed, {"MACROSES 3 2 1 [] ok"}},
+        {"a copy ended by an error that the sequence passes over: the first error is kept",
+         {"T HOSTS", "w", "E first", "E second", "step", "clear", "E outside", "T ZONES", "w", "step", "post"},
+         RunOutcome::Finished, {"HOSTS 1 1 0 [] NOT first", "ZONES 1 1 0 [] ok"}},
         {"failed in the post-transfer script: the tables stay accounted for",
          {"T MACROSES", "W", "post"}, RunOutcome::Failed, {"MACROSES 1 1 0 [] ok"}},
     };
@@ -92,7 +97,8 @@ TEST(RunAccount, CollectsEveryTableFromTheEvents) {
 
 TEST(RunAccount, AccountedLineAndJsonForScripts) {
     HeadlessRunState state;
-    for (const char* event : {"T HOSTS", "w", "w", "U HOSTS HS_\"Q\"", "step", "T \xC7\xCE\xCD\xDB", "f", "f", "r", "int"})
+    for (const char* event : {"T HOSTS", "w", "w", "U HOSTS HS_\"Q\"", "step", "T \xC7\xCE\xCD\xDB", "f", "f", "r",
+                              "E \xCE\xF8\xE8\xE1\xEA\xE0", "int"})
         Feed(state, event);
     state.Account().Close(RunOutcome::Interrupted);
     EXPECT_EQ(AccountedLine(state.Account()), "Not accounted for: ЗОНЫ");
@@ -105,7 +111,7 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
               "    {\"name\": \"HOSTS\", \"read\": 2, \"written\": 2, \"refused\": 0, \"seconds\": S, "
               "\"unmapped\": {\"HS_\\\"Q\\\"\": 1}, \"accounted\": true},\n"
               "    {\"name\": \"ЗОНЫ\", \"read\": 3, \"written\": 0, \"refused\": 1, \"seconds\": S, "
-              "\"unmapped\": {}, \"accounted\": false}\n  ]\n}\n");
+              "\"unmapped\": {}, \"accounted\": false, \"error\": \"Ошибка\"}\n  ]\n}\n");
 
     state.Account().Start();
     state.Account().Close(RunOutcome::Finished);

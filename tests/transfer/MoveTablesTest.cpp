@@ -140,6 +140,30 @@ TEST_F(MoveTablesTest, JournalBlockCopiesFromTheStartDateAndStopsAtAFailingJourn
     // This destination has no ALARM table: its copy fails, and the later journals are not tried.
     EXPECT_EQ(run.state.StatusText(), "ALARM");
     EXPECT_EQ(run.state.AllProgress().Position(), 2);
+    EXPECT_EQ(run.state.Account().NotAccounted(), std::vector<std::string>{"ALARM"});
+}
+
+// A copy that an error ends is passed over without a log line, as any table's failure; the
+// account marks it with the error, because the rows after it were never read.
+TEST_F(MoveTablesTest, ACopyEndedByAnErrorIsMarkedInTheAccountAndTheListGoesOn) {
+    // Reading NOTES row 2 fails: its computed column divides by zero.
+    Db(sourcePath).Exec("ALTER TABLE NOTES ADD NT_BAD COMPUTED BY (10 / (NT_ID - 2))");
+    run.state.TotalSteps = 3;
+    Move("NOTES=NT_ID\r\nZONES=ZN_ID\r\nNOWHERE=NW_ID");
+    Db dest(destPath);
+    EXPECT_EQ(dest.Rows("SELECT NT_ID, NT_TEXT FROM NOTES"), (Rows{{"1", "kept"}}));
+    EXPECT_EQ(dest.Rows("SELECT ZN_ID, ZN_NAME FROM ZONES"), (Rows{{"1", "hall"}}));
+
+    const auto& tables = run.state.Account().Tables();
+    ASSERT_EQ(tables.size(), 3u);
+    EXPECT_EQ(tables[0].table, "NOTES");
+    EXPECT_EQ(tables[0].Read(), 1);
+    EXPECT_EQ(tables[0].written, 1);
+    EXPECT_NE(tables[0].error.find("divide by zero"), std::string::npos) << tables[0].error;
+    EXPECT_TRUE(tables[1].Accounted());
+    EXPECT_NE(tables[2].error.find("NOWHERE"), std::string::npos) << tables[2].error;
+    EXPECT_EQ(run.state.Account().NotAccounted(), (std::vector<std::string>{"NOTES", "NOWHERE"}));
+    EXPECT_EQ(run.Log().find("NOTES"), std::string::npos) << run.Log();
 }
 
 TEST_F(MoveTablesTest, CancelInTheClearingPassSkipsTheCopyPass) {
