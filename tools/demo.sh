@@ -6,11 +6,7 @@ build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
 work="$root/out/demo"
 
-rm -rf "$work"
-mkdir -p "$work"
-cp -r "$root/samples/app" "$work/app"
-"$root/$build/kestrix-sample" source "$work/source.fdb"
-"$root/$build/kestrix-sample" dest "$work/dest.fdb"
+"$root/tools/sample-install.sh" "$build" "$work"
 
 echo "Transferring $work/source.fdb -> $work/dest.fdb (events from 2026-01-01)"
 # The program prints the summary, and the place of the run log last.

@@ -6,12 +6,8 @@ build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
 work="$root/out/gui"
 
-rm -rf "$work"
-mkdir -p "$work"
-cp -r "$root/samples/app" "$work/app"
+"$root/tools/sample-install.sh" "$build" "$work"
 cp "$root/$build/kestrix" "$work/app/kestrix"
-"$root/$build/kestrix-sample" source "$work/source.fdb"
-"$root/$build/kestrix-sample" dest "$work/dest.fdb"
 
 echo "Source database (База - источник данных):      $work/source.fdb"
 echo "Destination database (База - приемник данных): $work/dest.fdb"
