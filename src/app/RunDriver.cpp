@@ -95,17 +95,14 @@ void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string
     state_.LockControls(true);
 
     std::exception_ptr failure;
-    {
-        CancelWatcher watcher(CancelRequest, {&dm_.IBDatabase3, &dm_.IBDatabase1, &dm_.IBDatabase2});
-        try {
-            Steps();
-        } catch (const Interruption&) {
-            // A statement the cancel request ended: the run is interrupted, not failed.
-            state_.CancelFlag = true;
-            Interrupted();
-        } catch (...) {
-            failure = std::current_exception();
-        }
+    try {
+        Steps();
+    } catch (const Interruption&) {
+        // A statement the cancel request ended: the run is interrupted, not failed.
+        state_.CancelFlag = true;
+        Interrupted();
+    } catch (...) {
+        failure = std::current_exception();
     }
 
     // Cleanup, whatever happened before.
@@ -146,7 +143,11 @@ void RunDriver::Steps() {
     scripts::RABSQL(ctx, dm_);
     if (state_.CancelFlag) return;
 
-    transfer::MoveTables(ctx, dm_);
+    {
+        // Only the transfer's statements are cancelled: a script's statement runs to its end.
+        CancelWatcher watcher(CancelRequest, {&dm_.IBDatabase3, &dm_.IBDatabase1, &dm_.IBDatabase2});
+        transfer::MoveTables(ctx, dm_);
+    }
     state_.SetAllPosition(0);
     if (Interrupted()) return;
 

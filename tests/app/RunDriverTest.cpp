@@ -169,6 +169,24 @@ TEST_F(RunDriverTest, CancelRequestEndsAStatementThatWaitsForALockAsAnInterrupti
     EXPECT_EQ(check.Rows("SELECT HS_NAME FROM HOSTS"), (std::vector<std::vector<std::string>>{{"held"}}));
 }
 
+// The cancel request ends only the transfer's statements: a post-transfer script statement
+// that waits for a lock runs to its end, and the run, which nothing else cancels, finishes.
+TEST_F(RunDriverTest, CancelRequestLetsAWaitingScriptStatementRunToItsEnd) {
+    Db(dest).Exec("INSERT INTO SETTINGS VALUES ('held', 'x')");
+    WriteFile(dir.File("SQL/Upd.sql"), "UPDATE SETTINGS SET ST_VALUE = 'post' WHERE ST_NAME = 'held'\r\n");
+    test::HeldRow held(dest, "UPDATE SETTINGS SET ST_VALUE = 'other' WHERE ST_NAME = 'held'");
+    std::atomic<bool> request{false};
+    driver.CancelRequest = &request;
+    std::thread requester([&] { request = test::AwaitWaitingStatement(dest, "UPDATE SETTINGS"); });
+    held.During([&] { driver.MoveBitBtnClick(source, dest); }, std::chrono::seconds(3));
+    requester.join();
+
+    EXPECT_TRUE(request);
+    EXPECT_TRUE(held.GaveUp()) << "the waiting script statement was cancelled";
+    EXPECT_EQ(state.StatusText(), texts::kStatusFinished);
+    EXPECT_TRUE(state.warnings.empty());
+}
+
 TEST_F(RunDriverTest, MissingSourceFailsAfterCleanupAndChangesNothing) {
     try {
         driver.MoveBitBtnClick(dir.File("missing.fdb"), dest);

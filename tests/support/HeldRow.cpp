@@ -31,13 +31,13 @@ void HeldRow::Release() {
     if (transaction_.IsActive()) transaction_.CommitTransaction();
 }
 
-void HeldRow::During(const std::function<void()>& work) {
+void HeldRow::During(const std::function<void()>& work, std::chrono::milliseconds holdFor) {
     std::mutex mutex;
     std::condition_variable ended;
     bool workEnded = false;
     std::thread fallback([&] {
         std::unique_lock lock(mutex);
-        if (ended.wait_for(lock, std::chrono::minutes(1), [&] { return workEnded; })) return;
+        if (ended.wait_for(lock, holdFor, [&] { return workEnded; })) return;
         gaveUp_ = true;
         Release();
     });

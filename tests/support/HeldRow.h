@@ -17,9 +17,9 @@ public:
     ~HeldRow();
 
     // Runs work while the row is held, then releases it (commits the update). Should work
-    // not end within a minute (nothing cancelled the waiting statement), the row is released
+    // not end within holdFor (nothing cancelled the waiting statement), the row is released
     // then, so that the run goes on instead of hanging, and GaveUp() tells.
-    void During(const std::function<void()>& work);
+    void During(const std::function<void()>& work, std::chrono::milliseconds holdFor = std::chrono::minutes(1));
     bool GaveUp() const { return gaveUp_; }
 
 private:
