@@ -452,28 +452,43 @@ void PendingOneByOne(TableCopy& copy, std::size_t from) {
     batch.rows.clear();
 }
 
+// The pending rows from `from` on were not written: a lost connection ends the copy.
+[[noreturn]] void PendingLost(TableCopy& copy, std::size_t from) {
+    for (std::size_t i = from; i < copy.batch.rows.size(); ++i) copy.ctx.state.RowDone(false);
+    copy.batch.rows.clear();
+    throw;
+}
+
 // A full block in one execute. A block that returns keys gives one row per insert, in
 // order; when one insert fails, the rows before it stay written and the rest go one by one.
-// A block without results is undone as a whole when one of its inserts fails.
+// A block without results is undone as a whole when one of its inserts fails. Only the
+// block's own execute and fetches are guarded: a failure after a row was written (its log
+// line, say) is no failed insert and leaves the copy.
 void ExecuteBlock(TableCopy& copy) {
     Batch& batch = copy.batch;
-    std::size_t written = 0;
+    Statement& block = batch.block;
     try {
-        batch.block.Execute();
-        if (copy.plan.returnedKey.empty()) {
-            for (; written < batch.rows.size(); ++written) PendingWritten(copy, batch.rows[written], batch.block);
-        } else {
-            // Read to its end, so that the block has run to its last statement.
-            for (; !batch.block.AtEnd(); batch.block.FetchNext())
-                if (written < batch.rows.size()) PendingWritten(copy, batch.rows[written++], batch.block);
-            batch.block.CloseCursor();
-        }
+        block.Execute();
     } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) {
-            for (; written < batch.rows.size(); ++written) copy.ctx.state.RowDone(false);
-            batch.rows.clear();
-            throw;
+        if (IsConnectionLost(e)) PendingLost(copy, 0);
+        PendingOneByOne(copy, 0);
+        return;
+    }
+    std::size_t written = 0;
+    if (copy.plan.returnedKey.empty()) {
+        for (; written < batch.rows.size(); ++written) PendingWritten(copy, batch.rows[written], block);
+    } else {
+        // Read to its end, so that the block has run to its last statement.
+        while (!block.AtEnd()) {
+            if (written < batch.rows.size()) PendingWritten(copy, batch.rows[written++], block);
+            try {
+                block.FetchNext();   // a failed fetch closes the cursor
+            } catch (const std::exception& e) {
+                if (IsConnectionLost(e)) PendingLost(copy, written);
+                break;
+            }
         }
+        block.CloseCursor();
     }
     PendingOneByOne(copy, written);
 }
