@@ -413,18 +413,7 @@ void Statement::Execute() {
         auto* out = static_cast<XSQLDA*>(OutputDescriptor());
         LongCall(
             [&] { api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out); });
-        if (!client::Failed(status)) break;
-        CheckCall(status);   // no second try after a cancel
-        // A lock conflict is reported as it is; any other failure is tried once more
-        // after preparing the same text again.
-        if (client::HasCode(status, isc_deadlock) || client::HasCode(status, isc_lock_conflict))
-            throw client::ServerError(status);
-        status = {};
-        api.dsql_prepare(status.data(), &transaction_->handle_, &handle_, 0, processedSql_.c_str(), Dialect(),
-                         nullptr);
-        CheckCall(status);
-        LongCall(
-            [&] { api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out); });
+        // Any failure is raised as it is: an INSERT ... RETURNING that failed is never sent twice.
         CheckCall(status);
         break;
     }
