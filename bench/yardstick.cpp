@@ -164,8 +164,7 @@ int main(int argc, char** argv) {
     }
     try {
         Side src(args["--source"]), dst(args["--dest"]);
-        std::string appDir = args["--app-dir"];
-        if (appDir.back() != '/') appDir += '/';
+        const std::string appDir = AppDirPath(args["--app-dir"]);
 
         std::vector<Copy> copies;
         for (const std::string& raw : ReadTextLines(FindDataFile(appDir, kTableListFile))) {

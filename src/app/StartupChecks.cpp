@@ -15,8 +15,7 @@ std::string FilePath(const std::string& path) {
 }
 
 std::optional<std::string> RunStartupChecks(RunState& state, const std::string& appDir) {
-    state.AppDir = appDir;
-    if (!state.AppDir.empty() && state.AppDir.back() != '/') state.AppDir += '/';
+    state.AppDir = AppDirPath(appDir);
     state.PumpMessages();
 
     try {

@@ -86,6 +86,18 @@ void WatchCancelSignals(sigset_t signals) {
     }).detach();
 }
 
+// A check writes nothing: SIGINT or SIGTERM ends it at once, as interrupted.
+void EndOnCancelSignals(sigset_t signals) {
+    std::thread([signals] {
+        int signal = 0;
+        while (sigwait(&signals, &signal) != 0) {
+        }
+        static const char kInterrupted[] = "kestrix-cli: check interrupted\n";
+        [[maybe_unused]] ssize_t written = write(STDERR_FILENO, kInterrupted, sizeof kInterrupted - 1);
+        _exit(130);
+    }).detach();
+}
+
 // The command line taken apart.
 struct Arguments {
     std::string source, dest, appDir, eventsFrom, summaryJson;
@@ -205,7 +217,7 @@ int Check(const Arguments& args, const std::string& sourceName, const std::strin
     CheckOptions options;
     options.events = state.EventsOption;
     options.startDate = state.StartDate;
-    options.appDir = args.appDir.back() == '/' ? args.appDir : args.appDir + "/";
+    options.appDir = AppDirPath(args.appDir);
     options.source = sourceName;
     options.dest = destName;
     try {
@@ -214,8 +226,12 @@ int Check(const Arguments& args, const std::string& sourceName, const std::strin
         return result.ProblemCount() == 0 ? 0 : 1;
     } catch (const Error& e) {
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
-        const bool startup = e.kind() == Error::Kind::File || (e.kind() == Error::Kind::Client && e.code() == 1);
+        const bool startup = e.kind() == Error::Kind::File ||
+                             (e.kind() == Error::Kind::Client && e.code() == static_cast<int>(ClientCode::LibraryNotFound));
         return startup ? 3 : 1;
+    } catch (const std::exception& e) {
+        std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
+        return 1;
     }
 }
 
@@ -232,7 +248,10 @@ int main(int argc, char** argv) {
     cli::CliRunState state(isatty(STDERR_FILENO) != 0, &g_cancelRequested);
     std::string sourceName, destName;
     if (auto exit = TakeOptions(args, state, sourceName, destName)) return *exit;
-    if (args.check) return Check(args, sourceName, destName, state);
+    if (args.check) {
+        EndOnCancelSignals(cancelSignals);
+        return Check(args, sourceName, destName, state);
+    }
     std::unique_ptr<db::TDM1> dm;
     if (auto exit = PrepareRun(state, args.appDir, dm)) return *exit;
 

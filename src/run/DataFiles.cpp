@@ -5,6 +5,10 @@
 
 namespace kestrix {
 
+std::string AppDirPath(const std::string& dir) {
+    return dir.empty() || dir.back() == '/' ? dir : dir + "/";
+}
+
 std::string FindDataFile(const std::string& appDir, const std::string& relative) {
     namespace fs = std::filesystem;
     fs::path found = appDir;

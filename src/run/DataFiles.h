@@ -9,6 +9,9 @@ namespace kestrix {
 // written, so that opening it fails with the name the operator expects.
 std::string FindDataFile(const std::string& appDir, const std::string& relative);
 
+// A folder as AppDir takes it, ending in "/"; an empty name (the current folder) stays empty.
+std::string AppDirPath(const std::string& dir);
+
 inline constexpr const char* kTableListFile = "Conv.txt";
 inline constexpr const char* kGeneratorListFile = "Generator.txt";
 inline constexpr const char* kPreScriptFile = "SQL/_Upd.sql";
