@@ -313,11 +313,14 @@ void Inspect(Side& src, Side& dst, const TableListLine& line, const LinePlan& pl
         CountRows(src, SourceRows(line.table, line.tail, false), options, out);
     }
     if (plan.update) {
+        bool bothHave = true;
         for (auto [side, where] : {std::pair{&src, "source"}, std::pair{&dst, "destination"}})
-            if (!side->HasColumn(line.table, line.tail))
+            if (!side->HasColumn(line.table, line.tail)) {
+                bothHave = false;
                 out.problems.push_back("update column " + line.tail + " does not exist in " + line.table +
                                        " of the " + where + ": nothing is updated");
-        if (out.problems.empty()) out.copied = {SqlName(line.tail)};
+            }
+        if (bothHave) out.copied = {SqlName(line.tail)};
         if (!out.rows) CountRows(src, {"select * from " + line.table}, options, out);
     }
 }
@@ -479,9 +482,10 @@ void LineReport(const CheckedLine& line, std::string& out) {
         out += "  source:        " + presence(line.source);
         out += "  destination:   " + presence(line.dest);
     }
-    if (!line.copied.empty()) out += "  copies:        " + Joined(line.copied, ", ") + "\n";
-    if (!line.notArriving.empty()) out += "  not arriving:  " + Joined(line.notArriving, ", ") + "\n";
-    if (!line.noValue.empty()) out += "  no value:      " + Joined(line.noValue, ", ") + "\n";
+    // Column names are text of the databases, Windows-1251 like every other name here.
+    if (!line.copied.empty()) out += "  copies:        " + ToUtf8(Joined(line.copied, ", ")) + "\n";
+    if (!line.notArriving.empty()) out += "  not arriving:  " + ToUtf8(Joined(line.notArriving, ", ")) + "\n";
+    if (!line.noValue.empty()) out += "  no value:      " + ToUtf8(Joined(line.noValue, ", ")) + "\n";
     if (line.rows)
         out += "  source rows:   " + std::to_string(*line.rows) +
                (line.rowsFilter.empty() ? "" : " (where " + ToUtf8(line.rowsFilter) + ")") + "\n";

@@ -112,6 +112,9 @@ TEST_F(TransferCheckTest, ColumnsOfACopyAsTheRunChoosesThem) {
     EXPECT_EQ(std::count(hosts.noValue.begin(), hosts.noValue.end(), "HS_PORT (set to 1)"), 1);
     const CheckedLine& update = result.lines[1];
     EXPECT_EQ(update.copied, (std::vector<std::string>{"AG_NOTE"}));
+    // A problem of the line's own spelling does not hide its update column.
+    const CheckResult spelled = Check("hosts=HS_ID&HS_NAME");
+    EXPECT_EQ(spelled.lines.at(0).copied, (std::vector<std::string>{"HS_NAME"})) << CheckReportText(spelled);
     EXPECT_TRUE(HasProblem(update, "ACCGROUPS is cleared and never refilled"));
 }
 
