@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "db/Charset.h"
 #include "db/Error.h"
 #include "gui/Dialogs.h"
 #include "run/Texts.h"
@@ -44,7 +45,8 @@ TextViewer::TextViewer(QWidget* parent, const std::string& caption, const QStrin
 QString ReadLogText(const std::string& path) {
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(Error::Kind::File, 0, "Cannot open file \"" + path + "\". " + file.errorString().toStdString());
+        throw Error(Error::Kind::File, 0,
+                    "Cannot open file \"" + FileNameToCp1251(path) + "\". " + file.errorString().toStdString());
     const QByteArray bytes = file.readAll();
     QString text = Qt(bytes.toStdString());
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -55,8 +57,11 @@ void ShowLog(QWidget* parent, const std::string& path) {
     QString text;
     try {
         text = ReadLogText(path);
-    } catch (const std::exception&) {
-        ShowBox(parent, BoxKind::Error, texts::kErrorCaption, texts::kLogMissing + path);
+    } catch (const std::exception& e) {
+        // A log that is not there, or the reason one that is cannot be read.
+        const bool missing = !QFile::exists(QString::fromStdString(path));
+        ShowBox(parent, BoxKind::Error, texts::kErrorCaption,
+                missing ? texts::kLogMissing + FileNameToCp1251(path) : std::string(e.what()));
         return;
     }
     new TextViewer(parent, texts::kLogCaption, text);

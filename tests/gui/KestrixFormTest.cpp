@@ -556,6 +556,12 @@ TEST_F(KestrixFormTest, LogViewerShowsTheWindows1251LogAndHelpIsInRussian) {
     auto form = MakeForm();
     form->mnuFile_Log->trigger();
     ASSERT_EQ(Texts(), std::vector<std::string>{texts::kLogMissing + dir.File("Kestrix.log")});
+    // A log that is there but cannot be read is shown with the reason, not as missing.
+    std::filesystem::create_directory(dir.File("Kestrix.log"));
+    form->mnuFile_Log->trigger();
+    ASSERT_EQ(Texts().size(), 2u);
+    EXPECT_EQ(Texts()[1].rfind("Cannot open file \"" + dir.File("Kestrix.log") + "\". ", 0), 0u) << Texts()[1];
+    std::filesystem::remove(dir.File("Kestrix.log"));
 
     WriteFile(dir.File("Kestrix.log"), texts::kClearError + "HOSTS :  " + test::W("нет таблицы") + "\r\n\r\nend\r\n");
     form->mnuFile_Log->trigger();
