@@ -10,6 +10,8 @@
 #include "generator/Sample.h"
 #include "support/Fixtures.h"
 #include "support/Sample.h"
+#include "transfer/EngineSides.h"
+#include "transfer/InsertBlock.h"
 
 namespace kestrix::test {
 namespace {
@@ -276,6 +278,25 @@ TEST(SampleScript, IsDeterministicAndGrowsWithTheSize) {
     std::size_t r1 = readers(one), r2 = readers(sample::SourceDataScript(2)), r3 = readers(sample::SourceDataScript(3));
     EXPECT_GT(r2, r1);
     EXPECT_EQ(r3 - r2, r2 - r1);
+}
+
+// Through a server, a table's rows go in blocks declared from its insert's parameters, and a
+// table whose block cannot be declared quietly goes row by row: every column type of the
+// destination schema must have a declaration.
+TEST_F(SampleTest, EveryDestinationColumnHasABlockDeclaration) {
+    Db dest(Dest());
+    const auto tables = dest.Rows("select trim(RDB$RELATION_NAME) from RDB$RELATIONS "
+                                  "where RDB$SYSTEM_FLAG = 0 and RDB$VIEW_BLR is null");
+    ASSERT_GT(tables.size(), 20u);
+    test::Side side(Dest());
+    db::WorkUnit work(side.SQL);
+    for (const auto& table : tables) {
+        side.SQL.ClearSql();
+        side.SQL.AddSqlLine("select * from " + table[0]);
+        side.SQL.Prepare();
+        for (int i = 0; i < side.SQL.ColumnCount(); ++i)
+            EXPECT_NO_THROW(transfer::DeclaredType(side.SQL.ColumnAt(i))) << table[0] << "." << side.SQL.ColumnAt(i).Name();
+    }
 }
 
 } // namespace
