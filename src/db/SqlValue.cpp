@@ -9,6 +9,7 @@
 #include "db/Client.h"
 #include "db/Error.h"
 #include "db/Statement.h"
+#include "db/Strings.h"
 
 namespace kestrix::db {
 
@@ -100,11 +101,10 @@ bool ParseTime(const std::string& s, std::size_t& pos, DateTime& t) {
 } // namespace
 
 bool ParseInt(const std::string& text, int& value) {
-    auto first = text.find_first_not_of(' ');
-    auto last = text.find_last_not_of(' ');
-    if (first == std::string::npos) return false;
+    const std::string trimmed = TrimSpaces(text);
+    if (trimmed.empty()) return false;
     try {
-        value = StrToInt(text.substr(first, last - first + 1));
+        value = StrToInt(trimmed);
         return true;
     } catch (const Error&) {
         return false;
@@ -113,10 +113,8 @@ bool ParseInt(const std::string& text, int& value) {
 
 // "DD.MM.YYYY H:MM:SS", "DD.MM.YYYY" or "H:MM:SS" (a time alone lies on 30.12.1899).
 bool ParseDateTime(const std::string& text, DateTime& t) {
-    auto first = text.find_first_not_of(' ');
-    auto last = text.find_last_not_of(' ');
-    if (first == std::string::npos) return false;
-    std::string s = text.substr(first, last - first + 1);
+    const std::string s = TrimSpaces(text);
+    if (s.empty()) return false;
     t = DateTime{};
     std::size_t pos = 0;
     if (s.find('.') == std::string::npos) return ParseTime(s, pos, t) && pos == s.size();
