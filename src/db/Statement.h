@@ -153,6 +153,19 @@ private:
     std::string processedSql_;           // the text the server prepared
 };
 
+// Clears a statement's text, and with it its prepared form, when the scope ends, however it
+// ends: a statement prepared for one table does not outlive the table.
+class ClearSqlAtEnd {
+public:
+    explicit ClearSqlAtEnd(Statement& statement) : statement_(statement) {}
+    ~ClearSqlAtEnd() { statement_.ClearSql(); }
+    ClearSqlAtEnd(const ClearSqlAtEnd&) = delete;
+    ClearSqlAtEnd& operator=(const ClearSqlAtEnd&) = delete;
+
+private:
+    Statement& statement_;
+};
+
 // The name of a result column: its alias, "F_1" without one; a taken name gets a number
 // appended (cut so that it stays within 31 characters).
 std::string ColumnName(const std::string& alias, const std::vector<std::string>& taken);

@@ -559,10 +559,7 @@ void Perepis(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableN
     const CopyQueries queries = PlanQueries(request);
     TableCopy copy{ctx, request, Src.SQL, Dst.SQL, {}, {}, {}, {}};
     // No statement of the table outlives it: the row statement's prepared form goes with it.
-    struct Release {
-        Statement& row;
-        ~Release() { row.ClearSql(); }
-    } release{copy.dst};
+    const db::ClearSqlAtEnd release(copy.dst);
 
     const std::vector<std::string> destColumns = DestinationColumns(copy.dst, queries);
     if (state.CancelFlag) return;

@@ -66,13 +66,7 @@ void ClearDestinationMacros(Context& ctx, Statement& dst) {
 // Inserts one macro with its text renumbered; false, after its log line, when it is not.
 bool InsertMacro(Context& ctx, Statement& dst, Tperegonner& macro) {
     try {
-        // Prepared once for all macros: the insert returns the new key itself.
-        const std::string insert = "insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F) RETURNING MCR_ID";
-        if (dst.SqlLineCount() != 1 || dst.SqlText() != insert + "\r\n") {
-            dst.ClearSql();
-            dst.AddSqlLine(insert);
-        }
-        dst.Prepare();
+        dst.Prepare();   // once for all macros: the text is set before the first
     } catch (const std::exception& e) {
         LogFailure(ctx, texts::kMacroInsertError + e.what(), e);
         return false;
@@ -115,6 +109,10 @@ void PerepisMacros(Context& ctx, db::Side Src, db::Side Dst) {
     // Replace the destination's macros; the deletion and the inserts commit together.
     db::WorkUnit destinationWork(Dst.SQL);
     ClearDestinationMacros(ctx, Dst.SQL);
+    // The insert returns the new key itself; it does not outlive the table.
+    Dst.SQL.ClearSql();
+    Dst.SQL.AddSqlLine("insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F) RETURNING MCR_ID");
+    const db::ClearSqlAtEnd release(Dst.SQL);
     for (int i = 0; i < macros.Count(); ++i) {
         const bool inserted = InsertMacro(ctx, Dst.SQL, macros.Items(i));
         ctx.state.RowDone(inserted);
@@ -122,7 +120,6 @@ void PerepisMacros(Context& ctx, db::Side Src, db::Side Dst) {
         if (inserted) LearnMacroKey(ctx, Dst.SQL);
         else ctx.maps.AppendNew(kMacroses, kNoKey);
     }
-    Dst.SQL.ClearSql();   // the insert does not outlive the table
 }
 
 } // namespace kestrix::transfer

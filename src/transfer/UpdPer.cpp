@@ -52,10 +52,7 @@ void UpdPer(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableNa
         "UPDATE " + TableName + " SET " + Column + " = :PP Where " + KeyColumn + " = :ZZ";
     DstSQL.ClearSql();
     DstSQL.AddSqlLine(update);
-    struct Release {
-        db::Statement& statement;
-        ~Release() { statement.ClearSql(); }
-    } release{DstSQL};
+    const db::ClearSqlAtEnd release(DstSQL);
     while (!SrcSQL.AtEnd()) {
         try {
             DstSQL.Prepare();
