@@ -100,4 +100,11 @@ std::string Timestamp() {
     return FormatTimestamp(local);
 }
 
+void LogRunEndingError(const std::string& path, const std::exception& error) noexcept {
+    try {
+        RunLog::Append(path, Timestamp() + "   " + error.what());
+    } catch (...) {
+    }
+}
+
 } // namespace kestrix

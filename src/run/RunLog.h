@@ -2,6 +2,7 @@
 // The run log: Windows-1251 text, CR LF line ends, created empty at start-up, then appended.
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <string>
 
 namespace kestrix {
@@ -34,5 +35,10 @@ private:
 // "07.12.2026 9:05:03": the short date, a blank, the long time; the date alone at midnight.
 std::string FormatTimestamp(const std::tm& local);
 std::string Timestamp();
+
+// The error that ends the run (a lost connection), logged once where it leaves the transfer
+// sequence or a script: the timestamp, three blanks and the message. A log that cannot take
+// it is passed over: the error itself is what the run reports.
+void LogRunEndingError(const std::string& path, const std::exception& error) noexcept;
 
 } // namespace kestrix

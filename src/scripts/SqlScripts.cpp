@@ -107,7 +107,13 @@ void RunScript(Context& ctx, db::TDM1& dm, const ScriptKind& kind) {
     // Read whole before the log is touched: a missing script leaves no trace in the log.
     const auto statements = SplitScript(ReadTextLines(ctx.DataFile(kind.file)));
     RunLog log(ctx.LogPath());
-    for (const auto& lines : statements) RunScriptStatement(ctx, dm, kind, log, lines);
+    try {
+        for (const auto& lines : statements) RunScriptStatement(ctx, dm, kind, log, lines);
+    } catch (const std::exception& e) {
+        // A lost connection ends the run: logged here once, whichever statement met it.
+        if (IsConnectionLost(e)) LogRunEndingError(ctx.LogPath(), e);
+        throw;
+    }
 }
 
 } // namespace

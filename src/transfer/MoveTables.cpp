@@ -172,11 +172,7 @@ void MoveTables(Context& ctx, db::TDM1& dm) {
     } catch (const std::exception& e) {
         // An error that ends the sequence, a lost connection, is logged here once, whichever
         // operation met it.
-        try {
-            RunLog::Append(ctx.LogPath(), Timestamp() + "   " + e.what());
-        } catch (const std::exception&) {
-            // The lost connection is what the run reports, not the log.
-        }
+        LogRunEndingError(ctx.LogPath(), e);
         throw;
     }
 }

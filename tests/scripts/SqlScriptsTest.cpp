@@ -13,6 +13,7 @@
 #include "db/Work.h"
 #include "scripts/SqlScripts.h"
 #include "support/Fixtures.h"
+#include "support/Process.h"
 
 namespace kestrix::scripts {
 namespace {
@@ -178,6 +179,32 @@ TEST_F(SqlScriptsTest, FailedPumpIsLoggedAndTheStatementStillCommitted) {
                     if (free) db::WorkLock().unlock();
                     return free;
                 }).get());
+}
+
+// A connection lost in a script ends the run; the log says why, once, after the statement
+// that met it.
+TEST_F(SqlScriptsTest, LostServerEndsTheScriptWithTheErrorLoggedOnce) {
+    Script("SQL/Upd.sql", {"INSERT INTO T (ID) VALUES (1)", "", "INSERT INTO T (ID) VALUES (2)"});
+    test::PrivateServer server;
+    state.OnPump = [&server](HeadlessRunState&) { server.Kill(); };
+    db::TDM1 dm;
+    dm.IBDatabase1.SetDatabaseFile(server.Remote(DbPath()));
+    dm.IBDatabase1.Connect();
+    try {
+        SucesSQL(ctx, dm);
+        FAIL() << "the script went on without its server";
+    } catch (const Error& e) {
+        EXPECT_TRUE(e.ConnectionLost()) << e.what();
+        const std::string log = Log();
+        const std::string line = std::string("   ") + e.what() + "\r\n";
+        ASSERT_GE(log.size(), line.size());
+        EXPECT_EQ(log.substr(log.size() - line.size()), line) << log;
+        EXPECT_EQ(log.find(e.what()), log.rfind(e.what())) << log;
+    }
+    try {
+        dm.IBDatabase1.Disconnect();
+    } catch (const std::exception&) {
+    }
 }
 
 TEST_F(SqlScriptsTest, MissingScriptIsAFileErrorBeforeAnythingIsLogged) {
