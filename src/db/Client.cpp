@@ -109,10 +109,7 @@ namespace {
 std::atomic<LongCallWaiter> g_waiter{nullptr};
 } // namespace
 
-void RunLongCall(const std::function<void()>& call) {
-    if (LongCallWaiter waiter = g_waiter) waiter(call);
-    else call();
-}
+Waiter CurrentWaiter() noexcept { return g_waiter; }
 
 bool HasCode(const Status& status, ISC_STATUS code) {
     std::size_t i = 0;

@@ -52,8 +52,17 @@ const Api* Loaded() noexcept;
 
 using Status = std::array<ISC_STATUS, ISC_STATUS_LENGTH>;
 
-// Runs a call that may wait long through the waiter set with db::SetLongCallWaiter.
-void RunLongCall(const std::function<void()>& call);
+// The waiter set with db::SetLongCallWaiter; nullptr when none is.
+using Waiter = void (*)(const std::function<void()>& call);
+Waiter CurrentWaiter() noexcept;
+
+// Runs a call that may wait long: at once, or through the waiter when one is set. The call is
+// handed over by reference, so that an execute or fetch of a row allocates nothing for it.
+template <class Call>
+void RunLongCall(Call& call) {
+    if (Waiter waiter = CurrentWaiter()) waiter(std::function<void()>(std::ref(call)));
+    else call();
+}
 
 inline bool Failed(const Status& status) { return status[0] == 1 && status[1] != 0; }
 // Whether the status vector carries the error code anywhere.

@@ -378,7 +378,8 @@ void* Statement::InputDescriptor() { return Describe(inDescriptor_, params_); }
 
 void* Statement::OutputDescriptor() { return Describe(outDescriptor_, columns_); }
 
-void Statement::LongCall(const std::function<void()>& call) {
+template <class Call>
+void Statement::LongCall(Call&& call) {
     Connection* connection = Database();
     if (!connection) return client::RunLongCall(call);
     auto now = std::chrono::steady_clock::now().time_since_epoch().count();

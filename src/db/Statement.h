@@ -128,7 +128,8 @@ private:
     friend class Transaction;
     void Release() noexcept;   // drops the prepared form and the value lists
     // An execute or fetch: timed on the connection and run through the long-call waiter.
-    void LongCall(const std::function<void()>& call);
+    template <class Call>
+    void LongCall(Call&& call);   // defined beside its callers
     void ResetCursor() noexcept { cursorOpen_ = atStart_ = atEnd_ = false; rowsFetched_ = 0; }
     void CheckReady() const;   // connection open and transaction active
     void Describe(bool input, const std::vector<std::string>& names);
