@@ -263,15 +263,24 @@ void WriteRow(TableCopy& copy) {
     copy.dst.Execute();
 }
 
+// The source key of a row for its log lines: kept with a pending row, else read from the
+// current source row only when a line needs it, not for every row written.
+struct RowKey {
+    const std::string* kept = nullptr;
+    std::string Text(TableCopy& copy) const {
+        return kept ? *kept : SourceKeyText(copy.src, copy.request.keyColumn);
+    }
+};
+
 // The key the destination gave the row just inserted, as its insert returned it.
-void LearnNewKey(TableCopy& copy, Statement& insert, const std::string& keyText) {
+void LearnNewKey(TableCopy& copy, Statement& insert, RowKey key) {
     IdMaps& maps = copy.ctx.maps;
     try {
         maps.AppendNew(copy.plan.tableNo, insert.ColumnAt(0).GetString());
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
         maps.AppendNew(copy.plan.tableNo, "-1");
-        LogError(copy, texts::kMaxIdError, e, keyText);
+        LogError(copy, texts::kMaxIdError, e, key.Text(copy));
     }
 }
 
@@ -281,7 +290,7 @@ void RecordKeys(TableCopy& copy, bool written, std::size_t oldIdsBefore) {
     const int tableNo = copy.plan.tableNo;
     if (tableNo == 0) return;
     if (written) {
-        LearnNewKey(copy, copy.dst, SourceKeyText(copy.src, copy.request.keyColumn));
+        LearnNewKey(copy, copy.dst, RowKey{});
         return;
     }
     IdMaps& maps = copy.ctx.maps;
@@ -297,7 +306,7 @@ void RecordKeys(TableCopy& copy, bool written, std::size_t oldIdsBefore) {
 
 // Marks the owner just inserted, by the key `insert` returned. The update is prepared once
 // per table, beside the row statement.
-void MarkArchived(TableCopy& copy, Statement& insert, const std::string& keyText) {
+void MarkArchived(TableCopy& copy, Statement& insert, RowKey key) {
     try {
         Statement& archive = copy.archive;
         if (archive.SqlLineCount() == 0) {
@@ -308,7 +317,7 @@ void MarkArchived(TableCopy& copy, Statement& insert, const std::string& keyText
         archive.Execute();
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
-        LogError(copy, texts::kArchiveError, e, keyText);
+        LogError(copy, texts::kArchiveError, e, key.Text(copy));
     }
 }
 
@@ -326,9 +335,8 @@ bool SourceArchived(TableCopy& copy, std::string& error) {
 // A failed insert marks none.
 void MarkArchivedOwner(TableCopy& copy) {
     std::string error;
-    const std::string keyText = SourceKeyText(copy.src, copy.request.keyColumn);
-    if (SourceArchived(copy, error)) MarkArchived(copy, copy.dst, keyText);
-    else if (!error.empty()) LogError(copy, texts::kArchiveError, error, keyText);
+    if (SourceArchived(copy, error)) MarkArchived(copy, copy.dst, RowKey{});
+    else if (!error.empty()) LogError(copy, texts::kArchiveError, error, RowKey{}.Text(copy));
 }
 
 // One source row: written or refused and logged, its keys recorded, its owner marked.
@@ -416,8 +424,8 @@ void PendingWritten(TableCopy& copy, const PendingRow& row, Statement& insert) {
     RunState& state = copy.ctx.state;
     state.RowDone(true);
     for (const std::string& column : row.unmapped) state.ReferenceUnmapped(copy.request.table, column);
-    if (copy.plan.tableNo > 0) LearnNewKey(copy, insert, row.key);
-    if (row.archived) MarkArchived(copy, insert, row.key);
+    if (copy.plan.tableNo > 0) LearnNewKey(copy, insert, RowKey{&row.key});
+    if (row.archived) MarkArchived(copy, insert, RowKey{&row.key});
     else if (!row.archiveError.empty()) LogError(copy, texts::kArchiveError, row.archiveError, row.key);
 }
 
