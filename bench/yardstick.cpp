@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Error.h"
 #include "run/DataFiles.h"
 #include "run/IdMaps.h"

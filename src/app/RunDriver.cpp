@@ -87,7 +87,7 @@ bool SameDatabaseNames(const std::string& source, const std::string& dest) {
            sa.st_ino == sb.st_ino;
 }
 
-void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string& destText) {
+void RunDriver::Run(const std::string& sourceText, const std::string& destText) {
     state_.CancelFlag = false;
     state_.SourceName = StripQuotes(sourceText);
     state_.DestName = StripQuotes(destText);
@@ -121,31 +121,34 @@ void RunDriver::MoveBitBtnClick(const std::string& sourceText, const std::string
 
 void RunDriver::Connect() {
     if (SameDatabaseNames(state_.SourceName, state_.DestName)) throw SameDatabases();
-    dm_.IBDatabase3.SetDatabaseFile(state_.SourceName);
-    dm_.IBDatabase3.Connect();
-    dm_.IBDatabase1.SetDatabaseFile(state_.DestName);
-    dm_.IBDatabase2.SetDatabaseFile(state_.DestName);
-    dm_.IBDatabase1.Connect();
-    dm_.IBDatabase2.Connect();
+    dm_.SourceConnection().SetDatabaseFile(state_.SourceName);
+    dm_.SourceConnection().Connect();
+    dm_.DestinationConnection().SetDatabaseFile(state_.DestName);
+    dm_.SecondDestinationConnection().SetDatabaseFile(state_.DestName);
+    dm_.DestinationConnection().Connect();
+    dm_.SecondDestinationConnection().Connect();
     // Any two spellings of one database, through a server too: the server knows its files.
-    if (dm_.IBDatabase3.Identity() == dm_.IBDatabase1.Identity()) throw SameDatabases();
+    if (dm_.SourceConnection().Identity() == dm_.DestinationConnection().Identity()) throw SameDatabases();
 }
 
 void RunDriver::Steps() {
     Connect();
 
-    state_.TotalSteps = state_.TableListLines + (state_.EventsOption ? 4 : 0);
+    // The journal block steps the overall progress once per journal table (6) but adds only 4
+    // to its maximum: the progress stops at its maximum, so the bar is full over the last two.
+    constexpr int kJournalBlockSteps = 4;
+    state_.TotalSteps = state_.TableListLines + (state_.EventsOption ? kJournalBlockSteps : 0);
     maps_.Clear();
     Context ctx{state_, maps_, postScriptPause};
     state_.PumpMessages();
 
     state_.StageStarted(RunStage::PreScript, "");
-    scripts::RABSQL(ctx, dm_);
+    scripts::RunPreTransferScript(ctx, dm_);
     if (state_.CancelFlag) return;
 
     {
         // Only the transfer's statements are cancelled: a script's statement runs to its end.
-        CancelWatcher watcher(CancelRequest, {&dm_.IBDatabase3, &dm_.IBDatabase1, &dm_.IBDatabase2});
+        CancelWatcher watcher(CancelRequest, {&dm_.SourceConnection(), &dm_.DestinationConnection(), &dm_.SecondDestinationConnection()});
         transfer::MoveTables(ctx, dm_);
     }
     state_.SetAllPosition(0);
@@ -154,7 +157,7 @@ void RunDriver::Steps() {
     state_.SetStatusText(texts::kStatusPostScript);
     state_.StageStarted(RunStage::PostScript, "");
     state_.PumpMessages();
-    scripts::SucesSQL(ctx, dm_);
+    scripts::RunPostTransferScript(ctx, dm_);
     if (Interrupted()) return;
 
     state_.SetStatusText(texts::kStatusGenerators);
@@ -181,7 +184,7 @@ bool RunDriver::Interrupted() {
 void RunDriver::DisconnectAll() {
     // Each connection is closed even when an earlier one fails; the first failure is raised.
     std::exception_ptr failure;
-    for (db::Connection* connection : {&dm_.IBDatabase3, &dm_.IBDatabase1, &dm_.IBDatabase2}) {
+    for (db::Connection* connection : {&dm_.SourceConnection(), &dm_.DestinationConnection(), &dm_.SecondDestinationConnection()}) {
         try {
             connection->Disconnect();
         } catch (...) {

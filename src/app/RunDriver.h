@@ -6,7 +6,7 @@
 #include <string>
 
 #include "run/RunState.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "run/IdMaps.h"
 
 namespace kestrix {
@@ -22,13 +22,13 @@ bool SameDatabaseNames(const std::string& source, const std::string& dest);
 
 class RunDriver {
 public:
-    RunDriver(RunState& state, db::TDM1& dm) : state_(state), dm_(dm) {}
+    RunDriver(RunState& state, db::Databases& dm) : state_(state), dm_(dm) {}
 
     // Runs one transfer. A step's error leaves after the cleanup; an interruption does not
     // raise (CancelFlag tells it). Two names of one database are refused with the
     // equal-names text before connecting, and two attachments that reached one database
     // after connecting, before anything is written.
-    void MoveBitBtnClick(const std::string& sourceText, const std::string& destText);
+    void Run(const std::string& sourceText, const std::string& destText);
 
     // The maps of the last run, kept until the next run replaces them.
     const IdMaps& Maps() const { return maps_; }
@@ -46,7 +46,7 @@ private:
     void DisconnectAll();
 
     RunState& state_;
-    db::TDM1& dm_;
+    db::Databases& dm_;
     IdMaps maps_;
 };
 

@@ -10,7 +10,7 @@
 #include "app/RunDriver.h"
 #include "db/Strings.h"
 #include "db/Connection.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Work.h"
 #include "run/DataFiles.h"
 #include "run/IdMaps.h"

@@ -162,10 +162,10 @@ std::optional<int> TakeOptions(const Arguments& args, kestrix::cli::CliRunState&
 
 // The data module and the start-up checks; an exit status when either fails.
 std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, const std::string& appDir,
-                              std::unique_ptr<kestrix::db::TDM1>& dm) {
+                              std::unique_ptr<kestrix::db::Databases>& dm) {
     using namespace kestrix;
     try {
-        dm = std::make_unique<db::TDM1>();
+        dm = std::make_unique<db::Databases>();
     } catch (const std::exception& e) {
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
         return 3;
@@ -189,14 +189,14 @@ void WriteSummaryJson(const std::string& file, const kestrix::RunState& state, i
 }
 
 // The run, then the summary and the place of the log; the exit status.
-int Transfer(kestrix::cli::CliRunState& state, kestrix::db::TDM1& dm, const std::string& sourceName,
+int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const std::string& sourceName,
              const std::string& destName, const std::string& summaryJson) {
     using namespace kestrix;
     RunDriver driver(state, dm);
     driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
     int status = 0;
     try {
-        driver.MoveBitBtnClick(sourceName, destName);
+        driver.Run(sourceName, destName);
         status = state.CancelFlag ? 130 : 0;
     } catch (const std::exception& e) {
         state.EndProgressLine();
@@ -252,7 +252,7 @@ int main(int argc, char** argv) {
         EndOnCancelSignals(cancelSignals);
         return Check(args, sourceName, destName, state);
     }
-    std::unique_ptr<db::TDM1> dm;
+    std::unique_ptr<db::Databases> dm;
     if (auto exit = PrepareRun(state, args.appDir, dm)) return *exit;
 
     WatchCancelSignals(cancelSignals);

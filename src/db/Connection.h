@@ -32,7 +32,6 @@ public:
 
     // Parameter lines of the form name=value: user_name, password, lc_ctype.
     std::vector<std::string> Params;
-    bool LoginPrompt = false;
     int SQLDialect = 1;
     Transaction* DefaultTransaction = nullptr;
 

@@ -405,7 +405,6 @@ void Statement::Execute() {
         LongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
         CheckCall(status);
         cursorOpen_ = true;
-        atStart_ = true;
         atEnd_ = false;
         rowsFetched_ = 0;
         if (GoToFirstRecordOnExecute) FetchNext();
@@ -457,7 +456,6 @@ void Statement::FetchNext() {
         throw error;
     }
     ++rowsFetched_;
-    atStart_ = false;
 }
 
 void Statement::CloseCursor() {

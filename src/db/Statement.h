@@ -110,7 +110,6 @@ public:
     void Execute();
     void FetchNext();
     bool AtEnd() const { return !cursorOpen_ || atEnd_; }
-    bool AtStart() const { return atStart_; }
     bool CursorOpen() const { return cursorOpen_; }
     void CloseCursor();
     int RowsFetched() const { return rowsFetched_; }
@@ -130,7 +129,7 @@ private:
     // An execute or fetch: timed on the connection and run through the long-call waiter.
     template <class Call>
     void LongCall(Call&& call);   // defined beside its callers
-    void ResetCursor() noexcept { cursorOpen_ = atStart_ = atEnd_ = false; rowsFetched_ = 0; }
+    void ResetCursor() noexcept { cursorOpen_ = atEnd_ = false; rowsFetched_ = 0; }
     void CheckReady() const;   // connection open and transaction active
     void Describe(bool input, const std::vector<std::string>& names);
     static void* Describe(std::vector<char>& storage, const std::vector<std::unique_ptr<SqlValue>>& values);
@@ -144,7 +143,7 @@ private:
     std::vector<std::string> lines_;
     unsigned int handle_ = 0;
     Kind kind_ = Kind::Unknown;
-    bool cursorOpen_ = false, atStart_ = false, atEnd_ = false;
+    bool cursorOpen_ = false, atEnd_ = false;
     int rowsFetched_ = 0;
     std::string cursorName_;
     std::vector<std::unique_ptr<SqlValue>> params_;

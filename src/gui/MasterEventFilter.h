@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "messaging/IBDB.h"
+#include "messaging/MasterModule.h"
 
 namespace kestrix::gui {
 
@@ -15,14 +15,14 @@ namespace kestrix::gui {
 // do not pass the hook.
 class MasterEventFilter : public QObject {
 public:
-    explicit MasterEventFilter(messaging::TdmMaster& master) : master_(master) {}
+    explicit MasterEventFilter(messaging::MasterModule& master) : master_(master) {}
     void SetMainWindow(QWidget* window) { mainWindow_ = window; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    messaging::TdmMaster& master_;
+    messaging::MasterModule& master_;
     QPointer<QWidget> mainWindow_;
 };
 

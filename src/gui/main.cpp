@@ -7,10 +7,10 @@
 
 #include "run/Texts.h"
 #include "gui/Dialogs.h"
-#include "gui/KestrixForm.h"
+#include "gui/MainWindow.h"
 #include "gui/MasterEventFilter.h"
-#include "db/DMUnit1.h"
-#include "messaging/IBDB.h"
+#include "db/Databases.h"
+#include "messaging/MasterModule.h"
 
 int main(int argc, char** argv) {
     using namespace kestrix;
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(gui::Qt(texts::kWindowTitle));
 
     // Created first, destroyed last: its destructor runs the shutdown sequence.
-    messaging::TdmMaster master;
+    messaging::MasterModule master;
     master.ShowMessage = [](const std::string& text) {
         gui::ShowBox(nullptr, gui::BoxKind::Information, texts::kWindowTitle, text);
     };
@@ -33,14 +33,14 @@ int main(int argc, char** argv) {
 
     int status = 0;
     {
-        std::unique_ptr<db::TDM1> dm;
+        std::unique_ptr<db::Databases> dm;
         try {
-            dm = std::make_unique<db::TDM1>();
+            dm = std::make_unique<db::Databases>();
         } catch (const std::exception& e) {
             gui::ShowBox(nullptr, gui::BoxKind::Error, texts::kErrorCaption, e.what());
             return 1;
         }
-        gui::TKestrixForm form(*dm, QApplication::applicationFilePath().toStdString());
+        gui::MainWindow form(*dm, QApplication::applicationFilePath().toStdString());
         hook.SetMainWindow(&form);
         form.show();
         status = app.exec();

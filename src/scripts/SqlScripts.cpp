@@ -57,7 +57,7 @@ bool Run(db::Statement& sql, RunLog& log) {
 // What tells the two scripts apart.
 struct ScriptKind {
     const char* file;
-    db::Statement& sql;
+    db::Side (db::Databases::*side)();
     bool parseParameters;          // else the text is sent unchanged
     bool emptyStatementSucceeds;   // a statement without lines still logs the success line
     // Closing the cursor and pumping happen inside the statement's frame with failures logged,
@@ -70,11 +70,11 @@ void EndFrame(RunLog& log) {
     log.Line(texts::kEndRuler);
 }
 
-void RunScriptStatement(Context& ctx, db::TDM1& dm, const ScriptKind& kind, RunLog& log,
+void RunScriptStatement(Context& ctx, db::Databases& dm, const ScriptKind& kind, RunLog& log,
                         const std::vector<std::string>& lines) {
-    db::Statement& sql = kind.sql;
-    dm.IBTransaction.BindDatabase(dm.IBDatabase1);
-    sql.BindTransaction(dm.IBTransaction);
+    const db::Side side = (dm.*kind.side)();
+    side.Bind();
+    db::Statement& sql = side.SQL;
     db::WorkUnit work(sql);
     log.Line(texts::kBeginRuler);
     log.Line("");
@@ -102,7 +102,7 @@ void RunScriptStatement(Context& ctx, db::TDM1& dm, const ScriptKind& kind, RunL
     std::this_thread::sleep_for(ctx.postScriptPause);
 }
 
-void RunScript(Context& ctx, db::TDM1& dm, const ScriptKind& kind) {
+void RunScript(Context& ctx, db::Databases& dm, const ScriptKind& kind) {
     WaitCursor cursor(ctx.state);
     // Read whole before the log is touched: a missing script leaves no trace in the log.
     const auto statements = SplitScript(ReadTextLines(ctx.DataFile(kind.file)));
@@ -118,12 +118,12 @@ void RunScript(Context& ctx, db::TDM1& dm, const ScriptKind& kind) {
 
 } // namespace
 
-void RABSQL(Context& ctx, db::TDM1& dm) {
-    RunScript(ctx, dm, {kPreScriptFile, dm.IBSQL3, true, true, false});
+void RunPreTransferScript(Context& ctx, db::Databases& dm) {
+    RunScript(ctx, dm, {kPreScriptFile, &db::Databases::PreScriptSide, true, true, false});
 }
 
-void SucesSQL(Context& ctx, db::TDM1& dm) {
-    RunScript(ctx, dm, {kPostScriptFile, dm.IBSQL6, false, false, true});
+void RunPostTransferScript(Context& ctx, db::Databases& dm) {
+    RunScript(ctx, dm, {kPostScriptFile, &db::Databases::PostScriptSide, false, false, true});
 }
 
 } // namespace kestrix::scripts

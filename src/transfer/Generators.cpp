@@ -50,7 +50,7 @@ void SetGenerator(Context& ctx, db::Side side, const std::string& table, const s
     }
 }
 
-void RestoreGenerators(Context& ctx, db::TDM1& dm) {
+void RestoreGenerators(Context& ctx, db::Databases& dm) {
     for (const std::string& raw : ReadTextLines(ctx.DataFile(kGeneratorListFile))) {
         GeneratorLine line = ParseGeneratorLine(raw);
         if (line.comment) continue;

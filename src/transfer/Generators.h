@@ -3,7 +3,7 @@
 #include <string>
 
 #include "db/Connection.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Statement.h"
 #include "run/Context.h"
 
@@ -15,6 +15,6 @@ namespace kestrix::transfer {
 void SetGenerator(Context& ctx, db::Side side, const std::string& table, const std::string& column, const std::string& generator);
 // Every line of the generator list, in file order, on the destination side. A generator
 // list or run log that cannot be opened raises a file error.
-void RestoreGenerators(Context& ctx, db::TDM1& dm);
+void RestoreGenerators(Context& ctx, db::Databases& dm);
 
 } // namespace kestrix::transfer

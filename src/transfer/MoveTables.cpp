@@ -7,11 +7,11 @@
 #include "run/Texts.h"
 #include "transfer/ClearTable.h"
 #include "transfer/OwnerPhoto.h"
-#include "transfer/Perepis.h"
-#include "transfer/PerepisMacros.h"
+#include "transfer/CopyTable.h"
+#include "transfer/CopyMacros.h"
 #include "transfer/TableList.h"
 #include "run/TextFile.h"
-#include "transfer/UpdPer.h"
+#include "transfer/UpdateColumn.h"
 
 namespace kestrix::transfer {
 namespace {
@@ -38,7 +38,7 @@ void PassHeader(Context& ctx, const std::string& text) {
 }
 
 // Returns false when the cancel flag ends the sequence.
-bool ClearingPass(Context& ctx, db::TDM1& dm) {
+bool ClearingPass(Context& ctx, db::Databases& dm) {
     RunState& state = ctx.state;
     std::vector<std::string> lines;
     try {
@@ -69,7 +69,7 @@ bool ClearingPass(Context& ctx, db::TDM1& dm) {
     return true;
 }
 
-void SecondClearing(Context& ctx, db::TDM1& dm, const TableListLine& line) {
+void SecondClearing(Context& ctx, db::Databases& dm, const TableListLine& line) {
     try {
         RunLog::Append(ctx.LogPath(),
                        Timestamp() + (line.hasHash ? texts::kExtraClearing : texts::kClearing) + line.table);
@@ -82,19 +82,19 @@ void SecondClearing(Context& ctx, db::TDM1& dm, const TableListLine& line) {
 
 // A table's copy that fails goes unlogged and the sequence goes on; the run's account marks
 // the table, so that the operator learns that its rows were not all read.
-void CopyLine(Context& ctx, db::TDM1& dm, const TableListLine& line) {
+void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line) {
     try {
         if (line.table == "MACROSES")
-            PerepisMacros(ctx, dm.Source(), dm.Destination());
+            CopyMacros(ctx, dm.Source(), dm.Destination());
         else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
-            Perepis(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
+            CopyTable(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
         ctx.state.TableFailed(e.what());
     }
     if (!line.hasAmp) return;
     try {
-        UpdPer(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
+        UpdateColumn(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
         ctx.state.TableFailed(e.what());
@@ -102,7 +102,7 @@ void CopyLine(Context& ctx, db::TDM1& dm, const TableListLine& line) {
 }
 
 // Returns false when the pass failed to start or the cancel flag ends the sequence.
-bool CopyPass(Context& ctx, db::TDM1& dm) {
+bool CopyPass(Context& ctx, db::Databases& dm) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
@@ -132,7 +132,7 @@ bool CopyPass(Context& ctx, db::TDM1& dm) {
     return true;
 }
 
-void JournalBlock(Context& ctx, db::TDM1& dm) {
+void JournalBlock(Context& ctx, db::Databases& dm) {
     RunState& state = ctx.state;
     if (!state.EventsOption) return;
     // Not guarded table by table: an error ends the block and the later journals are not copied.
@@ -142,7 +142,7 @@ void JournalBlock(Context& ctx, db::TDM1& dm) {
             state.SetStatusText(journal.table);
             state.StageStarted(RunStage::Table, journal.table);
             state.PumpMessages();
-            Perepis(ctx, dm.Source(), dm.Destination(), journal.table, journal.key, "");
+            CopyTable(ctx, dm.Source(), dm.Destination(), journal.table, journal.key, "");
             state.StepAll();
         }
         state.PumpMessages();
@@ -152,12 +152,12 @@ void JournalBlock(Context& ctx, db::TDM1& dm) {
     }
 }
 
-void Sequence(Context& ctx, db::TDM1& dm) {
+void Sequence(Context& ctx, db::Databases& dm) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
-    state.DestHasPhotos = UstNalOwnerPhoto(dm.Destination());
-    state.SourceHasPhotos = UstNalOwnerPhoto(dm.Source());
+    state.DestHasPhotos = ProbeOwnerPhotos(dm.Destination());
+    state.SourceHasPhotos = ProbeOwnerPhotos(dm.Source());
 
     if (!ClearingPass(ctx, dm)) return;
     if (!CopyPass(ctx, dm)) return;
@@ -166,7 +166,7 @@ void Sequence(Context& ctx, db::TDM1& dm) {
 
 } // namespace
 
-void MoveTables(Context& ctx, db::TDM1& dm) {
+void MoveTables(Context& ctx, db::Databases& dm) {
     try {
         Sequence(ctx, dm);
     } catch (const std::exception& e) {

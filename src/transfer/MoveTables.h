@@ -1,11 +1,11 @@
 #pragma once
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "run/Context.h"
 
 namespace kestrix::transfer {
 
 // The transfer sequence: photo probes, clearing pass, copy pass and the journal block.
 // No error leaves it but a lost connection, which ends the run; a cancelled sequence is told from a finished one by CancelFlag.
-void MoveTables(Context& ctx, db::TDM1& dm);
+void MoveTables(Context& ctx, db::Databases& dm);
 
 } // namespace kestrix::transfer

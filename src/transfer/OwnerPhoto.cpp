@@ -4,7 +4,7 @@
 
 namespace kestrix::transfer {
 
-bool UstNalOwnerPhoto(db::Side side) {
+bool ProbeOwnerPhotos(db::Side side) {
     bool found = false;
     db::Statement& sql = side.SQL;
     try {

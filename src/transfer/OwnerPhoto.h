@@ -6,6 +6,6 @@ namespace kestrix::transfer {
 
 // True when a query on OWNERPHOTOS.OW_ID runs on the database; false on any failure.
 // Never raises.
-bool UstNalOwnerPhoto(db::Side side);
+bool ProbeOwnerPhotos(db::Side side);
 
 } // namespace kestrix::transfer

@@ -67,14 +67,14 @@ protected:
         std::vector<bool> locks;
         std::vector<std::string> warnings;
     } state;
-    db::TDM1 dm;
+    db::Databases dm;
     RunDriver driver{state, dm};
     std::optional<std::string> cancelWhenStatus;
 };
 
 TEST_F(RunDriverTest, FinishedRunCopiesResetsGeneratorsAndCloses) {
     state.CancelFlag = true;   // left from an earlier run: cleared at the start
-    driver.MoveBitBtnClick("\"" + source + "\"", "'" + dest + "'");
+    driver.Run("\"" + source + "\"", "'" + dest + "'");
 
     EXPECT_EQ(state.SourceName, source);
     EXPECT_EQ(state.DestName, dest);
@@ -83,7 +83,7 @@ TEST_F(RunDriverTest, FinishedRunCopiesResetsGeneratorsAndCloses) {
     EXPECT_EQ(state.AllProgress().Position(), 0);
     EXPECT_EQ(state.locks, (std::vector<bool>{true, false}));
     EXPECT_TRUE(state.warnings.empty());
-    EXPECT_FALSE(dm.IBDatabase1.IsConnected() || dm.IBDatabase2.IsConnected() || dm.IBDatabase3.IsConnected());
+    EXPECT_FALSE(dm.DestinationConnection().IsConnected() || dm.SecondDestinationConnection().IsConnected() || dm.SourceConnection().IsConnected());
     EXPECT_EQ(driver.Maps().OldIds(1), (std::vector<std::string>{"3", "8"}));
     EXPECT_EQ(driver.Maps().NewIds(1), (std::vector<std::string>{"501", "502"}));
 
@@ -103,25 +103,25 @@ TEST_F(RunDriverTest, FinishedRunCopiesResetsGeneratorsAndCloses) {
 
 TEST_F(RunDriverTest, TotalStepsIsTheStartupCountPlusFourWithEvents) {
     state.EventsOption = true;
-    driver.MoveBitBtnClick(source, dest);
+    driver.Run(source, dest);
     EXPECT_EQ(state.TotalSteps, 7);
-    driver.MoveBitBtnClick(source, dest);
+    driver.Run(source, dest);
     EXPECT_EQ(state.TotalSteps, 7);
     state.EventsOption = false;
-    driver.MoveBitBtnClick(source, dest);
+    driver.Run(source, dest);
     EXPECT_EQ(state.TotalSteps, 3);
 }
 
 TEST_F(RunDriverTest, CancelDuringCopySkipsPostScriptAndGenerators) {
     cancelWhenStatus = "HOSTS";
-    driver.MoveBitBtnClick(source, dest);
+    driver.Run(source, dest);
 
     EXPECT_TRUE(state.CancelFlag);
     EXPECT_EQ(state.StatusText(), texts::kStatusInterrupted);
     EXPECT_EQ(state.AllProgress().Position(), 0);
     EXPECT_EQ(state.warnings, std::vector<std::string>{texts::kInterruptedWarning});
     EXPECT_EQ(state.locks, (std::vector<bool>{true, false}));
-    EXPECT_FALSE(dm.IBDatabase1.IsConnected());
+    EXPECT_FALSE(dm.DestinationConnection().IsConnected());
     EXPECT_TRUE(db::WorkLock().try_lock());
     db::WorkLock().unlock();
 
@@ -135,7 +135,7 @@ TEST_F(RunDriverTest, CancelDuringCopySkipsPostScriptAndGenerators) {
 
 TEST_F(RunDriverTest, CancelDuringPostScriptLetsItFinishThenSkipsGenerators) {
     cancelWhenStatus = texts::kStatusPostScript;
-    driver.MoveBitBtnClick(source, dest);
+    driver.Run(source, dest);
 
     EXPECT_EQ(state.StatusText(), texts::kStatusInterrupted);
     EXPECT_EQ(state.warnings.size(), 1u);
@@ -152,7 +152,7 @@ TEST_F(RunDriverTest, CancelRequestEndsAStatementThatWaitsForALockAsAnInterrupti
     std::atomic<bool> request{false};
     driver.CancelRequest = &request;
     std::thread requester([&] { request = test::AwaitWaitingStatement(dest, "Delete From HOSTS"); });
-    held.During([&] { driver.MoveBitBtnClick(source, dest); });
+    held.During([&] { driver.Run(source, dest); });
     requester.join();
 
     EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
@@ -160,7 +160,7 @@ TEST_F(RunDriverTest, CancelRequestEndsAStatementThatWaitsForALockAsAnInterrupti
     EXPECT_EQ(state.StatusText(), texts::kStatusInterrupted);
     EXPECT_EQ(state.warnings, std::vector<std::string>{texts::kInterruptedWarning});
     EXPECT_EQ(state.locks, (std::vector<bool>{true, false}));
-    EXPECT_FALSE(dm.IBDatabase1.IsConnected() || dm.IBDatabase2.IsConnected() || dm.IBDatabase3.IsConnected());
+    EXPECT_FALSE(dm.DestinationConnection().IsConnected() || dm.SecondDestinationConnection().IsConnected() || dm.SourceConnection().IsConnected());
     EXPECT_TRUE(test::WorkLockFree());
     // The cancelled statement is no logged table error, and no later work ran.
     EXPECT_EQ(Log().find(texts::kClearError), std::string::npos) << Log();
@@ -178,7 +178,7 @@ TEST_F(RunDriverTest, CancelRequestLetsAWaitingScriptStatementRunToItsEnd) {
     std::atomic<bool> request{false};
     driver.CancelRequest = &request;
     std::thread requester([&] { request = test::AwaitWaitingStatement(dest, "UPDATE SETTINGS"); });
-    held.During([&] { driver.MoveBitBtnClick(source, dest); }, std::chrono::seconds(3));
+    held.During([&] { driver.Run(source, dest); }, std::chrono::seconds(3));
     requester.join();
 
     EXPECT_TRUE(request);
@@ -189,14 +189,14 @@ TEST_F(RunDriverTest, CancelRequestLetsAWaitingScriptStatementRunToItsEnd) {
 
 TEST_F(RunDriverTest, MissingSourceFailsAfterCleanupAndChangesNothing) {
     try {
-        driver.MoveBitBtnClick(dir.File("missing.fdb"), dest);
+        driver.Run(dir.File("missing.fdb"), dest);
         FAIL() << "a missing source was accepted";
     } catch (const Error& e) {
         EXPECT_EQ(e.kind(), Error::Kind::Server);
         EXPECT_NE(std::string(e.what()).find("missing.fdb"), std::string::npos) << e.what();
     }
     EXPECT_EQ(state.locks, (std::vector<bool>{true, false}));
-    EXPECT_FALSE(dm.IBDatabase3.IsConnected() || dm.IBDatabase1.IsConnected());
+    EXPECT_FALSE(dm.SourceConnection().IsConnected() || dm.DestinationConnection().IsConnected());
     EXPECT_EQ(Log(), "");
     Db check(dest);
     EXPECT_EQ(check.Scalar("SELECT HS_NAME FROM HOSTS"), "stale");
@@ -205,12 +205,12 @@ TEST_F(RunDriverTest, MissingSourceFailsAfterCleanupAndChangesNothing) {
 TEST_F(RunDriverTest, MissingPostScriptStopsBeforeGeneratorsAndNamesTheFile) {
     std::filesystem::remove(dir.File("SQL/Upd.sql"));
     try {
-        driver.MoveBitBtnClick(source, dest);
+        driver.Run(source, dest);
         FAIL() << "a missing post-transfer script was accepted";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("Upd.sql"), std::string::npos) << e.what();
     }
-    EXPECT_FALSE(dm.IBDatabase1.IsConnected());
+    EXPECT_FALSE(dm.DestinationConnection().IsConnected());
     Db check(dest);
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
     EXPECT_EQ(check.Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "502");
@@ -226,10 +226,10 @@ TEST_F(RunDriverTest, OneDatabaseUnderTwoNamesIsRefusedBeforeConnecting) {
     };
     for (const std::string& spelling : spellings) {
         for (const auto& [from, to] : {std::pair{source, spelling}, std::pair{spelling, source}}) {
-            Error e = test::Raised([&] { driver.MoveBitBtnClick(from, to); });
+            Error e = test::Raised([&] { driver.Run(from, to); });
             EXPECT_EQ(e.text(), texts::kSameDatabases) << spelling;
         }
-        EXPECT_FALSE(dm.IBDatabase3.IsConnected() || dm.IBDatabase1.IsConnected());
+        EXPECT_FALSE(dm.SourceConnection().IsConnected() || dm.DestinationConnection().IsConnected());
     }
     EXPECT_EQ(state.locks.back(), false);
     EXPECT_EQ(Log(), "");

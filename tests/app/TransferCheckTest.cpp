@@ -8,7 +8,7 @@
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
 #include "app/TransferCheck.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "support/Fixtures.h"
 #include "support/Sample.h"
 
@@ -137,10 +137,10 @@ TEST_F(TransferCheckTest, SampleHasNoProblemAndItsCountsAreTheRowsARunReads) {
     ASSERT_EQ(RunStartupChecks(state, appDir), std::nullopt);
     state.EventsOption = true;
     state.StartDate = options.startDate;
-    db::TDM1 dm;
+    db::Databases dm;
     RunDriver driver(state, dm);
     driver.postScriptPause = std::chrono::milliseconds(0);
-    driver.MoveBitBtnClick(options.source, options.dest);
+    driver.Run(options.source, options.dest);
 
     int compared = 0;
     for (const CheckedLine& line : result.lines) {

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "db/Charset.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "run/Texts.h"
 #include "support/Fixtures.h"
 #include "support/HeldRow.h"

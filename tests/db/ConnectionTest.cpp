@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "db/Charset.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Error.h"
 #include "db/Work.h"
 #include "support/Fixtures.h"
@@ -279,51 +279,49 @@ TEST_F(ConnectionTest, LostAttachmentIsSeenByCheckConnectionAndSwallowedByEndWor
 }
 
 TEST(DataModule, ObjectsAreBoundAsTheProgramNeedsThem) {
-    TDM1 dm;
-    EXPECT_EQ(dm.IBTransaction.Database(), &dm.IBDatabase3);
-    EXPECT_EQ(dm.IBSQL4.GetTransaction(), &dm.IBTransaction);
-    EXPECT_EQ(dm.IBSQL3.GetTransaction(), &dm.IBTransaction1);
-    EXPECT_EQ(dm.IBSQL6.GetTransaction(), &dm.IBTransaction1);
-    EXPECT_EQ(dm.IBSQL3.Database(), &dm.IBDatabase1);
-    EXPECT_EQ(dm.IBTransaction2.Database(), &dm.IBDatabase2);
-    EXPECT_EQ(dm.IBDatabase1.DefaultTransaction, &dm.IBTransaction1);
-    EXPECT_TRUE(dm.IBSQL4.ParamCheck);
-    EXPECT_TRUE(dm.IBSQL3.ParamCheck);
-    EXPECT_FALSE(dm.IBSQL6.ParamCheck);
-    EXPECT_EQ(dm.IBTransaction1.Params, std::vector<std::string>{""});
-    EXPECT_TRUE(dm.IBTransaction.Params.empty());
-    // The role names stand for the described objects.
-    struct Expected { Side side; Statement* sql; Transaction* tr; Connection* db; };
-    for (const Expected& e : {Expected{dm.Source(), &dm.IBSQL4, &dm.IBTransaction, &dm.IBDatabase3},
-                              Expected{dm.Destination(), &dm.IBSQL3, &dm.IBTransaction1, &dm.IBDatabase1},
-                              Expected{dm.PreScriptSide(), &dm.IBSQL3, &dm.IBTransaction, &dm.IBDatabase1},
-                              Expected{dm.PostScriptSide(), &dm.IBSQL6, &dm.IBTransaction, &dm.IBDatabase1}}) {
-        EXPECT_EQ(&e.side.SQL, e.sql);
-        EXPECT_EQ(&e.side.Tr, e.tr);
-        EXPECT_EQ(&e.side.DB, e.db);
-    }
-    EXPECT_EQ(&dm.SourceDB(), &dm.IBDatabase3);
-    EXPECT_EQ(&dm.DestinationDB(), &dm.IBDatabase1);
-    EXPECT_EQ(&dm.SecondDestinationDB(), &dm.IBDatabase2);
+    Databases dm;
+    const Side source = dm.Source(), destination = dm.Destination();
+    const Side pre = dm.PreScriptSide(), post = dm.PostScriptSide();
+    EXPECT_EQ(&source.DB, &dm.SourceConnection());
+    EXPECT_EQ(&destination.DB, &dm.DestinationConnection());
+    EXPECT_EQ(source.Tr.Database(), &dm.SourceConnection());
+    EXPECT_EQ(source.SQL.GetTransaction(), &source.Tr);
+    EXPECT_EQ(destination.SQL.GetTransaction(), &destination.Tr);
+    EXPECT_EQ(post.SQL.GetTransaction(), &destination.Tr);
+    EXPECT_EQ(destination.SQL.Database(), &dm.DestinationConnection());
+    EXPECT_EQ(dm.SecondDestinationTransaction().Database(), &dm.SecondDestinationConnection());
+    EXPECT_EQ(dm.DestinationConnection().DefaultTransaction, &destination.Tr);
+    EXPECT_TRUE(source.SQL.ParamCheck);
+    EXPECT_TRUE(destination.SQL.ParamCheck);
+    EXPECT_FALSE(post.SQL.ParamCheck);
+    EXPECT_EQ(destination.Tr.Params, std::vector<std::string>{""});
+    EXPECT_TRUE(source.Tr.Params.empty());
+    // The scripts share the destination's connection and the source's transaction object.
+    EXPECT_EQ(&pre.SQL, &destination.SQL);
+    EXPECT_EQ(&pre.Tr, &source.Tr);
+    EXPECT_EQ(&pre.DB, &dm.DestinationConnection());
+    EXPECT_NE(&post.SQL, &destination.SQL);
+    EXPECT_EQ(&post.Tr, &source.Tr);
+    EXPECT_EQ(&post.DB, &dm.DestinationConnection());
     std::vector<std::string> params{"user_name=sysdba", "password=drowsyelk", "lc_ctype=WIN1251"};
-    for (Connection* c : {&dm.IBDatabase1, &dm.IBDatabase2, &dm.IBDatabase3}) {
+    for (Connection* c : {&dm.DestinationConnection(), &dm.SecondDestinationConnection(), &dm.SourceConnection()}) {
         EXPECT_EQ(c->Params, params);
         EXPECT_EQ(c->SQLDialect, 1);
-        EXPECT_FALSE(c->LoginPrompt);
     }
 
     // Destroyed while connected with an active transaction: the work is committed.
     TempDir dir;
     CreateDatabase(dir.File("d.fdb"), "CREATE TABLE T (ID INTEGER);");
     {
-        TDM1 open;
-        open.IBDatabase1.SetDatabaseFile(dir.File("d.fdb"));
-        open.IBDatabase2.SetDatabaseFile(dir.File("d.fdb"));
-        open.IBDatabase1.Connect();
-        open.IBDatabase2.Connect();
-        BeginWork(open.IBSQL6);
-        open.IBSQL6.AddSqlLine("INSERT INTO T VALUES (3)");
-        open.IBSQL6.Execute();
+        Databases open;
+        open.DestinationConnection().SetDatabaseFile(dir.File("d.fdb"));
+        open.SecondDestinationConnection().SetDatabaseFile(dir.File("d.fdb"));
+        open.DestinationConnection().Connect();
+        open.SecondDestinationConnection().Connect();
+        Statement& sql = open.Destination().SQL;
+        BeginWork(sql);
+        sql.AddSqlLine("INSERT INTO T VALUES (3)");
+        sql.Execute();
         WorkLock().unlock();   // the unit of work is left unended on purpose
     }
     test::Db check(dir.File("d.fdb"));
@@ -343,7 +341,7 @@ TEST(ClientLibrary, MissingLibraryChild) {
     }
     EXPECT_EQ(Raised([] { Transaction t; }).text(), text);
     EXPECT_EQ(Raised([] { Statement s; }).text(), text);
-    EXPECT_EQ(Raised([] { TDM1 dm; }).text(), text);
+    EXPECT_EQ(Raised([] { Databases dm; }).text(), text);
 }
 
 TEST(ClientLibrary, MissingLibraryGivesClientError1) {

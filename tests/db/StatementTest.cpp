@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Error.h"
 #include "db/Work.h"
 #include "support/Fixtures.h"
@@ -103,7 +103,6 @@ TEST_F(StatementTest, SelectWithoutAndWithRows) {
     statement.Execute();
     EXPECT_EQ(statement.RowsFetched(), 1);
     EXPECT_FALSE(statement.AtEnd());
-    EXPECT_TRUE(statement.AtStart() == false);
     EXPECT_EQ(statement.ColumnAt(0).GetInteger(), 2);
     statement.FetchNext();
     EXPECT_TRUE(statement.AtEnd());

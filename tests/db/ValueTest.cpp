@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Error.h"
 #include "db/Work.h"
 #include "support/Fixtures.h"

@@ -4,12 +4,12 @@
 #include "Fuzz.h"
 #include "Maps.h"
 #include "db/Error.h"
-#include "transfer/Peregonner.h"
+#include "transfer/MacroTextConverter.h"
 
 using namespace kestrix::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    kestrix::transfer::Tperegonner macro(FixedMaps());
+    kestrix::transfer::MacroTextConverter macro(FixedMaps());
     macro.Lines = kestrix::SplitTextLines(Bytes(data, size));
     for (int i = 0; i < static_cast<int>(macro.Lines.size()); ++i) {
         const std::string before = macro.Lines[static_cast<std::size_t>(i)];

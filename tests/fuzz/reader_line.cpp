@@ -2,12 +2,12 @@
 #include "Fuzz.h"
 #include "Maps.h"
 #include "db/Error.h"
-#include "transfer/Peregonner.h"
+#include "transfer/MacroTextConverter.h"
 
 using namespace kestrix::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    kestrix::transfer::Tperegonner rights(FixedMaps());
+    kestrix::transfer::MacroTextConverter rights(FixedMaps());
     rights.Lines = kestrix::SplitTextLines(Bytes(data, size));
     for (int i = 0; i < static_cast<int>(rights.Lines.size()); ++i) {
         const std::string before = rights.Lines[static_cast<std::size_t>(i)];

@@ -1,6 +1,6 @@
 // Stored text (a blob) split into lines and joined again.
 #include "Fuzz.h"
-#include "transfer/Peregonner.h"
+#include "transfer/MacroTextConverter.h"
 
 using namespace kestrix::fuzz;
 

@@ -4,14 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include "messaging/IBDB.h"
+#include "messaging/MasterModule.h"
 #include "support/Fixtures.h"
 
 namespace kestrix::messaging {
 namespace {
 
-TEST(TdmMaster, OnlyAPostedCloseRequestShowsTheBoxAndNothingIsHandled) {
-    TdmMaster master;
+TEST(MasterModule, OnlyAPostedCloseRequestShowsTheBoxAndNothingIsHandled) {
+    MasterModule master;
     master.Sleep = nullptr;
     std::vector<std::string> shown;
     master.ShowMessage = [&](const std::string& text) { shown.push_back(text); };
@@ -24,10 +24,10 @@ TEST(TdmMaster, OnlyAPostedCloseRequestShowsTheBoxAndNothingIsHandled) {
     EXPECT_EQ(shown, std::vector<std::string>{"Wm_Close"});
 }
 
-TEST(TdmMaster, ShutdownPausesOneSecondOnceAndLeavesTheWorkLockUsable) {
+TEST(MasterModule, ShutdownPausesOneSecondOnceAndLeavesTheWorkLockUsable) {
     std::chrono::steady_clock::duration took{};
     {
-        TdmMaster master;
+        MasterModule master;
         auto start = std::chrono::steady_clock::now();
         master.DataModuleDestroy();
         took = std::chrono::steady_clock::now() - start;
@@ -41,10 +41,10 @@ TEST(TdmMaster, ShutdownPausesOneSecondOnceAndLeavesTheWorkLockUsable) {
     EXPECT_TRUE(test::WorkLockFree());
 }
 
-TEST(TdmMaster, DestructionRunsTheShutdownSequence) {
+TEST(MasterModule, DestructionRunsTheShutdownSequence) {
     std::vector<std::chrono::milliseconds> pauses;
     {
-        TdmMaster master;
+        MasterModule master;
         master.Sleep = [&](std::chrono::milliseconds pause) { pauses.push_back(pause); };
     }
     EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(1000)});

@@ -8,7 +8,7 @@
 
 #include "run/RunLog.h"
 #include "run/Texts.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Error.h"
 #include "db/Work.h"
 #include "scripts/SqlScripts.h"
@@ -40,12 +40,12 @@ protected:
         for (const auto& line : lines) bytes += line + "\r\n";
         test::WriteFile(dir.File(name), bytes);
     }
-    void Run(void (*runner)(Context&, db::TDM1&)) {
-        db::TDM1 dm;
-        dm.IBDatabase1.SetDatabaseFile(DbPath());
-        dm.IBDatabase1.Connect();
+    void Run(void (*runner)(Context&, db::Databases&)) {
+        db::Databases dm;
+        dm.DestinationConnection().SetDatabaseFile(DbPath());
+        dm.DestinationConnection().Connect();
         runner(ctx, dm);
-        dm.IBDatabase1.Disconnect();
+        dm.DestinationConnection().Disconnect();
     }
     // The server reports a position it does not have for an unclosed quote: masked.
     static std::string MaskPositions(const std::string& text) {
@@ -102,7 +102,7 @@ const Lines kScript = {
 TEST_F(SqlScriptsTest, PreTransferScriptLogsEveryStatementAndGoesOnAfterFailures) {
     Script("SQL/_Upd.sql", kScript);
     std::string missingTable = ServerMessage("INSERT INTO NOPE VALUES (1)");
-    Run(RABSQL);
+    Run(RunPreTransferScript);
     EXPECT_EQ(Log(), Section({kScript[0], kScript[1]}, Success()) +
                          Section({kScript[3]}, Failure(missingTable)) +
                          Section({}, Success()) +
@@ -121,7 +121,7 @@ TEST_F(SqlScriptsTest, PostTransferScriptLogsEveryStatementAndPumpsAndPauses) {
     std::string openQuote = ServerMessage(kScript[9]);
     ctx.postScriptPause = std::chrono::milliseconds(40);
     auto start = std::chrono::steady_clock::now();
-    Run(SucesSQL);
+    Run(RunPostTransferScript);
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(MaskPositions(Log()), MaskPositions(Section({kScript[0], kScript[1]}, Success()) +
                                                   Section({kScript[3]}, Failure(missingTable)) +
@@ -138,10 +138,10 @@ TEST_F(SqlScriptsTest, PostTransferScriptLogsEveryStatementAndPumpsAndPauses) {
 TEST_F(SqlScriptsTest, EmptyScriptsGiveOneSection) {
     Script("SQL/_Upd.sql", {});
     Script("SQL/Upd.sql", {});
-    Run(RABSQL);
+    Run(RunPreTransferScript);
     EXPECT_EQ(Log(), Section({}, Success()));
     RunLog::Create(ctx.LogPath());
-    Run(SucesSQL);
+    Run(RunPostTransferScript);
     EXPECT_EQ(Log(), Section({}, {}));
 }
 
@@ -154,11 +154,11 @@ TEST_F(SqlScriptsTest, ColonsAreParametersOnlyInThePreTransferScript) {
     std::filesystem::rename(dir.File("SQL"), dir.File("sql"));
     Script("sql/_UPD.SQL", script);
     Script("sql/upd.SQL", script);
-    Run(RABSQL);
+    Run(RunPreTransferScript);
     EXPECT_NE(Log().find(texts::kErrorHeading), std::string::npos) << Log();
     EXPECT_EQ(Ids(), "");
     RunLog::Create(ctx.LogPath());
-    Run(SucesSQL);
+    Run(RunPostTransferScript);
     EXPECT_EQ(Log(), Section(script, Success()));
     EXPECT_EQ(Ids(), "5,");
 }
@@ -168,7 +168,7 @@ TEST_F(SqlScriptsTest, FailedPumpIsLoggedAndTheStatementStillCommitted) {
     state.OnPump = [](HeadlessRunState& s) {
         if (s.PumpCount == 1) throw Error(Error::Kind::Client, 0, "pump failed");
     };
-    Run(SucesSQL);
+    Run(RunPostTransferScript);
     EXPECT_EQ(Log(), Section({"INSERT INTO T (ID) VALUES (1)"},
                              {texts::kSuccessLine, texts::kErrorHeading, "pump failed"}) +
                          Section({"INSERT INTO T (ID) VALUES (2)"}, Success()));
@@ -187,11 +187,11 @@ TEST_F(SqlScriptsTest, LostServerEndsTheScriptWithTheErrorLoggedOnce) {
     Script("SQL/Upd.sql", {"INSERT INTO T (ID) VALUES (1)", "", "INSERT INTO T (ID) VALUES (2)"});
     test::PrivateServer server;
     state.OnPump = [&server](HeadlessRunState&) { server.Kill(); };
-    db::TDM1 dm;
-    dm.IBDatabase1.SetDatabaseFile(server.Remote(DbPath()));
-    dm.IBDatabase1.Connect();
+    db::Databases dm;
+    dm.DestinationConnection().SetDatabaseFile(server.Remote(DbPath()));
+    dm.DestinationConnection().Connect();
     try {
-        SucesSQL(ctx, dm);
+        RunPostTransferScript(ctx, dm);
         FAIL() << "the script went on without its server";
     } catch (const Error& e) {
         EXPECT_TRUE(e.ConnectionLost()) << e.what();
@@ -202,19 +202,19 @@ TEST_F(SqlScriptsTest, LostServerEndsTheScriptWithTheErrorLoggedOnce) {
         EXPECT_EQ(log.find(e.what()), log.rfind(e.what())) << log;
     }
     try {
-        dm.IBDatabase1.Disconnect();
+        dm.DestinationConnection().Disconnect();
     } catch (const std::exception&) {
     }
 }
 
 TEST_F(SqlScriptsTest, MissingScriptIsAFileErrorBeforeAnythingIsLogged) {
-    for (auto runner : {RABSQL, SucesSQL}) {
+    for (auto runner : {RunPreTransferScript, RunPostTransferScript}) {
         try {
             Run(runner);
             ADD_FAILURE() << "no error";
         } catch (const Error& e) {
             EXPECT_EQ(e.kind(), Error::Kind::File);
-            EXPECT_NE(e.text().find(runner == RABSQL ? "SQL/_Upd.sql" : "SQL/Upd.sql"), std::string::npos) << e.text();
+            EXPECT_NE(e.text().find(runner == RunPreTransferScript ? "SQL/_Upd.sql" : "SQL/Upd.sql"), std::string::npos) << e.text();
         }
     }
     EXPECT_EQ(Log(), "");

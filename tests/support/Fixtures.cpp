@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "db/Charset.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Work.h"
 
 namespace kestrix::test {

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <thread>
 
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "support/Fixtures.h"
 
 namespace kestrix::test {

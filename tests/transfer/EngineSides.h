@@ -7,7 +7,7 @@
 #include "run/RunLog.h"
 #include "run/RunState.h"
 #include "db/Connection.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Statement.h"
 #include "db/Work.h"
 #include "support/Fixtures.h"

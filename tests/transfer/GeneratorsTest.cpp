@@ -2,7 +2,7 @@
 
 #include "run/RunLog.h"
 #include "run/Texts.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Error.h"
 #include "support/Fixtures.h"
 #include "transfer/Generators.h"
@@ -31,11 +31,11 @@ protected:
     }
     std::string DbPath() const { return dir.File("dest.fdb"); }
     void Restore() {
-        db::TDM1 dm;
-        dm.IBDatabase1.SetDatabaseFile(DbPath());
-        dm.IBDatabase1.Connect();
+        db::Databases dm;
+        dm.DestinationConnection().SetDatabaseFile(DbPath());
+        dm.DestinationConnection().Connect();
         RestoreGenerators(ctx, dm);
-        dm.IBDatabase1.Disconnect();
+        dm.DestinationConnection().Disconnect();
     }
     std::string Generator(const std::string& name) {
         test::Db db(DbPath());

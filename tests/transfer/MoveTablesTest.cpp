@@ -62,14 +62,14 @@ protected:
     }
 
     void MoveWithCurrentList() {
-        db::TDM1 dm;
-        dm.IBDatabase3.SetDatabaseFile(sourcePath);
-        dm.IBDatabase1.SetDatabaseFile(destPath);
-        dm.IBDatabase3.Connect();
-        dm.IBDatabase1.Connect();
+        db::Databases dm;
+        dm.SourceConnection().SetDatabaseFile(sourcePath);
+        dm.DestinationConnection().SetDatabaseFile(destPath);
+        dm.SourceConnection().Connect();
+        dm.DestinationConnection().Connect();
         transfer::MoveTables(run.ctx, dm);
-        dm.IBDatabase3.Disconnect();
-        dm.IBDatabase1.Disconnect();
+        dm.SourceConnection().Disconnect();
+        dm.DestinationConnection().Disconnect();
         EXPECT_TRUE(test::WorkLockFree());
     }
 

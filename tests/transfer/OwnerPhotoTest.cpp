@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 #include "db/Work.h"
 #include "support/Fixtures.h"
 #include "transfer/OwnerPhoto.h"
@@ -18,13 +18,13 @@ using test::WorkLockFree;
 bool Probe(const std::string& script) {
     TempDir dir;
     CreateDatabase(dir.File("p.fdb"), script);
-    db::TDM1 dm;
-    dm.IBDatabase1.SetDatabaseFile(dir.File("p.fdb"));
-    dm.IBDatabase1.Connect();
-    bool answer = UstNalOwnerPhoto(dm.Destination());
+    db::Databases dm;
+    dm.DestinationConnection().SetDatabaseFile(dir.File("p.fdb"));
+    dm.DestinationConnection().Connect();
+    bool answer = ProbeOwnerPhotos(dm.Destination());
     EXPECT_TRUE(WorkLockFree());
-    EXPECT_FALSE(dm.IBSQL3.CursorOpen());
-    EXPECT_FALSE(dm.IBTransaction1.IsActive());
+    EXPECT_FALSE(dm.Destination().SQL.CursorOpen());
+    EXPECT_FALSE(dm.Destination().Tr.IsActive());
     return answer;
 }
 
@@ -36,20 +36,21 @@ TEST(OwnerPhotoProbe, AnswersWhetherTheTableRuns) {
 }
 
 TEST(OwnerPhotoProbe, ClosedConnectionAnswersFalse) {
-    db::TDM1 dm;
-    EXPECT_FALSE(UstNalOwnerPhoto(dm.Source()));
+    db::Databases dm;
+    EXPECT_FALSE(ProbeOwnerPhotos(dm.Source()));
     EXPECT_TRUE(WorkLockFree());
 }
 
 TEST(OwnerPhotoProbe, BindsTheGivenObjects) {
     TempDir dir;
     CreateDatabase(dir.File("p.fdb"), "CREATE TABLE OWNERPHOTOS (OW_ID INTEGER);");
-    db::TDM1 dm;
-    dm.IBDatabase2.SetDatabaseFile(dir.File("p.fdb"));
-    dm.IBDatabase2.Connect();
-    EXPECT_TRUE(UstNalOwnerPhoto({dm.IBSQL4, dm.IBTransaction2, dm.IBDatabase2}));
-    EXPECT_EQ(dm.IBSQL4.GetTransaction(), &dm.IBTransaction2);
-    EXPECT_EQ(dm.IBSQL4.SqlText(), "SELECT OW_ID FROM OWNERPHOTOS \r\nWHERE OW_ID = 1\r\n");
+    db::Databases dm;
+    dm.SecondDestinationConnection().SetDatabaseFile(dir.File("p.fdb"));
+    dm.SecondDestinationConnection().Connect();
+    db::Statement& sql = dm.Source().SQL;
+    EXPECT_TRUE(ProbeOwnerPhotos({sql, dm.SecondDestinationTransaction(), dm.SecondDestinationConnection()}));
+    EXPECT_EQ(sql.GetTransaction(), &dm.SecondDestinationTransaction());
+    EXPECT_EQ(sql.SqlText(), "SELECT OW_ID FROM OWNERPHOTOS \r\nWHERE OW_ID = 1\r\n");
 }
 
 } // namespace

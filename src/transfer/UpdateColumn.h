@@ -12,7 +12,7 @@ namespace kestrix::transfer {
 // A failing update is logged per row, unless the connection is lost: that error ends the
 // pass unlogged. A failing probe (table or key column missing) leaves
 // with its error after the open units of work are ended.
-void UpdPer(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
+void UpdateColumn(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
             const std::string& Column);
 
 } // namespace kestrix::transfer

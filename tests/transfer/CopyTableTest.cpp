@@ -1,4 +1,4 @@
-#include "transfer/Perepis.h"
+#include "transfer/CopyTable.h"
 
 #include <algorithm>
 #include <map>
@@ -13,8 +13,8 @@
 #include "support/Process.h"
 #include "support/Sample.h"
 #include "transfer/EngineSides.h"
-#include "transfer/Peregonner.h"
-#include "transfer/PerepisMacros.h"
+#include "transfer/MacroTextConverter.h"
+#include "transfer/CopyMacros.h"
 #include "transfer/TableList.h"
 #include "run/TextFile.h"
 
@@ -81,7 +81,7 @@ INSERT INTO SLAVES VALUES (2, 25, 's2');
 INSERT INTO SLAVES VALUES (3, 30, 's3');
 )";
 
-class PerepisTest : public ::testing::Test {
+class CopyTableTest : public ::testing::Test {
 protected:
     void Make(const std::string& sourceRows) {
         CreateDatabase(srcPath, std::string(kSourceSchema) + sourceRows);
@@ -92,7 +92,7 @@ protected:
             src = std::make_unique<Side>(srcPath);
             dst = std::make_unique<Side>(dstPath);
         }
-        transfer::Perepis(run.ctx, *src, *dst, table, key, where);
+        transfer::CopyTable(run.ctx, *src, *dst, table, key, where);
     }
     Rows Dest(const std::string& sql) { return Db(dstPath).Rows(sql); }
 
@@ -102,7 +102,7 @@ protected:
     std::unique_ptr<Side> src, dst;
 };
 
-TEST_F(PerepisTest, RefusedRowIsLoggedAndLeavesLaterReferencesRight) {
+TEST_F(CopyTableTest, RefusedRowIsLoggedAndLeavesLaterReferencesRight) {
     Make(kDeviceRows);
     for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}})
         Copy(table, key);
@@ -129,7 +129,7 @@ TEST_F(PerepisTest, RefusedRowIsLoggedAndLeavesLaterReferencesRight) {
     EXPECT_EQ(run.Log(), Line(texts::kInsertError, "CONTROLLERS", "CT_ID", "25") + refused + "\r\n");
 }
 
-TEST_F(PerepisTest, WrittenReferencesThatBecameMinusOneAreReported) {
+TEST_F(CopyTableTest, WrittenReferencesThatBecameMinusOneAreReported) {
     Make(kDeviceRows);
     struct Counting : HeadlessRunState {
         std::vector<std::pair<std::string, std::string>> unmapped;
@@ -141,14 +141,14 @@ TEST_F(PerepisTest, WrittenReferencesThatBecameMinusOneAreReported) {
     Context ctx{counting, run.maps};
     Side src(srcPath), dst(dstPath);
     for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}})
-        transfer::Perepis(ctx, src, dst, table, key, "");
+        transfer::CopyTable(ctx, src, dst, table, key, "");
     // Controller 30's host 99 is unknown; slave 2's controller was refused. The refused
     // controller itself wrote nothing.
     EXPECT_EQ(counting.unmapped, (std::vector<std::pair<std::string, std::string>>{{"CONTROLLERS", "CT_HOST"},
                                                                                     {"SLAVES", "SL_CTRL"}}));
 }
 
-TEST_F(PerepisTest, NewKeysComeFromTheInsertItself) {
+TEST_F(CopyTableTest, NewKeysComeFromTheInsertItself) {
     Make(kDeviceRows);
     // A destination host that the clearing pass kept, with a key above every new one.
     Db(dstPath).Exec("INSERT INTO HOSTS (HS_NAME) VALUES ('kept')");
@@ -175,7 +175,7 @@ TEST_F(PerepisTest, NewKeysComeFromTheInsertItself) {
     EXPECT_EQ(run.Log(), Line(texts::kInsertError, "PCN", "PC_ID", "1") + message + "\r\n");
 }
 
-TEST_F(PerepisTest, OwnersLeavePhotosToThePhotoTableAndKeepTheirArchiveFlag) {
+TEST_F(CopyTableTest, OwnersLeavePhotosToThePhotoTableAndKeepTheirArchiveFlag) {
     Make(R"(
 INSERT INTO OWNER VALUES (1, 'o1', 'PHOTO1', 1);
 INSERT INTO OWNER VALUES (2, 'o2', 'PHOTO2', 0);
@@ -198,7 +198,7 @@ INSERT INTO OWNER VALUES (4, 'o4', NULL, 0);
     EXPECT_EQ(run.Log(), Line(texts::kInsertError, "OWNER", "OW_ID", "3") + refused + "\r\n");
 }
 
-TEST_F(PerepisTest, SourceOwnersWithoutArchiveFlagAreAllCopied) {
+TEST_F(CopyTableTest, SourceOwnersWithoutArchiveFlagAreAllCopied) {
     CreateDatabase(srcPath, R"(
 CREATE TABLE OWNER (OW_ID INTEGER NOT NULL PRIMARY KEY, OW_NAME VARCHAR(40), OW_PHOTO BLOB);
 INSERT INTO OWNER VALUES (1, 'o1', 'P1');
@@ -214,7 +214,7 @@ INSERT INTO OWNER VALUES (3, 'o3', 'P3');
     EXPECT_EQ(run.Log(), "");
 }
 
-TEST_F(PerepisTest, CancelStopsAfterTheCurrentRowAndEndsTheWork) {
+TEST_F(CopyTableTest, CancelStopsAfterTheCurrentRowAndEndsTheWork) {
     Make(kDeviceRows);
     run.state.OnPump = [](HeadlessRunState& s) {
         if (s.PumpCount == 2) s.CancelFlag = true;
@@ -234,7 +234,7 @@ TEST_F(PerepisTest, CancelStopsAfterTheCurrentRowAndEndsTheWork) {
     EXPECT_TRUE(WorkLockFree());
 }
 
-TEST_F(PerepisTest, EmptyTableAndFailedSetUpLeaveNoWorkBegun) {
+TEST_F(CopyTableTest, EmptyTableAndFailedSetUpLeaveNoWorkBegun) {
     Make(kDeviceRows);
     Copy("EMPTY_T", "E_ID");
     EXPECT_EQ(run.state.TableProgress().Max(), 0);
@@ -261,7 +261,7 @@ TEST_F(PerepisTest, EmptyTableAndFailedSetUpLeaveNoWorkBegun) {
 // Through a server the rows go in blocks: a refused row in the middle of a block (one that
 // returns keys, one that does not) still gets its own log line in row order, every other
 // row is written, and the maps pair as they do row by row, embedded.
-TEST_F(PerepisTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
+TEST_F(CopyTableTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
     std::string rows = kDeviceRows;
     for (int i = 0; i < 250; ++i) {
         const std::string n = std::to_string(i);
@@ -288,7 +288,7 @@ TEST_F(PerepisTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
         Side source(srcPath), dest(destName);
         for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}, {"ZONES", "ZN_ID"},
                                   {"OWNER", "OW_ID"}})
-            transfer::Perepis(engine.ctx, source, dest, table, key, "");
+            transfer::CopyTable(engine.ctx, source, dest, table, key, "");
         Result r{engine.Log(), engine.maps.OldIds(2), {}, {}, {}, {}, {}};
         for (std::size_t i = 0; i < r.oldIds.size(); ++i)
             if (engine.maps.NewIds(2).at(i) == "-1") r.unknownNew.push_back(r.oldIds[i]);
@@ -353,21 +353,21 @@ protected:
             run.state.SourceHasPhotos = false;
             run.state.StartDate = db::DateTime{2026, 1, 1, 9, 45, 0, 0};
             Side src(srcPath), dst(dstPath);
-            auto perepis = [&](const std::string& table, const std::string& key, const std::string& where) {
+            auto copyTable = [&](const std::string& table, const std::string& key, const std::string& where) {
                 tables.push_back(table);
-                transfer::Perepis(run.ctx, src, dst, table, key, where);
+                transfer::CopyTable(run.ctx, src, dst, table, key, where);
             };
             for (const std::string& raw : ReadTextLines(SampleAppDir() + "Conv.txt")) {
                 transfer::TableListLine line = transfer::ParseTableListLine(raw);
                 if (line.comment || line.hasPercent || (line.hasAmp && !line.hasAt)) continue;
                 if (line.table == "MACROSES")
-                    transfer::PerepisMacros(run.ctx, src, dst);
+                    transfer::CopyMacros(run.ctx, src, dst);
                 else
-                    perepis(line.table, line.key, line.condition);
+                    copyTable(line.table, line.key, line.condition);
             }
             for (auto [table, key] : {std::pair{"EVENTS", "EV_ID"}, {"ALARM", "AL_ID"}, {"ACR$EVENTS", "AEV_ID"},
                                       {"STR_EVENTS", "EV_ID"}, {"STR_ALARMS", "AL_ID"}, {"ACR$ALARMS", "AAL_ID"}})
-                perepis(table, key, "");
+                copyTable(table, key, "");
         }
     };
     static void SetUpTestSuite() { world = new World; }

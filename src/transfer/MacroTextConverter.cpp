@@ -1,4 +1,4 @@
-#include "transfer/Peregonner.h"
+#include "transfer/MacroTextConverter.h"
 
 #include <initializer_list>
 
@@ -91,7 +91,7 @@ std::string ConvertOlderMacro(const IdMaps& maps, const std::string& line) {
 
 } // namespace
 
-void Tperegonner::RemapReaderLine(int i) {
+void MacroTextConverter::RemapReaderLine(int i) {
     std::string& line = Lines.at(static_cast<std::size_t>(i));
     // Head up to and including the first "]" (nothing without one), then at most 20 characters.
     std::size_t bracket = line.find(']');
@@ -101,17 +101,17 @@ void Tperegonner::RemapReaderLine(int i) {
     line = line.substr(0, headLength) + std::to_string(reader);
 }
 
-void Tperegonner::RemapReaderLines() {
+void MacroTextConverter::RemapReaderLines() {
     for (int i = 0; i < static_cast<int>(Lines.size()); ++i) RemapReaderLine(i);
 }
 
-void Tperegonner::RemapMacroLine(int i) {
+void MacroTextConverter::RemapMacroLine(int i) {
     std::string& line = Lines.at(static_cast<std::size_t>(i));
     if (line.empty()) return;
     line = line.size() <= 20 ? RemapCurrentMacro(*maps_, line) : ConvertOlderMacro(*maps_, line);
 }
 
-void Tperegonner::RemapMacroLines() {
+void MacroTextConverter::RemapMacroLines() {
     for (int i = 0; i < static_cast<int>(Lines.size()); ++i) RemapMacroLine(i);
 }
 

@@ -1,4 +1,4 @@
-#include "gui/KestrixForm.h"
+#include "gui/MainWindow.h"
 
 #include <dlfcn.h>
 
@@ -74,7 +74,7 @@ QProgressBar* Bar(QWidget* panel, int left, int top) {
 
 } // namespace
 
-TKestrixForm::TKestrixForm(db::TDM1& dm, std::string programFile, QWidget* parent)
+MainWindow::MainWindow(db::Databases& dm, std::string programFile, QWidget* parent)
     : QMainWindow(parent), dm_(dm), programFile_(std::move(programFile)) {
     setWindowTitle(Qt(texts::kWindowTitle));
     setWindowFlags(::Qt::Window | ::Qt::CustomizeWindowHint | ::Qt::WindowTitleHint |
@@ -113,9 +113,9 @@ TKestrixForm::TKestrixForm(db::TDM1& dm, std::string programFile, QWidget* paren
     CheckMoveEnabled();
 }
 
-TKestrixForm::~TKestrixForm() = default;
+MainWindow::~MainWindow() = default;
 
-void TKestrixForm::CreateControls() {
+void MainWindow::CreateControls() {
     auto* client = new QWidget(this);
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
@@ -143,9 +143,9 @@ void TKestrixForm::CreateControls() {
 }
 
 // The two database names, each with a browse button inside its field.
-void TKestrixForm::CreateNameFields() {
+void MainWindow::CreateNameFields() {
     QIcon browseIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    auto fileField = [&](int top, void (TKestrixForm::*onChange)()) {
+    auto fileField = [&](int top, void (MainWindow::*onChange)()) {
         auto* field = new QLineEdit(Panel1);
         field->setGeometry(8, top, 465, 21);
         QAction* browse = field->addAction(browseIcon, QLineEdit::TrailingPosition);
@@ -154,13 +154,13 @@ void TKestrixForm::CreateNameFields() {
         return field;
     };
     BaseLabel1 = Label(Panel1, texts::kSourceTitle, 8, 20);
-    SourceFE = fileField(36, &TKestrixForm::SourceFEChange);
+    SourceFE = fileField(36, &MainWindow::SourceFEChange);
     BaseLabel2 = Label(Panel1, texts::kDestTitle, 8, 68);
-    DestFE = fileField(84, &TKestrixForm::DestFEChange);
+    DestFE = fileField(84, &MainWindow::DestFEChange);
 }
 
 // The journals option with its start date, which can be emptied again.
-void TKestrixForm::CreateEventOptions() {
+void MainWindow::CreateEventOptions() {
     EventsCB = new QCheckBox(Qt(texts::kEventsOption), Panel1);
     EvFromLabel = Label(Panel1, texts::kFromTitle, 248, 133);
 
@@ -185,10 +185,10 @@ void TKestrixForm::CreateEventOptions() {
 }
 
 // Start and cancel, the status text and the two progress bars.
-void TKestrixForm::CreateRunControls() {
+void MainWindow::CreateRunControls() {
     MoveBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), Qt(texts::kMoveCaption), Panel2);
     MoveBitBtn->setGeometry(8, 7, 184, 34);
-    connect(MoveBitBtn, &QPushButton::clicked, this, [this] { MoveBitBtnClick(); });
+    connect(MoveBitBtn, &QPushButton::clicked, this, [this] { StartRun(); });
     CancelMoveBitBtn =
         new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), Qt(texts::kCancelMoveCaption), Panel2);
     CancelMoveBitBtn->setGeometry(280, 7, 184, 34);
@@ -209,7 +209,7 @@ void TKestrixForm::CreateRunControls() {
     ArrangeByTextWidth();
 }
 
-void TKestrixForm::CreateMenus() {
+void MainWindow::CreateMenus() {
     mnuFile = menuBar()->addMenu(Qt(texts::kMenuFile));
     mnuFile_Source = mnuFile->addAction(Qt(texts::kMenuSource), this, [this] { mnuFile_SourceClick(); });
     mnuFile_Dest = mnuFile->addAction(Qt(texts::kMenuDest), this, [this] { mnuFile_DestClick(); });
@@ -224,7 +224,7 @@ void TKestrixForm::CreateMenus() {
     mnuHelp_About = mnuHelp->addAction(Qt(texts::kMenuAbout), this, [this] { mnuHelp_AboutClick(); });
 }
 
-void TKestrixForm::showEvent(QShowEvent* e) {
+void MainWindow::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
     if (shown_) return;
     shown_ = true;
@@ -234,13 +234,13 @@ void TKestrixForm::showEvent(QShowEvent* e) {
     QTimer::singleShot(0, this, [this] { FormActivate(); });
 }
 
-bool TKestrixForm::event(QEvent* e) {
+bool MainWindow::event(QEvent* e) {
     bool result = QMainWindow::event(e);
     if (e->type() == QEvent::WindowActivate) FormActivate();
     return result;
 }
 
-void TKestrixForm::closeEvent(QCloseEvent* e) {
+void MainWindow::closeEvent(QCloseEvent* e) {
     // During a run the window offers no close box; a window system that closes it anyway
     // (a keyboard shortcut of the window manager) is not followed.
     if (running_ && e->spontaneous()) {
@@ -250,7 +250,7 @@ void TKestrixForm::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
-void TKestrixForm::FormActivate() {
+void MainWindow::FormActivate() {
     if (activated_) return;
     activated_ = true;
     if (std::optional<std::string> failure = RunStartupChecks(*state_, FilePath(programFile_))) {
@@ -259,10 +259,10 @@ void TKestrixForm::FormActivate() {
     }
 }
 
-void TKestrixForm::SourceFEChange() { EqualityCheck(); }
-void TKestrixForm::DestFEChange() { EqualityCheck(); }
+void MainWindow::SourceFEChange() { EqualityCheck(); }
+void MainWindow::DestFEChange() { EqualityCheck(); }
 
-void TKestrixForm::EqualityCheck() {
+void MainWindow::EqualityCheck() {
     // In UTF-8 the blanks and control characters are the bytes up to 32, as in Windows-1251.
     std::string source = TrimBlanksAndControls(SourceFE->text().toStdString());
     std::string dest = TrimBlanksAndControls(DestFE->text().toStdString());
@@ -274,21 +274,21 @@ void TKestrixForm::EqualityCheck() {
     EnableStart(false);
 }
 
-void TKestrixForm::CheckMoveEnabled() { EnableStart(!SourceFE->text().isEmpty() && !DestFE->text().isEmpty()); }
+void MainWindow::CheckMoveEnabled() { EnableStart(!SourceFE->text().isEmpty() && !DestFE->text().isEmpty()); }
 
 // The check before a run follows the start.
-void TKestrixForm::EnableStart(bool enabled) {
+void MainWindow::EnableStart(bool enabled) {
     MoveBitBtn->setEnabled(enabled);
     mnuFile_Move->setEnabled(enabled);
     mnuFile_Check->setEnabled(enabled);
 }
 
-void TKestrixForm::changeEvent(QEvent* e) {
+void MainWindow::changeEvent(QEvent* e) {
     QMainWindow::changeEvent(e);
     if (e->type() == QEvent::FontChange && TabLabel) ArrangeByTextWidth();
 }
 
-void TKestrixForm::ArrangeByTextWidth() {
+void MainWindow::ArrangeByTextWidth() {
     for (QLabel* label : {BaseLabel1, BaseLabel2, EvFromLabel, TblLabel, AllLabel}) label->adjustSize();
     constexpr int kGap = 6;
     auto rightOf = [](const QWidget* w) { return w->x() + w->width() + kGap; };
@@ -301,7 +301,7 @@ void TKestrixForm::ArrangeByTextWidth() {
     TabLabel->setGeometry(tabLeft, 56, kClientWidth - tabLeft - 14, lineHeight);
 }
 
-void TKestrixForm::mnuFile_CheckClick() {
+void MainWindow::mnuFile_CheckClick() {
     SyncOptions();
     CheckOptions options;
     options.source = SourceFE->text().toStdString();
@@ -323,15 +323,15 @@ void TKestrixForm::mnuFile_CheckClick() {
     }
 }
 
-void TKestrixForm::mnuFile_LogClick() { ShowLog(this, FilePath(programFile_) + kLogFile); }
+void MainWindow::mnuFile_LogClick() { ShowLog(this, FilePath(programFile_) + kLogFile); }
 
-void TKestrixForm::SyncOptions() {
+void MainWindow::SyncOptions() {
     state_->EventsOption = EventsCB->isChecked();
     QDate from = FromDE->date();
     state_->StartDate = db::DateTime{from.year(), from.month(), from.day(), 0, 0, 0, 0};
 }
 
-void TKestrixForm::MoveBitBtnClick() {
+void MainWindow::StartRun() {
     if (running_) return;
     running_ = true;
     cancelRequest_ = false;
@@ -344,7 +344,7 @@ void TKestrixForm::MoveBitBtnClick() {
     try {
         LongCalls waiting;
         // The names are file names: they go on in the file system's encoding, UTF-8.
-        driver_->MoveBitBtnClick(SourceFE->text().toStdString(), DestFE->text().toStdString());
+        driver_->Run(SourceFE->text().toStdString(), DestFE->text().toStdString());
     } catch (const std::exception& e) {
         // The top-level handler: an error that left the run, shown after its cleanup.
         running_ = false;
@@ -356,12 +356,12 @@ void TKestrixForm::MoveBitBtnClick() {
     ShowSummary();
 }
 
-void TKestrixForm::ShowSummary() {
+void MainWindow::ShowSummary() {
     if (summary_) summary_->close();
     summary_ = new SummaryDialog(this, state_->Account(), FilePath(programFile_) + kLogFile);
 }
 
-void TKestrixForm::CancelMoveBitBtnClick() {
+void MainWindow::CancelMoveBitBtnClick() {
     if (ShowBox(this, BoxKind::Question, texts::kConfirmCaption, texts::kConfirmCancel,
                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         state_->CancelFlag = true;
@@ -369,20 +369,20 @@ void TKestrixForm::CancelMoveBitBtnClick() {
     }
 }
 
-void TKestrixForm::Browse(QLineEdit* field) {
+void MainWindow::Browse(QLineEdit* field) {
     if (std::optional<QString> file = OpenDatabaseFile(this, texts::kDatabaseDialogTitle, texts::kDatabaseDialogFilter))
         field->setText(*file);
 }
 
-void TKestrixForm::mnuFile_SourceClick() { Browse(SourceFE); }
-void TKestrixForm::mnuFile_DestClick() { Browse(DestFE); }
+void MainWindow::mnuFile_SourceClick() { Browse(SourceFE); }
+void MainWindow::mnuFile_DestClick() { Browse(DestFE); }
 
-void TKestrixForm::mnuHelp_MainWindowClick() {
+void MainWindow::mnuHelp_MainWindowClick() {
     // The help file's format has no viewer here: the page of the main window is built in.
     new HelpViewer(this);
 }
 
-void TKestrixForm::ShowAboutBox() {
+void MainWindow::ShowAboutBox() {
     void* library = dlopen("about.dll", RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         ShowBox(this, BoxKind::Error, texts::kErrorCaption, texts::kAboutLoadFailed);

@@ -1,4 +1,4 @@
-#include "transfer/Perepis.h"
+#include "transfer/CopyTable.h"
 
 #include <algorithm>
 #include <exception>
@@ -12,8 +12,8 @@
 #include "run/RunLog.h"
 #include "run/Texts.h"
 #include "transfer/InsertBlock.h"
-#include "transfer/Peregonner.h"
-#include "transfer/PerepisPlan.h"
+#include "transfer/MacroTextConverter.h"
+#include "transfer/TablePlan.h"
 
 namespace kestrix::transfer {
 namespace {
@@ -204,7 +204,7 @@ void RewriteReaderRights(TableCopy& copy) {
     if (!HoldsReaderList(copy)) return;   // a NULL list stays as copied
     std::string content;
     copy.src.ColumnByName("ID_BLOB").ReadBlobTo(content);
-    Tperegonner text(copy.ctx.maps);
+    MacroTextConverter text(copy.ctx.maps);
     text.Lines = SplitTextLines(content);
     text.RemapReaderLines();
     for (int i = 0; i < text.UnmappedCount; ++i) copy.unmapped.emplace_back("ID_BLOB");
@@ -558,7 +558,7 @@ void RowLoop(TableCopy& copy) {
 
 } // namespace
 
-void Perepis(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
+void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
              const std::string& Where) {
     Src.Bind();
     Dst.Bind();

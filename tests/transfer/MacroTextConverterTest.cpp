@@ -3,14 +3,14 @@
 #include <functional>
 
 #include "db/Error.h"
-#include "transfer/Peregonner.h"
+#include "transfer/MacroTextConverter.h"
 
 namespace kestrix::transfer {
 namespace {
 
-class PeregonnerTest : public ::testing::Test {
+class MacroTextConverterTest : public ::testing::Test {
 protected:
-    PeregonnerTest() {
+    MacroTextConverterTest() {
         for (const char* id : {"5", "9"}) maps.AppendOld(kReaders, id);
         for (const char* id : {"12", "19"}) maps.AppendNew(kReaders, id);
         for (const char* id : {"5"}) maps.AppendOld(kOutputs, id);
@@ -18,10 +18,10 @@ protected:
         for (const char* id : {"5", "17"}) maps.AppendOld(kInputs, id);
         for (const char* id : {"35", "40"}) maps.AppendNew(kInputs, id);
     }
-    std::string Reader(const std::string& line) { return Remap(line, &Tperegonner::RemapReaderLine); }
-    std::string Macro(const std::string& line) { return Remap(line, &Tperegonner::RemapMacroLine); }
-    std::string Remap(const std::string& line, void (Tperegonner::*op)(int)) {
-        Tperegonner p(maps);
+    std::string Reader(const std::string& line) { return Remap(line, &MacroTextConverter::RemapReaderLine); }
+    std::string Macro(const std::string& line) { return Remap(line, &MacroTextConverter::RemapMacroLine); }
+    std::string Remap(const std::string& line, void (MacroTextConverter::*op)(int)) {
+        MacroTextConverter p(maps);
         p.Lines = {"untouched", line};
         (p.*op)(1);
         EXPECT_EQ(p.Lines[0], "untouched");
@@ -38,7 +38,7 @@ protected:
     IdMaps maps;
 };
 
-TEST_F(PeregonnerTest, ReaderLines) {
+TEST_F(MacroTextConverterTest, ReaderLines) {
     const std::pair<std::string, std::string> cases[] = {
         {"[\xCF\xF0\xE0\xE2\xE0]5", "[\xCF\xF0\xE0\xE2\xE0]12"},
         {"R1]9", "R1]19"},
@@ -55,7 +55,7 @@ TEST_F(PeregonnerTest, ReaderLines) {
     ExpectConversionError([&] { Reader(""); });
 }
 
-TEST_F(PeregonnerTest, CurrentFormatMacroLines) {
+TEST_F(MacroTextConverterTest, CurrentFormatMacroLines) {
     const std::pair<std::string, std::string> cases[] = {
         {"1;0;6;5;0;1;", "1;0;6;12;0;1;"},     // reader
         {"1;0;7;5;0;1;", "1;0;7;25;0;1;"},     // output
@@ -73,7 +73,7 @@ TEST_F(PeregonnerTest, CurrentFormatMacroLines) {
         ExpectConversionError([&] { Macro(bad); });
 }
 
-TEST_F(PeregonnerTest, OlderFormatMacroLinesAreConverted) {
+TEST_F(MacroTextConverterTest, OlderFormatMacroLinesAreConverted) {
     // code:device:argument:x:x:command text: (21 characters or more)
     auto older = [](const std::string& command) { return "10:17:3:0000:0000:" + command + ":"; };
     const std::pair<std::string, std::string> cases[] = {
@@ -108,8 +108,8 @@ TEST_F(PeregonnerTest, OlderFormatMacroLinesAreConverted) {
         ExpectConversionError([&] { Macro(bad); });
 }
 
-TEST_F(PeregonnerTest, WholeTextsAndList) {
-    Tperegonner p(maps);
+TEST_F(MacroTextConverterTest, WholeTextsAndList) {
+    MacroTextConverter p(maps);
     p.Lines = {"1;0;6;5;", "", "1;0;8;17;"};
     p.RemapMacroLines();
     EXPECT_EQ(p.Lines, (std::vector<std::string>{"1;0;6;12;", "", "1;0;8;40;"}));
@@ -117,9 +117,9 @@ TEST_F(PeregonnerTest, WholeTextsAndList) {
     p.RemapReaderLines();
     EXPECT_EQ(p.Lines, (std::vector<std::string>{"a]12", "b]19"}));
 
-    TPeregonnerList list;
+    MacroTextConverters list;
     list.Add(nullptr);
-    list.Add(std::make_unique<Tperegonner>(maps));
+    list.Add(std::make_unique<MacroTextConverter>(maps));
     EXPECT_EQ(list.Count(), 1);
 }
 

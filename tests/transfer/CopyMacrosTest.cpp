@@ -1,4 +1,4 @@
-#include "transfer/PerepisMacros.h"
+#include "transfer/CopyMacros.h"
 
 #include <optional>
 
@@ -28,7 +28,7 @@ END^
 SET TERM ; ^
 )";
 
-class PerepisMacrosTest : public ::testing::Test {
+class CopyMacrosTest : public ::testing::Test {
 protected:
     void SetUp() override {
         CreateDatabase(srcPath, kMacroTable);
@@ -50,7 +50,7 @@ protected:
 
     void Transfer() {
         Side src(srcPath), dst(dstPath);
-        transfer::PerepisMacros(run.ctx, src, dst);
+        transfer::CopyMacros(run.ctx, src, dst);
     }
 
     Rows Destination() { return Db(dstPath).Rows("select MCR_ID, MCR_NAME, MCR_FILL from MACROSES order by MCR_ID"); }
@@ -62,7 +62,7 @@ protected:
     std::string dstPath = run.dir.File("dst.fdb");
 };
 
-TEST_F(PerepisMacrosTest, ReplacesDestinationMacrosAndPairsTheKeys) {
+TEST_F(CopyMacrosTest, ReplacesDestinationMacrosAndPairsTheKeys) {
     AddSource(5, W("Открыть дверь"), "1;0;1;5;0;0;\r\n");
     AddSource(9, std::nullopt, "");
     AddSource(12, "third", "");
@@ -78,7 +78,7 @@ TEST_F(PerepisMacrosTest, ReplacesDestinationMacrosAndPairsTheKeys) {
     EXPECT_TRUE(WorkLockFree());
 }
 
-TEST_F(PerepisMacrosTest, RenumbersTextsAndStoresThemWithCrLf) {
+TEST_F(CopyMacrosTest, RenumbersTextsAndStoresThemWithCrLf) {
     auto map = [&](int k, const std::string& from, const std::string& to) {
         run.maps.AppendOld(k, from);
         run.maps.AppendNew(k, to);
@@ -96,7 +96,7 @@ TEST_F(PerepisMacrosTest, RenumbersTextsAndStoresThemWithCrLf) {
     EXPECT_EQ(run.Log(), "");
 }
 
-TEST_F(PerepisMacrosTest, RefusedInsertIsLoggedAndMappedToMinusOne) {
+TEST_F(CopyMacrosTest, RefusedInsertIsLoggedAndMappedToMinusOne) {
     AddSource(5, "A", "");
     AddSource(9, "BAD", "");
     AddSource(12, "C", "");
@@ -115,7 +115,7 @@ TEST_F(PerepisMacrosTest, RefusedInsertIsLoggedAndMappedToMinusOne) {
     EXPECT_TRUE(WorkLockFree());
 }
 
-TEST_F(PerepisMacrosTest, UnconvertibleTextIsLoggedWithItsNameAndTheTransferGoesOn) {
+TEST_F(CopyMacrosTest, UnconvertibleTextIsLoggedWithItsNameAndTheTransferGoesOn) {
     AddSource(5, "A", "1;0;6;3;0;2;");
     AddSource(9, "B", "1;0;6;3;0;2;\r\n1;0;x;3;0;2;");
     AddSource(12, "C", "1;0;6;3;0;2;");
@@ -130,7 +130,7 @@ TEST_F(PerepisMacrosTest, UnconvertibleTextIsLoggedWithItsNameAndTheTransferGoes
     Context ctx{counting, run.maps};
     {
         Side src(srcPath), dst(dstPath);
-        transfer::PerepisMacros(ctx, src, dst);
+        transfer::CopyMacros(ctx, src, dst);
     }
 
     // The faulty macro is neither inserted nor given a key; the ones after it are.
@@ -143,7 +143,7 @@ TEST_F(PerepisMacrosTest, UnconvertibleTextIsLoggedWithItsNameAndTheTransferGoes
     EXPECT_TRUE(WorkLockFree());
 }
 
-TEST_F(PerepisMacrosTest, UnreadableSourceIsLoggedAndTheDestinationStillEmptied) {
+TEST_F(CopyMacrosTest, UnreadableSourceIsLoggedAndTheDestinationStillEmptied) {
     Db(srcPath).Exec("DROP TABLE MACROSES");
 
     Transfer();

@@ -1,4 +1,4 @@
-#include "messaging/IBDB.h"
+#include "messaging/MasterModule.h"
 
 #include <thread>
 
@@ -6,28 +6,28 @@
 
 namespace kestrix::messaging {
 
-TdmMaster::TdmMaster() {
+MasterModule::MasterModule() {
     // The lock is a function-static of the access layer: touching it here creates it before
     // any data module or window exists.
     db::WorkLock();
     Sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
 }
 
-TdmMaster::~TdmMaster() {
+MasterModule::~MasterModule() {
     try {
         DataModuleDestroy();
     } catch (const std::exception&) {
     }
 }
 
-bool TdmMaster::aeMessage(unsigned message, bool posted) {
+bool MasterModule::aeMessage(unsigned message, bool posted) {
     // kEventNotice would requeue the event listener; no event name is ever registered and
     // the listener is never started, so the notice never arrives and is not acted on.
     if (message == kWmClose && posted && ShowMessage) ShowMessage(kWmCloseText);
     return false;
 }
 
-void TdmMaster::DataModuleDestroy() {
+void MasterModule::DataModuleDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
     // The release call, the listener wait, the commit of the master connection's

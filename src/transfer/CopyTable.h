@@ -13,7 +13,7 @@ namespace kestrix::transfer {
 // wherever it is met (unlogged: the sequence logs it). A written row's reference that
 // became -1 is reported to the run state. Every unit of work begun here is ended before
 // the call returns, however it returns.
-void Perepis(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
+void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
              const std::string& Where);
 
 } // namespace kestrix::transfer

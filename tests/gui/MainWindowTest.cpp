@@ -29,11 +29,11 @@
 
 #include "run/Texts.h"
 #include "gui/Dialogs.h"
-#include "gui/KestrixForm.h"
+#include "gui/MainWindow.h"
 #include "gui/MasterEventFilter.h"
 #include "gui/SummaryDialog.h"
 #include "gui/Viewers.h"
-#include "messaging/IBDB.h"
+#include "messaging/MasterModule.h"
 #include "support/Fixtures.h"
 #include "support/HeldRow.h"
 #include "support/Process.h"
@@ -61,7 +61,7 @@ const char* kSchema =
     "SET TERM ; ^\n"
     "CREATE TABLE SETTINGS (ST_NAME VARCHAR(20), ST_VALUE VARCHAR(20));\n";
 
-class KestrixFormTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directories(dir.File("SQL"));
@@ -79,13 +79,13 @@ protected:
         OpenFileDialogHook() = nullptr;
     }
 
-    std::unique_ptr<TKestrixForm> MakeForm() {
-        auto form = std::make_unique<TKestrixForm>(dm, dir.File("kestrix"));
+    std::unique_ptr<MainWindow> MakeForm() {
+        auto form = std::make_unique<MainWindow>(dm, dir.File("kestrix"));
         form->Driver().postScriptPause = std::chrono::milliseconds(0);
         return form;
     }
     // Shows the window and lets it become active, which runs the start-up checks.
-    void ShowAndActivate(TKestrixForm& form) {
+    void ShowAndActivate(MainWindow& form) {
         form.show();
         form.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
@@ -104,12 +104,12 @@ protected:
     TempDir dir;
     std::string source = dir.File("source.fdb");
     std::string dest = dir.File("dest.fdb");
-    db::TDM1 dm;
+    db::Databases dm;
     std::vector<Box> boxes;
     QMessageBox::StandardButton answer = QMessageBox::Yes;
 };
 
-TEST_F(KestrixFormTest, StartsEmptyWithStartAndCancelDisabled) {
+TEST_F(MainWindowTest, StartsEmptyWithStartAndCancelDisabled) {
     auto form = MakeForm();
     EXPECT_EQ(form->windowTitle(), Qt(texts::kWindowTitle));
     EXPECT_EQ(form->centralWidget()->size(), QSize(479, 311));
@@ -130,7 +130,7 @@ TEST_F(KestrixFormTest, StartsEmptyWithStartAndCancelDisabled) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(KestrixFormTest, StartFollowsBothNamesAndRefusesEqualOnes) {
+TEST_F(MainWindowTest, StartFollowsBothNamesAndRefusesEqualOnes) {
     auto form = MakeForm();
     QTest::keyClicks(form->SourceFE, "a.fdb");
     EXPECT_FALSE(form->MoveBitBtn->isEnabled());
@@ -166,7 +166,7 @@ TEST_F(KestrixFormTest, StartFollowsBothNamesAndRefusesEqualOnes) {
     EXPECT_EQ(boxes.size(), 2u);
 }
 
-TEST_F(KestrixFormTest, BlanksOnlyCountAsFilled) {
+TEST_F(MainWindowTest, BlanksOnlyCountAsFilled) {
     auto form = MakeForm();
     form->SourceFE->setText("   ");
     form->DestFE->setText("b.fdb");
@@ -177,7 +177,7 @@ TEST_F(KestrixFormTest, BlanksOnlyCountAsFilled) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(KestrixFormTest, FileMenuItemsFillTheFieldsLikeTyping) {
+TEST_F(MainWindowTest, FileMenuItemsFillTheFieldsLikeTyping) {
     auto form = MakeForm();
     std::vector<QString> asked;
     std::optional<QString> chosen = QStringLiteral("/data/base.fdb");
@@ -200,7 +200,7 @@ TEST_F(KestrixFormTest, FileMenuItemsFillTheFieldsLikeTyping) {
     EXPECT_EQ(boxes.size(), 1u);
 }
 
-TEST_F(KestrixFormTest, StartupChecksPassOnceAtTheFirstActivation) {
+TEST_F(MainWindowTest, StartupChecksPassOnceAtTheFirstActivation) {
     WriteFile(dir.File("Kestrix.log"), "old run\r\n");
     auto form = MakeForm();
     ShowAndActivate(*form);
@@ -216,7 +216,7 @@ TEST_F(KestrixFormTest, StartupChecksPassOnceAtTheFirstActivation) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(KestrixFormTest, MissingTableListShowsItsMessageAndClosesTheWindow) {
+TEST_F(MainWindowTest, MissingTableListShowsItsMessageAndClosesTheWindow) {
     std::filesystem::remove(dir.File("Conv.txt"));
     std::filesystem::remove(dir.File("Generator.txt"));   // not checked after the failure
     auto form = MakeForm();
@@ -230,7 +230,7 @@ TEST_F(KestrixFormTest, MissingTableListShowsItsMessageAndClosesTheWindow) {
     EXPECT_FALSE(form->isVisible());
 }
 
-TEST_F(KestrixFormTest, AboutWithoutTheLibraryReportsItAndGoesOn) {
+TEST_F(MainWindowTest, AboutWithoutTheLibraryReportsItAndGoesOn) {
     auto form = MakeForm();
     form->mnuHelp_About->trigger();
     ASSERT_EQ(Texts(), std::vector<std::string>{texts::kAboutLoadFailed});
@@ -238,8 +238,8 @@ TEST_F(KestrixFormTest, AboutWithoutTheLibraryReportsItAndGoesOn) {
     EXPECT_EQ(boxes[0].kind, BoxKind::Error);
 }
 
-TEST_F(KestrixFormTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
-    messaging::TdmMaster master;
+TEST_F(MainWindowTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
+    messaging::MasterModule master;
     master.Sleep = nullptr;
     std::vector<std::string> shown;
     master.ShowMessage = [&](const std::string& text) { shown.push_back(text); };
@@ -288,7 +288,7 @@ std::vector<std::vector<std::string>> SummaryRows(const SummaryDialog& summary) 
     return rows;
 }
 
-TEST_F(KestrixFormTest, WholeRunFromTheWindowFinishesUnlocked) {
+TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     MakeDatabases();
     // A third host the destination refuses: its name is taken.
     Db(source).Exec("INSERT INTO HOSTS VALUES (9, 'alpha')");
@@ -323,7 +323,7 @@ TEST_F(KestrixFormTest, WholeRunFromTheWindowFinishesUnlocked) {
     EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
     EXPECT_TRUE(form->windowFlags() & ::Qt::WindowCloseButtonHint);
     EXPECT_TRUE(form->isVisible());
-    EXPECT_FALSE(dm.IBDatabase1.IsConnected() || dm.IBDatabase2.IsConnected() || dm.IBDatabase3.IsConnected());
+    EXPECT_FALSE(dm.DestinationConnection().IsConnected() || dm.SecondDestinationConnection().IsConnected() || dm.SourceConnection().IsConnected());
 
     Db check(dest);
     EXPECT_EQ(check.Rows("SELECT HS_ID, HS_NAME FROM HOSTS ORDER BY HS_ID"),
@@ -350,7 +350,7 @@ TEST_F(KestrixFormTest, WholeRunFromTheWindowFinishesUnlocked) {
     EXPECT_EQ(summaries, 1);
 }
 
-TEST_F(KestrixFormTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
+TEST_F(MainWindowTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
     MakeDatabases();
     auto form = MakeForm();
     ShowAndActivate(*form);
@@ -376,7 +376,7 @@ TEST_F(KestrixFormTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "0");
 }
 
-TEST_F(KestrixFormTest, CancelPressedWhileAStatementWaitsForALockInterrupts) {
+TEST_F(MainWindowTest, CancelPressedWhileAStatementWaitsForALockInterrupts) {
     MakeDatabases();
     Db(dest).Exec("INSERT INTO HOSTS VALUES (1, 'kept')");
     // Another attachment holds that row: the clearing DELETE waits for it.
@@ -405,11 +405,11 @@ TEST_F(KestrixFormTest, CancelPressedWhileAStatementWaitsForALockInterrupts) {
     EXPECT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
     EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusInterrupted));
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());
-    EXPECT_FALSE(dm.IBDatabase1.IsConnected());
+    EXPECT_FALSE(dm.DestinationConnection().IsConnected());
     EXPECT_EQ(Db(dest).Rows("SELECT HS_NAME FROM HOSTS"), (std::vector<std::vector<std::string>>{{"held"}}));
 }
 
-TEST_F(KestrixFormTest, CancelAnsweredNoChangesNothing) {
+TEST_F(MainWindowTest, CancelAnsweredNoChangesNothing) {
     MakeDatabases();
     auto form = MakeForm();
     ShowAndActivate(*form);
@@ -423,7 +423,7 @@ TEST_F(KestrixFormTest, CancelAnsweredNoChangesNothing) {
     EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
 }
 
-TEST_F(KestrixFormTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
+TEST_F(MainWindowTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
     namespace fs = std::filesystem;
     test::PrivateServer server;
     for (bool remote : {false, true}) {
@@ -438,7 +438,7 @@ TEST_F(KestrixFormTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
         fs::rename(dest, to);
         auto name = [&](const std::string& path) { return remote ? server.Remote(path) : path; };
 
-        auto form = std::make_unique<TKestrixForm>(dm, folder + "/kestrix");
+        auto form = std::make_unique<MainWindow>(dm, folder + "/kestrix");
         form->Driver().postScriptPause = std::chrono::milliseconds(0);
         ShowAndActivate(*form);
         Type(form->SourceFE, name(from));
@@ -455,7 +455,7 @@ TEST_F(KestrixFormTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
     }
 }
 
-TEST_F(KestrixFormTest, OneDatabaseUnderTwoNamesIsRefusedWhenTheRunStarts) {
+TEST_F(MainWindowTest, OneDatabaseUnderTwoNamesIsRefusedWhenTheRunStarts) {
     MakeDatabases();
     std::filesystem::create_symlink(source, dir.File("link.fdb"));
     auto form = MakeForm();
@@ -470,7 +470,7 @@ TEST_F(KestrixFormTest, OneDatabaseUnderTwoNamesIsRefusedWhenTheRunStarts) {
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
 }
 
-TEST_F(KestrixFormTest, FailedRunIsShownAfterTheWindowIsUnlocked) {
+TEST_F(MainWindowTest, FailedRunIsShownAfterTheWindowIsUnlocked) {
     MakeDatabases();
     auto form = MakeForm();
     ShowAndActivate(*form);
@@ -501,7 +501,7 @@ int TextRight(const QLabel* label) {
     return label->x() + QFontMetrics(label->font()).horizontalAdvance(label->text());
 }
 
-TEST_F(KestrixFormTest, NoTextCoversAnotherAtUsualFontSizes) {
+TEST_F(MainWindowTest, NoTextCoversAnotherAtUsualFontSizes) {
     auto form = MakeForm();
     form->TabLabel->setText(Qt(texts::kStatusGenerators));
     for (int points : {8, 9, 10, 11, 12, 14}) {
@@ -520,7 +520,7 @@ TEST_F(KestrixFormTest, NoTextCoversAnotherAtUsualFontSizes) {
     }
 }
 
-TEST_F(KestrixFormTest, DateFieldCanBeMadeEmptyAgain) {
+TEST_F(MainWindowTest, DateFieldCanBeMadeEmptyAgain) {
     auto form = MakeForm();
     form->FromDE->setDate(QDate(2026, 1, 5));
     EXPECT_FALSE(form->FromDE->text().trimmed().isEmpty());
@@ -529,7 +529,7 @@ TEST_F(KestrixFormTest, DateFieldCanBeMadeEmptyAgain) {
     EXPECT_EQ(form->ClearDateBtn->toolTip(), Qt(texts::kClearDate));
 }
 
-TEST_F(KestrixFormTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
+TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
     MakeDatabases();
     WriteFile(dir.File("Conv.txt"), "HOSTS=HS_ID\r\nNOSUCHTABLE=X_ID\r\n");
     auto form = MakeForm();
@@ -552,7 +552,7 @@ TEST_F(KestrixFormTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
     EXPECT_EQ(Opened<TextViewer>(form.get()), nullptr);
 }
 
-TEST_F(KestrixFormTest, LogViewerShowsTheWindows1251LogAndHelpIsInRussian) {
+TEST_F(MainWindowTest, LogViewerShowsTheWindows1251LogAndHelpIsInRussian) {
     auto form = MakeForm();
     form->mnuFile_Log->trigger();
     ASSERT_EQ(Texts(), std::vector<std::string>{texts::kLogMissing + dir.File("Kestrix.log")});

@@ -10,9 +10,9 @@
 
 namespace kestrix::transfer {
 
-class Tperegonner {
+class MacroTextConverter {
 public:
-    explicit Tperegonner(const IdMaps& maps) : maps_(&maps) {}
+    explicit MacroTextConverter(const IdMaps& maps) : maps_(&maps) {}
 
     std::vector<std::string> Lines;
     std::string MacroName;
@@ -32,14 +32,14 @@ private:
     const IdMaps* maps_;
 };
 
-class TPeregonnerList {
+class MacroTextConverters {
 public:
-    void Add(std::unique_ptr<Tperegonner> item) { if (item) items_.push_back(std::move(item)); }
-    Tperegonner& Items(int i) { return *items_.at(static_cast<std::size_t>(i)); }
+    void Add(std::unique_ptr<MacroTextConverter> item) { if (item) items_.push_back(std::move(item)); }
+    MacroTextConverter& Items(int i) { return *items_.at(static_cast<std::size_t>(i)); }
     int Count() const { return static_cast<int>(items_.size()); }
 
 private:
-    std::vector<std::unique_ptr<Tperegonner>> items_;
+    std::vector<std::unique_ptr<MacroTextConverter>> items_;
 };
 
 // Joins lines, each followed by CR LF.

@@ -1,4 +1,4 @@
-#include "transfer/PerepisPlan.h"
+#include "transfer/TablePlan.h"
 
 #include <algorithm>
 #include <string_view>

@@ -11,6 +11,6 @@ namespace kestrix::transfer {
 // Statement errors, and a macro text that cannot be rewritten, are logged and the transfer
 // goes on with the next macro; a lost connection ends the call with that error, unlogged,
 // once the open units of work are ended.
-void PerepisMacros(Context& ctx, db::Side Src, db::Side Dst);
+void CopyMacros(Context& ctx, db::Side Src, db::Side Dst);
 
 } // namespace kestrix::transfer

@@ -1,6 +1,6 @@
 // The table copy's plan, without a database: statements, copied columns, parameter sources,
 // translations and special steps, by table.
-#include "transfer/PerepisPlan.h"
+#include "transfer/TablePlan.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +55,7 @@ struct RowCase {
     std::string steps;
 };
 
-TEST(PerepisPlan, RowsByTable) {
+TEST(TablePlan, RowsByTable) {
     const std::string archive = "UPdate OWNER SET OW_ARCHIVE = 1 WHERE OW_ID = :OW_ID";
     const RowCase cases[] = {
         {"an older host without a port gets port 1; its key is left to the destination",
@@ -145,7 +145,7 @@ TEST(PerepisPlan, RowsByTable) {
     }
 }
 
-TEST(PerepisPlan, UpdatesPastTheCopiedColumnsAreRefused) {
+TEST(TablePlan, UpdatesPastTheCopiedColumnsAreRefused) {
     const Names fourteen{"ED_ID", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14"};
     Names nineteen = fourteen;
     for (const char* c : {"15", "16", "17", "18"}) nineteen.push_back(c);
@@ -163,7 +163,7 @@ struct QueryCase {
     bool startDate;
 };
 
-TEST(PerepisPlan, QueriesByTable) {
+TEST(TablePlan, QueriesByTable) {
     const QueryCase cases[] = {
         {{"ZONES", "ZN_ID"}, "select Count(ZN_ID) from ZONES", {"select * from ZONES", " Order BY ZN_ID"}, false},
         {{"ZONES", "ZN_ID", "ZN_X = \"a\""}, "select Count(ZN_ID) from ZONES",

@@ -15,14 +15,14 @@ inline constexpr unsigned kEventNotice = 1024 + 2001;   // database event listen
 // The text of the box shown for a posted close request.
 inline constexpr const char* kWmCloseText = "Wm_Close";
 
-class TdmMaster {
+class MasterModule {
 public:
     // DataModuleCreate: the work lock exists from here on.
-    TdmMaster();
+    MasterModule();
     // DataModuleDestroy, unless it already ran.
-    ~TdmMaster();
-    TdmMaster(const TdmMaster&) = delete;
-    TdmMaster& operator=(const TdmMaster&) = delete;
+    ~MasterModule();
+    MasterModule(const MasterModule&) = delete;
+    MasterModule& operator=(const MasterModule&) = delete;
 
     // Sees every message the main thread takes from its queue, before dispatch. A close
     // request that arrived through the queue shows the "Wm_Close" box first. Never marks a

@@ -1,4 +1,4 @@
-#include "transfer/UpdPer.h"
+#include "transfer/UpdateColumn.h"
 
 #include <exception>
 
@@ -26,7 +26,7 @@ bool FindColumn(db::Statement& sql, const std::string& table, const std::string&
 
 } // namespace
 
-void UpdPer(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
+void UpdateColumn(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
             const std::string& Column) {
     Src.Bind();
     Dst.Bind();

@@ -10,7 +10,7 @@
 
 #include "app/RunDriver.h"
 #include "gui/GuiRunState.h"
-#include "db/DMUnit1.h"
+#include "db/Databases.h"
 
 class QAction;
 class QCheckBox;
@@ -25,22 +25,22 @@ class QToolButton;
 
 namespace kestrix::gui {
 
-class TKestrixForm : public QMainWindow {
+class MainWindow : public QMainWindow {
 public:
     // programFile: the full path of the program file; its folder holds the data files.
-    TKestrixForm(db::TDM1& dm, std::string programFile, QWidget* parent = nullptr);
-    ~TKestrixForm() override;
+    MainWindow(db::Databases& dm, std::string programFile, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Handlers.
     void FormActivate();
     void SourceFEChange();
     void DestFEChange();
     void CheckMoveEnabled();
-    void MoveBitBtnClick();
+    void StartRun();
     void CancelMoveBitBtnClick();
     void mnuFile_SourceClick();
     void mnuFile_DestClick();
-    void mnuFile_MoveClick() { MoveBitBtnClick(); }
+    void mnuFile_MoveClick() { StartRun(); }
     // The check before a run and the run log, each in a viewer over the window.
     void mnuFile_CheckClick();
     void mnuFile_LogClick();
@@ -101,7 +101,7 @@ private:
     // The account of the run just ended, in a dialog that replaces the one of a run before.
     void ShowSummary();
 
-    db::TDM1& dm_;
+    db::Databases& dm_;
     std::string programFile_;
     std::unique_ptr<GuiRunState> state_;
     std::unique_ptr<RunDriver> driver_;

@@ -1,4 +1,4 @@
-#include "transfer/UpdPer.h"
+#include "transfer/UpdateColumn.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ CREATE TABLE EMPTY_ONE (ID INTEGER NOT NULL, NAME VARCHAR(20));
 INSERT INTO EMPTY_ONE VALUES (1, 'kept');
 )";
 
-class UpdPerTest : public ::testing::Test {
+class UpdateColumnTest : public ::testing::Test {
 protected:
     void SetUp() override {
         CreateDatabase(srcPath, kSource);
@@ -42,7 +42,7 @@ protected:
 
     void Update(const std::string& table, const std::string& key, const std::string& column) {
         Side src(srcPath), dst(dstPath);
-        transfer::UpdPer(run.ctx, src, dst, table, key, column);
+        transfer::UpdateColumn(run.ctx, src, dst, table, key, column);
     }
     Rows Destination() { return Db(dstPath).Rows("select ID, NAME, NOTE, PIC, ONLY_DST from ITEMS order by ID"); }
 
@@ -51,7 +51,7 @@ protected:
     std::string dstPath = run.dir.File("dst.fdb");
 };
 
-TEST_F(UpdPerTest, CopiesTheColumnOntoRowsWithTheSameKey) {
+TEST_F(UpdateColumnTest, CopiesTheColumnOntoRowsWithTheSameKey) {
     Update("ITEMS", "ID", "NAME");
     Update("ITEMS", "ID", "PIC");
     // Row 3 gets NULL, row 4 has no destination row, row 5 no source row.
@@ -63,7 +63,7 @@ TEST_F(UpdPerTest, CopiesTheColumnOntoRowsWithTheSameKey) {
     EXPECT_TRUE(WorkLockFree());
 }
 
-TEST_F(UpdPerTest, ColumnMissingOrNamedInOtherCaseUpdatesNothing) {
+TEST_F(UpdateColumnTest, ColumnMissingOrNamedInOtherCaseUpdatesNothing) {
     Rows before = Destination();
     Update("ITEMS", "ID", "ONLY_DST");
     Update("ITEMS", "ID", "ONLY_SRC");
@@ -76,7 +76,7 @@ TEST_F(UpdPerTest, ColumnMissingOrNamedInOtherCaseUpdatesNothing) {
     EXPECT_TRUE(WorkLockFree());
 }
 
-TEST_F(UpdPerTest, FailingUpdateIsLoggedAndTheOthersAreCommitted) {
+TEST_F(UpdateColumnTest, FailingUpdateIsLoggedAndTheOthersAreCommitted) {
     Update("ITEMS", "ID", "NOTE");
 
     Rows after = Destination();
@@ -94,7 +94,7 @@ TEST_F(UpdPerTest, FailingUpdateIsLoggedAndTheOthersAreCommitted) {
     EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
 }
 
-TEST_F(UpdPerTest, FailingProbeLeavesWithTheErrorAndEndsTheWork) {
+TEST_F(UpdateColumnTest, FailingProbeLeavesWithTheErrorAndEndsTheWork) {
     Db(srcPath).Exec("DROP TABLE EMPTY_ONE");
     EXPECT_THROW(Update("EMPTY_ONE", "ID", "NAME"), Error);   // missing in the source
     EXPECT_THROW(Update("ITEMS", "NO_KEY", "NAME"), Error);    // key missing on both sides

@@ -1,4 +1,4 @@
-#include "transfer/PerepisMacros.h"
+#include "transfer/CopyMacros.h"
 
 #include <exception>
 #include <memory>
@@ -7,7 +7,7 @@
 #include "db/Work.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
-#include "transfer/Peregonner.h"
+#include "transfer/MacroTextConverter.h"
 
 namespace kestrix::transfer {
 namespace {
@@ -25,7 +25,7 @@ void LogFailure(Context& ctx, const std::string& line, const std::exception& err
 }
 
 // Every source macro into memory, its old key into the map.
-void ReadSourceMacros(Context& ctx, Statement& src, TPeregonnerList& macros) {
+void ReadSourceMacros(Context& ctx, Statement& src, MacroTextConverters& macros) {
     db::WorkUnit sourceWork(src);
     try {
         src.ClearSql();
@@ -39,7 +39,7 @@ void ReadSourceMacros(Context& ctx, Statement& src, TPeregonnerList& macros) {
     std::string buffer;
     while (!src.AtEnd()) {
         ctx.maps.AppendOld(kMacroses, src.ColumnByName("MCR_ID").GetString());
-        auto macro = std::make_unique<Tperegonner>(ctx.maps);
+        auto macro = std::make_unique<MacroTextConverter>(ctx.maps);
         macro->MacroName = src.ColumnAt(0).GetString();
         buffer.clear();
         const db::SqlValue& fill = src.ColumnAt(1);
@@ -64,7 +64,7 @@ void ClearDestinationMacros(Context& ctx, Statement& dst) {
 }
 
 // Inserts one macro with its text renumbered; false, after its log line, when it is not.
-bool InsertMacro(Context& ctx, Statement& dst, Tperegonner& macro) {
+bool InsertMacro(Context& ctx, Statement& dst, MacroTextConverter& macro) {
     try {
         dst.Prepare();   // once for all macros: the text is set before the first
     } catch (const std::exception& e) {
@@ -100,10 +100,10 @@ void LearnMacroKey(Context& ctx, Statement& dst) {
 
 } // namespace
 
-void PerepisMacros(Context& ctx, db::Side Src, db::Side Dst) {
+void CopyMacros(Context& ctx, db::Side Src, db::Side Dst) {
     Src.Bind();
     Dst.Bind();
-    TPeregonnerList macros;
+    MacroTextConverters macros;
     ReadSourceMacros(ctx, Src.SQL, macros);
 
     // Replace the destination's macros; the deletion and the inserts commit together.

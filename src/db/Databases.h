@@ -1,0 +1,51 @@
+#pragma once
+// The databases of a run: the source and destination attachments with their transactions and
+// statements, bound to each other once for the program's life. The engine reaches them
+// through the sides.
+#include <array>
+
+#include "db/Connection.h"
+#include "db/Side.h"
+#include "db/Statement.h"
+
+namespace kestrix::db {
+
+class Databases {
+public:
+    Databases();   // binds everything; raises client error 1 without the client library
+    ~Databases();  // disconnects, swallowing errors
+    Databases(const Databases&) = delete;
+    Databases& operator=(const Databases&) = delete;
+
+    Connection& SourceConnection() { return source_; }
+    Connection& DestinationConnection() { return destination_; }
+    // A second attachment to the destination, used by no statement.
+    Connection& SecondDestinationConnection() { return secondDestination_; }
+    std::array<Connection*, 3> Connections() { return {&source_, &destination_, &secondDestination_}; }
+
+    Side Source() { return {sourceSql_, sourceTransaction_, source_}; }
+    Side Destination() { return {destinationSql_, destinationTransaction_, destination_}; }
+    // The scripts run on the destination connection in the source's transaction object,
+    // which they bind there: the pre-transfer script through the destination's statement,
+    // the post-transfer one through a statement of its own that sends its text unchanged.
+    Side PreScriptSide() { return {destinationSql_, sourceTransaction_, destination_}; }
+    Side PostScriptSide() { return {postScriptSql_, sourceTransaction_, destination_}; }
+    // The second destination attachment's transaction, which no statement uses.
+    Transaction& SecondDestinationTransaction() { return secondTransaction_; }
+
+private:
+    Connection source_;
+    Transaction sourceTransaction_;
+    Statement sourceSql_;
+    Connection destination_;
+    Transaction destinationTransaction_;
+    Statement destinationSql_;
+    Statement postScriptSql_;
+    Connection secondDestination_;
+    Transaction secondTransaction_;
+};
+
+// The fixed connection parameter lines.
+void SetStandardParams(Connection& connection);
+
+} // namespace kestrix::db
