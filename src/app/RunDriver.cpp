@@ -15,6 +15,7 @@
 #include "run/Context.h"
 #include "transfer/Generators.h"
 #include "transfer/MoveTables.h"
+#include "transfer/Verification.h"
 
 namespace kestrix {
 namespace {
@@ -139,6 +140,7 @@ void RunDriver::Steps() {
     constexpr int kJournalBlockSteps = 4;
     state_.TotalSteps = state_.TableListLines + (state_.EventsOption ? kJournalBlockSteps : 0);
     maps_.Clear();
+    copies_.clear();
     Context ctx{state_, maps_, postScriptPause};
     state_.PumpMessages();
 
@@ -149,7 +151,11 @@ void RunDriver::Steps() {
     {
         // Only the transfer's statements are cancelled: a script's statement runs to its end.
         CancelWatcher watcher(CancelRequest, {&dm_.SourceConnection(), &dm_.DestinationConnection(), &dm_.SecondDestinationConnection()});
-        transfer::MoveTables(ctx, dm_);
+        copies_ = transfer::MoveTables(ctx, dm_);
+        if (state_.VerifyOption && !state_.CancelFlag) {
+            if (BeforeVerification) BeforeVerification();
+            transfer::VerifyCopies(ctx, dm_.Source(), dm_.Destination(), copies_);
+        }
     }
     state_.SetAllPosition(0);
     if (Interrupted()) return;

@@ -3,11 +3,13 @@
 // transfer sequence, post-transfer script, generator reset, and a cleanup that always runs.
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "run/RunState.h"
 #include "db/Databases.h"
 #include "run/IdMaps.h"
+#include "transfer/TablePlan.h"
 
 namespace kestrix {
 
@@ -32,6 +34,10 @@ public:
 
     // The maps of the last run, kept until the next run replaces them.
     const IdMaps& Maps() const { return maps_; }
+    // The copies of the last run that ran to their end, in run order.
+    const std::vector<transfer::CopiedTable>& Copies() const { return copies_; }
+    // Tests change the destination here, between the copy and its read-back.
+    std::function<void()> BeforeVerification;
     // Tests shorten the post-transfer script's pause.
     std::chrono::milliseconds postScriptPause{1000};
     // The front end's cancel request, set by another thread or a handler: while it is set,
@@ -48,6 +54,7 @@ private:
     RunState& state_;
     db::Databases& dm_;
     IdMaps maps_;
+    std::vector<transfer::CopiedTable> copies_;
 };
 
 } // namespace kestrix

@@ -17,45 +17,19 @@
 #include "db/Charset.h"
 #include "run/TextFile.h"
 #include "transfer/GeneratorList.h"
+#include "transfer/OwnerPhoto.h"
 #include "transfer/TableList.h"
+#include "transfer/TablePlan.h"
 
 namespace kestrix {
 namespace {
 
+using transfer::CopyPlan;
+using transfer::CopyRequest;
 using transfer::IsJournalOrDescriptionTable;
 using transfer::IsJournalTable;
+using transfer::LineSteps;
 using transfer::TableListLine;
-
-// The journal block of the transfer sequence, with the date column of each start-date filter.
-struct Journal {
-    std::string_view table, key, dateColumn;
-};
-constexpr Journal kJournals[] = {
-    {"EVENTS", "EV_ID", "EV_DATE"},         {"ALARM", "AL_ID", "AL_DATE"},
-    {"ACR$EVENTS", "AEV_ID", "AEV_DATE"},   {"STR_EVENTS", "EV_ID", "EV_DATE"},
-    {"STR_ALARMS", "AL_ID", "AL_DATE"},     {"ACR$ALARMS", "AAL_ID", "AAL_DATE"},
-};
-
-// Device tables whose keys the table copy translates in each table's rows (for the macros:
-// in their texts). A device table not copied before the table that refers to it leaves -1.
-const std::map<std::string, std::vector<std::string>>& References() {
-    static const std::vector<std::string> kAllDevices = {"HOSTS",   "CONTROLLERS", "SLAVES", "READERS",
-                                                         "CINPUTS", "PCN",         "INPUTS", "OUTPUTS"};
-    static const std::map<std::string, std::vector<std::string>> kReferences = {
-        {"CONTROLLERS", {"HOSTS"}},        {"ROBOTS$ACTIONS", {"HOSTS"}},
-        {"PCN", {"CONTROLLERS"}},          {"CINPUTS", {"CONTROLLERS"}},
-        {"SLAVES", {"CONTROLLERS"}},       {"CARDSDEF", {"CONTROLLERS"}},
-        {"DAYSCH", {"CONTROLLERS"}},       {"TIMERS", {"CONTROLLERS"}},
-        {"OUTPUTS", {"SLAVES"}},           {"INPUTS", {"SLAVES"}},
-        {"READERS", {"SLAVES", "INPUTS", "OUTPUTS"}},
-        {"PRGDEF", {"CONTROLLERS", "READERS", "CINPUTS", "PCN", "INPUTS", "OUTPUTS"}},
-        {"AGRIGHTS", {"READERS"}},         {"AGSCH", {"READERS"}},
-        {"INIDATA", {"READERS"}},          {"MACROSES", {"READERS", "OUTPUTS", "INPUTS"}},
-        {"MAKROS_RIGHT", {"MACROSES"}},    {"EVENTS", kAllDevices},
-        {"ALARM", kAllDevices},
-    };
-    return kReferences;
-}
 
 // Tables the run treats by their exact name; written any other way they are ordinary tables.
 constexpr std::string_view kSpecialTables[] = {
@@ -79,6 +53,12 @@ std::string DateText(const db::DateTime& d) {
     return text;
 }
 
+std::string Joined(const std::vector<std::string>& items, const char* separator) {
+    std::string text;
+    for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
+    return text;
+}
+
 // One database, read through a read-only transaction.
 class Side {
 public:
@@ -96,6 +76,9 @@ public:
         } catch (const std::exception&) {
         }
     }
+
+    // The owner-photo probe of the run.
+    bool HasOwnerPhotos() { return transfer::ProbeOwnerPhotos({sql_, transaction_, connection_}); }
 
     // Columns in the order of "select *"; nothing when the table does not exist.
     const std::optional<std::vector<std::string>>& Columns(const std::string& table) {
@@ -117,11 +100,21 @@ public:
         return !Strings("SELECT TRIM(RDB$GENERATOR_NAME) FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = :N",
                         SqlName(name)).empty();
     }
-    // Rows of a select, counted by the server; date fills the select's one parameter.
-    long long Count(const std::string& select, const db::DateTime* date = nullptr) {
+    // The result columns of a select, learnt by preparing it, as the copy learns them.
+    std::vector<std::string> ResultColumns(const std::vector<std::string>& select) {
         db::WorkUnit work(sql_);
         sql_.ClearSql();
-        sql_.AddSqlLine("SELECT COUNT(*) FROM (" + select + ")");
+        for (const std::string& line : select) sql_.AddSqlLine(line);
+        sql_.Prepare();
+        std::vector<std::string> names;
+        for (int i = 0; i < sql_.ColumnCount(); ++i) names.push_back(sql_.ColumnAt(i).Name());
+        return names;
+    }
+    // Rows of a select, counted by the server; date fills the select's one parameter.
+    long long Count(const std::vector<std::string>& select, const db::DateTime* date = nullptr) {
+        db::WorkUnit work(sql_);
+        sql_.ClearSql();
+        sql_.AddSqlLine("SELECT COUNT(*) FROM (" + Joined(select, " ") + ")");
         sql_.Prepare();
         if (date) sql_.ParameterAt(0).SetDateTime(*date);
         sql_.Execute();
@@ -150,34 +143,37 @@ private:
     std::map<std::string, std::optional<std::vector<std::string>>> columns_;
 };
 
-// What the two passes do with one line.
-struct LinePlan {
-    bool clear = false, clearZones = false, clearAgain = false;
-    bool copy = false, macros = false, update = false;
-    bool clearOnly = false;   // "%" written as the line's flag, before any condition
+// Both databases and what the run learns of them before its first table.
+struct Reading {
+    Side& src;
+    Side& dst;
+    const CheckOptions& options;
+    bool destHasPhotos = false, sourceHasPhotos = false;
+
+    CopyRequest Request(const TableListLine& line) const {
+        return {line.table, line.key, line.tail, destHasPhotos, sourceHasPhotos};
+    }
 };
 
-LinePlan Plan(const std::string& raw, const TableListLine& line) {
-    LinePlan plan;
-    if (line.comment) return plan;
-    const bool fixed = IsJournalOrDescriptionTable(line.table);
-    plan.clear = !fixed;
-    plan.clearZones = plan.clear && line.table == "READERS";
-    plan.clearAgain = (line.hasHash || line.hasPercent) && !fixed;
-    plan.macros = line.table == "MACROSES";
-    plan.copy = !plan.macros && !IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp;
-    plan.update = line.hasAmp;
-    plan.clearOnly = line.hasPercent && (!line.hasAt || raw.find('%') < raw.find('@'));
-    return plan;
+// A line's steps, and whether its "%" is the line's own flag rather than part of its condition.
+struct LineUse {
+    LineSteps steps;
+    bool clearOnly = false;
+};
+
+LineUse UseOf(const std::string& raw, const TableListLine& line) {
+    LineUse use{transfer::StepsOf(line)};
+    use.clearOnly = line.hasPercent && (!line.hasAt || raw.find('%') < raw.find('@'));
+    return use;
 }
 
-std::vector<std::string> Actions(const TableListLine& line, const LinePlan& plan) {
+std::vector<std::string> Actions(const TableListLine& line, const LineSteps& steps) {
     std::vector<std::string> actions;
-    if (plan.clear) actions.push_back(line.condition.empty() ? "clear" : "clear rows where " + line.condition);
-    if (plan.clearZones) actions.push_back("clear ZONES");
-    if (plan.clearAgain) actions.push_back(line.hasHash ? "clear again (all rows)" : "clear only (all rows)");
-    if (plan.macros) actions.push_back("macro transfer (all macros, new keys, device keys in the texts translated)");
-    if (plan.copy) {
+    if (steps.clear) actions.push_back(line.condition.empty() ? "clear" : "clear rows where " + line.condition);
+    if (steps.clearZones) actions.push_back("clear ZONES");
+    if (steps.clearAgain) actions.push_back(line.hasHash ? "clear again (all rows)" : "clear only (all rows)");
+    if (steps.macros) actions.push_back("macro transfer (all macros, new keys, device keys in the texts translated)");
+    if (steps.copy) {
         std::string copy = "copy";
         if (TableNo(line.table) > 0) copy += " with new keys";
         if (line.table == "EVDESC" || line.table == "ACR$EVDESC") copy = "update five columns in place";
@@ -185,55 +181,16 @@ std::vector<std::string> Actions(const TableListLine& line, const LinePlan& plan
         if (!line.tail.empty()) copy += " of the rows where " + line.tail;
         actions.push_back(copy);
     }
-    if (plan.update) actions.push_back("update column " + line.tail + " by " + line.key);
+    if (steps.update) actions.push_back("update column " + line.tail + " by " + line.key);
     if (IsJournalOrDescriptionTable(line.table)) actions.push_back("never cleared by the table list");
     if (IsJournalTable(line.table)) actions.push_back("not copied here: journals move only with the events option");
-    if (line.hasPercent && !plan.macros) actions.push_back("not copied");
+    if (line.hasPercent && !steps.macros) actions.push_back("not copied");
     return actions;
 }
 
-} // namespace
-
-namespace {
-
-// The select the table copy reads its rows with (the count is taken over it).
-struct RowSelect {
-    std::string select;
-    bool startDate = false;
-};
-
-RowSelect SourceRows(const std::string& table, const std::string& where, bool ownerPhotos) {
-    if (table == "EVENTS")
-        return {"Select E.*,ED.ED_HARDTYPE from EVENTS E,EVDESC ED Where (E.EV_CODE = ED.ED_CODE) and "
-                "((E.EV_ADDCODE = ED.ED_ADDCODE) or (E.EV_ADDCODE-256 = ED.ED_ADDCODE)) and (E.EV_DATE >= :EV_D)",
-                true};
-    if (table == "ALARM")
-        return {"Select A.*,ED.ED_HARDTYPE from Alarm A, EVDESC ED Where (A.AL_CODE = ED.ED_CODE) and "
-                "((A.AL_ADDCODE = ED.ED_ADDCODE) or (A.AL_ADDCODE-256 = ED.ED_ADDCODE)) and (A.AL_DATE >= :EV_D)",
-                true};
-    for (const Journal& j : kJournals)
-        if (j.table == table)
-            return {"Select * from " + table + " Where " + std::string(j.dateColumn) + " >= :EV_D", true};
-    if (table == "INIDATA")
-        return {"Select * from INIDATA Where (ID_SECTION <> 'USER_CAN_FILTER') and "
-                "(ID_SECTION <> 'USER_FILTERS') and (ID_SECTION <> 'CTRL_FILTERS')"};
-    if (ownerPhotos) return {"select * from OWNER"};
-    return {"select * from " + table + (where.empty() ? "" : " Where " + where)};
-}
-
-std::string DateFilter(const std::string& table, const db::DateTime& date) {
-    for (const Journal& j : kJournals)
-        if (j.table == table) return std::string(j.dateColumn) + " >= " + DateText(date);
-    return {};
-}
-
-bool Contains(const std::vector<std::string>& names, const std::string& name) {
-    return std::find(names.begin(), names.end(), SqlName(name)) != names.end();
-}
-
-void Presence(Side& src, Side& dst, CheckedLine& out) {
-    out.source = {src.Columns(out.table).has_value(), src.HasColumn(out.table, out.key)};
-    out.dest = {dst.Columns(out.table).has_value(), dst.HasColumn(out.table, out.key)};
+void Presence(Reading& r, CheckedLine& out) {
+    out.source = {r.src.Columns(out.table).has_value(), r.src.HasColumn(out.table, out.key)};
+    out.dest = {r.dst.Columns(out.table).has_value(), r.dst.HasColumn(out.table, out.key)};
 }
 
 void PresenceProblems(CheckedLine& out, bool needSource, bool needKey) {
@@ -265,130 +222,155 @@ void NameProblems(const std::string& raw, const TableListLine& line, std::vector
                                "' inside the condition is taken as the line's flag and changes what the line does");
 }
 
-// The columns of a generic or identifier-table copy, as the table copy chooses them.
-void CopyColumns(Side& src, Side& dst, const TableListLine& line, CheckedLine& out) {
-    const std::vector<std::string>& from = *src.Columns(line.table);
-    const std::vector<std::string>& to = *dst.Columns(line.table);
-    std::vector<std::string> common;
-    for (const std::string& c : from) (Contains(to, c) ? common : out.notArriving).push_back(c);
-    const bool renumbered = TableNo(line.table) > 0;
-    if (renumbered && !common.empty() && common.front() != SqlName(line.key))
-        out.problems.push_back("the key column is not the first common column: the run maps " + common.front());
-    out.copied.assign(common.begin() + (renumbered && !common.empty() ? 1 : 0), common.end());
-    for (const std::string& c : to) {
-        if (Contains(from, c) || (renumbered && c == SqlName(line.key))) continue;
-        out.noValue.push_back(line.table == "HOSTS" && c == "HS_PORT" ? c + " (set to 1)" : c);
-    }
-    const int first = line.table == "EVDESC" ? 15 : line.table == "ACR$EVDESC" ? 6 : -1;
-    if (first < 0) return;
-    if (static_cast<int>(common.size()) < first + 5) {
-        out.problems.push_back("fewer common columns than the in-place update of five columns needs");
-        return;
-    }
-    out.noValue.clear();
-    out.copied.assign(common.begin() + first, common.begin() + first + 5);
-}
-
-void CountRows(Side& src, const RowSelect& rows, const CheckOptions& options, CheckedLine& out) {
+void CountRows(Reading& r, const std::vector<std::string>& select, bool startDate, CheckedLine& out) {
     try {
-        out.rows = src.Count(rows.select, rows.startDate ? &options.startDate : nullptr);
+        const db::DateTime date = transfer::StartOfDay(r.options.startDate);
+        out.rows = r.src.Count(select, startDate ? &date : nullptr);
     } catch (const std::exception& e) {
         out.problems.push_back("the source rows cannot be read: " + std::string(e.what()));
     }
 }
 
-// Columns and rows of a line that reads the source.
-void Inspect(Side& src, Side& dst, const TableListLine& line, const LinePlan& plan, const CheckOptions& options,
-             CheckedLine& out) {
-    if (!out.source.table || !out.dest.table) return;
-    if (plan.macros) {
-        out.copied = {"MCR_NAME", "MCR_FILL"};
-        CountRows(src, {"select * from MACROSES"}, options, out);
-    }
-    if (plan.copy) {
-        // Without the key column on both sides the copy fails before it reads a row.
-        if (!out.source.key || !out.dest.key) return;
-        CopyColumns(src, dst, line, out);
-        out.rowsFilter = line.tail.empty() ? DateFilter(line.table, options.startDate) : line.tail;
-        CountRows(src, SourceRows(line.table, line.tail, false), options, out);
-    }
-    if (plan.update) {
-        bool bothHave = true;
-        for (auto [side, where] : {std::pair{&src, "source"}, std::pair{&dst, "destination"}})
-            if (!side->HasColumn(line.table, line.tail)) {
-                bothHave = false;
-                out.problems.push_back("update column " + line.tail + " does not exist in " + line.table +
-                                       " of the " + where + ": nothing is updated");
-            }
-        if (bothHave) out.copied = {SqlName(line.tail)};
-        if (!out.rows) CountRows(src, {"select * from " + line.table}, options, out);
+// What the plan leaves out: source columns the destination lacks (a translation's type column
+// is read, not copied) and, for an insert, destination columns no source column fills.
+void LeftOut(const CopyRequest& request, const CopyPlan& plan, const std::vector<std::string>& from,
+             const std::vector<std::string>& to, CheckedLine& out) {
+    if (transfer::OwnerPhotoCase(request)) return;
+    std::vector<std::string> read;
+    for (const transfer::Translation& t : plan.translations) read.push_back(t.typeColumn);
+    for (const std::string& c : from)
+        if (!transfer::ContainsColumn(to, c) && !transfer::ContainsColumn(read, c)) out.notArriving.push_back(c);
+    if (plan.kind != transfer::RowKind::Insert) return;
+    for (const std::string& c : to) {
+        if (transfer::ContainsColumn(from, c) || (plan.tableNo > 0 && c == SqlName(request.keyColumn))) continue;
+        out.noValue.push_back(c == "HS_PORT" && plan.portSetToOne ? c + " (set to 1)" : c);
     }
 }
 
-} // namespace
+// The copy as the run plans it: its select and the destination's columns prepared, the
+// columns chosen by the plan, the rows counted over the select.
+void PlannedCopy(Reading& r, const CopyRequest& request, CheckedLine& out) {
+    const transfer::CopyQueries queries = transfer::PlanQueries(request);
+    std::vector<std::string> from, to;
+    try {
+        to = r.dst.ResultColumns({queries.destColumns});
+        from = r.src.ResultColumns(queries.select);
+    } catch (const std::exception& e) {
+        out.problems.push_back("the source rows cannot be read: " + std::string(e.what()));
+        return;
+    }
+    CopyPlan plan;
+    try {
+        plan = transfer::PlanRows(request, to, from);
+    } catch (const std::exception&) {
+        out.problems.push_back("fewer common columns than the in-place update of five columns needs");
+        return;
+    }
+    out.copied = plan.WrittenColumns();
+    LeftOut(request, plan, from, to, out);
+    if (plan.tableNo > 0 && plan.oldKeyColumn != SqlName(request.keyColumn))
+        out.problems.push_back("the key column is not the first common column: the run maps " + plan.oldKeyColumn);
+    const transfer::JournalTable* journal = transfer::FindJournal(request.table);
+    out.rowsFilter = !request.where.empty() ? request.where
+                     : journal ? std::string(journal->dateColumn) + " >= " + DateText(r.options.startDate)
+                               : std::string();
+    CountRows(r, queries.select, queries.startDate, out);
+}
 
-namespace {
+void PlannedUpdate(Reading& r, const TableListLine& line, CheckedLine& out) {
+    bool bothHave = true;
+    for (auto [side, where] : {std::pair{&r.src, "source"}, std::pair{&r.dst, "destination"}})
+        if (!side->HasColumn(line.table, line.tail)) {
+            bothHave = false;
+            out.problems.push_back("update column " + line.tail + " does not exist in " + line.table + " of the " +
+                                   where + ": nothing is updated");
+        }
+    if (bothHave) out.copied = {SqlName(line.tail)};
+    if (!out.rows) CountRows(r, {"select * from " + line.table}, false, out);
+}
 
-CheckedLine CheckLine(Side& src, Side& dst, const std::string& raw, const TableListLine& line, const LinePlan& plan,
-                      const CheckOptions& options) {
+// Columns and rows of a line that reads the source.
+void Inspect(Reading& r, const TableListLine& line, const LineSteps& steps, CheckedLine& out) {
+    const CopyRequest request = r.Request(line);
+    const bool photosFromOwners = steps.copy && transfer::OwnerPhotoCase(request);
+    if (!out.dest.table || (!out.source.table && !photosFromOwners)) return;
+    if (steps.macros) {
+        const transfer::CopiedTable macros = transfer::PlanMacros();
+        out.copied = macros.plan.WrittenColumns();
+        CountRows(r, macros.queries.select, false, out);
+    }
+    // Without the key column on both sides the copy fails before it reads a row.
+    if (steps.copy && (photosFromOwners || (out.source.key && out.dest.key))) PlannedCopy(r, request, out);
+    if (steps.update) PlannedUpdate(r, line, out);
+}
+
+CheckedLine CheckLine(Reading& r, const std::string& raw, const TableListLine& line, const LineSteps& steps) {
     CheckedLine out;
     out.text = raw;
     out.comment = line.comment;
     if (line.comment) return out;
     out.table = line.table;
     out.key = line.key;
-    out.actions = Actions(line, plan);
-    out.reads = plan.copy || plan.macros || plan.update;
-    if (!plan.clear && !out.reads) return out;   // a journal named in the list: the passes leave it
-    Presence(src, dst, out);
+    out.actions = Actions(line, steps);
+    out.reads = steps.copy || steps.macros || steps.update;
+    if (!steps.clear && !out.reads) return out;   // a journal named in the list: the passes leave it
+    Presence(r, out);
     // Photos of a source without the photo table come from its owners.
     bool needSource = out.reads;
-    if (line.table == "OWNERPHOTOS" && !out.source.table && src.HasColumn("OWNER", "OW_PHOTO")) {
+    if (steps.copy && transfer::OwnerPhotoCase(r.Request(line))) {
         needSource = false;
         out.actions.back() += " (photos taken from OWNER of the source)";
     }
-    PresenceProblems(out, needSource, (plan.copy && !plan.macros) || plan.update);
+    PresenceProblems(out, needSource, steps.copy || steps.update);
     NameProblems(raw, line, out.problems);
-    if (out.table.empty()) return out;
-    if (!needSource && plan.copy && out.dest.table) {
-        out.copied = {"OW_PHOTO"};
-        CountRows(src, SourceRows(line.table, "", true), options, out);
-    }
-    Inspect(src, dst, line, plan, options, out);
+    if (!out.table.empty()) Inspect(r, line, steps, out);
     return out;
 }
 
 // Device references translated before their device table was copied, and tables the run
 // leaves empty after clearing them.
-void OrderProblems(CheckResult& result, const std::vector<LinePlan>& plans) {
+void OrderProblems(CheckResult& result, const std::vector<LineUse>& uses) {
     std::set<std::string> copied;                  // exact names: the identifier maps are keyed by them
     std::map<std::string, std::size_t> lastClear, lastCopy, firstClearing;   // by SQL name
     for (std::size_t i = 0; i < result.lines.size(); ++i) {
         CheckedLine& line = result.lines[i];
-        const LinePlan& plan = plans[i];
+        const LineSteps& steps = uses[i].steps;
         const std::string name = SqlName(line.table);
-        if (plan.copy || plan.macros) {
-            auto refs = References().find(line.table);
-            if (refs != References().end())
-                for (const std::string& device : refs->second)
-                    if (!copied.count(device))
-                        line.problems.push_back("references to " + device + " are translated, but " + device +
-                                                " is not copied before this line: they become -1");
+        if (steps.copy || steps.macros) {
+            for (int map : transfer::ReferencedMaps(line.table)) {
+                const std::string device = MapTable(map);
+                if (!copied.count(device))
+                    line.problems.push_back("references to " + device + " are translated, but " + device +
+                                            " is not copied before this line: they become -1");
+            }
             copied.insert(line.table);
         }
         auto clears = [&](const std::string& table, bool intended) {
             if (!intended && !firstClearing.count(table)) firstClearing[table] = i;
         };
-        if (plan.clear) clears(name, plan.clearOnly);
-        if (plan.clearZones) clears("ZONES", false);
-        if (plan.clearAgain) lastClear[name] = i + 1;
-        if (plan.copy || plan.macros) lastCopy[name] = i + 1;
+        if (steps.clear) clears(name, uses[i].clearOnly);
+        if (steps.clearZones) clears("ZONES", false);
+        if (steps.clearAgain) lastClear[name] = i + 1;
+        if (steps.copy || steps.macros) lastCopy[name] = i + 1;
     }
     for (const auto& [table, at] : firstClearing) {
         auto copy = lastCopy.find(table);
         auto clear = lastClear.find(table);
         if (copy == lastCopy.end() || (clear != lastClear.end() && copy->second < clear->second))
             result.lines[at].problems.push_back(table + " is cleared and never refilled");
+    }
+}
+
+// The journal block's copies, each checked as a line of its own.
+void JournalBlock(Reading& r, CheckResult& result, std::vector<LineUse>& uses) {
+    for (const transfer::JournalTable& j : transfer::JournalTables()) {
+        const std::string text = std::string(j.table) + "=" + std::string(j.key);
+        LineUse use;
+        use.steps.copy = true;
+        CheckedLine out = CheckLine(r, text, transfer::ParseTableListLine(text), use.steps);
+        out.actions = {"journal block: copy the rows from " + DateText(r.options.startDate)};
+        result.lines.push_back(std::move(out));
+        uses.push_back(use);
     }
 }
 
@@ -427,28 +409,20 @@ CheckResult CheckTransfer(const CheckOptions& options) {
     const std::vector<std::string> generators = ReadTextLines(FindDataFile(options.appDir, kGeneratorListFile));
     Side src(options.source);
     Side dst(options.dest);
+    Reading r{src, dst, options};
+    r.destHasPhotos = dst.HasOwnerPhotos();
+    r.sourceHasPhotos = src.HasOwnerPhotos();
 
     CheckResult result;
-    std::vector<LinePlan> plans;
+    std::vector<LineUse> uses;
     for (std::size_t i = 0; i < list.size(); ++i) {
-        TableListLine line = transfer::ParseTableListLine(list[i]);
-        plans.push_back(Plan(list[i], line));
-        result.lines.push_back(CheckLine(src, dst, list[i], line, plans.back(), options));
+        const TableListLine line = transfer::ParseTableListLine(list[i]);
+        uses.push_back(UseOf(list[i], line));
+        result.lines.push_back(CheckLine(r, list[i], line, uses.back().steps));
         result.lines.back().number = static_cast<int>(i + 1);
     }
-    if (options.events) {
-        for (const Journal& j : kJournals) {
-            const std::string text = std::string(j.table) + "=" + std::string(j.key);
-            TableListLine line = transfer::ParseTableListLine(text);
-            LinePlan plan;
-            plan.copy = true;
-            CheckedLine out = CheckLine(src, dst, text, line, plan, options);
-            out.actions = {"journal block: copy the rows from " + DateText(options.startDate)};
-            result.lines.push_back(std::move(out));
-            plans.push_back(plan);
-        }
-    }
-    OrderProblems(result, plans);
+    if (options.events) JournalBlock(r, result, uses);
+    OrderProblems(result, uses);
     GeneratorProblems(dst, generators, result);
     ScriptProblems(options.appDir, result);
     return result;
@@ -458,12 +432,6 @@ CheckResult CheckTransfer(const CheckOptions& options) {
 
 namespace kestrix {
 namespace {
-
-std::string Joined(const std::vector<std::string>& items, const char* separator) {
-    std::string text;
-    for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
-    return text;
-}
 
 std::string YesNo(bool yes) { return yes ? "yes" : "NO"; }
 

@@ -90,20 +90,42 @@ void CliRunState::EndProgressLine() {
     lineOpen_ = false;
 }
 
+namespace {
+
+// A difference under its table: the key, and the column with both values, or the row missing.
+void PrintDifference(std::ostream& out, const RowDifference& d) {
+    if (d.key.empty() && d.column.empty()) out << "  differs: " << ToUtf8(d.source) << "\n";
+    else if (d.column.empty())
+        out << "  differs: key " << ToUtf8(d.key) << ": " << (d.source.empty() ? "missing in the destination" : ToUtf8(d.source))
+            << "\n";
+    else
+        out << "  differs: key " << ToUtf8(d.key) << ", " << ToUtf8(d.column) << ": source " << ToUtf8(d.source)
+            << ", destination " << ToUtf8(d.destination) << "\n";
+}
+
+} // namespace
+
 void CliRunState::PrintSummary(std::ostream& out) {
     EndProgressLine();
+    const bool verified = Account().Verified();
     out << std::left << std::setw(20) << "table" << std::right << std::setw(10) << "read" << std::setw(10)
-        << "written" << std::setw(10) << "refused" << std::setw(10) << "seconds" << std::setw(10) << "unmapped"
-        << "\n";
+        << "written" << std::setw(10) << "refused" << std::setw(10) << "seconds" << std::setw(10) << "unmapped";
+    if (verified) out << std::setw(10) << "verified" << std::setw(10) << "differ";
+    out << "\n";
     for (const TableAccount& t : Account().Tables()) {
         out << std::left << std::setw(20) << ToUtf8(t.table) << std::right << std::setw(10) << t.Read()
             << std::setw(10) << t.written << std::setw(10) << t.refused << std::setw(10) << std::fixed
-            << std::setprecision(2) << t.seconds << std::setw(10) << t.Unmapped() << "\n";
+            << std::setprecision(2) << t.seconds << std::setw(10) << t.Unmapped();
+        if (t.verification) out << std::setw(10) << t.verification->verified << std::setw(10) << t.verification->differ;
+        out << "\n";
         // Under the table, indented: one line per reference column that got -1.
         for (const auto& [column, rows] : t.unmapped) out << "  -1 in " << ToUtf8(column) << ": " << rows << "\n";
         if (!t.error.empty()) out << "  failed: " << ToUtf8(OneLine(t.error)) << "\n";
+        if (t.verification)
+            for (const RowDifference& d : t.verification->listed) PrintDifference(out, d);
     }
     out << AccountedLine(Account()) << "\n";
+    if (verified) out << VerifiedLine(Account()) << "\n";
 }
 
 } // namespace kestrix::cli

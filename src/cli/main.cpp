@@ -1,8 +1,9 @@
 // kestrix-cli: the transfer run without the window.
 //   kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR] [--summary-json FILE]
+//               [--map-file FILE] [--verify]
 //   kestrix-cli --check ... (same options): what a run would do, nothing written
 // Exit status: 0 finished (check: no problem), 1 the run failed (check: problems found),
-// 2 usage error, 3 a start-up check failed, 130 interrupted.
+// 2 usage error, 3 a start-up check failed, 4 the read-back found a difference, 130 interrupted.
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -34,13 +35,16 @@ std::atomic<bool> g_cancelRequested{false};
 
 constexpr const char* kUsage =
     "usage: kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
-    "                   [--summary-json FILE]\n"
+    "                   [--summary-json FILE] [--map-file FILE] [--verify]\n"
     "  --source SRC        source database (a file, or host/port:path on a server)\n"
     "  --dest DST          destination database, of the same or a newer schema\n"
     "  --events-from DATE  also transfer the event and alarm journals from that day\n"
     "  --app-dir DIR       folder of Conv.txt, Generator.txt and SQL/; receives Kestrix.log\n"
     "                      (default: the folder of this program)\n"
     "  --summary-json FILE also write the run's account (the summary) to FILE as JSON\n"
+    "  --map-file FILE     write the old and new key of every device and macro to FILE (CSV)\n"
+    "  --verify            read every copied table back before the post-transfer script;\n"
+    "                      exit 4 when the destination differs\n"
     "       kestrix-cli --check --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
     "                      what a run would do, line by line, with nothing written;\n"
     "                      exit 0 without problems, 1 with problems\n"
@@ -100,9 +104,9 @@ void EndOnCancelSignals(sigset_t signals) {
 
 // The command line taken apart.
 struct Arguments {
-    std::string source, dest, appDir, eventsFrom, summaryJson;
-    bool haveSource = false, haveDest = false, haveEvents = false, haveJson = false;
-    bool check = false;
+    std::string source, dest, appDir, eventsFrom, summaryJson, mapFile;
+    bool haveSource = false, haveDest = false, haveEvents = false, haveJson = false, haveMap = false;
+    bool check = false, verify = false;
 };
 
 // The value after argument i, which is then passed over; false when there is none.
@@ -127,6 +131,8 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
         }
         bool ok = false;
         if (arg == "--check") ok = args.check = true;
+        else if (arg == "--verify") ok = args.verify = true;
+        else if (arg == "--map-file") ok = TakeValue(argc, argv, i, args.mapFile, &args.haveMap);
         else if (arg == "--source") ok = TakeValue(argc, argv, i, args.source, &args.haveSource);
         else if (arg == "--dest") ok = TakeValue(argc, argv, i, args.dest, &args.haveDest);
         else if (arg == "--events-from") ok = TakeValue(argc, argv, i, args.eventsFrom, &args.haveEvents);
@@ -137,6 +143,8 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
     }
     if (!args.haveSource || !args.haveDest) return Usage("--source and --dest are required");
     if (args.check && args.haveJson) return Usage("--summary-json is for a run, not --check");
+    if (args.check && args.haveMap) return Usage("--map-file is for a run, not --check");
+    if (args.check && args.verify) return Usage("--verify is for a run, not --check");
     return std::nullopt;
 }
 
@@ -188,16 +196,24 @@ void WriteSummaryJson(const std::string& file, const kestrix::RunState& state, i
     if (!out) std::cerr << "kestrix-cli: cannot write the summary to '" << file << "'\n";
 }
 
+// The identifier maps into the file the operator named, as for the summary.
+void WriteKeyMap(const std::string& file, const kestrix::IdMaps& maps) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << kestrix::KeyMapCsv(maps);
+    out.close();
+    if (!out) std::cerr << "kestrix-cli: cannot write the key map to '" << file << "'\n";
+}
+
 // The run, then the summary and the place of the log; the exit status.
 int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const std::string& sourceName,
-             const std::string& destName, const std::string& summaryJson) {
+             const std::string& destName, const std::string& summaryJson, const std::string& mapFile) {
     using namespace kestrix;
     RunDriver driver(state, dm);
     driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
     int status = 0;
     try {
         driver.Run(sourceName, destName);
-        status = state.CancelFlag ? 130 : 0;
+        status = state.CancelFlag ? 130 : state.Account().Differ() > 0 ? 4 : 0;
     } catch (const std::exception& e) {
         state.EndProgressLine();
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
@@ -205,6 +221,7 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
     }
     state.PrintSummary(std::cout);
     if (!summaryJson.empty()) WriteSummaryJson(summaryJson, state, status);
+    if (!mapFile.empty()) WriteKeyMap(mapFile, driver.Maps());
     std::cerr << "Log: " << state.AppDir << kLogFile << "\n";
     return status;
 }
@@ -256,5 +273,7 @@ int main(int argc, char** argv) {
     if (auto exit = PrepareRun(state, args.appDir, dm)) return *exit;
 
     WatchCancelSignals(cancelSignals);
-    return Transfer(state, *dm, sourceName, destName, args.haveJson ? args.summaryJson : std::string());
+    state.VerifyOption = args.verify;
+    return Transfer(state, *dm, sourceName, destName, args.haveJson ? args.summaryJson : std::string(),
+                    args.haveMap ? args.mapFile : std::string());
 }

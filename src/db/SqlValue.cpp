@@ -227,6 +227,11 @@ std::string SqlValue::BlobContent() const {
     return ReadBlob(*owner_, Load<ISC_QUAD>(data_), db, tr);
 }
 
+bool SqlValue::IsInteger() const {
+    const int type = SqlType();
+    return sqlscale_ == 0 && (type == SQL_SHORT || type == SQL_LONG || type == SQL_INT64);
+}
+
 int SqlValue::GetInteger() const {
     if (IsNull()) return 0;
     auto narrow = [](long double value) {

@@ -38,6 +38,8 @@ public:
     int SqlScale() const { return sqlscale_; }
     int SqlSubtype() const { return sqlsubtype_; }
     int SqlLength() const { return sqllen_; }
+    // An exact whole number: SMALLINT, INTEGER or BIGINT without a scale.
+    bool IsInteger() const;
 
     bool IsNull() const;
     void SetNull();

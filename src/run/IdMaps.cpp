@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "db/Charset.h"
 #include "db/Error.h"
 
 namespace kestrix {
@@ -14,13 +15,20 @@ std::size_t CheckedIndex(int k) {
 
 } // namespace
 
+namespace {
+
+constexpr const char* kMapTables[] = {"HOSTS",   "CONTROLLERS", "PCN",    "CINPUTS", "SLAVES",
+                                      "OUTPUTS", "INPUTS",      "READERS", "MACROSES"};
+
+} // namespace
+
 int TableNo(const std::string& tableName) {
-    static const char* const kNames[] = {"HOSTS", "CONTROLLERS", "PCN", "CINPUTS", "SLAVES",
-                                         "OUTPUTS", "INPUTS", "READERS", "MACROSES"};
     for (int i = 0; i < 9; ++i)
-        if (tableName == kNames[i]) return i + 1;
+        if (tableName == kMapTables[i]) return i + 1;
     return 0;
 }
+
+std::string MapTable(int k) { return k >= 1 && k <= 9 ? kMapTables[k - 1] : ""; }
 
 const std::vector<std::string>& IdMaps::OldIds(int k) const { return old_[CheckedIndex(k)]; }
 const std::vector<std::string>& IdMaps::NewIds(int k) const { return new_[CheckedIndex(k)]; }
@@ -46,6 +54,30 @@ void IdMaps::Clear() {
     for (auto& list : old_) list.clear();
     for (auto& list : new_) list.clear();
     for (auto& index : first_) index.clear();
+}
+
+namespace {
+
+// A field quoted when it holds a separator, a quote or a line break.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+} // namespace
+
+std::string KeyMapCsv(const IdMaps& maps) {
+    std::string csv = "table,old_key,new_key\n";
+    for (int k = 1; k <= 9; ++k) {
+        const std::vector<std::string>& olds = maps.OldIds(k);
+        const std::vector<std::string>& news = maps.NewIds(k);
+        for (std::size_t i = 0; i < olds.size(); ++i)
+            csv += MapTable(k) + "," + CsvField(ToUtf8(olds[i])) + "," +
+                   CsvField(i < news.size() ? ToUtf8(news[i]) : std::string("-1")) + "\n";
+    }
+    return csv;
 }
 
 } // namespace kestrix

@@ -14,6 +14,8 @@ enum MapNo { kHosts = 1, kControllers = 2, kPcn = 3, kCinputs = 4, kSlaves = 5, 
 
 // Map number of an identifier table (exact, case-sensitive name), 0 for any other table.
 int TableNo(const std::string& tableName);
+// The identifier table of a map number, "" for none.
+std::string MapTable(int k);
 
 class IdMaps {
 public:
@@ -34,5 +36,9 @@ private:
     // walk a map of thousands of devices for every reference.
     std::array<std::unordered_map<std::string, std::size_t>, 11> first_;
 };
+
+// Every map as UTF-8 CSV: the header "table,old_key,new_key", then one line per source row of
+// each identifier table in map order, -1 where the row got no new key.
+std::string KeyMapCsv(const IdMaps& maps);
 
 } // namespace kestrix

@@ -76,6 +76,30 @@ void RunAccount::TableFailed(const std::string& message) {
     if (table.error.empty()) table.error = message;
 }
 
+void RunAccount::TableVerified(std::size_t row, const TableVerification& result) {
+    if (row >= tables_.size()) return;
+    std::optional<TableVerification>& kept = tables_[row].verification;
+    if (!kept) {
+        kept = result;
+        return;
+    }
+    kept->verified += result.verified;
+    kept->differ += result.differ;
+    kept->seconds += result.seconds;
+    for (const RowDifference& d : result.listed)
+        if (kept->listed.size() < kListedDifferences) kept->listed.push_back(d);
+}
+
+bool RunAccount::Verified() const {
+    return std::any_of(tables_.begin(), tables_.end(), [](const TableAccount& t) { return t.verification.has_value(); });
+}
+
+int RunAccount::Differ() const {
+    int differ = 0;
+    for (const TableAccount& t : tables_) differ += t.verification ? t.verification->differ : 0;
+    return differ;
+}
+
 void RunAccount::CloseTable() {
     if (!inTable_) return;
     tables_.back().seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tableStart_).count();
@@ -115,6 +139,20 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
+std::string VerificationJson(const TableVerification& v) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", v.seconds);
+    std::string out = ", \"verified\": " + std::to_string(v.verified) + ", \"differ\": " + std::to_string(v.differ) +
+                      ", \"verify_seconds\": " + seconds + ", \"differences\": [";
+    for (std::size_t i = 0; i < v.listed.size(); ++i) {
+        const RowDifference& d = v.listed[i];
+        out += std::string(i ? ", " : "") + "{\"key\": " + JsonString(ToUtf8(d.key)) +
+               ", \"column\": " + JsonString(ToUtf8(d.column)) + ", \"source\": " + JsonString(ToUtf8(d.source)) +
+               ", \"destination\": " + JsonString(ToUtf8(d.destination)) + "}";
+    }
+    return out + "]";
+}
+
 std::string TableJson(const TableAccount& t) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", t.seconds);
@@ -126,6 +164,7 @@ std::string TableJson(const TableAccount& t) {
     out += "}, \"accounted\": ";
     out += t.Accounted() ? "true" : "false";
     if (!t.error.empty()) out += ", \"error\": " + JsonString(ToUtf8(t.error));
+    if (t.verification) out += VerificationJson(*t.verification);
     return out + "}";
 }
 
@@ -137,6 +176,14 @@ std::string AccountedLine(const RunAccount& account) {
     std::string line = "Not accounted for:";
     for (std::size_t i = 0; i < missing.size(); ++i) line += (i ? ", " : " ") + ToUtf8(missing[i]);
     return line;
+}
+
+std::string VerifiedLine(const RunAccount& account) {
+    std::string tables;
+    for (const TableAccount& t : account.Tables())
+        if (t.verification && t.verification->differ > 0) tables += (tables.empty() ? " in " : ", ") + ToUtf8(t.table);
+    if (tables.empty()) return "Verified: the destination holds every copied row as written.";
+    return "Differences: " + std::to_string(account.Differ()) + " rows" + tables;
 }
 
 std::string AccountJson(const RunAccount& account, int exitCode) {

@@ -11,11 +11,31 @@
 namespace kestrix {
 
 // The stages of a run, as the front ends are told of them.
-enum class RunStage { PreScript, ClearPass, Table, PostScript, Generators, Finished, Interrupted };
+enum class RunStage { PreScript, ClearPass, Table, Verification, PostScript, Generators, Finished, Interrupted };
 
 enum class RunOutcome { Finished, Interrupted, Failed };
 // "finished", "interrupted", "failed".
 const char* OutcomeName(RunOutcome outcome);
+
+// A source row the destination does not hold as the copy wrote it.
+struct RowDifference {
+    std::string key;            // the source row's key
+    std::string column;         // "" when the row is missing in the destination
+    std::string source;         // the value the copy wrote, as shown (Windows-1251); for a row
+                                // that could not be worked out, the reason
+    std::string destination;    // the value the destination holds, as shown; "missing"
+};
+
+// Differences listed per table; every one is counted.
+constexpr std::size_t kListedDifferences = 20;
+
+// The read-back of one copied table.
+struct TableVerification {
+    int verified = 0;   // source rows found in the destination as the copy wrote them
+    int differ = 0;     // source rows missing or different there (refused rows aside)
+    std::vector<RowDifference> listed;   // the first kListedDifferences
+    double seconds = 0;
+};
 
 struct TableAccount {
     std::string table;   // Windows-1251
@@ -30,6 +50,7 @@ struct TableAccount {
     // ended on an error: its rest was not read.
     bool cutShort = false;
     std::string error;   // Windows-1251: the error that ended the table's copy, "" for none
+    std::optional<TableVerification> verification;   // when the run read the table back
 
     // Rows read from the source: those fetched, or every row handled when the copy does not tell.
     int Read() const { return fetched >= 0 ? fetched : written + refused; }
@@ -55,6 +76,8 @@ public:
     // The copy of the open table ended on an error that the sequence passes over: the rows
     // after it were never read. The first error of a table is kept.
     void TableFailed(const std::string& message);
+    // The read-back of the copy counted in row `row` (added up over the copies of that row).
+    void TableVerified(std::size_t row, const TableVerification& result);
     // The run ended: if it did not finish, the table whose line was not done is cut short.
     void Close(RunOutcome outcome);
 
@@ -62,6 +85,9 @@ public:
     std::optional<RunOutcome> Outcome() const { return outcome_; }
     // Names of the tables not accounted for, in run order.
     std::vector<std::string> NotAccounted() const;
+    // Whether the run read its copies back, and the rows that differ.
+    bool Verified() const;
+    int Differ() const;
 
 private:
     void CloseTable();
@@ -77,8 +103,12 @@ private:
 
 // "Every row is accounted for." or "Not accounted for: T1, T2" (names in UTF-8).
 std::string AccountedLine(const RunAccount& account);
+// After a read-back: "Verified: the destination holds every copied row as written." or
+// "Differences: N rows in T1, T2" (names in UTF-8).
+std::string VerifiedLine(const RunAccount& account);
 // The account for scripts, UTF-8 JSON: outcome, exit code, tables (name, read, written,
-// refused, seconds, unmapped per column, accounted) and whether every table is accounted for.
+// refused, seconds, unmapped per column, accounted; after a read-back also verified, differ,
+// verify_seconds and the listed differences) and whether every table is accounted for.
 std::string AccountJson(const RunAccount& account, int exitCode);
 
 } // namespace kestrix

@@ -41,6 +41,7 @@ public:
     // Options, set by the operator between runs.
     bool EventsOption = false;          // EventsCB
     db::DateTime StartDate;             // FromDE, taken at the start of that day
+    bool VerifyOption = false;          // the copied tables are read back before the post-transfer script
 
     // Displays.
     const std::string& StatusText() const { return status_; }
@@ -77,6 +78,8 @@ public:
     }
     // the copy of the current table ended on an error that the sequence passes over.
     void TableFailed(const std::string& message) { account_.TableFailed(message); }
+    // the read-back of the copy counted in the account's row `row`.
+    void TableVerified(std::size_t row, const TableVerification& result) { account_.TableVerified(row, result); }
 
     // The account of the current or last run. A table copy steps the table progress once per
     // source row it fetches, and the sequence steps the overall progress once a line is done.

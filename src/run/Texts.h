@@ -37,6 +37,7 @@ inline const std::string kEndRuler = ToCp1251("___________ Конец коман
 // Transfer run
 inline const std::string kStatusInterrupted = ToCp1251("Перенос данных прерван");
 inline const std::string kStatusPostScript = ToCp1251("Обработка");
+inline const std::string kStatusVerification = ToCp1251("Проверка переноса: ");
 inline const std::string kStatusGenerators = ToCp1251("Восстановление генераторов.");
 inline const std::string kStatusFinished = ToCp1251("Перенос данных завершен.");
 inline const std::string kConfirmCancel = ToCp1251("Вы действительно хотите прервать перенос данных?");

@@ -25,11 +25,11 @@ void LogFailure(Context& ctx, const std::string& line, const std::exception& err
 }
 
 // Every source macro into memory, its old key into the map.
-void ReadSourceMacros(Context& ctx, Statement& src, MacroTextConverters& macros) {
+void ReadSourceMacros(Context& ctx, Statement& src, const std::string& select, MacroTextConverters& macros) {
     db::WorkUnit sourceWork(src);
     try {
         src.ClearSql();
-        src.AddSqlLine("Select MCR_NAME,MCR_FILL,MCR_ID from MACROSES ");
+        src.AddSqlLine(select);
         src.Prepare();
         src.Execute();
     } catch (const std::exception& e) {
@@ -100,26 +100,33 @@ void LearnMacroKey(Context& ctx, Statement& dst) {
 
 } // namespace
 
-void CopyMacros(Context& ctx, db::Side Src, db::Side Dst) {
+CopiedTable CopyMacros(Context& ctx, db::Side Src, db::Side Dst) {
     Src.Bind();
     Dst.Bind();
+    CopiedTable copied = PlanMacros();
+    const std::size_t firstKey = ctx.maps.OldIds(kMacroses).size();
     MacroTextConverters macros;
-    ReadSourceMacros(ctx, Src.SQL, macros);
+    ReadSourceMacros(ctx, Src.SQL, copied.queries.select.front(), macros);
 
     // Replace the destination's macros; the deletion and the inserts commit together.
     db::WorkUnit destinationWork(Dst.SQL);
     ClearDestinationMacros(ctx, Dst.SQL);
     // The insert returns the new key itself; it does not outlive the table.
     Dst.SQL.ClearSql();
-    Dst.SQL.AddSqlLine("insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F) RETURNING MCR_ID");
+    Dst.SQL.AddSqlLine(copied.plan.rowSql);
     const db::ClearSqlAtEnd release(Dst.SQL);
     for (int i = 0; i < macros.Count(); ++i) {
         const bool inserted = InsertMacro(ctx, Dst.SQL, macros.Items(i));
         ctx.state.RowDone(inserted);
         // Without an insert the maximum would be the key of the macro inserted before this one.
-        if (inserted) LearnMacroKey(ctx, Dst.SQL);
-        else ctx.maps.AppendNew(kMacroses, kNoKey);
+        if (inserted) {
+            LearnMacroKey(ctx, Dst.SQL);
+            continue;
+        }
+        ctx.maps.AppendNew(kMacroses, kNoKey);
+        copied.refusedKeys.push_back(ctx.maps.OldIds(kMacroses)[firstKey + static_cast<std::size_t>(i)]);
     }
+    return copied;
 }
 
 } // namespace kestrix::transfer

@@ -58,6 +58,7 @@ struct TableCopy {
     int expectedRows = 0;                    // the source count
     Batch batch{};
     bool inSlot = false;                     // the row's values go to the block's next slot
+    std::vector<std::string> refused;        // source keys of the refused rows
 };
 
 // Parameter j of the row being filled: of the single-row insert, or of the row's slot in the
@@ -77,11 +78,6 @@ std::vector<std::string> ColumnNames(Statement& sql) {
     std::vector<std::string> names;
     for (int i = 0; i < sql.ColumnCount(); ++i) names.push_back(sql.ColumnAt(i).Name());
     return names;
-}
-
-db::DateTime StartOfDay(db::DateTime date) {
-    date.hour = date.minute = date.second = date.millisecond = 0;
-    return date;
 }
 
 // Destination columns, from the description of a select; the rows are not read.
@@ -142,8 +138,14 @@ void LogError(TableCopy& copy, const std::string& text, const std::exception& er
     LogError(copy, text, std::string(error.what()), keyText);
 }
 
-void LogError(TableCopy& copy, const std::string& text, const std::exception& error) {
-    LogError(copy, text, error, SourceKeyText(copy.src, copy.request.keyColumn));
+// A refused row: its log line, and its key kept for the read-back of the copy.
+void Refused(TableCopy& copy, const std::exception& error, const std::string& keyText) {
+    copy.refused.push_back(keyText);
+    LogError(copy, texts::kInsertError, error, keyText);
+}
+
+void Refused(TableCopy& copy, const std::exception& error) {
+    Refused(copy, error, SourceKeyText(copy.src, copy.request.keyColumn));
 }
 
 // Prepares the row statement (its text is set once per table), unless the one prepared for
@@ -229,11 +231,11 @@ void Translate(TableCopy& copy, const Translation& t) {
         }
     } else if (t.rule == Rule::MapByType) {
         // A type outside the list, or mapped to 0, leaves the parameter as copied.
-        const int type = copy.src.ColumnByName(t.typeColumn).GetInteger();
-        if (type < 0 || type >= static_cast<int>(t.mapByType.size()) || t.mapByType[type] == 0) return;
+        const int map = t.MapFor(copy.src.ColumnByName(t.typeColumn).GetInteger());
+        if (map == 0) return;
         SqlValue& p = Param(copy, t.parameter);
         const int old = t.valueColumn.empty() ? p.GetInteger() : copy.src.ColumnByName(t.valueColumn).GetInteger();
-        Remap(copy, p, t.mapByType[type], old, t.column);
+        Remap(copy, p, map, old, t.column);
     } else if (t.rule == Rule::Text) {
         SqlValue& p = Param(copy, t.parameter);
         p.SetString(p.GetString());
@@ -354,7 +356,7 @@ void CopyRow(TableCopy& copy) {
         written = true;
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) lost = std::current_exception();
-        else LogError(copy, texts::kInsertError, e);
+        else Refused(copy, e);
     }
     state.RowDone(written);
     if (lost) std::rethrow_exception(lost);
@@ -448,7 +450,7 @@ void PendingOneByOne(TableCopy& copy, std::size_t from) {
                 batch.rows.clear();
                 throw;
             }
-            LogError(copy, texts::kInsertError, e, row.key);
+            Refused(copy, e, row.key);
         }
         if (written) {
             PendingWritten(copy, row, copy.dst);
@@ -518,7 +520,7 @@ void QueueRow(TableCopy& copy) {
             throw;
         }
         PendingOneByOne(copy, 0);
-        LogError(copy, texts::kInsertError, e);
+        Refused(copy, e);
         copy.ctx.state.RowDone(false);
         RecordKeys(copy, false, oldIdsBefore);
         return;
@@ -558,8 +560,8 @@ void RowLoop(TableCopy& copy) {
 
 } // namespace
 
-void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
-             const std::string& Where) {
+CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName,
+                      const std::string& KeyColumn, const std::string& Where) {
     Src.Bind();
     Dst.Bind();
     RunState& state = ctx.state;
@@ -570,19 +572,19 @@ void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& Tabl
     const db::ClearSqlAtEnd release(copy.dst);
 
     const std::vector<std::string> destColumns = DestinationColumns(copy.dst, queries);
-    if (state.CancelFlag) return;
+    if (state.CancelFlag) return {};
 
     db::WorkUnit srcWork(copy.src);
     OpenSource(copy, queries);
     copy.plan = PlanRows(request, destColumns, ColumnNames(copy.src));
-    if (state.CancelFlag) return;
+    if (state.CancelFlag) return {};
 
     FindParameterSources(copy);
     copy.dst.ClearSql();
     copy.dst.AddSqlLine(copy.plan.rowSql);
     db::WorkUnit dstWork(copy.dst);
-    if (copy.src.RowsFetched() < 1) return;
-    RowLoop(copy);
+    if (copy.src.RowsFetched() > 0) RowLoop(copy);
+    return {request, queries, std::move(copy.plan), std::move(copy.refused)};
 }
 
 } // namespace kestrix::transfer

@@ -1,7 +1,5 @@
 #include "transfer/MoveTables.h"
 
-#include <array>
-
 #include "db/Error.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
@@ -15,21 +13,6 @@
 
 namespace kestrix::transfer {
 namespace {
-
-struct JournalTable {
-    const char* table;
-    const char* key;
-};
-
-// The journal block's fixed order.
-constexpr std::array<JournalTable, 6> kJournalBlock{{
-    {"EVENTS", "EV_ID"},
-    {"ALARM", "AL_ID"},
-    {"ACR$EVENTS", "AEV_ID"},
-    {"STR_EVENTS", "EV_ID"},
-    {"STR_ALARMS", "AL_ID"},
-    {"ACR$ALARMS", "AAL_ID"},
-}};
 
 void PassHeader(Context& ctx, const std::string& text) {
     RunLog log(ctx.LogPath());
@@ -52,12 +35,12 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
 
     for (const std::string& raw : lines) {
         if (state.CancelFlag) return false;
-        TableListLine line = ParseTableListLine(raw);
-        if (!line.comment && !IsJournalOrDescriptionTable(line.table)) {
+        const TableListLine line = ParseTableListLine(raw);
+        const LineSteps steps = StepsOf(line);
+        if (steps.clear) {
             try {
                 ClearTable(ctx, dm.Destination(), line.table, line.condition);
-                if (line.table == "READERS")
-                    ClearTable(ctx, dm.Destination(), "ZONES", "");
+                if (steps.clearZones) ClearTable(ctx, dm.Destination(), "ZONES", "");
             } catch (const std::exception& e) {
                 if (IsConnectionLost(e)) throw;
             }
@@ -69,30 +52,37 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
     return true;
 }
 
-void SecondClearing(Context& ctx, db::Databases& dm, const TableListLine& line) {
+void SecondClearing(Context& ctx, db::Databases& dm, const TableListLine& line, const LineSteps& steps) {
     try {
         RunLog::Append(ctx.LogPath(),
                        Timestamp() + (line.hasHash ? texts::kExtraClearing : texts::kClearing) + line.table);
-        if (!IsJournalOrDescriptionTable(line.table))
-            ClearTable(ctx, dm.Destination(), line.table, "");
+        if (steps.clearAgain) ClearTable(ctx, dm.Destination(), line.table, "");
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
     }
 }
 
+// The copy joins the run's list, with the row of the account it was counted in.
+void Copied(Context& ctx, CopiedTable copied, std::vector<CopiedTable>& copies) {
+    const auto& tables = ctx.state.Account().Tables();
+    if (!tables.empty() && tables.back().table == copied.request.table) copied.accountRow = tables.size() - 1;
+    copies.push_back(std::move(copied));
+}
+
 // A table's copy that fails goes unlogged and the sequence goes on; the run's account marks
 // the table, so that the operator learns that its rows were not all read.
-void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line) {
+void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const LineSteps& steps,
+              std::vector<CopiedTable>& copies) {
     try {
-        if (line.table == "MACROSES")
-            CopyMacros(ctx, dm.Source(), dm.Destination());
-        else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
-            CopyTable(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
+        if (steps.macros)
+            Copied(ctx, CopyMacros(ctx, dm.Source(), dm.Destination()), copies);
+        else if (steps.copy)
+            Copied(ctx, CopyTable(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail), copies);
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
         ctx.state.TableFailed(e.what());
     }
-    if (!line.hasAmp) return;
+    if (!steps.update) return;
     try {
         UpdateColumn(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
     } catch (const std::exception& e) {
@@ -102,7 +92,7 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line) {
 }
 
 // Returns false when the pass failed to start or the cancel flag ends the sequence.
-bool CopyPass(Context& ctx, db::Databases& dm) {
+bool CopyPass(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
@@ -117,13 +107,14 @@ bool CopyPass(Context& ctx, db::Databases& dm) {
     for (const std::string& raw : lines) {
         if (state.CancelFlag) return false;
         state.PumpMessages();
-        TableListLine line = ParseTableListLine(raw);
+        const TableListLine line = ParseTableListLine(raw);
         if (!line.comment) {
+            const LineSteps steps = StepsOf(line);
             state.SetStatusText(line.table);
             state.StageStarted(RunStage::Table, line.table);
-            if (line.hasHash || line.hasPercent) SecondClearing(ctx, dm, line);
+            if (steps.logClearing) SecondClearing(ctx, dm, line, steps);
             state.PumpMessages();
-            CopyLine(ctx, dm, line);
+            CopyLine(ctx, dm, line, steps, copies);
         }
         state.StepAll();
         state.PumpMessages();
@@ -132,17 +123,18 @@ bool CopyPass(Context& ctx, db::Databases& dm) {
     return true;
 }
 
-void JournalBlock(Context& ctx, db::Databases& dm) {
+void JournalBlock(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     if (!state.EventsOption) return;
     // Not guarded table by table: an error ends the block and the later journals are not copied.
     try {
-        for (const JournalTable& journal : kJournalBlock) {
+        for (const JournalTable& journal : JournalTables()) {
             if (state.CancelFlag) return;
-            state.SetStatusText(journal.table);
-            state.StageStarted(RunStage::Table, journal.table);
+            const std::string table(journal.table);
+            state.SetStatusText(table);
+            state.StageStarted(RunStage::Table, table);
             state.PumpMessages();
-            CopyTable(ctx, dm.Source(), dm.Destination(), journal.table, journal.key, "");
+            Copied(ctx, CopyTable(ctx, dm.Source(), dm.Destination(), table, std::string(journal.key), ""), copies);
             state.StepAll();
         }
         state.PumpMessages();
@@ -152,7 +144,7 @@ void JournalBlock(Context& ctx, db::Databases& dm) {
     }
 }
 
-void Sequence(Context& ctx, db::Databases& dm) {
+void Sequence(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
@@ -160,15 +152,17 @@ void Sequence(Context& ctx, db::Databases& dm) {
     state.SourceHasPhotos = ProbeOwnerPhotos(dm.Source());
 
     if (!ClearingPass(ctx, dm)) return;
-    if (!CopyPass(ctx, dm)) return;
-    JournalBlock(ctx, dm);
+    if (!CopyPass(ctx, dm, copies)) return;
+    JournalBlock(ctx, dm, copies);
 }
 
 } // namespace
 
-void MoveTables(Context& ctx, db::Databases& dm) {
+std::vector<CopiedTable> MoveTables(Context& ctx, db::Databases& dm) {
+    std::vector<CopiedTable> copies;
     try {
-        Sequence(ctx, dm);
+        Sequence(ctx, dm, copies);
+        return copies;
     } catch (const std::exception& e) {
         // An error that ends the sequence, a lost connection, is logged here once, whichever
         // operation met it.

@@ -41,10 +41,39 @@ TableListLine ParseTableListLine(const std::string& line) {
     return result;
 }
 
-bool IsJournalTable(const std::string& table) {
-    return table == "EVENTS" || table == "ALARM" || table == "ACR$EVENTS" || table == "ACR$ALARMS" ||
-           table == "STR_EVENTS" || table == "STR_ALARMS";
+LineSteps StepsOf(const TableListLine& line) {
+    LineSteps steps;
+    if (line.comment) return steps;
+    const bool kept = IsJournalOrDescriptionTable(line.table);
+    steps.clear = !kept;
+    steps.clearZones = steps.clear && line.table == "READERS";
+    steps.logClearing = line.hasHash || line.hasPercent;
+    steps.clearAgain = steps.logClearing && !kept;
+    steps.macros = line.table == "MACROSES";
+    steps.copy = !steps.macros && !IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp;
+    steps.update = line.hasAmp;
+    return steps;
 }
+
+const std::array<JournalTable, 6>& JournalTables() {
+    static constexpr std::array<JournalTable, 6> kJournals{{
+        {"EVENTS", "EV_ID", "EV_DATE"},
+        {"ALARM", "AL_ID", "AL_DATE"},
+        {"ACR$EVENTS", "AEV_ID", "AEV_DATE"},
+        {"STR_EVENTS", "EV_ID", "EV_DATE"},
+        {"STR_ALARMS", "AL_ID", "AL_DATE"},
+        {"ACR$ALARMS", "AAL_ID", "AAL_DATE"},
+    }};
+    return kJournals;
+}
+
+const JournalTable* FindJournal(const std::string& table) {
+    for (const JournalTable& journal : JournalTables())
+        if (journal.table == table) return &journal;
+    return nullptr;
+}
+
+bool IsJournalTable(const std::string& table) { return FindJournal(table) != nullptr; }
 
 bool IsJournalOrDescriptionTable(const std::string& table) {
     return IsJournalTable(table) || table == "EVDESC" || table == "ACR$EVDESC";

@@ -1,6 +1,8 @@
 #pragma once
 // Lines of the table list "Conv.txt" taken apart.
+#include <array>
 #include <string>
+#include <string_view>
 
 namespace kestrix::transfer {
 
@@ -15,7 +17,27 @@ struct TableListLine {
 
 TableListLine ParseTableListLine(const std::string& line);
 
-// The eight tables the two passes never clear, and the six they never copy.
+// What a line does in the two passes over the list.
+struct LineSteps {
+    bool clear = false;        // clearing pass: the table, with the line's condition
+    bool clearZones = false;   // clearing pass: ZONES right after READERS
+    bool logClearing = false;  // copy pass: the second clearing's log line ("#" or "%")
+    bool clearAgain = false;   // copy pass: the table cleared again, without condition
+    bool macros = false;       // copy pass: the macro transfer
+    bool copy = false;         // copy pass: the table copy, with the tail as its condition
+    bool update = false;       // copy pass: the column update, with the tail as the column
+};
+
+LineSteps StepsOf(const TableListLine& line);
+
+// A journal table: its key and the date column the start date filters.
+struct JournalTable {
+    std::string_view table, key, dateColumn;
+};
+// The journal block, in its order. The two passes never clear these six and the two
+// description tables, and never copy the six.
+const std::array<JournalTable, 6>& JournalTables();
+const JournalTable* FindJournal(const std::string& table);
 bool IsJournalTable(const std::string& table);
 bool IsJournalOrDescriptionTable(const std::string& table);
 

@@ -6,6 +6,7 @@
 #include "db/Error.h"
 #include "db/Strings.h"
 #include "run/IdMaps.h"
+#include "transfer/TableList.h"
 
 namespace kestrix::transfer {
 namespace {
@@ -16,7 +17,6 @@ struct SourceQueries {
     std::string_view table;
     std::string_view count;
     std::string_view select;
-    bool startDate;
 };
 
 constexpr SourceQueries kSourceQueries[] = {
@@ -24,24 +24,21 @@ constexpr SourceQueries kSourceQueries[] = {
      "Select Count(ID_ID) from  INIDATA Where (ID_SECTION <> \"USER_CAN_FILTER\") and "
      "(ID_SECTION <> \"USER_FILTERS\") and (ID_SECTION <> \"CTRL_FILTERS\")",
      "Select * from INIDATA  Where (ID_SECTION <> \"USER_CAN_FILTER\") and "
-     "(ID_SECTION <> \"USER_FILTERS\") and (ID_SECTION <> \"CTRL_FILTERS\")",
-     false},
+     "(ID_SECTION <> \"USER_FILTERS\") and (ID_SECTION <> \"CTRL_FILTERS\")"},
     {"EVENTS", "Select Count(EV_ID) from  EVENTS Where EV_DATE >= :EV_D",
      "Select E.*,ED.ED_HARDTYPE from EVENTS E,EVDESC ED Where (E.EV_CODE = ED.ED_CODE) and "
-     "((E.EV_ADDCODE = ED.ED_ADDCODE) or (E.EV_ADDCODE-256 = ED.ED_ADDCODE)) and (E.EV_DATE >= :EV_D)",
-     true},
+     "((E.EV_ADDCODE = ED.ED_ADDCODE) or (E.EV_ADDCODE-256 = ED.ED_ADDCODE)) and (E.EV_DATE >= :EV_D)"},
     {"ALARM", "Select Count(AL_ID) from Alarm A Where AL_DATE >= :EV_D",
      "Select A.*,ED.ED_HARDTYPE from Alarm A, EVDESC ED Where (A.AL_CODE = ED.ED_CODE) and "
-     "((A.AL_ADDCODE = ED.ED_ADDCODE) or (A.AL_ADDCODE-256 = ED.ED_ADDCODE)) and (A.AL_DATE >= :EV_D)",
-     true},
+     "((A.AL_ADDCODE = ED.ED_ADDCODE) or (A.AL_ADDCODE-256 = ED.ED_ADDCODE)) and (A.AL_DATE >= :EV_D)"},
     {"ACR$EVENTS", "Select Count(AEV_ID) from ACR$EVENTS Where AEV_DATE >= :EV_D",
-     "Select * from ACR$EVENTS Where AEV_DATE >= :EV_D", true},
+     "Select * from ACR$EVENTS Where AEV_DATE >= :EV_D"},
     {"ACR$ALARMS", "Select Count(AAL_ID) from ACR$ALARMS Where AAL_DATE >= :EV_D",
-     "Select * from ACR$ALARMS Where AAL_DATE >= :EV_D", true},
+     "Select * from ACR$ALARMS Where AAL_DATE >= :EV_D"},
     {"STR_EVENTS", "Select Count(EV_ID) from  STR_EVENTS Where EV_DATE >= :EV_D",
-     "Select E.* from STR_EVENTS E Where (E.EV_DATE >= :EV_D)", true},
+     "Select E.* from STR_EVENTS E Where (E.EV_DATE >= :EV_D)"},
     {"STR_ALARMS", "Select Count(AL_ID) from STR_ALARMS A Where AL_DATE >= :EV_D",
-     "Select A.* from STR_Alarms A Where (A.AL_DATE >= :EV_D)", true},
+     "Select A.* from STR_Alarms A Where (A.AL_DATE >= :EV_D)"},
 };
 
 // Description tables that are updated in place: five columns taken by position.
@@ -205,6 +202,8 @@ void PlanUpdate(CopyPlan& plan, const CopyRequest& request, const std::vector<st
         const std::string& owner = CopyColumn(copy, 0);
         plan.rowSql = "UPDATE " + request.table + " SET " + photo + " = :" + photo + " Where OW_ID = :" + owner;
         plan.parameterSources = {photo, owner};
+        plan.sourceKey = owner;
+        plan.destKey = "OW_ID";
         return;
     }
     const UpdatedTable& updated = *Find(kUpdatedTables, request.table);
@@ -217,6 +216,8 @@ void PlanUpdate(CopyPlan& plan, const CopyRequest& request, const std::vector<st
     plan.parameterSources.push_back(key);
     plan.rowSql = "UPDATE " + request.table + " SET " + columnPart + " Where " + std::string(updated.keyColumn) +
                   " = :" + key;
+    plan.sourceKey = key;
+    plan.destKey = std::string(updated.keyColumn);
 }
 
 } // namespace
@@ -233,8 +234,11 @@ CopyQueries PlanQueries(const CopyRequest& request) {
     if (const SourceQueries* fixed = Find(kSourceQueries, table)) {
         queries.count = std::string(fixed->count);
         queries.select = {std::string(fixed->select)};
-        queries.startDate = fixed->startDate;
-    } else if (OwnerPhotoCase(request)) {
+        queries.selectInKeyOrder = {queries.select[0], " Order BY " + key};
+        queries.startDate = FindJournal(table) != nullptr;
+        return queries;
+    }
+    if (OwnerPhotoCase(request)) {
         queries.count = "select Count(*) from OWNER";
         queries.select = {"select * from OWNER Order BY OW_ID"};
     } else {
@@ -243,8 +247,58 @@ CopyQueries PlanQueries(const CopyRequest& request) {
         if (!request.where.empty()) queries.select.push_back("Where " + request.where);
         queries.select.push_back(" Order BY " + key);
     }
+    queries.selectInKeyOrder = queries.select;
     return queries;
 }
+
+db::DateTime StartOfDay(db::DateTime date) {
+    date.hour = date.minute = date.second = date.millisecond = 0;
+    return date;
+}
+
+int Translation::MapFor(int type) const {
+    switch (rule) {
+    case Rule::Text: return 0;
+    case Rule::MapByType: return type >= 0 && type < static_cast<int>(mapByType.size()) ? mapByType[type] : 0;
+    default: return map;
+    }
+}
+
+std::vector<std::string> CopyPlan::WrittenColumns() const {
+    if (kind == RowKind::Insert || parameterSources.empty()) return parameterSources;
+    return {parameterSources.begin(), parameterSources.end() - 1};
+}
+
+CopiedTable PlanMacros() {
+    CopiedTable macros;
+    macros.request = {"MACROSES", "MCR_ID", "", false, false};
+    const std::string select = "Select MCR_NAME,MCR_FILL,MCR_ID from MACROSES ";
+    macros.queries.select = {select};
+    macros.queries.selectInKeyOrder = {select + "Order BY MCR_ID"};
+    CopyPlan& plan = macros.plan;
+    plan.rowSql = "insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F) RETURNING MCR_ID";
+    plan.parameterSources = {"MCR_NAME", "MCR_FILL"};
+    plan.tableNo = kMacroses;
+    plan.returnedKey = plan.sourceKey = plan.destKey = plan.oldKeyColumn = "MCR_ID";
+    plan.macroTexts = true;
+    return macros;
+}
+
+std::vector<int> ReferencedMaps(const std::string& table) {
+    std::vector<int> maps;
+    auto add = [&](int map) {
+        if (map > 0 && std::find(maps.begin(), maps.end(), map) == maps.end()) maps.push_back(map);
+    };
+    for (const Translation& t : PlanTranslations(table, {}))
+        for (int type = 0; type < static_cast<int>(t.mapByType.size()); ++type) add(t.MapFor(type));
+    // The texts renumbered by the text converter: reader lists and macro lines.
+    if (table == "INIDATA") add(kReaders);
+    if (table == "MACROSES")
+        for (int map : {kReaders, kOutputs, kInputs}) add(map);
+    return maps;
+}
+
+bool ContainsColumn(const std::vector<std::string>& names, const std::string& name) { return ContainsName(names, name); }
 
 CopyPlan PlanRows(const CopyRequest& request, const std::vector<std::string>& destColumns,
                   const std::vector<std::string>& sourceColumns) {
@@ -264,8 +318,10 @@ CopyPlan PlanRows(const CopyRequest& request, const std::vector<std::string>& de
         return plan;
     }
     PlanInsert(plan, request, copy, addPort);
+    plan.portSetToOne = addPort;
+    plan.sourceKey = plan.destKey = request.keyColumn;
     if (plan.tableNo > 0) {
-        plan.oldKeyColumn = copy.empty() ? std::string() : copy[0];
+        plan.oldKeyColumn = plan.sourceKey = copy.empty() ? std::string() : copy[0];
         plan.returnedKey = request.keyColumn;
     }
     plan.readerRights = table == "INIDATA";

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "db/Statement.h"
+
 namespace kestrix::transfer {
 
 // A table-list line's copy and the owner-photo answers of the run.
@@ -26,10 +28,13 @@ struct CopyQueries {
     std::string destColumns;           // its result columns name the destination's columns
     std::string count;                 // source rows, for the table progress
     std::vector<std::string> select;   // source rows, added line by line
+    std::vector<std::string> selectInKeyOrder;   // the same rows ordered by the line's key
     bool startDate = false;            // count and select take the start of day as parameter 0
 };
 
 CopyQueries PlanQueries(const CopyRequest& request);
+// The start date's parameter: the start of that day.
+db::DateTime StartOfDay(db::DateTime date);
 
 // How a row reaches the destination.
 enum class RowKind {
@@ -55,6 +60,9 @@ struct Translation {
     std::string valueColumn;       // MapByType: source column of the value, "" for the parameter's own
     std::string typeColumn;        // MapByType
     std::array<int, 9> mapByType{};   // MapByType: map per type value, 0 leaves the parameter
+
+    // The map a value goes through (type: the type column's value, for MapByType); 0 for none.
+    int MapFor(int type) const;
 };
 
 struct CopyPlan {
@@ -70,7 +78,34 @@ struct CopyPlan {
     bool clearPhoto = false;                     // OWNER: OW_PHOTO left to the photo table
     std::string archiveSql;                      // OWNER: marks the owner just inserted archived,
                                                  // by the key its insert returned (parameter 0)
+    bool portSetToOne = false;                   // HOSTS: HS_PORT, absent in the source, gets 1
+    bool macroTexts = false;                     // MACROSES: texts renumbered as macro lines
+    std::string sourceKey;                       // the source column that identifies a row ...
+    std::string destKey;                         // ... and the destination column it becomes
+
+    // The destination columns that receive a source value, in parameter order (an update's
+    // key parameter is no such column).
+    std::vector<std::string> WrittenColumns() const;
 };
+
+// A copy that ran to its end: what it was asked, how it went about it, and the source keys
+// of the rows it refused.
+struct CopiedTable {
+    CopyRequest request;
+    CopyQueries queries;
+    CopyPlan plan;
+    std::vector<std::string> refusedKeys;
+    std::size_t accountRow = static_cast<std::size_t>(-1);   // the run account's row of the copy
+};
+
+// The macro transfer: every macro read at once, inserted with new keys and renumbered texts.
+CopiedTable PlanMacros();
+
+// The identifier maps a table's rows (the macros: their texts) are translated through.
+std::vector<int> ReferencedMaps(const std::string& table);
+
+// Column names as the copy compares them: upper-cased in Windows-1251.
+bool ContainsColumn(const std::vector<std::string>& names, const std::string& name);
 
 // destColumns: the destination table's columns; sourceColumns: the row select's result
 // columns, in order. An update whose positions lie past the copied columns raises.

@@ -149,6 +149,15 @@ TEST_F(TransferCheckTest, SampleHasNoProblemAndItsCountsAreTheRowsARunReads) {
         ++compared;
     }
     EXPECT_GT(compared, 20);
+
+    // The columns the check names for each copy are the columns the run's copy wrote.
+    std::size_t at = 0;
+    for (const transfer::CopiedTable& copy : driver.Copies()) {
+        while (at < result.lines.size() && result.lines[at].table != copy.request.table) ++at;
+        ASSERT_LT(at, result.lines.size()) << copy.request.table;
+        EXPECT_EQ(result.lines[at++].copied, copy.plan.WrittenColumns()) << copy.request.table;
+    }
+    EXPECT_GT(driver.Copies().size(), 25u);
 }
 
 } // namespace

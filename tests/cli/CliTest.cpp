@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -172,6 +173,46 @@ TEST_F(CliTest, FullRunWithEventsMovesEverythingAndOnlyReadsTheSource) {
     EXPECT_EQ(Count(log, "\r\n" + texts::kInsertError + "EVENTS EV_ID =  5 :  "), 1u) << ToUtf8(log);
     EXPECT_LT(log.find(texts::kClearPassHeader), log.find(texts::kCopyPassHeader));
     EXPECT_LT(log.find(texts::kCopyPassHeader), log.rfind(texts::kBeginRuler));
+}
+
+TEST_F(CliTest, VerifyFindsWhatADestinationTriggerChangedAndTheKeyMapNamesEveryDevice) {
+    MakeDatabases();
+    // A trigger of the destination that rewrites what the copy writes.
+    WriteFile(appDir + "/SQL/_Upd.sql", ReadFile(appDir + "/SQL/_Upd.sql") +
+                                            "\r\n\r\nCREATE TRIGGER KX_MARK FOR HOSTS BEFORE INSERT POSITION 99 AS\r\n"
+                                            "BEGIN\r\n  NEW.HS_NAME = NEW.HS_NAME || '*';\r\nEND\r\n");
+    ProcessResult run = Run({"--events-from", "2026-01-01", "--verify", "--map-file", dir.File("keys.csv"),
+                             "--summary-json", dir.File("summary.json")});
+    ASSERT_EQ(run.exitCode, 4) << run.err << run.out;
+    Db src(source), dst(dest);
+    const int hosts = std::stoi(src.Scalar("SELECT COUNT(*) FROM HOSTS"));
+    EXPECT_EQ(run.out.rfind("table                     read   written   refused   seconds  unmapped  verified"
+                            "    differ\n", 0), 0u) << run.out;
+    const std::string firstHost = src.Scalar("SELECT MIN(HS_ID) FROM HOSTS");
+    const std::string name = ToUtf8(src.Scalar("SELECT HS_NAME FROM HOSTS WHERE HS_ID = " + firstHost));
+    EXPECT_NE(run.out.find("\n  differs: key " + firstHost + ", HS_NAME: source '" + name + "', destination '" + name +
+                           "*'\n"), std::string::npos) << run.out;
+    EXPECT_TRUE(run.out.ends_with("\nDifferences: " + std::to_string(hosts) + " rows in HOSTS\n")) << run.out;
+    const std::string json = ReadFile(dir.File("summary.json"));
+    EXPECT_NE(json.find("\"exit_code\": 4"), std::string::npos);
+    EXPECT_NE(json.find("\"verified\": 0, \"differ\": " + std::to_string(hosts)), std::string::npos) << json;
+
+    // Each device's line leads from its source key to the row that holds it in the destination.
+    const std::string keys = ReadFile(dir.File("keys.csv"));
+    ASSERT_EQ(keys.rfind("table,old_key,new_key\n", 0), 0u) << keys;
+    int hostLines = 0, macroLines = 0;
+    std::istringstream lines(keys);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t a = line.find(','), b = line.rfind(',');
+        const std::string table = line.substr(0, a), oldKey = line.substr(a + 1, b - a - 1), newKey = line.substr(b + 1);
+        macroLines += table == "MACROSES";
+        if (table != "HOSTS") continue;
+        ++hostLines;
+        EXPECT_EQ(dst.Scalar("SELECT HS_NAME FROM HOSTS WHERE HS_ID = " + newKey),
+                  src.Scalar("SELECT HS_NAME || '*' FROM HOSTS WHERE HS_ID = " + oldKey));
+    }
+    EXPECT_EQ(hostLines, hosts);
+    EXPECT_EQ(macroLines, std::stoi(src.Scalar("SELECT COUNT(*) FROM MACROSES")));
 }
 
 TEST_F(CliTest, RunWithoutEventsLeavesTheJournalsAlone) {

@@ -1,0 +1,293 @@
+#include "transfer/Verification.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+
+#include "db/Error.h"
+#include "db/Work.h"
+#include "run/RunLog.h"
+#include "run/Texts.h"
+#include "run/TextFile.h"
+#include "transfer/MacroTextConverter.h"
+
+namespace kestrix::transfer {
+namespace {
+
+using db::SqlValue;
+using db::Statement;
+
+// A column value as compared: NULL, or its text (a blob's content).
+struct Value {
+    bool null = true;
+    std::string text;
+    bool operator==(const Value&) const = default;
+};
+
+Value Read(const SqlValue& v) { return v.IsNull() ? Value{} : Value{false, v.GetString()}; }
+Value Number(int n) { return {false, std::to_string(n)}; }
+// As the copy reads a parameter back as integer: NULL as 0.
+int Integer(const Value& v) { return v.null ? 0 : StrToInt(v.text); }
+
+// A source row as the copy wrote it: where it went and what each written column holds.
+struct ExpectedRow {
+    std::string key;      // the source key, as the copy logs it
+    Value destKey;
+    std::vector<Value> values;
+    std::string error;    // why it could not be worked out; it then matches no row
+};
+
+// The working state of one table.
+struct Reading {
+    Context& ctx;
+    const CopiedTable& copied;
+    const CopyPlan& plan;
+    Statement& src;
+    Statement cursor, lookup;            // destination rows in key order, and by one key
+    std::vector<std::string> columns;    // the written columns, compared by name
+    std::vector<int> sourceIndex;        // source column of each written column
+    std::vector<int> destIndex;          // destination column of each, in both statements
+    std::map<std::string, int> refused;  // source keys of refused rows, with their number
+    bool numericKey = false;             // destination keys merged in order; else looked up
+    bool cursorOpen = false;
+    long long taken = LLONG_MIN;         // the last key taken from the cursor
+    TableVerification result;
+};
+
+int IndexOf(Statement& sql, const std::string& name) { return sql.ColumnByName(name).Index(); }
+
+void ApplyTranslations(Reading& r, ExpectedRow& row) {
+    auto position = [&](const Translation& t) -> std::size_t {
+        if (t.rule != Translation::Rule::MapIfPresent) return static_cast<std::size_t>(t.parameter);
+        for (std::size_t j = 0; j < r.columns.size(); ++j)
+            if (r.plan.parameterSources[j] == t.parameterName) return j;
+        return r.columns.size();
+    };
+    for (const Translation& t : r.plan.translations) {
+        const std::size_t j = position(t);
+        if (t.rule == Translation::Rule::MapIfPresent) {
+            if (j < row.values.size() && !row.values[j].null) {
+                int old = 0;
+                if (db::ParseInt(row.values[j].text, old)) row.values[j] = Number(r.ctx.maps.RemapId(t.map, old));
+            }
+            continue;
+        }
+        if (j >= row.values.size()) throw std::out_of_range("parameter " + std::to_string(j));
+        if (t.rule == Translation::Rule::Text) continue;
+        const int type = t.rule == Translation::Rule::MapByType ? r.src.ColumnByName(t.typeColumn).GetInteger() : 0;
+        const int map = t.MapFor(type);
+        if (map == 0) continue;
+        const int old = t.valueColumn.empty() ? Integer(row.values[j]) : r.src.ColumnByName(t.valueColumn).GetInteger();
+        row.values[j] = Number(r.ctx.maps.RemapId(map, old));
+    }
+}
+
+// The texts the copy renumbers: reader lists and macro texts.
+void RewriteTexts(Reading& r, ExpectedRow& row) {
+    for (std::size_t j = 0; j < r.columns.size(); ++j) {
+        const std::string& column = r.plan.parameterSources[j];
+        Value& v = row.values[j];
+        if (r.plan.clearPhoto && column == "OW_PHOTO") v = Value{};
+        const bool readers = r.plan.readerRights && column == "ID_BLOB" && !v.null &&
+                             r.src.ColumnByName("ID_SECTION").GetString() == "USERS_RD_RIGHTS";
+        const bool macro = r.plan.macroTexts && column == "MCR_FILL";
+        if (!readers && !macro) continue;
+        MacroTextConverter text(r.ctx.maps);
+        text.Lines = SplitTextLines(v.text);
+        if (readers) text.RemapReaderLines();
+        else text.RemapMacroLines();
+        v = Value{false, JoinTextLines(text.Lines)};
+    }
+}
+
+ExpectedRow Expected(Reading& r) {
+    ExpectedRow row;
+    row.key = r.src.ColumnByName(r.copied.request.keyColumn).GetString();
+    try {
+        for (int index : r.sourceIndex) row.values.push_back(Read(r.src.ColumnAt(index)));
+        RewriteTexts(r, row);
+        ApplyTranslations(r, row);
+        const Value sourceKey = Read(r.src.ColumnByName(r.plan.sourceKey));
+        if (r.plan.tableNo > 0) {
+            row.destKey = Number(r.ctx.maps.RemapId(r.plan.tableNo, Integer(sourceKey)));
+        } else {
+            row.destKey = sourceKey;
+            for (std::size_t j = 0; j < r.columns.size(); ++j)
+                if (r.columns[j] == r.plan.destKey) row.destKey = row.values[j];
+        }
+    } catch (const std::exception& e) {
+        if (IsConnectionLost(e)) throw;
+        row.error = e.what();
+    }
+    return row;
+}
+
+std::vector<Value> DestValues(Reading& r, Statement& sql) {
+    std::vector<Value> values;
+    for (int index : r.destIndex) values.push_back(Read(sql.ColumnAt(index)));
+    return values;
+}
+
+long long KeyOf(Statement& sql, const std::string& column) {
+    const SqlValue& v = sql.ColumnByName(column);
+    return v.IsNull() ? LLONG_MIN : std::strtoll(v.GetString().c_str(), nullptr, 10);
+}
+
+// The destination rows of one key: from the cursor while the keys come in its order, else
+// looked up on their own.
+std::vector<std::vector<Value>> DestinationRows(Reading& r, const Value& key) {
+    std::vector<std::vector<Value>> rows;
+    if (key.null) return rows;
+    const long long wanted = std::strtoll(key.text.c_str(), nullptr, 10);
+    if (r.numericKey && wanted > r.taken) {
+        if (!r.cursorOpen) {
+            r.cursor.Execute();
+            r.cursorOpen = true;
+        }
+        while (!r.cursor.AtEnd() && KeyOf(r.cursor, r.plan.destKey) < wanted) r.cursor.FetchNext();
+        for (; !r.cursor.AtEnd() && KeyOf(r.cursor, r.plan.destKey) == wanted; r.cursor.FetchNext())
+            rows.push_back(DestValues(r, r.cursor));
+        r.taken = wanted;
+        return rows;
+    }
+    r.lookup.ParameterAt(0).SetString(key.text);
+    r.lookup.Execute();
+    for (; !r.lookup.AtEnd(); r.lookup.FetchNext()) rows.push_back(DestValues(r, r.lookup));
+    r.lookup.CloseCursor();
+    return rows;
+}
+
+// A value as listed: short texts as they are, anything else by its size.
+std::string Shown(const Value& v, const Value& other) {
+    if (v.null) return "NULL";
+    const bool plain = v.text.size() <= 60 &&
+                       std::none_of(v.text.begin(), v.text.end(), [](char c) { return static_cast<unsigned char>(c) < 32; });
+    if (plain) return "'" + v.text + "'";
+    std::string shown = std::to_string(v.text.size()) + " bytes";
+    if (other.null) return shown;
+    std::size_t at = 0;
+    while (at < v.text.size() && at < other.text.size() && v.text[at] == other.text[at]) ++at;
+    return shown + ", first difference at byte " + std::to_string(at);
+}
+
+void List(Reading& r, RowDifference difference) {
+    if (r.result.listed.size() < kListedDifferences) r.result.listed.push_back(std::move(difference));
+}
+
+void Differs(Reading& r, const ExpectedRow& row, const std::vector<std::vector<Value>>& dest, const std::vector<bool>& used) {
+    ++r.result.differ;
+    if (!row.error.empty()) return List(r, {row.key, "", row.error, ""});
+    std::size_t d = 0;
+    while (d < dest.size() && used[d]) ++d;
+    if (dest.empty()) return List(r, {row.key, "", "", "missing"});
+    const std::vector<Value>& found = dest[d < dest.size() ? d : 0];
+    for (std::size_t j = 0; j < r.columns.size(); ++j)
+        if (!(row.values[j] == found[j]))
+            List(r, {row.key, r.columns[j], Shown(row.values[j], found[j]), Shown(found[j], row.values[j])});
+}
+
+// The source rows that go to one destination key, against the destination's rows of it: each
+// source row takes an equal row not yet taken; one that finds none differs, unless the copy
+// refused a row of its key.
+void Settle(Reading& r, std::vector<ExpectedRow>& group) {
+    if (group.empty()) return;
+    const std::vector<std::vector<Value>> dest = DestinationRows(r, group.front().destKey);
+    std::vector<bool> used(dest.size(), false);
+    std::vector<const ExpectedRow*> unmatched;
+    for (const ExpectedRow& row : group) {
+        std::size_t d = 0;
+        while (d < dest.size() && (used[d] || !row.error.empty() || dest[d] != row.values)) ++d;
+        if (d < dest.size()) {
+            used[d] = true;
+            ++r.result.verified;
+        } else {
+            unmatched.push_back(&row);
+        }
+    }
+    // An update of a row the destination does not have changes nothing: no row is missing.
+    if (dest.empty() && r.plan.kind != RowKind::Insert) unmatched.clear();
+    for (const ExpectedRow* row : unmatched) {
+        auto refused = r.refused.find(row->key);
+        if (refused != r.refused.end() && refused->second > 0) --refused->second;
+        else Differs(r, *row, dest, used);
+    }
+    group.clear();
+}
+
+// Source rows in key order; the destination's statements prepared beside them.
+void Open(Reading& r, Statement& dst) {
+    const CopiedTable& copied = r.copied;
+    r.src.ClearSql();
+    for (const std::string& line : copied.queries.selectInKeyOrder) r.src.AddSqlLine(line);
+    r.src.Prepare();
+    if (copied.queries.startDate) r.src.ParameterAt(0).SetDateTime(StartOfDay(r.ctx.state.StartDate));
+    r.src.Execute();
+    for (std::size_t j = 0; j < r.columns.size(); ++j) r.sourceIndex.push_back(IndexOf(r.src, r.plan.parameterSources[j]));
+
+    const std::string& table = copied.request.table;
+    for (Statement* sql : {&r.cursor, &r.lookup}) sql->BindTransaction(*dst.GetTransaction());
+    r.cursor.AddSqlLine("select * from " + table + " Order BY " + r.plan.destKey);
+    r.lookup.AddSqlLine("select * from " + table + " Where " + r.plan.destKey + " = :K");
+    r.cursor.Prepare();
+    r.lookup.Prepare();
+    for (const std::string& column : r.columns) r.destIndex.push_back(IndexOf(r.cursor, column));
+    r.numericKey = r.cursor.ColumnByName(r.plan.destKey).IsInteger();
+}
+
+} // namespace
+
+TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const CopiedTable& copied) {
+    const auto start = std::chrono::steady_clock::now();
+    src.Bind();
+    dst.Bind();
+    Reading r{ctx, copied, copied.plan, src.SQL};
+    r.columns = copied.plan.WrittenColumns();
+    for (const std::string& key : copied.refusedKeys) ++r.refused[key];
+
+    RunState& state = ctx.state;
+    db::WorkUnit sourceWork(src.SQL);
+    const db::ClearSqlAtEnd release(src.SQL);
+    db::WorkUnit destinationWork(dst.SQL);
+    Open(r, dst.SQL);
+    state.SetTablePosition(0);
+    std::vector<ExpectedRow> group;   // consecutive rows of one destination key
+    for (int n = 0; !src.SQL.AtEnd() && !state.CancelFlag; src.SQL.FetchNext(), ++n) {
+        state.StepTable();
+        if (n % 64 == 0) state.PumpMessages();
+        ExpectedRow row = Expected(r);
+        if (!group.empty() && !(group.front().destKey == row.destKey)) Settle(r, group);
+        group.push_back(std::move(row));
+    }
+    Settle(r, group);
+    if (r.cursorOpen) r.cursor.CloseCursor();
+    r.result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return r.result;
+}
+
+void VerifyCopies(Context& ctx, db::Side src, db::Side dst, const std::vector<CopiedTable>& copies) {
+    RunState& state = ctx.state;
+    for (const CopiedTable& copied : copies) {
+        if (state.CancelFlag) return;
+        state.SetStatusText(texts::kStatusVerification + copied.request.table);
+        state.StageStarted(RunStage::Verification, copied.request.table);
+        state.PumpMessages();
+        TableVerification result;
+        try {
+            result = VerifyTable(ctx, src, dst, copied);
+        } catch (const std::exception& e) {
+            // A table that cannot be read back is not known to hold what was copied. A lost
+            // connection ends the run, logged once as the sequence logs it.
+            if (IsConnectionLost(e)) {
+                LogRunEndingError(ctx.LogPath(), e);
+                throw;
+            }
+            result = TableVerification{0, 1, {{"", "", std::string("cannot be read back: ") + e.what(), ""}}, 0};
+        }
+        if (!state.CancelFlag) state.TableVerified(copied.accountRow, result);
+    }
+}
+
+} // namespace kestrix::transfer
