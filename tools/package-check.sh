@@ -59,7 +59,7 @@ cp -r /usr/share/doc/kestrix/examples "$work/app"
 /usr/bin/kestrix-sample source "$work/source.fdb"
 /usr/bin/kestrix-sample dest "$work/dest.fdb"
 /usr/bin/kestrix-cli --check --source "$work/source.fdb" --dest "$work/dest.fdb" --app-dir "$work/app" \
-    > "$work/check.txt" || { cat "$work/check.txt" >&2; echo "package-check: kestrix-cli --check ended with $?" >&2; exit 1; }
+    > "$work/check.txt" || { rc=$?; cat "$work/check.txt" >&2; echo "package-check: kestrix-cli --check ended with $rc" >&2; exit 1; }
 echo "package-check: kestrix-cli --check: no problem"
 /usr/bin/kestrix-cli --source "$work/source.fdb" --dest "$work/dest.fdb" --events-from 2026-01-01 \
     --app-dir "$work/app" > "$work/account.txt" 2> "$work/progress.txt" || {
