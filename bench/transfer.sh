@@ -3,8 +3,9 @@
 # run: embedded and through a private Firebird server on 127.0.0.1, each program three times (ROUNDS),
 # alternating, every run on a fresh copy of the destination. Prints per table the rows, seconds
 # and rows/s of both (medians) and their ratio, peak memory, the time per row of INPUTS at two
-# sizes, and last the line "ratio embedded X.XX server Y.YY" (transfer time over yardstick
-# time, summed over the tables both copy).
+# sizes, the time of a read-back (--verify) over the copy's, and last the line
+# "ratio embedded X.XX server Y.YY" (transfer time over yardstick time, summed over the tables
+# both copy).
 #   bench/transfer.sh BUILD SIZE [ROUNDS]      SIZE: a number of sample units, or "small"
 set -euo pipefail
 build=${1:-build}
@@ -34,14 +35,14 @@ trap cleanup EXIT
 # One run: program (kestrix|yardstick), route (embedded|server), source, round; writes
 # "$work/<program>-<route>-<round>.tables" (table rows seconds) and ".peak" (KiB).
 run_one() {
-    local program=$1 route=$2 source=$3 tag=$4
+    local program=$1 route=$2 source=$3 tag=$4 extra=${5:-}
     local dest="$work/dest-$tag.fdb" out="$work/$program-$route-$tag"
     cp "$work/dest-empty.fdb" "$dest"
     local src_name=$source dst_name=$dest
     if [ "$route" = server ]; then src_name="127.0.0.1/$port:$source"; dst_name="127.0.0.1/$port:$dest"; fi
     if [ "$program" = kestrix ]; then
         /usr/bin/time -f '%M' -o "$out.peak" "$bin/kestrix-cli" --source "$src_name" --dest "$dst_name" \
-            --events-from "$events_from" --app-dir "$work/app" --summary-json "$out.json" \
+            --events-from "$events_from" --app-dir "$work/app" --summary-json "$out.json" $extra \
             >"$out.summary" 2>"$out.err" || { cat "$out.err" >&2; exit 1; }
         # The account in JSON (seconds to the millisecond); the first entry of each table is its
         # copy (a later one of the same table updates columns).
@@ -73,6 +74,9 @@ for route in $routes; do
         if [ $((round % 2)) -eq 1 ]; then order="kestrix yardstick"; else order="yardstick kestrix"; fi
         for program in $order; do run_one "$program" "$route" "$work/source.fdb" "$round"; done
     done
+    # One more run that reads its copies back: the read-back's time against the copy's.
+    echo "bench: $route read-back" >&2
+    run_one kestrix "$route" "$work/source.fdb" verify --verify
 done
 echo "bench: INPUTS at size $small_size" >&2
 for round in $(seq "$rounds"); do run_one kestrix embedded "$work/source-small.fdb" "small$round"; done
@@ -126,5 +130,12 @@ if "INPUTS" in big and "INPUTS" in little and big["INPUTS"][0] and little["INPUT
     per_small = little["INPUTS"][1] / little["INPUTS"][0] * 1e6
     print(f"\nINPUTS time per row: {per_small:.1f} us at size {small} ({little['INPUTS'][0]} rows), "
           f"{per_big:.1f} us at size {size} ({big['INPUTS'][0]} rows), growth {per_big / per_small:.2f}")
+import json
+verify = {}
+for route in ("embedded", "server"):
+    tables = [t for t in json.load(open(f"{work}/kestrix-{route}-verify.json"))["tables"] if "verified" in t]
+    copy = sum(t["seconds"] for t in tables)
+    verify[route] = sum(t["verify_seconds"] for t in tables) / copy if copy > 0 else float("nan")
+print(f"\nread-back over copy time (--verify, one run): embedded {verify['embedded']:.2f} server {verify['server']:.2f}")
 print(f"ratio embedded {ratios['embedded']:.2f} server {ratios['server']:.2f}")
 PY
