@@ -71,4 +71,16 @@ std::optional<QString> ChooseFolder(QWidget* parent, const std::string& title, c
     return folder;
 }
 
+FileDialogHook& SaveFileDialogHook() {
+    static FileDialogHook hook;
+    return hook;
+}
+
+std::optional<QString> SaveFile(QWidget* parent, const std::string& title, const std::string& filter) {
+    if (SaveFileDialogHook()) return SaveFileDialogHook()(Qt(title), QtFilter(filter));
+    const QString file = QFileDialog::getSaveFileName(parent, Qt(title), QString(), QtFilter(filter));
+    if (file.isEmpty()) return std::nullopt;
+    return file;
+}
+
 } // namespace kestrix::gui

@@ -50,6 +50,12 @@ FolderDialogHook& ChooseFolderHook();
 // The standard folder dialog, opening at start.
 std::optional<QString> ChooseFolder(QWidget* parent, const std::string& title, const QString& start);
 
+// When set, SaveFile hands the request to it, as OpenFileDialogHook does for opening.
+FileDialogHook& SaveFileDialogHook();
+
+// The file-save dialog: the name of a file to write, or nothing when cancelled.
+std::optional<QString> SaveFile(QWidget* parent, const std::string& title, const std::string& filter);
+
 // "Description|*.a;*.b" as Qt's "Description (*.a *.b)".
 QString QtFilter(const std::string& cp1251Filter);
 

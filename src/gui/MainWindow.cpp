@@ -48,6 +48,7 @@ const QDate kNoDate(1899, 12, 30);
 // The folder chosen at an earlier start, kept in the user's settings.
 const QString kSettingsName = QStringLiteral("kestrix");
 const QString kDataFolderKey = QStringLiteral("dataFolder");
+const QString kVerifyKey = QStringLiteral("verify");   // runs read their copies back
 
 std::optional<std::string> RememberedDataFolder() {
     const QString folder = QSettings(kSettingsName, kSettingsName).value(kDataFolderKey).toString();
@@ -242,6 +243,12 @@ void MainWindow::CreateMenus() {
     mnuFile->addSeparator();
     mnuFile_Move = mnuFile->addAction(Qt(texts::kMoveCaption), this, [this] { mnuFile_MoveClick(); });
     mnuFile_Check = mnuFile->addAction(Qt(texts::kMenuCheck), this, [this] { mnuFile_CheckClick(); });
+    // Whether a run reads its copies back, as the operator left it at the last start.
+    mnuFile_Verify = mnuFile->addAction(Qt(texts::kMenuVerify));
+    mnuFile_Verify->setCheckable(true);
+    mnuFile_Verify->setChecked(QSettings(kSettingsName, kSettingsName).value(kVerifyKey, false).toBool());
+    connect(mnuFile_Verify, &QAction::toggled, this,
+            [](bool on) { QSettings(kSettingsName, kSettingsName).setValue(kVerifyKey, on); });
     mnuFile->addSeparator();
     mnuFile_Log = mnuFile->addAction(Qt(texts::kMenuLog), this, [this] { mnuFile_LogClick(); });
     mnuFile_DataFolder = mnuFile->addAction(Qt(texts::kMenuDataFolder), this, [this] { mnuFile_DataFolderClick(); });
@@ -393,6 +400,7 @@ void MainWindow::mnuFile_LogClick() { ShowLog(this, state_->AppDir + kLogFile); 
 
 void MainWindow::SyncOptions() {
     state_->EventsOption = EventsCB->isChecked();
+    state_->VerifyOption = mnuFile_Verify->isChecked();
     QDate from = FromDE->date();
     state_->StartDate = db::DateTime{from.year(), from.month(), from.day(), 0, 0, 0, 0};
 }
@@ -424,7 +432,9 @@ void MainWindow::StartRun() {
 
 void MainWindow::ShowSummary() {
     if (summary_) summary_->close();
-    summary_ = new SummaryDialog(this, state_->Account(), state_->AppDir + kLogFile);
+    const std::string log = state_->AppDir + kLogFile;
+    summary_ = new SummaryDialog(this, state_->Account(), log, driver_->Maps(),
+                                 {{"source", state_->SourceName}, {"destination", state_->DestName}, {"log", log}});
 }
 
 void MainWindow::CancelMoveBitBtnClick() {

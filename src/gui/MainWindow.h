@@ -80,6 +80,7 @@ public:
     QAction* mnuFile_Dest;
     QAction* mnuFile_Move;
     QAction* mnuFile_Check;
+    QAction* mnuFile_Verify;   // checkable, remembered between starts
     QAction* mnuFile_Log;
     QAction* mnuFile_DataFolder;
     QLabel* DataFolderLabel;   // the folder in use, in the status bar

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "db/Charset.h"
 #include "db/Strings.h"
 #include "gui/Dialogs.h"
 #include "gui/Viewers.h"
@@ -57,10 +58,18 @@ std::string VerdictText(const RunAccount& account) {
     return text;
 }
 
+std::string VerifiedText(const RunAccount& account) {
+    std::string tables;
+    for (const TableAccount& t : account.Tables())
+        if (t.verification && t.verification->differ > 0) tables += (tables.empty() ? "" : ", ") + t.table;
+    return tables.empty() ? texts::kAllVerified : texts::kDifferences + tables;
+}
+
 } // namespace
 
-SummaryDialog::SummaryDialog(QWidget* parent, const RunAccount& account, std::string logPath)
-    : QDialog(parent), logPath_(std::move(logPath)) {
+SummaryDialog::SummaryDialog(QWidget* parent, const RunAccount& account, std::string logPath, const IdMaps& maps,
+                             std::vector<NamedFile> runFiles)
+    : QDialog(parent), logPath_(std::move(logPath)), keyMap_(KeyMapCsv(maps)), runFiles_(std::move(runFiles)) {
     setWindowTitle(Qt(texts::kSummaryCaption + OutcomeText(account.Outcome())));
     auto* layout = new QVBoxLayout(this);
     Table = new QTableWidget(this);
@@ -75,6 +84,10 @@ SummaryDialog::SummaryDialog(QWidget* parent, const RunAccount& account, std::st
     LogButton = buttons->addButton(Qt(texts::kMenuLog), QDialogButtonBox::ActionRole);
     LogButton->setAutoDefault(false);
     connect(LogButton, &QPushButton::clicked, this, [this] { ShowLog(this, logPath_); });
+    KeyMapButton = buttons->addButton(Qt(texts::kSaveKeyMap), QDialogButtonBox::ActionRole);
+    KeyMapButton->setAutoDefault(false);
+    KeyMapButton->setEnabled(keyMap_.find('\n') + 1 < keyMap_.size());   // a line past the header
+    connect(KeyMapButton, &QPushButton::clicked, this, [this] { SaveKeyMap(); });
     // Enter, the usual way to dismiss a dialog, closes it.
     CloseButton = buttons->addButton(Qt(texts::kClose), QDialogButtonBox::RejectRole);
     CloseButton->setDefault(true);
@@ -102,10 +115,43 @@ void SummaryDialog::Fill(const RunAccount& account) {
         Table->setItem(row, 5, Cell(QString::number(t.Unmapped()), true));
         Table->setItem(row, kReferenceColumn, Cell(UnmappedColumns(t), false));
     }
-    Verdict->setText(Qt(VerdictText(account)));
+    FillVerification(account);
+    const bool good = account.NotAccounted().empty() && account.Differ() == 0;
+    std::string verdict = VerdictText(account);
+    if (account.Verified()) verdict += "\n" + VerifiedText(account);
+    Verdict->setText(Qt(verdict));
     QPalette palette = Verdict->palette();
-    palette.setColor(QPalette::WindowText, account.NotAccounted().empty() ? QColor(0x00, 0x80, 0x00) : QColor(0xC0, 0, 0));
+    palette.setColor(QPalette::WindowText, good ? QColor(0x00, 0x80, 0x00) : QColor(0xC0, 0, 0));
     Verdict->setPalette(palette);
+}
+
+// After a read-back, two more columns: the rows found as copied and the rows that differ.
+void SummaryDialog::FillVerification(const RunAccount& account) {
+    if (!account.Verified()) return;
+    const int first = Table->columnCount();
+    Table->setColumnCount(first + 2);
+    for (int i = 0; i < 2; ++i) Table->setHorizontalHeaderItem(first + i, new QTableWidgetItem(Qt(texts::kVerifyHeaders[i])));
+    const auto& tables = account.Tables();
+    for (int row = 0; row < Table->rowCount(); ++row) {
+        const std::optional<TableVerification>& v = tables[row].verification;
+        Table->setItem(row, first, Cell(v ? QString::number(v->verified) : QString(), true));
+        Table->setItem(row, first + 1, Cell(v ? QString::number(v->differ) : QString(), true));
+    }
+}
+
+void SummaryDialog::SaveKeyMap() {
+    const std::optional<QString> file = SaveFile(this, texts::kKeyMapDialogTitle, texts::kKeyMapDialogFilter);
+    if (!file) return;
+    const std::string path = file->toStdString();
+    try {
+        if (OutputClash({{"key map", path}}, runFiles_)) {
+            ShowBox(this, BoxKind::Error, texts::kErrorCaption, texts::kKeyMapClash + ToCp1251(path));
+            return;
+        }
+        WriteFileWhole(path, keyMap_);
+    } catch (const std::exception& e) {
+        ShowBox(this, BoxKind::Error, texts::kErrorCaption, e.what());
+    }
 }
 
 void SummaryDialog::FitColumns() {

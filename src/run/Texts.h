@@ -104,5 +104,14 @@ inline const std::string kSummaryHeaders[] = {ToCp1251("Таблица"), ToCp12
 inline const std::string kAllAccounted = ToCp1251("Все строки учтены.");
 inline const std::string kNotAccounted = ToCp1251("Не учтены строки таблиц: ");
 inline const std::string kTableFailed = ToCp1251("Ошибка: ");
+// The read-back and the key map
+inline const std::string kMenuVerify = ToCp1251("Проверять перенос");
+inline const std::string kVerifyHeaders[] = {ToCp1251("Проверено"), ToCp1251("Различий")};
+inline const std::string kAllVerified = ToCp1251("Приемник содержит все перенесенные строки без изменений.");
+inline const std::string kDifferences = ToCp1251("Различия с источником в таблицах: ");
+inline const std::string kSaveKeyMap = ToCp1251("Сохранить ключи ...");
+inline const std::string kKeyMapDialogTitle = ToCp1251("Старые и новые ключи устройств");
+inline const std::string kKeyMapDialogFilter = ToCp1251("Таблицы CSV (*.csv)|*.csv");
+inline const std::string kKeyMapClash = ToCp1251("Этот файл нужен переносу, ключи в него не записаны: ");
 
 } // namespace kestrix::texts

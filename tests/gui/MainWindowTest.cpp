@@ -92,6 +92,7 @@ protected:
         MessageBoxHook() = nullptr;
         OpenFileDialogHook() = nullptr;
         ChooseFolderHook() = nullptr;
+        SaveFileDialogHook() = nullptr;
     }
 
     // program: the program file, beside the data files unless told otherwise.
@@ -442,6 +443,33 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     int summaries = 0;
     for (QDialog* dialog : form->findChildren<QDialog*>()) summaries += dynamic_cast<SummaryDialog*>(dialog) != nullptr;
     EXPECT_EQ(summaries, 1);
+}
+
+TEST_F(MainWindowTest, ReadBackItemIsRememberedAndTheSummaryCountsAndSavesTheKeys) {
+    MakeDatabases();
+    MakeForm()->mnuFile_Verify->setChecked(false);
+    MakeForm()->mnuFile_Verify->setChecked(true);
+    auto form = MakeForm();
+    EXPECT_TRUE(form->mnuFile_Verify->isChecked()) << "remembered between starts";
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QString::fromStdString(source));
+    form->DestFE->setText(QString::fromStdString(dest));
+    form->MoveBitBtn->click();
+
+    auto* summary = Opened<SummaryDialog>(form.get());
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(SummaryRows(*summary), (std::vector<std::vector<std::string>>{{"HOSTS", "2", "2", "0", "0", "", "2", "0"}}));
+    EXPECT_TRUE(summary->Verdict->text().contains(Qt(texts::kAllVerified))) << summary->Verdict->text().toStdString();
+    std::string asked = dir.File("keys.csv");
+    SaveFileDialogHook() = [&](const QString&, const QString&) { return QString::fromStdString(asked); };
+    summary->KeyMapButton->click();
+    EXPECT_EQ(test::ReadFile(asked), "table,old_key,new_key\nHOSTS,3,501\nHOSTS,8,502\n");
+    // The destination is no place for the keys: refused, and left whole.
+    asked = dest;
+    summary->KeyMapButton->click();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().text, texts::kKeyMapClash + dest);
+    EXPECT_EQ(Db(dest).Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
 }
 
 TEST_F(MainWindowTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
