@@ -14,7 +14,7 @@
 #include "db/Charset.h"
 #include "db/Strings.h"
 #include "gui/Dialogs.h"
-#include "gui/Viewers.h"
+#include "gui/LogViewer.h"
 #include "run/Texts.h"
 
 namespace kestrix::gui {
