@@ -13,9 +13,9 @@ namespace kestrix::transfer {
 // the columns, counting or selecting leaves as the exception, and so does a lost connection
 // wherever it is met (unlogged: the sequence logs it). A written row's reference that
 // became -1 is reported to the run state. Every unit of work begun here is ended before
-// the call returns, however it returns. Returns the copy's plan and its refused rows (nothing
-// when the cancel flag ended it before its rows).
-CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName,
-                      const std::string& KeyColumn, const std::string& Where);
+// the call returns, however it returns. The request carries the line's table, key and
+// condition and the owner-photo answers of the sequence's probe. Returns the copy's plan and
+// its refused rows (nothing when the cancel flag ended it before its rows).
+CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request);
 
 } // namespace kestrix::transfer

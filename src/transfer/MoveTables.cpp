@@ -72,12 +72,15 @@ void Copied(Context& ctx, CopiedTable copied, std::vector<CopiedTable>& copies) 
 // A table's copy that fails goes unlogged and the sequence goes on; the run's account marks
 // the table, so that the operator learns that its rows were not all read.
 void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const LineSteps& steps,
-              std::vector<CopiedTable>& copies) {
+              const PhotoTables& photos, std::vector<CopiedTable>& copies) {
     try {
         if (steps.macros)
             Copied(ctx, CopyMacros(ctx, dm.Source(), dm.Destination()), copies);
         else if (steps.copy)
-            Copied(ctx, CopyTable(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail), copies);
+            Copied(ctx,
+                   CopyTable(ctx, dm.Source(), dm.Destination(),
+                             CopyRequest{line.table, line.key, line.tail, photos.destination, photos.source}),
+                   copies);
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
         ctx.state.TableFailed(e.what());
@@ -92,7 +95,7 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const 
 }
 
 // Returns false when the pass failed to start or the cancel flag ends the sequence.
-bool CopyPass(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& copies) {
+bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
@@ -114,7 +117,7 @@ bool CopyPass(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& copies)
             state.StageStarted(RunStage::Table, line.table);
             if (steps.logClearing) SecondClearing(ctx, dm, line, steps);
             state.PumpMessages();
-            CopyLine(ctx, dm, line, steps, copies);
+            CopyLine(ctx, dm, line, steps, photos, copies);
         }
         state.StepAll();
         state.PumpMessages();
@@ -123,7 +126,7 @@ bool CopyPass(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& copies)
     return true;
 }
 
-void JournalBlock(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& copies) {
+void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     if (!state.EventsOption) return;
     // Not guarded table by table: an error ends the block and the later journals are not copied.
@@ -134,7 +137,10 @@ void JournalBlock(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& cop
             state.SetStatusText(table);
             state.StageStarted(RunStage::Table, table);
             state.PumpMessages();
-            Copied(ctx, CopyTable(ctx, dm.Source(), dm.Destination(), table, std::string(journal.key), ""), copies);
+            Copied(ctx,
+                   CopyTable(ctx, dm.Source(), dm.Destination(),
+                             CopyRequest{table, std::string(journal.key), "", photos.destination, photos.source}),
+                   copies);
             state.StepAll();
         }
         state.PumpMessages();
@@ -148,12 +154,11 @@ void Sequence(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& copies)
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
-    state.DestHasPhotos = ProbeOwnerPhotos(dm.Destination());
-    state.SourceHasPhotos = ProbeOwnerPhotos(dm.Source());
+    const PhotoTables photos{ProbeOwnerPhotos(dm.Destination()), ProbeOwnerPhotos(dm.Source())};
 
     if (!ClearingPass(ctx, dm)) return;
-    if (!CopyPass(ctx, dm, copies)) return;
-    JournalBlock(ctx, dm, copies);
+    if (!CopyPass(ctx, dm, photos, copies)) return;
+    JournalBlock(ctx, dm, photos, copies);
 }
 
 } // namespace
