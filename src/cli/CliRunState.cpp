@@ -55,6 +55,7 @@ void CliRunState::StageStarted(RunStage stage, const std::string& table) {
     // A table started again right after itself goes on in its line.
     if (isTable && lastTable_ && *lastTable_ == table) return;
     lastTable_ = isTable ? std::optional<std::string>(table) : std::nullopt;
+    if (stage == RunStage::Verification) readBack_ = table;
     // A line of the table list without a table name gets no progress line.
     const bool named = !isTable || !table.empty();
     if (liveLine_)
@@ -68,6 +69,7 @@ std::string CliRunState::StageLabel() const {
     case RunStage::PreScript: return "Pre-transfer script";
     case RunStage::ClearPass: return "Clearing the destination";
     case RunStage::Table: return ToUtf8(lastTable_.value_or(""));
+    case RunStage::Verification: return "Reading back " + ToUtf8(readBack_);
     case RunStage::PostScript: return "Post-transfer script";
     case RunStage::Generators: return "Resetting the generators";
     case RunStage::Finished: return "Transfer finished";

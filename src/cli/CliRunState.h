@@ -41,6 +41,7 @@ private:
     const std::atomic<bool>* cancelRequested_;
     bool lineOpen_ = false;
     std::optional<std::string> lastTable_;   // the table of the last stage event, if a table
+    std::string readBack_;                    // the table the read-back is at
     RunStage stage_ = RunStage::PreScript;
     int allPeak_ = 0;
     std::chrono::steady_clock::time_point lastDraw_;
