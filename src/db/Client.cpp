@@ -179,7 +179,7 @@ void Blob::Open(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD* id) {
     Load().open_blob2(status.data(), db, tr, &handle_, id, 0, nullptr);
     if (Failed(status)) {
         handle_ = 0;
-        throw ServerError(status);
+        RaiseServerError(ServerError(status));
     }
     writing_ = false;
 }
@@ -189,7 +189,7 @@ void Blob::Create(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD* id) {
     Load().create_blob2(status.data(), db, tr, &handle_, id, 0, nullptr);
     if (Failed(status)) {
         handle_ = 0;
-        throw ServerError(status);
+        RaiseServerError(ServerError(status));
     }
     writing_ = true;
 }
@@ -216,7 +216,7 @@ std::size_t Blob::Read(char* to, std::size_t size) {
         ISC_STATUS result = api.get_segment(status.data(), &handle_, &got, want, to + done);
         if (result == isc_segstr_eof) break;
         // A partly read segment is reported as isc_segment and is no error.
-        if (Failed(status) && result != isc_segment) throw ServerError(status);
+        if (Failed(status) && result != isc_segment) RaiseServerError(ServerError(status));
         done += std::min<std::size_t>(got, want);
     }
     return done;

@@ -70,7 +70,7 @@ bool HasCode(const Status& status, ISC_STATUS code);
 // The server error of a failed call: text message by message, SQL code, first error code.
 Error ServerError(const Status& status);
 inline void Check(const Status& status) {
-    if (Failed(status)) throw ServerError(status);
+    if (Failed(status)) RaiseServerError(ServerError(status));
 }
 
 // One item of an info answer (item, 2-byte length, value): its value bytes; false when the

@@ -453,7 +453,7 @@ void Statement::FetchNext() {
         } catch (const std::exception&) {
         }
         if (cancelled) throw Interruption{};
-        throw error;
+        RaiseServerError(std::move(error));
     }
     ++rowsFetched_;
 }
@@ -466,7 +466,7 @@ void Statement::CloseCursor() {
     client::Load().dsql_free_statement(status.data(), &handle_, DSQL_close);
     if (client::Failed(status) && !client::HasCode(status, isc_bad_stmt_handle) &&
         !client::HasCode(status, isc_dsql_cursor_close_err))
-        throw client::ServerError(status);
+        RaiseServerError(client::ServerError(status));
 }
 
 SqlValue& Statement::ColumnAt(int i) {

@@ -11,8 +11,9 @@ class Statement;
 std::recursive_mutex& WorkLock();
 
 // Takes WorkLock and keeps it; commits the statement's transaction if active and starts
-// it anew. Raises only a lost connection (Error::ConnectionLost), and then does not keep
-// WorkLock; other failures are left to the statements that follow.
+// it anew. Raises only a lost connection (or what is no error of the layer, as running out
+// of memory), and then does not keep WorkLock; other failures are left to the statements
+// that follow.
 void BeginWork(Statement& statement);
 // Commits the statement's transaction if active, then releases WorkLock. Never raises.
 void EndWork(Statement& statement) noexcept;

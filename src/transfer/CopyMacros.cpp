@@ -17,13 +17,6 @@ using db::Statement;
 // Key recorded for a macro whose new key is unknown, so that the map stays paired.
 const char* const kNoKey = "-1";
 
-// Appends the line; a lost connection instead ends the transfer, to be logged once by the
-// sequence. Called inside a handler only.
-void LogFailure(Context& ctx, const std::string& line, const std::exception& error) {
-    if (IsConnectionLost(error)) throw;
-    RunLog::Append(ctx.LogPath(), line);
-}
-
 // Every source macro into memory, its old key into the map.
 void ReadSourceMacros(Context& ctx, Statement& src, MacroTextConverters& macros) {
     db::WorkUnit sourceWork(src);
@@ -32,8 +25,8 @@ void ReadSourceMacros(Context& ctx, Statement& src, MacroTextConverters& macros)
         src.AddSqlLine("Select MCR_NAME,MCR_FILL,MCR_ID from MACROSES ");
         src.Prepare();
         src.Execute();
-    } catch (const std::exception& e) {
-        LogFailure(ctx, texts::kMacroReadError + e.what(), e);
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroReadError + e.what());
         return;
     }
     std::string buffer;
@@ -58,8 +51,8 @@ void ClearDestinationMacros(Context& ctx, Statement& dst) {
         dst.AddSqlLine("delete from MACROSES");
         dst.Prepare();
         dst.Execute();
-    } catch (const std::exception& e) {
-        LogFailure(ctx, texts::kMacroClearError + e.what(), e);
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroClearError + e.what());
     }
 }
 
@@ -67,22 +60,22 @@ void ClearDestinationMacros(Context& ctx, Statement& dst) {
 bool InsertMacro(Context& ctx, Statement& dst, MacroTextConverter& macro) {
     try {
         dst.Prepare();   // once for all macros: the text is set before the first
-    } catch (const std::exception& e) {
-        LogFailure(ctx, texts::kMacroInsertError + e.what(), e);
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroInsertError + e.what());
         return false;
     }
     try {
         macro.RemapMacroLines();
-    } catch (const std::exception& e) {
-        LogFailure(ctx, texts::kMacroTextError + macro.MacroName + " :  " + e.what(), e);
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroTextError + macro.MacroName + " :  " + e.what());
         return false;
     }
     try {
         dst.ParameterByName("E").SetString(macro.MacroName);
         dst.ParameterByName("F").WriteBlobFrom(JoinTextLines(macro.Lines));
         dst.Execute();
-    } catch (const std::exception& e) {
-        LogFailure(ctx, texts::kMacroInsertError + e.what(), e);
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroInsertError + e.what());
         return false;
     }
     return true;
@@ -92,9 +85,9 @@ bool InsertMacro(Context& ctx, Statement& dst, MacroTextConverter& macro) {
 void LearnMacroKey(Context& ctx, Statement& dst) {
     try {
         ctx.maps.AppendNew(kMacroses, dst.ColumnAt(0).GetString());
-    } catch (const std::exception& e) {
+    } catch (const Error& e) {
         ctx.maps.AppendNew(kMacroses, kNoKey);
-        LogFailure(ctx, texts::kMacroMaxIdError + e.what(), e);
+        RunLog::Append(ctx.LogPath(), texts::kMacroMaxIdError + e.what());
     }
 }
 

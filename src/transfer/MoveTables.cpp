@@ -44,7 +44,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
     try {
         PassHeader(ctx, texts::kClearPassHeader);
         lines = ReadTextLines(ctx.DataFile(kTableListFile));
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return true;  // the pass ends here; the copy pass follows as usual
     }
     state.SetStatusText(texts::kClearPassStatus);
@@ -58,8 +58,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
                 ClearTable(ctx, dm.Destination(), line.table, line.condition);
                 if (line.table == "READERS")
                     ClearTable(ctx, dm.Destination(), "ZONES", "");
-            } catch (const std::exception& e) {
-                if (IsConnectionLost(e)) throw;
+            } catch (const Error&) {
             }
         }
         state.StepAll();
@@ -75,8 +74,7 @@ void SecondClearing(Context& ctx, db::Databases& dm, const TableListLine& line) 
                        Timestamp() + (line.hasHash ? texts::kExtraClearing : texts::kClearing) + line.table);
         if (!IsJournalOrDescriptionTable(line.table))
             ClearTable(ctx, dm.Destination(), line.table, "");
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error&) {
     }
 }
 
@@ -87,16 +85,15 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line) {
         if (line.table == "MACROSES")
             CopyMacros(ctx, dm.Source(), dm.Destination());
         else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
-            CopyTable(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+            CopyTable(ctx, dm.Source(), dm.Destination(),
+                      TableCopyRequest(ctx.state, dm.DestinationConnection(), line.table, line.key, line.tail));
+    } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
     }
     if (!line.hasAmp) return;
     try {
         UpdateColumn(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
     }
 }
@@ -110,7 +107,7 @@ bool CopyPass(Context& ctx, db::Databases& dm) {
     try {
         lines = ReadTextLines(ctx.DataFile(kTableListFile));
         PassHeader(ctx, texts::kCopyPassHeader);
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return false;
     }
 
@@ -142,12 +139,12 @@ void JournalBlock(Context& ctx, db::Databases& dm) {
             state.SetStatusText(journal.table);
             state.StageStarted(RunStage::Table, journal.table);
             state.PumpMessages();
-            CopyTable(ctx, dm.Source(), dm.Destination(), journal.table, journal.key, "");
+            CopyTable(ctx, dm.Source(), dm.Destination(),
+                      TableCopyRequest(state, dm.DestinationConnection(), journal.table, journal.key, ""));
             state.StepAll();
         }
         state.PumpMessages();
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         state.TableFailed(e.what());
     }
 }

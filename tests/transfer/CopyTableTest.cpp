@@ -92,7 +92,7 @@ protected:
             src = std::make_unique<Side>(srcPath);
             dst = std::make_unique<Side>(dstPath);
         }
-        transfer::CopyTable(run.ctx, *src, *dst, table, key, where);
+        transfer::CopyTable(run.ctx, *src, *dst, transfer::TableCopyRequest(run.state, dst->DB, table, key, where));
     }
     Rows Dest(const std::string& sql) { return Db(dstPath).Rows(sql); }
 
@@ -141,7 +141,7 @@ TEST_F(CopyTableTest, WrittenReferencesThatBecameMinusOneAreReported) {
     Context ctx{counting, run.maps};
     Side src(srcPath), dst(dstPath);
     for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}})
-        transfer::CopyTable(ctx, src, dst, table, key, "");
+        transfer::CopyTable(ctx, src, dst, transfer::TableCopyRequest(counting, dst.DB, table, key, ""));
     // Controller 30's host 99 is unknown; slave 2's controller was refused. The refused
     // controller itself wrote nothing.
     EXPECT_EQ(counting.unmapped, (std::vector<std::pair<std::string, std::string>>{{"CONTROLLERS", "CT_HOST"},
@@ -288,7 +288,7 @@ TEST_F(CopyTableTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
         Side source(srcPath), dest(destName);
         for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}, {"ZONES", "ZN_ID"},
                                   {"OWNER", "OW_ID"}})
-            transfer::CopyTable(engine.ctx, source, dest, table, key, "");
+            transfer::CopyTable(engine.ctx, source, dest, transfer::TableCopyRequest(engine.state, dest.DB, table, key, ""));
         Result r{engine.Log(), engine.maps.OldIds(2), {}, {}, {}, {}, {}};
         for (std::size_t i = 0; i < r.oldIds.size(); ++i)
             if (engine.maps.NewIds(2).at(i) == "-1") r.unknownNew.push_back(r.oldIds[i]);
@@ -355,7 +355,7 @@ protected:
             Side src(srcPath), dst(dstPath);
             auto copyTable = [&](const std::string& table, const std::string& key, const std::string& where) {
                 tables.push_back(table);
-                transfer::CopyTable(run.ctx, src, dst, table, key, where);
+                transfer::CopyTable(run.ctx, src, dst, transfer::TableCopyRequest(run.state, dst.DB, table, key, where));
             };
             for (const std::string& raw : ReadTextLines(SampleAppDir() + "Conv.txt")) {
                 transfer::TableListLine line = transfer::ParseTableListLine(raw);
