@@ -126,8 +126,9 @@ void Connection::Connect() {
     api.database_info(status.data(), &handle_, sizeof items, items, sizeof answer, answer);
     if (client::Failed(status)) {
         Error error = client::ServerError(status);
+        const bool refused = client::WriteRefused(status);
         ForceClose();
-        RaiseServerError(std::move(error));
+        RaiseServerError(std::move(error), refused);
     }
     std::string layers;
     if (!client::InfoItem(answer, sizeof answer, isc_info_implementation, layers) || !RemoteLayer(layers, throughServer_)) {

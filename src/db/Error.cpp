@@ -56,7 +56,8 @@ bool LostConnectionCode(int code) {
 
 } // namespace
 
-void RaiseServerError(Error error) {
+void RaiseServerError(Error error, bool writeRefused) {
+    if (writeRefused) throw WriteFailed(error.code(), error.text(), error.sqlCode());
     if (LostConnectionCode(error.code())) throw ConnectionLost(error.code(), error.text(), error.sqlCode());
     throw std::move(error);
 }

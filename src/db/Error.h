@@ -1,7 +1,8 @@
 #pragma once
 // The errors of the system. Error: a client error of the access layer, a server error with
 // the server's text, a conversion error, or a file error; the error of one statement, row or
-// table, which the engine logs and goes past. ConnectionLost: the end of the run.
+// table, which the engine logs and goes past. ConnectionLost (and WriteFailed): the end of
+// the run.
 #include <stdexcept>
 #include <string>
 
@@ -71,9 +72,18 @@ private:
     int sqlCode_;
 };
 
-// Raises a server error as the exception its code calls for: ConnectionLost for the codes of
-// a lost connection or a shut-down database, else the error itself.
-[[noreturn]] void RaiseServerError(Error error);
+// A write the database's storage refused: an I/O error while writing, a full disk, a database
+// file at its size limit. Nothing more can be written there, so it ends the run as a lost
+// connection does, and is caught with it.
+class WriteFailed : public ConnectionLost {
+public:
+    using ConnectionLost::ConnectionLost;
+};
+
+// Raises a server error as the exception it calls for: WriteFailed for a refused write (the
+// status vector tells, see client::WriteRefused), ConnectionLost for the codes of a lost
+// connection or a shut-down database, else the error itself.
+[[noreturn]] void RaiseServerError(Error error, bool writeRefused);
 
 // Not an error: a statement ended by the operator's cancel (Connection::Cancel). On purpose
 // not derived from std::exception, so that no row, table or statement handler takes it for

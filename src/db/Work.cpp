@@ -1,5 +1,7 @@
 #include "db/Work.h"
 
+#include <utility>
+
 #include "db/Connection.h"
 #include "db/Error.h"
 #include "db/Statement.h"
@@ -32,6 +34,21 @@ void BeginWork(Statement& statement) {
         WorkLock().unlock();
         throw;
     }
+}
+
+bool WorkUnit::Commit() {
+    Statement* statement = std::exchange(statement_, nullptr);
+    if (!statement) return true;
+    Transaction* transaction = statement->GetTransaction();
+    try {
+        if (transaction && transaction->IsActive()) transaction->CommitTransaction();
+    } catch (const Error&) {
+    } catch (...) {
+        WorkLock().unlock();
+        throw;
+    }
+    WorkLock().unlock();
+    return !transaction || !transaction->IsActive();
 }
 
 void EndWork(Statement& statement) noexcept {

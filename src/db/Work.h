@@ -32,6 +32,9 @@ public:
         if (statement_) EndWork(*statement_);
         statement_ = nullptr;
     }
+    // Ends the unit as End does, but tells whether its transaction committed (or there was
+    // none to commit), and raises a lost connection or refused write met by the commit.
+    bool Commit();
 
 private:
     Statement* statement_;

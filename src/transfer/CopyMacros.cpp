@@ -7,6 +7,7 @@
 #include "db/Work.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
+#include "transfer/CopyTable.h"
 #include "transfer/MacroTextConverter.h"
 
 namespace kestrix::transfer {
@@ -106,13 +107,21 @@ void CopyMacros(Context& ctx, db::Side Src, db::Side Dst) {
     Dst.SQL.ClearSql();
     Dst.SQL.AddSqlLine("insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F) RETURNING MCR_ID");
     const db::ClearSqlAtEnd release(Dst.SQL);
-    for (int i = 0; i < macros.Count(); ++i) {
-        const bool inserted = InsertMacro(ctx, Dst.SQL, macros.Items(i));
-        ctx.state.RowDone(inserted);
-        // Without an insert the maximum would be the key of the macro inserted before this one.
-        if (inserted) LearnMacroKey(ctx, Dst.SQL);
-        else ctx.maps.AppendNew(kMacroses, kNoKey);
+    int written = 0;
+    try {
+        for (int i = 0; i < macros.Count(); ++i) {
+            const bool inserted = InsertMacro(ctx, Dst.SQL, macros.Items(i));
+            ctx.state.RowDone(inserted);
+            written += inserted ? 1 : 0;
+            // Without an insert the maximum would be the key of the macro inserted before this one.
+            if (inserted) LearnMacroKey(ctx, Dst.SQL);
+            else ctx.maps.AppendNew(kMacroses, kNoKey);
+        }
+    } catch (...) {
+        EndFailedWrittenUnit(ctx.state, destinationWork, Dst.SQL, written);
+        throw;
     }
+    EndWrittenUnit(ctx.state, destinationWork, written);
 }
 
 } // namespace kestrix::transfer

@@ -56,6 +56,7 @@ struct TableCopy {
     Statement archive{};                     // OWNER: the archive mark, prepared once
     int expectedRows = 0;                    // the source count
     Batch batch{};
+    int written = 0;                         // rows written in the destination's open unit
 };
 
 // Parameter j of the row being filled, in the row's slot of the block. A position the
@@ -290,6 +291,7 @@ bool SourceArchived(TableCopy& copy, std::string& error) {
 void Written(TableCopy& copy, const PendingRow& row, Statement& insert) {
     RunState& state = copy.ctx.state;
     state.RowDone(true);
+    ++copy.written;
     for (const std::string& column : row.unmapped) state.ReferenceUnmapped(copy.request.table, column);
     if (copy.plan.tableNo > 0) LearnNewKey(copy, insert, row);
     if (row.archived) MarkArchived(copy, insert, row);
@@ -314,12 +316,9 @@ void Refused(TableCopy& copy, const PendingRow& row, const std::string& message,
     if (oldKeyRecorded) copy.ctx.maps.AppendNew(tableNo, "-1");
 }
 
-// Lost: the rows from `from` on were not written, and the copy ends; the caller raises the
-// lost connection.
-void Lost(TableCopy& copy, std::size_t from) {
-    for (std::size_t i = from; i < copy.batch.rows.size(); ++i) copy.ctx.state.RowDone(false);
-    copy.batch.rows.clear();
-}
+// Lost: the pending rows not yet written or refused were never tried, and are neither; the
+// copy ends, and the caller raises the lost connection.
+void Lost(TableCopy& copy) { copy.batch.rows.clear(); }
 
 // The pending rows from `from` on, one by one through the single-row statement, each with
 // its own result and log line, in row order. The values are taken from the block's slots
@@ -332,7 +331,7 @@ void PendingOneByOne(TableCopy& copy, std::size_t from) {
                 copy.dst.ParameterAt(j).CopyValueFrom(batch.block.ParameterAt(static_cast<int>(i) * batch.params + j));
             copy.dst.Execute();
         } catch (const ConnectionLost&) {
-            Lost(copy, i);
+            Lost(copy);
             throw;
         } catch (const Error& e) {
             Refused(copy, batch.rows[i], e.what(), true);
@@ -352,7 +351,7 @@ std::size_t WrittenByKeys(TableCopy& copy, Statement& block) {
         try {
             block.FetchNext();   // a failed fetch closes the cursor
         } catch (const ConnectionLost&) {
-            Lost(copy, written);
+            Lost(copy);
             throw;
         } catch (const Error&) {
             break;
@@ -374,7 +373,7 @@ void ExecuteBlock(TableCopy& copy) {
     try {
         block.Execute();
     } catch (const ConnectionLost&) {
-        Lost(copy, 0);
+        Lost(copy);
         throw;
     } catch (const Error& e) {
         if (single) {
@@ -411,8 +410,7 @@ void CopyRow(TableCopy& copy) {
     try {
         SetRowValues(copy);
     } catch (const ConnectionLost&) {
-        Lost(copy, 0);
-        copy.ctx.state.RowDone(false);
+        Lost(copy);
         throw;
     } catch (const Error& e) {
         PendingOneByOne(copy, 0);
@@ -496,6 +494,22 @@ void RowLoop(TableCopy& copy) {
 
 } // namespace
 
+void EndWrittenUnit(RunState& state, db::WorkUnit& work, int written) {
+    bool committed = false;
+    try {
+        committed = work.Commit();
+    } catch (...) {
+        state.WrittenUndone(written);
+        throw;
+    }
+    if (!committed) state.WrittenUndone(written);
+}
+
+void EndFailedWrittenUnit(RunState& state, db::WorkUnit& work, const db::Statement& dst, int written) noexcept {
+    work.End();   // what was written before an interruption commits, as it would have
+    if (dst.GetTransaction()->IsActive()) state.WrittenUndone(written);
+}
+
 int InsertBlockRows(const db::Connection& destination) { return destination.ThroughServer() ? kServerBlockRows : 1; }
 
 CopyRequest TableCopyRequest(const RunState& state, const db::Connection& destination, const std::string& table,
@@ -526,7 +540,13 @@ void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& requ
     copy.dst.AddSqlLine(copy.plan.rowSql);
     db::WorkUnit dstWork(copy.dst);
     if (copy.src.RowsFetched() < 1) return;
-    RowLoop(copy);
+    try {
+        RowLoop(copy);
+    } catch (...) {
+        EndFailedWrittenUnit(state, dstWork, copy.dst, copy.written);
+        throw;
+    }
+    EndWrittenUnit(state, dstWork, copy.written);
 }
 
 } // namespace kestrix::transfer

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "db/Side.h"
+#include "db/Work.h"
 #include "run/Context.h"
 #include "transfer/TablePlan.h"
 
@@ -22,9 +23,18 @@ CopyRequest TableCopyRequest(const RunState& state, const db::Connection& destin
 
 // Row failures are written to the run log and the copy goes on; a failure while finding
 // the columns, counting or selecting leaves as the exception, and so does a lost connection
-// wherever it is met (unlogged: the sequence logs it). A written row's reference that
-// became -1 is reported to the run state. Every unit of work begun here is ended before
-// the call returns, however it returns.
+// wherever it is met (unlogged: the sequence logs it), and so does a write the destination's
+// storage refuses (WriteFailed). A written row's reference that became -1 is reported to the
+// run state; rows counted written whose transaction then did not commit are taken back, and
+// rows never tried are neither written nor refused. Every unit of work begun here is ended
+// before the call returns, however it returns.
 void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request);
+
+// The end of the destination's unit of work in which `written` rows were counted written:
+// they are in the destination only once it commits. By its commit, which raises what ends
+// the run; or, on the way out of an error, as far as the unit can still commit. Rows whose
+// transaction did not commit are taken back from the account.
+void EndWrittenUnit(RunState& state, db::WorkUnit& work, int written);
+void EndFailedWrittenUnit(RunState& state, db::WorkUnit& work, const db::Statement& dst, int written) noexcept;
 
 } // namespace kestrix::transfer

@@ -168,8 +168,9 @@ void MoveTables(Context& ctx, db::Databases& dm) {
         Sequence(ctx, dm);
     } catch (const std::exception& e) {
         // An error that ends the sequence, a lost connection, is logged here once, whichever
-        // operation met it.
+        // operation met it, and is the reason why the open table is not accounted for.
         LogRunEndingError(ctx.LogPath(), e);
+        ctx.state.TableFailed(e.what());
         throw;
     }
 }
