@@ -512,12 +512,6 @@ void EndFailedWrittenUnit(RunState& state, db::WorkUnit& work, const db::Stateme
 
 int InsertBlockRows(const db::Connection& destination) { return destination.ThroughServer() ? kServerBlockRows : 1; }
 
-CopyRequest TableCopyRequest(const RunState& state, const db::Connection& destination, const std::string& table,
-                             const std::string& keyColumn, const std::string& where) {
-    return CopyRequest{table, keyColumn, where, state.DestHasPhotos, state.SourceHasPhotos,
-                       InsertBlockRows(destination)};
-}
-
 void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request) {
     Src.Bind();
     Dst.Bind();

@@ -16,10 +16,6 @@ constexpr int kServerBlockRows = 100;
 // Rows per insert block into this destination: a block through a server saves a round trip
 // per row; embedded, where a block gains little, each row goes alone.
 int InsertBlockRows(const db::Connection& destination);
-// The copy of a table-list line, with the run's owner-photo answers and the block size for
-// the destination.
-CopyRequest TableCopyRequest(const RunState& state, const db::Connection& destination, const std::string& table,
-                             const std::string& keyColumn, const std::string& where);
 
 // Row failures are written to the run log and the copy goes on; a failure while finding
 // the columns, counting or selecting leaves as the exception, and so does a lost connection
@@ -28,6 +24,8 @@ CopyRequest TableCopyRequest(const RunState& state, const db::Connection& destin
 // run state; rows counted written whose transaction then did not commit are taken back, and
 // rows never tried are neither written nor refused. Every unit of work begun here is ended
 // before the call returns, however it returns.
+// The request carries the line's table, key and condition, the owner-photo answers of the
+// sequence's probe and the rows per insert block.
 void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request);
 
 // The end of the destination's unit of work in which `written` rows were counted written:

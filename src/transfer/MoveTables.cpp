@@ -80,13 +80,14 @@ void SecondClearing(Context& ctx, db::Databases& dm, const TableListLine& line) 
 
 // A table's copy that fails goes unlogged and the sequence goes on; the run's account marks
 // the table, so that the operator learns that its rows were not all read.
-void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line) {
+void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const PhotoTables& photos) {
     try {
         if (line.table == "MACROSES")
             CopyMacros(ctx, dm.Source(), dm.Destination());
         else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
             CopyTable(ctx, dm.Source(), dm.Destination(),
-                      TableCopyRequest(ctx.state, dm.DestinationConnection(), line.table, line.key, line.tail));
+                      CopyRequest{line.table, line.key, line.tail, photos.destination, photos.source,
+                                  InsertBlockRows(dm.DestinationConnection())});
     } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
     }
@@ -99,7 +100,7 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line) {
 }
 
 // Returns false when the pass failed to start or the cancel flag ends the sequence.
-bool CopyPass(Context& ctx, db::Databases& dm) {
+bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
@@ -120,7 +121,7 @@ bool CopyPass(Context& ctx, db::Databases& dm) {
             state.StageStarted(RunStage::Table, line.table);
             if (line.hasHash || line.hasPercent) SecondClearing(ctx, dm, line);
             state.PumpMessages();
-            CopyLine(ctx, dm, line);
+            CopyLine(ctx, dm, line, photos);
         }
         state.StepAll();
         state.PumpMessages();
@@ -129,7 +130,7 @@ bool CopyPass(Context& ctx, db::Databases& dm) {
     return true;
 }
 
-void JournalBlock(Context& ctx, db::Databases& dm) {
+void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
     RunState& state = ctx.state;
     if (!state.EventsOption) return;
     // Not guarded table by table: an error ends the block and the later journals are not copied.
@@ -140,7 +141,8 @@ void JournalBlock(Context& ctx, db::Databases& dm) {
             state.StageStarted(RunStage::Table, journal.table);
             state.PumpMessages();
             CopyTable(ctx, dm.Source(), dm.Destination(),
-                      TableCopyRequest(state, dm.DestinationConnection(), journal.table, journal.key, ""));
+                      CopyRequest{journal.table, journal.key, "", photos.destination, photos.source,
+                                  InsertBlockRows(dm.DestinationConnection())});
             state.StepAll();
         }
         state.PumpMessages();
@@ -153,12 +155,11 @@ void Sequence(Context& ctx, db::Databases& dm) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
-    state.DestHasPhotos = ProbeOwnerPhotos(dm.Destination());
-    state.SourceHasPhotos = ProbeOwnerPhotos(dm.Source());
+    const PhotoTables photos{ProbeOwnerPhotos(dm.Destination()), ProbeOwnerPhotos(dm.Source())};
 
     if (!ClearingPass(ctx, dm)) return;
-    if (!CopyPass(ctx, dm)) return;
-    JournalBlock(ctx, dm);
+    if (!CopyPass(ctx, dm, photos)) return;
+    JournalBlock(ctx, dm, photos);
 }
 
 } // namespace
