@@ -40,6 +40,10 @@ public:
     int SqlLength() const { return sqllen_; }
     // An exact whole number: SMALLINT, INTEGER or BIGINT without a scale.
     bool IsInteger() const;
+    // The dialect-1 declaration of a value of this description, as a block declares its
+    // variables ("INTEGER", "VARCHAR(30) CHARACTER SET WIN1251", ...); raises for a type that
+    // has none.
+    std::string Declaration() const;
 
     bool IsNull() const;
     void SetNull();

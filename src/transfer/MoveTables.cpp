@@ -27,7 +27,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
     try {
         PassHeader(ctx, texts::kClearPassHeader);
         lines = ReadTextLines(ctx.DataFile(kTableListFile));
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return true;  // the pass ends here; the copy pass follows as usual
     }
     state.SetStatusText(texts::kClearPassStatus);
@@ -41,8 +41,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
             try {
                 ClearTable(ctx, dm.Destination(), line.table, line.condition);
                 if (steps.clearZones) ClearTable(ctx, dm.Destination(), "ZONES", "");
-            } catch (const std::exception& e) {
-                if (IsConnectionLost(e)) throw;
+            } catch (const Error&) {
             }
         }
         state.StepAll();
@@ -57,8 +56,7 @@ void SecondClearing(Context& ctx, db::Databases& dm, const TableListLine& line, 
         RunLog::Append(ctx.LogPath(),
                        Timestamp() + (line.hasHash ? texts::kExtraClearing : texts::kClearing) + line.table);
         if (steps.clearAgain) ClearTable(ctx, dm.Destination(), line.table, "");
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error&) {
     }
 }
 
@@ -79,17 +77,16 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const 
         else if (steps.copy)
             Copied(ctx,
                    CopyTable(ctx, dm.Source(), dm.Destination(),
-                             CopyRequest{line.table, line.key, line.tail, photos.destination, photos.source}),
+                             CopyRequest{line.table, line.key, line.tail, photos.destination, photos.source,
+                                         InsertBlockRows(dm.DestinationConnection())}),
                    copies);
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
     }
     if (!steps.update) return;
     try {
         UpdateColumn(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
     }
 }
@@ -103,7 +100,7 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::v
     try {
         lines = ReadTextLines(ctx.DataFile(kTableListFile));
         PassHeader(ctx, texts::kCopyPassHeader);
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return false;
     }
 
@@ -139,13 +136,13 @@ void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, st
             state.PumpMessages();
             Copied(ctx,
                    CopyTable(ctx, dm.Source(), dm.Destination(),
-                             CopyRequest{table, std::string(journal.key), "", photos.destination, photos.source}),
+                             CopyRequest{table, std::string(journal.key), "", photos.destination, photos.source,
+                                         InsertBlockRows(dm.DestinationConnection())}),
                    copies);
             state.StepAll();
         }
         state.PumpMessages();
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         state.TableFailed(e.what());
     }
 }
@@ -170,8 +167,9 @@ std::vector<CopiedTable> MoveTables(Context& ctx, db::Databases& dm) {
         return copies;
     } catch (const std::exception& e) {
         // An error that ends the sequence, a lost connection, is logged here once, whichever
-        // operation met it.
+        // operation met it, and is the reason why the open table is not accounted for.
         LogRunEndingError(ctx.LogPath(), e);
+        ctx.state.TableFailed(e.what());
         throw;
     }
 }

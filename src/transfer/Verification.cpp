@@ -118,8 +118,9 @@ ExpectedRow Expected(Reading& r) {
             for (std::size_t j = 0; j < r.columns.size(); ++j)
                 if (r.columns[j] == r.plan.destKey) row.destKey = row.values[j];
         }
+    } catch (const ConnectionLost&) {
+        throw;
     } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
         row.error = e.what();
     }
     return row;
@@ -277,13 +278,12 @@ void VerifyCopies(Context& ctx, db::Side src, db::Side dst, const std::vector<Co
         TableVerification result;
         try {
             result = VerifyTable(ctx, src, dst, copied);
+        } catch (const ConnectionLost& e) {
+            // A lost connection ends the run, logged once as the sequence logs it.
+            LogRunEndingError(ctx.LogPath(), e);
+            throw;
         } catch (const std::exception& e) {
-            // A table that cannot be read back is not known to hold what was copied. A lost
-            // connection ends the run, logged once as the sequence logs it.
-            if (IsConnectionLost(e)) {
-                LogRunEndingError(ctx.LogPath(), e);
-                throw;
-            }
+            // A table that cannot be read back is not known to hold what was copied.
             result = TableVerification{0, 1, {{"", "", std::string("cannot be read back: ") + e.what(), ""}}, 0};
         }
         if (!state.CancelFlag) state.TableVerified(copied.accountRow, result);
