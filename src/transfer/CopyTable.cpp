@@ -509,7 +509,7 @@ void EndFailedWrittenUnit(RunState& state, db::WorkUnit& work, const db::Stateme
 
 int InsertBlockRows(const db::Connection& destination) { return destination.ThroughServer() ? kServerBlockRows : 1; }
 
-void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request) {
+CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request) {
     Src.Bind();
     Dst.Bind();
     RunState& state = ctx.state;
