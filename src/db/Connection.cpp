@@ -70,6 +70,19 @@ template <class T> void Forget(std::vector<T*>& list, T* item) {
 
 Connection::Connection() { client::Load(); }
 
+// "host:" or "host/port:" before the file name: the database is reached through a server.
+bool ThroughServer(const std::string& name) {
+    const std::size_t colon = name.find(':');
+    if (colon == std::string::npos) return false;
+    const std::string prefix = name.substr(0, colon);
+    const std::size_t slash = prefix.find('/');
+    const std::string host = prefix.substr(0, slash);
+    if (host.size() < 2 || host.find('\\') != std::string::npos) return false;   // not a drive letter
+    if (slash == std::string::npos) return true;
+    const std::string port = prefix.substr(slash + 1);
+    return !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+}
+
 Connection::~Connection() {
     try {
         Disconnect();

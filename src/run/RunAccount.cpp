@@ -76,6 +76,13 @@ void RunAccount::TableFailed(const std::string& message) {
     if (table.error.empty()) table.error = message;
 }
 
+void RunAccount::TakeTable(const TableAccount& copied) {
+    if (!inTable_) return;
+    tables_.back() = copied;
+    inTable_ = false;
+    lineDone_ = !copied.cutShort;
+}
+
 void RunAccount::CloseTable() {
     if (!inTable_) return;
     tables_.back().seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tableStart_).count();

@@ -55,6 +55,9 @@ public:
     // The copy of the open table ended on an error that the sequence passes over: the rows
     // after it were never read. The first error of a table is kept.
     void TableFailed(const std::string& message);
+    // The open table was copied on a stream of its own, whose account is `copied`: the row
+    // takes its figures and is closed.
+    void TakeTable(const TableAccount& copied);
     // The run ended: if it did not finish, the table whose line was not done is cut short.
     void Close(RunOutcome outcome);
 

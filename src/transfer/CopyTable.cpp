@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -9,7 +10,6 @@
 #include "db/Error.h"
 #include "db/Work.h"
 #include "run/IdMaps.h"
-#include "run/RunLog.h"
 #include "run/Texts.h"
 #include "transfer/InsertBlock.h"
 #include "transfer/MacroTextConverter.h"
@@ -101,12 +101,18 @@ void RunSourceQuery(TableCopy& copy, const std::vector<std::string>& lines, bool
     copy.src.Execute();
 }
 
-// Counts the source rows for the table progress, then opens the row select on its first row.
-void OpenSource(TableCopy& copy, const CopyQueries& queries) {
+int CountRows(TableCopy& copy, const CopyQueries& queries) {
     RunSourceQuery(copy, {queries.count}, queries.startDate);
-    copy.expectedRows = copy.src.ColumnAt(0).GetInteger();
-    copy.ctx.state.SetTableMax(copy.expectedRows);
+    const int rows = copy.src.ColumnAt(0).GetInteger();
     copy.src.CloseCursor();
+    return rows;
+}
+
+// Counts the source rows for the table progress, unless the caller did, then opens the row
+// select on its first row.
+void OpenSource(TableCopy& copy, const CopyQueries& queries, std::optional<int> sourceRows) {
+    copy.expectedRows = sourceRows ? *sourceRows : CountRows(copy, queries);
+    copy.ctx.state.SetTableMax(copy.expectedRows);
     RunSourceQuery(copy, queries.select, queries.startDate);
 }
 
@@ -135,7 +141,7 @@ std::string SourceKeyText(Statement& src, const std::string& keyColumn) {
 void LogError(TableCopy& copy, const std::string& text, const std::string& message, const std::string& keyText) {
     const std::string& table = copy.request.table;
     const std::string& key = copy.request.keyColumn;
-    RunLog::Append(copy.ctx.LogPath(), text + table + " " + key + " =  " + keyText + " :  " + message);
+    copy.ctx.LogLine(text + table + " " + key + " =  " + keyText + " :  " + message);
 }
 
 void LogError(TableCopy& copy, const std::string& text, const std::exception& error, const std::string& keyText) {
@@ -364,19 +370,6 @@ void CopyRow(TableCopy& copy) {
     if (written && !copy.plan.archiveSql.empty()) MarkArchivedOwner(copy);
 }
 
-// "host:" or "host/port:" before the file name: the database is reached through a server.
-bool ThroughServer(const std::string& name) {
-    const std::size_t colon = name.find(':');
-    if (colon == std::string::npos) return false;
-    const std::string prefix = name.substr(0, colon);
-    const std::size_t slash = prefix.find('/');
-    const std::string host = prefix.substr(0, slash);
-    if (host.size() < 2 || host.find('\\') != std::string::npos) return false;   // not a drive letter
-    if (slash == std::string::npos) return true;
-    const std::string port = prefix.substr(slash + 1);
-    return !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
-}
-
 int BatchSize(const TableCopy& copy, std::size_t rowBytes) {
     const int params = std::max(copy.batch.params, 1);
     return std::min({kServerBatch, copy.expectedRows, 32767 / params,
@@ -389,7 +382,7 @@ void SetUpBatch(TableCopy& copy) {
     const CopyPlan& plan = copy.plan;
     if (plan.kind != RowKind::Insert) return;
     const db::Connection* database = copy.dst.Database();
-    if (!database || !ThroughServer(database->DatabaseName())) return;
+    if (!database || !db::ThroughServer(database->DatabaseName())) return;
     Batch& batch = copy.batch;
     try {
         PrepareRowStatement(copy);
@@ -558,8 +551,17 @@ void RowLoop(TableCopy& copy) {
 
 } // namespace
 
+int CountSourceRows(Context& ctx, db::Side Src, const std::string& TableName, const std::string& KeyColumn) {
+    Src.Bind();
+    const CopyRequest request{TableName, KeyColumn, "", ctx.state.DestHasPhotos, ctx.state.SourceHasPhotos};
+    Statement unused;
+    TableCopy copy{ctx, request, Src.SQL, unused, {}, {}, {}, {}};
+    db::WorkUnit work(copy.src);
+    return CountRows(copy, PlanQueries(request));
+}
+
 void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
-             const std::string& Where) {
+             const std::string& Where, std::optional<int> sourceRows) {
     Src.Bind();
     Dst.Bind();
     RunState& state = ctx.state;
@@ -573,7 +575,7 @@ void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& Tabl
     if (state.CancelFlag) return;
 
     db::WorkUnit srcWork(copy.src);
-    OpenSource(copy, queries);
+    OpenSource(copy, queries, sourceRows);
     copy.plan = PlanRows(request, destColumns, ColumnNames(copy.src));
     if (state.CancelFlag) return;
 

@@ -1,6 +1,7 @@
 #pragma once
 // The table copy: the rows of one source table into the table of the same name in the
 // destination, with new keys for the identifier tables and their references translated.
+#include <optional>
 #include <string>
 
 #include "db/Side.h"
@@ -12,8 +13,11 @@ namespace kestrix::transfer {
 // the columns, counting or selecting leaves as the exception, and so does a lost connection
 // wherever it is met (unlogged: the sequence logs it). A written row's reference that
 // became -1 is reported to the run state. Every unit of work begun here is ended before
-// the call returns, however it returns.
+// the call returns, however it returns. `sourceRows`: the source count, when the caller ran it.
 void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
-             const std::string& Where);
+             const std::string& Where, std::optional<int> sourceRows = std::nullopt);
+
+// The source rows the copy of the table (without a condition) would read: its count query.
+int CountSourceRows(Context& ctx, db::Side Src, const std::string& TableName, const std::string& KeyColumn);
 
 } // namespace kestrix::transfer
