@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build test asan fuzz demo gui bench clean
+.PHONY: all bootstrap build test asan fuzz demo gui bench package clean
 
 all: build
 
@@ -35,6 +35,10 @@ bench: build
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 asan:
 	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_FLAGS=-DKESTRIX_SANITIZE=ON
+
+# The Debian package kestrix_VERSION_amd64.deb, checked with lintian
+package: build
+	@tools/package.sh $(BUILD)
 
 # The fuzz targets, built with clang's libFuzzer and the sanitizers, each run for FUZZ_SECONDS
 FUZZ_SECONDS ?= 60

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <QApplication>
+#include <QIcon>
 
 #include "run/Texts.h"
 #include "gui/Dialogs.h"
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
         }
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(gui::Qt(texts::kWindowTitle));
+    QApplication::setWindowIcon(QIcon(":/icons/kestrix.png"));
+    QApplication::setDesktopFileName("kestrix");   // the installed desktop entry
 
     // Created first, destroyed last: its destructor runs the shutdown sequence.
     messaging::MasterModule master;
