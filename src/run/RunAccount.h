@@ -24,6 +24,7 @@ struct TableAccount {
     int fetched = -1;
     int written = 0, refused = 0;
     double seconds = 0;
+    std::chrono::steady_clock::time_point startedAt{};   // journals over streams overlap
     // Reference columns in the order first met, with the written rows whose reference became -1.
     std::vector<std::pair<std::string, int>> unmapped;
     // The run was interrupted or failed before the table's line was done, or the table's copy
@@ -76,12 +77,16 @@ private:
     bool lineDone_ = false;                   // the current table's line is done
     std::chrono::steady_clock::time_point tableStart_;
     std::optional<RunOutcome> outcome_;
+    std::chrono::steady_clock::time_point runStart_ = std::chrono::steady_clock::now();
+
+    friend std::string AccountJson(const RunAccount& account, int exitCode);
 };
 
 // "Every row is accounted for." or "Not accounted for: T1, T2" (names in UTF-8).
 std::string AccountedLine(const RunAccount& account);
 // The account for scripts, UTF-8 JSON: outcome, exit code, tables (name, read, written,
-// refused, seconds, unmapped per column, accounted) and whether every table is accounted for.
+// refused, seconds, started: seconds from the run's start, unmapped per column, accounted)
+// and whether every table is accounted for.
 std::string AccountJson(const RunAccount& account, int exitCode);
 
 } // namespace kestrix
