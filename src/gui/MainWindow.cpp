@@ -248,6 +248,11 @@ void MainWindow::closeEvent(QCloseEvent* e) {
         return;
     }
     e->accept();
+    // The program ends with its main window: the account, the viewers and any box go with it.
+    // Closing defers the deletion of a window, so every window of the list stays valid.
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != this && window->isVisible()) window->close();
+    QCoreApplication::quit();
 }
 
 void MainWindow::FormActivate() {

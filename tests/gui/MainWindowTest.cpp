@@ -19,6 +19,8 @@
 #include <QTableWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QPointer>
+#include <QScrollBar>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QTest>
@@ -576,6 +578,81 @@ TEST_F(MainWindowTest, LogViewerShowsTheWindows1251LogAndHelpIsInRussian) {
     const QString page = help->Browser->toPlainText();
     for (const std::string& caption : {texts::kSourceTitle, texts::kMoveCaption, texts::kMenuCheck, texts::kMenuLog})
         EXPECT_TRUE(page.contains(Qt(caption).remove(QLatin1Char(':')).remove(QStringLiteral(" ...")))) << ToUtf8(caption);
+}
+
+// An account of two tables: one whose reference texts fit, one whose copy ended on a long error.
+RunAccount TwoTableAccount(const std::string& error) {
+    RunAccount account;
+    account.Start();
+    account.StageStarted(RunStage::Table, "CONTROLLERS");
+    for (const char* column : {"CT_HS_ID", "CT_PCN_ID", "CT_ZONE_ID"}) {
+        account.RowRead();
+        account.RowDone(true);
+        account.ReferenceUnmapped("CONTROLLERS", column);
+    }
+    account.StageStarted(RunStage::Table, "EVENTS");
+    account.RowRead();
+    account.RowDone(false);
+    account.TableFailed(error);
+    account.Close(RunOutcome::Failed);
+    return account;
+}
+
+TEST_F(MainWindowTest, SummaryClosesOnEnterOrEscapeAndShowsItsColumnsWhole) {
+    const std::string error = "lost connection to the database server " + std::string(300, 'x');
+    const RunAccount account = TwoTableAccount(error);
+    for (int key : {::Qt::Key_Return, ::Qt::Key_Escape}) {
+        QPointer<SummaryDialog> summary = new SummaryDialog(nullptr, account, dir.File("Kestrix.log"));
+        summary->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(summary));
+        QTableWidget* table = summary->Table;
+        const QFontMetrics metrics(table->font());
+
+        for (int column = 0; column < table->columnCount(); ++column) {
+            const int width = table->columnWidth(column);
+            EXPECT_GE(width, metrics.horizontalAdvance(table->horizontalHeaderItem(column)->text())) << column;
+            EXPECT_GE(width, metrics.horizontalAdvance(table->item(0, column)->text())) << column;
+        }
+        // The dialog is as wide as its columns, or the screen; a fitting text has no tooltip, the
+        // long error shows whole in its tooltip.
+        EXPECT_TRUE(table->horizontalScrollBar()->maximum() == 0 ||
+                    summary->width() >= summary->screen()->availableGeometry().width());
+        EXPECT_TRUE(table->item(0, 6)->toolTip().isEmpty());
+        EXPECT_EQ(table->item(1, 6)->toolTip(), Qt(texts::kTableFailed + error));
+
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        QTest::keyClick(focused, static_cast<::Qt::Key>(key));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(summary.isNull()) << key;
+        EXPECT_TRUE(boxes.empty()) << "the log was asked for";
+        delete summary.data();
+    }
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowClosesEveryOtherWindowAndEndsTheLoop) {
+    WriteFile(dir.File("Kestrix.log"), "line\r\n");
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    auto* summary = new SummaryDialog(form.get(), TwoTableAccount("failed"), dir.File("Kestrix.log"));
+    summary->LogButton->click();
+    form->mnuHelp_MainWindow->trigger();
+    auto* outside = new QWidget;   // a window of the program without a parent
+    outside->setAttribute(::Qt::WA_DeleteOnClose);
+    outside->show();
+
+    // Closed with the window system's close box, as the operator does.
+    QTimer::singleShot(0, form.get(), [&] {
+        QCloseEvent fromWindowSystem;
+        QSpontaneKeyEvent::setSpontaneous(&fromWindowSystem);
+        QCoreApplication::instance()->notify(form->windowHandle(), &fromWindowSystem);
+    });
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    giveUp.start(10000);
+    EXPECT_EQ(QApplication::exec(), 0);
+    for (QWidget* window : QApplication::topLevelWidgets()) EXPECT_FALSE(window->isVisible()) << window->windowTitle().toStdString();
 }
 
 } // namespace
