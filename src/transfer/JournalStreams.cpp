@@ -101,7 +101,7 @@ public:
     Streams& operator=(const Streams&) = delete;
 
     void Run(int streams) {
-        const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(std::max(streams, 1)), jobs_.size());
+        const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(std::max(streams, 1)), order_.size());
         for (std::size_t i = 0; i < count; ++i) attachments_.push_back(std::make_unique<Attachments>());
         running_ = static_cast<int>(count);
         for (std::size_t i = 0; i < count; ++i) threads_.emplace_back([this, i] { Stream(*attachments_[i]); });
@@ -121,6 +121,7 @@ public:
             if (jobs_[flushed].done) Flush(jobs_[flushed]);
         for (Job& job : jobs_)
             if (job.ending) std::rethrow_exception(job.ending);
+        if (connectFailure_) std::rethrow_exception(connectFailure_);
         if (stop_ || cancel_ || uncounted_.empty()) return;
         ctx_.state.SetStatusText(uncounted_);
         ctx_.state.StageStarted(RunStage::Table, uncounted_);
@@ -241,12 +242,6 @@ private:
     std::string uncounted_, uncountedError_;   // the table whose count failed, and why
     std::vector<std::unique_ptr<Attachments>> attachments_;
     std::vector<std::thread> threads_;
-
-public:
-    std::exception_ptr ConnectFailure() {
-        std::lock_guard lock(mutex_);
-        return connectFailure_;
-    }
 };
 
 } // namespace
@@ -258,7 +253,6 @@ bool StreamsPay(const std::string& sourceName, const std::string& destName) {
 void CopyJournalsInStreams(Context& ctx, db::Databases& dm, const std::vector<JournalTable>& journals) {
     Streams streams(ctx, dm, journals);
     streams.Run(ctx.state.Jobs);
-    if (std::exception_ptr failure = streams.ConnectFailure()) std::rethrow_exception(failure);
 }
 
 } // namespace kestrix::transfer
