@@ -316,6 +316,7 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_EQ(Run({"--events-from", "2026-02-30"}).exitCode, 2);
     EXPECT_EQ(Run({"--bogus"}).exitCode, 2);
     EXPECT_EQ(Run({"--summary-json"}).exitCode, 2);
+    for (const char* jobs : {"0", "17", "2x", "-1", ""}) EXPECT_EQ(Run({"--jobs", jobs}).exitCode, 2) << jobs;
     EXPECT_EQ(Run({"--check", "--summary-json", dir.File("s.json")}).exitCode, 2);
     ProcessResult same = test::RunProcess({test::CliPath(), "--source", " x.fdb", "--dest", "x.fdb ", "--app-dir", appDir});
     EXPECT_EQ(same.exitCode, 2);
