@@ -71,11 +71,7 @@ std::string StripQuotes(const std::string& name) {
     return result;
 }
 
-namespace {
-
-Error SameDatabases() { return Error(Error::Kind::Client, 0, texts::kSameDatabases); }
-
-} // namespace
+SameDatabasesError::SameDatabasesError() : Error(Error::Kind::Client, 0, texts::kSameDatabases) {}
 
 bool SameDatabaseNames(const std::string& source, const std::string& dest) {
     std::string a = TrimBlanksAndControls(StripQuotes(source)), b = TrimBlanksAndControls(StripQuotes(dest));
@@ -95,8 +91,9 @@ void RunDriver::Run(const std::string& sourceText, const std::string& destText) 
     state_.LockControls(true);
 
     std::exception_ptr failure;
+    bool finished = false;
     try {
-        Steps();
+        finished = Steps();
     } catch (const Interruption&) {
         // A statement the cancel request ended: the run is interrupted, not failed.
         state_.CancelFlag = true;
@@ -112,15 +109,18 @@ void RunDriver::Run(const std::string& sourceText, const std::string& destText) 
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
-    state_.Account().Close(failure ? RunOutcome::Failed
-                                   : state_.CancelFlag ? RunOutcome::Interrupted : RunOutcome::Finished);
+    const RunOutcome outcome = failure ? RunOutcome::Failed : finished ? RunOutcome::Finished : RunOutcome::Interrupted;
+    // Every stage done: a request to interrupt came too late to stop anything.
+    if (outcome == RunOutcome::Finished && (state_.CancelFlag || (CancelRequest && *CancelRequest)))
+        state_.Account().CancelCameTooLate();
+    state_.Account().Close(outcome);
     state_.LockControls(false);
-    if (state_.CancelFlag) state_.ShowInterruptionWarning(texts::kInterruptedWarning);
+    if (outcome == RunOutcome::Interrupted) state_.ShowInterruptionWarning(texts::kInterruptedWarning);
     if (failure) std::rethrow_exception(failure);
 }
 
 void RunDriver::Connect() {
-    if (SameDatabaseNames(state_.SourceName, state_.DestName)) throw SameDatabases();
+    if (SameDatabaseNames(state_.SourceName, state_.DestName)) throw SameDatabasesError();
     dm_.SourceConnection().SetDatabaseFile(state_.SourceName);
     dm_.SourceConnection().Connect();
     dm_.DestinationConnection().SetDatabaseFile(state_.DestName);
@@ -128,13 +128,13 @@ void RunDriver::Connect() {
     dm_.DestinationConnection().Connect();
     dm_.SecondDestinationConnection().Connect();
     // Any two spellings of one database, through a server too: the server knows its files.
-    if (dm_.SourceConnection().Identity() == dm_.DestinationConnection().Identity()) throw SameDatabases();
+    if (dm_.SourceConnection().Identity() == dm_.DestinationConnection().Identity()) throw SameDatabasesError();
     const std::vector<NamedFile> databases{{"the source database", dm_.SourceConnection().LocalFile()},
                                            {"the destination database", dm_.DestinationConnection().LocalFile()}};
     if (auto clash = OutputClash(OutputFiles, databases)) throw OutputClashError(*clash);
 }
 
-void RunDriver::Steps() {
+bool RunDriver::Steps() {
     Connect();
 
     // The journal block steps the overall progress once per journal table (6) but adds only 4
@@ -147,7 +147,7 @@ void RunDriver::Steps() {
 
     state_.StageStarted(RunStage::PreScript, "");
     scripts::RunPreTransferScript(ctx, dm_);
-    if (state_.CancelFlag) return;
+    if (state_.CancelFlag) return false;
 
     {
         // Only the transfer's statements are cancelled: a script's statement runs to its end.
@@ -155,24 +155,27 @@ void RunDriver::Steps() {
         transfer::MoveTables(ctx, dm_);
     }
     state_.SetAllPosition(0);
-    if (Interrupted()) return;
+    if (Interrupted()) return false;
 
     state_.SetStatusText(texts::kStatusPostScript);
     state_.StageStarted(RunStage::PostScript, "");
     state_.PumpMessages();
     scripts::RunPostTransferScript(ctx, dm_);
-    if (Interrupted()) return;
+    if (Interrupted()) return false;
 
     state_.SetStatusText(texts::kStatusGenerators);
     state_.StageStarted(RunStage::Generators, "");
     state_.PumpMessages();
+    // The last stage runs to its end once begun, and the run is then finished whatever is
+    // asked meanwhile: stopping between generators would leave some behind their keys and
+    // a complete transfer to be done again.
     transfer::RestoreGenerators(ctx, dm_);
-    if (Interrupted()) return;
 
     state_.SetStatusText(texts::kStatusFinished);
     state_.StageStarted(RunStage::Finished, "");
     state_.SetTablePosition(0);
     state_.PumpMessages();
+    return true;
 }
 
 bool RunDriver::Interrupted() {

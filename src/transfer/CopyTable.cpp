@@ -551,21 +551,18 @@ void RowLoop(TableCopy& copy) {
 
 } // namespace
 
-int CountSourceRows(Context& ctx, db::Side Src, const std::string& TableName, const std::string& KeyColumn) {
+int CountSourceRows(Context& ctx, db::Side Src, const CopyRequest& request) {
     Src.Bind();
-    const CopyRequest request{TableName, KeyColumn, "", ctx.state.DestHasPhotos, ctx.state.SourceHasPhotos};
     Statement unused;
     TableCopy copy{ctx, request, Src.SQL, unused, {}, {}, {}, {}};
     db::WorkUnit work(copy.src);
     return CountRows(copy, PlanQueries(request));
 }
 
-void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
-             const std::string& Where, std::optional<int> sourceRows) {
+void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request, std::optional<int> sourceRows) {
     Src.Bind();
     Dst.Bind();
     RunState& state = ctx.state;
-    const CopyRequest request{TableName, KeyColumn, Where, state.DestHasPhotos, state.SourceHasPhotos};
     const CopyQueries queries = PlanQueries(request);
     TableCopy copy{ctx, request, Src.SQL, Dst.SQL, {}, {}, {}, {}};
     // No statement of the table outlives it: the row statement's prepared form goes with it.

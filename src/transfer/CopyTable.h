@@ -6,6 +6,7 @@
 
 #include "db/Side.h"
 #include "run/Context.h"
+#include "transfer/TablePlan.h"
 
 namespace kestrix::transfer {
 
@@ -13,11 +14,13 @@ namespace kestrix::transfer {
 // the columns, counting or selecting leaves as the exception, and so does a lost connection
 // wherever it is met (unlogged: the sequence logs it). A written row's reference that
 // became -1 is reported to the run state. Every unit of work begun here is ended before
-// the call returns, however it returns. `sourceRows`: the source count, when the caller ran it.
-void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
-             const std::string& Where, std::optional<int> sourceRows = std::nullopt);
+// the call returns, however it returns. The request carries the line's table, key and
+// condition and the owner-photo answers of the sequence's probe. `sourceRows`: the source
+// count, when the caller ran it.
+void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request,
+               std::optional<int> sourceRows = std::nullopt);
 
-// The source rows the copy of the table (without a condition) would read: its count query.
-int CountSourceRows(Context& ctx, db::Side Src, const std::string& TableName, const std::string& KeyColumn);
+// The source rows the copy of the table would read: its count query.
+int CountSourceRows(Context& ctx, db::Side Src, const CopyRequest& request);
 
 } // namespace kestrix::transfer

@@ -29,8 +29,6 @@ public:
         AppDir = run.AppDir;
         StartDate = run.StartDate;
         EventsOption = run.EventsOption;
-        DestHasPhotos = run.DestHasPhotos;
-        SourceHasPhotos = run.SourceHasPhotos;
     }
     void PumpMessages() override {
         if (cancel_) CancelFlag = true;
@@ -49,7 +47,7 @@ private:
 // it writes everything but `started` and `done` before it sets `done`; the run's thread
 // reads it after.
 struct Job {
-    JournalTable journal{};
+    CopyRequest journal{};
     int rows = 0;   // its count
     std::unique_ptr<StreamState> state;
     std::vector<std::string> log;
@@ -70,7 +68,7 @@ struct Attachments {
 
 class Streams {
 public:
-    Streams(Context& ctx, db::Databases& dm, const std::vector<JournalTable>& journals)
+    Streams(Context& ctx, db::Databases& dm, const std::vector<CopyRequest>& journals)
         : ctx_(ctx), sourceName_(dm.SourceConnection().DatabaseName()),
           destName_(dm.DestinationConnection().DatabaseName()), jobs_(journals.size()) {
         // A table that cannot be counted fails as its copy would: the block ends before it.
@@ -79,7 +77,7 @@ public:
             Job& job = jobs_[counted];
             job.journal = journals[counted];
             try {
-                job.rows = CountSourceRows(ctx, dm.Source(), job.journal.table, job.journal.key);
+                job.rows = CountSourceRows(ctx, dm.Source(), job.journal);
             } catch (const std::exception& e) {
                 if (IsConnectionLost(e)) throw;
                 uncounted_ = job.journal.table;
@@ -212,7 +210,7 @@ private:
         state.SetStatusText(job.journal.table);
         state.StageStarted(RunStage::Table, job.journal.table);
         try {
-            CopyTable(ctx, a.Source(), a.Destination(), job.journal.table, job.journal.key, "", job.rows);
+            CopyTable(ctx, a.Source(), a.Destination(), job.journal, job.rows);
         } catch (const Interruption&) {
             state.CancelFlag = true;
             job.ending = std::current_exception();
@@ -250,7 +248,7 @@ bool StreamsPay(const std::string& sourceName, const std::string& destName) {
     return !db::ThroughServer(sourceName) && !db::ThroughServer(destName);
 }
 
-void CopyJournalsInStreams(Context& ctx, db::Databases& dm, const std::vector<JournalTable>& journals) {
+void CopyJournalsInStreams(Context& ctx, db::Databases& dm, const std::vector<CopyRequest>& journals) {
     Streams streams(ctx, dm, journals);
     streams.Run(ctx.state.Jobs);
 }

@@ -4,6 +4,7 @@
 
 #include "db/Databases.h"
 #include "run/Context.h"
+#include "transfer/TablePlan.h"
 
 namespace kestrix::transfer {
 
@@ -24,6 +25,6 @@ bool StreamsPay(const std::string& sourceName, const std::string& destName);
 // running finish. A cancel stops every stream at its next row and cancels a statement that
 // waits; a lost connection stops the others and leaves as the exception, and so does the
 // interruption of a cancelled statement.
-void CopyJournalsInStreams(Context& ctx, db::Databases& dm, const std::vector<JournalTable>& journals);
+void CopyJournalsInStreams(Context& ctx, db::Databases& dm, const std::vector<CopyRequest>& journals);
 
 } // namespace kestrix::transfer
