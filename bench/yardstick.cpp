@@ -85,7 +85,7 @@ struct Copy {
 // A block of `rows` copies of the insert `write`, prepared in the destination's transaction.
 void PrepareBlock(Statement& block, Statement& write, const std::string& sql, int rows, Side& dst) {
     std::vector<std::string> inputs;
-    for (int j = 0; j < write.ParameterCount(); ++j) inputs.push_back(transfer::DeclaredType(write.ParameterAt(j)));
+    for (int j = 0; j < write.ParameterCount(); ++j) inputs.push_back(write.ParameterAt(j).Declaration());
     block.ParamCheck = false;
     block.BindTransaction(dst.transaction);
     for (const std::string& line : transfer::InsertBlockLines(sql, inputs, rows, "", "")) block.AddSqlLine(line);

@@ -78,8 +78,7 @@ public:
             job.journal = journals[counted];
             try {
                 job.rows = CountSourceRows(ctx, dm.Source(), job.journal);
-            } catch (const std::exception& e) {
-                if (IsConnectionLost(e)) throw;
+            } catch (const Error& e) {
                 uncounted_ = job.journal.table;
                 uncountedError_ = e.what();
                 break;
@@ -215,13 +214,14 @@ private:
             state.CancelFlag = true;
             job.ending = std::current_exception();
             cancel_ = stop_ = true;
-        } catch (const std::exception& e) {
-            if (IsConnectionLost(e)) {
-                job.ending = std::current_exception();
-                cancel_ = true;
-            }
+        } catch (const Error& e) {
             state.TableFailed(e.what());
             stop_ = true;
+        } catch (const std::exception& e) {
+            // A lost connection: the run ends.
+            job.ending = std::current_exception();
+            state.TableFailed(e.what());
+            cancel_ = stop_ = true;
         }
         state.StepAll();
         state.Account().Close(state.CancelFlag || job.ending ? RunOutcome::Interrupted : RunOutcome::Finished);
@@ -244,8 +244,8 @@ private:
 
 } // namespace
 
-bool StreamsPay(const std::string& sourceName, const std::string& destName) {
-    return !db::ThroughServer(sourceName) && !db::ThroughServer(destName);
+bool StreamsPay(const db::Connection& source, const db::Connection& dest) {
+    return !source.ThroughServer() && !dest.ThroughServer();
 }
 
 void CopyJournalsInStreams(Context& ctx, db::Databases& dm, const std::vector<CopyRequest>& journals) {

@@ -15,7 +15,7 @@ struct JournalTable {
 
 // Whether a run over these databases copies its journals in streams when asked to: on this
 // engine, only embedded attachments gain from a second stream.
-bool StreamsPay(const std::string& sourceName, const std::string& destName);
+bool StreamsPay(const db::Connection& source, const db::Connection& dest);
 
 // Copies the journal tables over ctx.state.Jobs streams, each with an attachment pair of its
 // own to the run's databases: the largest table (by its count query) goes first, and a stream

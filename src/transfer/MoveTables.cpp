@@ -40,7 +40,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
     try {
         PassHeader(ctx, texts::kClearPassHeader);
         lines = ReadTextLines(ctx.DataFile(kTableListFile));
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return true;  // the pass ends here; the copy pass follows as usual
     }
     state.SetStatusText(texts::kClearPassStatus);
@@ -54,8 +54,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
                 ClearTable(ctx, dm.Destination(), line.table, line.condition);
                 if (line.table == "READERS")
                     ClearTable(ctx, dm.Destination(), "ZONES", "");
-            } catch (const std::exception& e) {
-                if (IsConnectionLost(e)) throw;
+            } catch (const Error&) {
             }
         }
         state.StepAll();
@@ -71,8 +70,7 @@ void SecondClearing(Context& ctx, db::Databases& dm, const TableListLine& line) 
                        Timestamp() + (line.hasHash ? texts::kExtraClearing : texts::kClearing) + line.table);
         if (!IsJournalOrDescriptionTable(line.table))
             ClearTable(ctx, dm.Destination(), line.table, "");
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error&) {
     }
 }
 
@@ -84,16 +82,15 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const 
             CopyMacros(ctx, dm.Source(), dm.Destination());
         else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
             CopyTable(ctx, dm.Source(), dm.Destination(),
-                      CopyRequest{line.table, line.key, line.tail, photos.destination, photos.source});
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+                      CopyRequest{line.table, line.key, line.tail, photos.destination, photos.source,
+                                  InsertBlockRows(dm.DestinationConnection())});
+    } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
     }
     if (!line.hasAmp) return;
     try {
         UpdateColumn(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
     }
 }
@@ -107,7 +104,7 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
     try {
         lines = ReadTextLines(ctx.DataFile(kTableListFile));
         PassHeader(ctx, texts::kCopyPassHeader);
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return false;
     }
 
@@ -132,15 +129,15 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
 void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
     RunState& state = ctx.state;
     if (!state.EventsOption) return;
-    if (state.Jobs > 1 && StreamsPay(dm.SourceConnection().DatabaseName(), dm.DestinationConnection().DatabaseName())) {
+    if (state.Jobs > 1 && StreamsPay(dm.SourceConnection(), dm.DestinationConnection())) {
         if (state.CancelFlag) return;
         std::vector<CopyRequest> journals;
         for (const JournalTable& journal : kJournalBlock)
-            journals.push_back(CopyRequest{journal.table, journal.key, "", photos.destination, photos.source});
+            journals.push_back(CopyRequest{journal.table, journal.key, "", photos.destination, photos.source,
+                                           InsertBlockRows(dm.DestinationConnection())});
         try {
             CopyJournalsInStreams(ctx, dm, journals);
-        } catch (const std::exception& e) {
-            if (IsConnectionLost(e)) throw;
+        } catch (const Error& e) {
             state.TableFailed(e.what());
         }
         return;
@@ -153,12 +150,12 @@ void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
             state.StageStarted(RunStage::Table, journal.table);
             state.PumpMessages();
             CopyTable(ctx, dm.Source(), dm.Destination(),
-                      CopyRequest{journal.table, journal.key, "", photos.destination, photos.source});
+                      CopyRequest{journal.table, journal.key, "", photos.destination, photos.source,
+                                  InsertBlockRows(dm.DestinationConnection())});
             state.StepAll();
         }
         state.PumpMessages();
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         state.TableFailed(e.what());
     }
 }
@@ -181,8 +178,9 @@ void MoveTables(Context& ctx, db::Databases& dm) {
         Sequence(ctx, dm);
     } catch (const std::exception& e) {
         // An error that ends the sequence, a lost connection, is logged here once, whichever
-        // operation met it.
+        // operation met it, and is the reason why the open table is not accounted for.
         LogRunEndingError(ctx.LogPath(), e);
+        ctx.state.TableFailed(e.what());
         throw;
     }
 }
