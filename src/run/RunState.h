@@ -40,6 +40,8 @@ public:
     bool EventsOption = false;          // EventsCB
     db::DateTime StartDate;             // FromDE, taken at the start of that day
     bool VerifyOption = false;          // the copied tables are read back before the post-transfer script
+    // Attachment pairs the journal block is copied over; 1: one table after the other.
+    int Jobs = 1;
 
     // Displays.
     const std::string& StatusText() const { return status_; }

@@ -1,11 +1,14 @@
 #include "transfer/MoveTables.h"
 
+#include <vector>
+
 #include "db/Error.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
 #include "transfer/ClearTable.h"
 #include "transfer/OwnerPhoto.h"
 #include "transfer/CopyTable.h"
+#include "transfer/JournalStreams.h"
 #include "transfer/CopyMacros.h"
 #include "transfer/TableList.h"
 #include "run/TextFile.h"
@@ -61,9 +64,16 @@ void SecondClearing(Context& ctx, db::Databases& dm, const TableListLine& line, 
 }
 
 // The copy joins the run's list, with the row of the account it was counted in.
+// The account row of a copy is the table's latest: a stream's copies reach the account in the
+// block's order, after their tables have all been copied.
 void Copied(Context& ctx, CopiedTable copied, std::vector<CopiedTable>& copies) {
+    if (copied.request.table.empty()) return;   // never started
     const auto& tables = ctx.state.Account().Tables();
-    if (!tables.empty() && tables.back().table == copied.request.table) copied.accountRow = tables.size() - 1;
+    for (std::size_t row = tables.size(); row-- > 0;)
+        if (tables[row].table == copied.request.table) {
+            copied.accountRow = row;
+            break;
+        }
     copies.push_back(std::move(copied));
 }
 
@@ -126,6 +136,19 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::v
 void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     if (!state.EventsOption) return;
+    if (state.Jobs > 1 && StreamsPay(dm.SourceConnection(), dm.DestinationConnection())) {
+        if (state.CancelFlag) return;
+        std::vector<CopyRequest> journals;
+        for (const JournalTable& journal : JournalTables())
+            journals.push_back(CopyRequest{std::string(journal.table), std::string(journal.key), "", photos.destination,
+                                           photos.source, InsertBlockRows(dm.DestinationConnection())});
+        try {
+            for (CopiedTable& copied : CopyJournalsInStreams(ctx, dm, journals)) Copied(ctx, std::move(copied), copies);
+        } catch (const Error& e) {
+            state.TableFailed(e.what());
+        }
+        return;
+    }
     // Not guarded table by table: an error ends the block and the later journals are not copied.
     try {
         for (const JournalTable& journal : JournalTables()) {
