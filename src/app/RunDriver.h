@@ -11,6 +11,8 @@
 
 namespace kestrix {
 
+class CancelWatcher;
+
 // Every double quote removed, then every single quote.
 std::string StripQuotes(const std::string& name);
 
@@ -36,11 +38,12 @@ public:
     std::chrono::milliseconds postScriptPause{1000};
     // The front end's cancel request, set by another thread or a handler: while it is set,
     // a thread of the run cancels a statement that has run for half a second, so that a long
-    // one (a lock wait, a large delete) ends the run as interrupted within about a second.
+    // one (a lock wait, a large delete) ends the run as interrupted within about a second; a
+    // server that has not answered 30 s after the request is cut off (a lost connection).
     const std::atomic<bool>* CancelRequest = nullptr;
 
 private:
-    void Steps();
+    void Steps(CancelWatcher& watcher);
     void Connect();
     bool Interrupted();
     void DisconnectAll();

@@ -60,10 +60,10 @@ Error ClientError(ClientCode code, const std::string& argument = {});
 // error and go on rethrow such an error instead of going on.
 bool IsConnectionLost(const std::exception& error) noexcept;
 
-// Not an error: a statement ended by the operator's cancel (Connection::Cancel). On purpose
-// not derived from std::exception, so that no row, table or statement handler takes it for
-// a failure to log and go past; it unwinds to the run driver, which ends the run as
-// interrupted.
+// Not an error: a statement ended by the operator's cancel (Connection::CancelCallRunningFor,
+// or the link cut in place of its lost answer). On purpose not derived from std::exception,
+// so that no row, table or statement handler takes it for a failure to log and go past; it
+// unwinds to the run driver, which ends the run as interrupted.
 struct Interruption {};
 
 // Conversion error: a text that must be a number and is not.
