@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build test asan tsan fuzz demo gui bench clean
+.PHONY: all bootstrap build test asan tsan fuzz demo gui bench package clean
 
 all: build
 
@@ -40,6 +40,10 @@ asan:
 # tools/tsan.supp)
 tsan:
 	@$(MAKE) --no-print-directory test BUILD=build-tsan CMAKE_FLAGS=-DKESTRIX_TSAN=ON
+
+# The Debian package kestrix_VERSION_amd64.deb, checked with lintian
+package: build
+	@tools/package.sh $(BUILD)
 
 # The fuzz targets, built with clang's libFuzzer and the sanitizers, each run for FUZZ_SECONDS
 FUZZ_SECONDS ?= 60

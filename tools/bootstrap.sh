@@ -7,6 +7,7 @@ packages=(
   firebird3.0-server-core firebird3.0-server firebird3.0-utils firebird-dev libfbclient2
   qt6-base-dev
   clang libclang-rt-14-dev
+  dpkg-dev lintian
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -22,6 +23,16 @@ int Usage() {
     return 2;
 }
 
+// Installed as PREFIX/bin/kestrix-sample, the program takes the schema scripts from
+// PREFIX/share/kestrix/schema; in a build tree, from the source tree (empty: the default).
+std::string InstalledSamplesDir() {
+    std::error_code ec;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+    std::filesystem::path dir = program.parent_path().parent_path() / "share" / "kestrix";
+    return std::filesystem::exists(dir / "schema" / "old.sql", ec) ? dir.string() : std::string();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -29,7 +40,7 @@ int main(int argc, char** argv) {
     std::string mode = argv[1], target = argv[2];
     int size = 1;
     bool newer = false;
-    std::string samples;
+    std::string samples = InstalledSamplesDir();
     for (int i = 3; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--size" && i + 1 < argc) {

@@ -184,6 +184,9 @@ void RunDriver::Connect() {
     dm_.SecondDestinationConnection().Connect();
     // Any two spellings of one database, through a server too: the server knows its files.
     if (dm_.SourceConnection().Identity() == dm_.DestinationConnection().Identity()) throw SameDatabases();
+    const std::vector<NamedFile> databases{{"the source database", dm_.SourceConnection().LocalFile()},
+                                           {"the destination database", dm_.DestinationConnection().LocalFile()}};
+    if (auto clash = OutputClash(OutputFiles, databases)) throw OutputClashError(*clash);
 }
 
 void RunDriver::Steps(CancelWatcher& watcher) {

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <vector>
 
+#include "run/OutputFile.h"
 #include "run/RunState.h"
 #include "db/Databases.h"
 #include "run/IdMaps.h"
@@ -41,6 +43,11 @@ public:
     // one (a lock wait, a large delete) ends the run as interrupted within about a second; a
     // server that has not answered 30 s after the request is cut off (a lost connection).
     const std::atomic<bool>* CancelRequest = nullptr;
+    // Files the front end writes when the run is over. The front end refuses names of the
+    // run's files before the run; here, once connected and before anything is written, an
+    // output that is the file of an attachment through a server on this machine raises
+    // OutputClashError.
+    std::vector<NamedFile> OutputFiles;
 
 private:
     void Steps(CancelWatcher& watcher);

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <vector>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -20,6 +20,7 @@
 
 #include "db/Strings.h"
 #include "run/DataFiles.h"
+#include "run/OutputFile.h"
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
 #include "app/TransferCheck.h"
@@ -111,6 +112,13 @@ struct Arguments {
     std::string source, dest, appDir, eventsFrom, summaryJson;
     bool haveSource = false, haveDest = false, haveEvents = false, haveJson = false;
     bool check = false;
+
+    // The files the run writes for the operator, each with the option that names it.
+    std::vector<kestrix::NamedFile> Outputs() const {
+        std::vector<kestrix::NamedFile> outputs;
+        if (haveJson) outputs.push_back({"--summary-json", summaryJson});
+        return outputs;
+    }
 };
 
 // The value after argument i, which is then passed over; false when there is none.
@@ -145,6 +153,8 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
     }
     if (!args.haveSource || !args.haveDest) return Usage("--source and --dest are required");
     if (args.check && args.haveJson) return Usage("--summary-json is for a run, not --check");
+    for (const kestrix::NamedFile& output : args.Outputs())
+        if (output.path.empty()) return Usage("'" + output.role + "' needs a file name");
     return std::nullopt;
 }
 
@@ -168,6 +178,21 @@ std::optional<int> TakeOptions(const Arguments& args, kestrix::cli::CliRunState&
     return std::nullopt;
 }
 
+// An output that is one of the run's files (a database, the run log, another output) is
+// refused before anything is written, the run log included; the databases through a server
+// on this machine are compared once connected.
+std::optional<int> RefuseClashingOutputs(const Arguments& args) {
+    using namespace kestrix;
+    auto databaseFile = [](const std::string& name) { return TrimBlanksAndControls(StripQuotes(name)); };
+    const std::vector<NamedFile> files{{"the source database", databaseFile(args.source)},
+                                       {"the destination database", databaseFile(args.dest)},
+                                       {"the run log", AppDirPath(args.appDir) + kLogFile}};
+    auto clash = OutputClash(args.Outputs(), files);
+    if (!clash) return std::nullopt;
+    std::cerr << "kestrix-cli: " << *clash << "; name another file\n";
+    return 2;
+}
+
 // The data module and the start-up checks; an exit status when either fails.
 std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, const std::string& appDir,
                               std::unique_ptr<kestrix::db::Databases>& dm) {
@@ -187,32 +212,39 @@ std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, const std::strin
     return std::nullopt;
 }
 
-// The account as JSON into the file the operator named; a file that cannot be written is
-// reported and leaves the exit status as the run made it.
+// The account as JSON into the file the operator named, whole or not at all; a file that
+// cannot be written is reported and leaves the exit status as the run made it.
 void WriteSummaryJson(const std::string& file, const kestrix::RunState& state, int status) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << kestrix::AccountJson(state.Account(), status);
-    out.close();
-    if (!out) std::cerr << "kestrix-cli: cannot write the summary to '" << file << "'\n";
+    try {
+        kestrix::WriteFileWhole(file, kestrix::AccountJson(state.Account(), status));
+    } catch (const std::exception& e) {
+        std::cerr << "kestrix-cli: cannot write the summary: " << kestrix::ToUtf8(e.what()) << "\n";
+    }
 }
 
 // The run, then the summary and the place of the log; the exit status.
 int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const std::string& sourceName,
-             const std::string& destName, const std::string& summaryJson) {
+             const std::string& destName, const Arguments& args) {
     using namespace kestrix;
     RunDriver driver(state, dm);
     driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
+    driver.OutputFiles = args.Outputs();
     int status = 0;
     try {
         driver.Run(sourceName, destName);
         status = state.CancelFlag ? 130 : 0;
+    } catch (const OutputClashError& e) {
+        // Refused before anything was written: no account, and the output is left alone.
+        state.EndProgressLine();
+        std::cerr << "kestrix-cli: " << e.what() << "; name another file\n";
+        return 2;
     } catch (const std::exception& e) {
         state.EndProgressLine();
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
         status = 1;
     }
     state.PrintSummary(std::cout);
-    if (!summaryJson.empty()) WriteSummaryJson(summaryJson, state, status);
+    if (args.haveJson) WriteSummaryJson(args.summaryJson, state, status);
     std::cerr << "Log: " << state.AppDir << kLogFile << "\n";
     return status;
 }
@@ -256,6 +288,7 @@ int main(int argc, char** argv) {
     cli::CliRunState state(isatty(STDERR_FILENO) != 0, &g_cancelRequested);
     std::string sourceName, destName;
     if (auto exit = TakeOptions(args, state, sourceName, destName)) return *exit;
+    if (auto exit = RefuseClashingOutputs(args)) return *exit;
     if (args.check) {
         EndOnCancelSignals(cancelSignals);
         return Check(args, sourceName, destName, state);
@@ -264,5 +297,5 @@ int main(int argc, char** argv) {
     if (auto exit = PrepareRun(state, args.appDir, dm)) return *exit;
 
     WatchCancelSignals(cancelSignals, state);
-    return Transfer(state, *dm, sourceName, destName, args.haveJson ? args.summaryJson : std::string());
+    return Transfer(state, *dm, sourceName, destName, args);
 }

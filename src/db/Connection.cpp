@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <type_traits>
 
+#include <unistd.h>
+
 #include "db/Charset.h"
 #include "db/Client.h"
 #include "db/Error.h"
@@ -169,6 +171,27 @@ std::string Connection::Identity() {
     // A server without file identities: the file name it reports, expanded by the server.
     client::InfoItem(answer, sizeof answer, isc_info_db_id, names);
     return "name " + names + " created " + created;
+}
+
+std::string Connection::LocalFile() {
+    if (!IsConnected()) throw ClientError(ClientCode::DatabaseClosed);
+    const char item = isc_info_db_id;
+    char answer[1024] = {};
+    client::Status status{};
+    client::Load().database_info(status.data(), &handle_, 1, &item, sizeof answer, answer);
+    client::Check(status);
+    // A count, then counted strings: the file name as the server expanded it, the server's host.
+    std::string ids;
+    client::InfoItem(answer, sizeof answer, isc_info_db_id, ids);
+    std::vector<std::string> names;
+    for (std::size_t at = 1; at < ids.size() && names.size() < 2;) {
+        const std::size_t length = static_cast<unsigned char>(ids[at]);
+        names.push_back(ids.substr(at + 1, length));
+        at += 1 + length;
+    }
+    char host[256] = {};
+    if (names.size() < 2 || ::gethostname(host, sizeof host - 1) != 0 || names[1] != host) return {};
+    return names[0];
 }
 
 void Connection::CancelCallRunningFor(std::chrono::milliseconds atLeast) noexcept {

@@ -44,6 +44,10 @@ public:
     // identity (device and inode) and the database's creation time. Equal for two
     // attachments of one database under any two names, embedded or through a server.
     std::string Identity();
+    // The open database's file as a name on this machine: the name the server expanded,
+    // when the server (or the embedded engine) runs on this machine; "" when it runs on
+    // another one.
+    std::string LocalFile();
 
     // Asks the server, once per call, to cancel the statement's execute or fetch now running
     // on this attachment when it has run at least that long; the call then ends with

@@ -18,6 +18,11 @@ FileDialogHook& OpenFileDialogHook() {
     return hook;
 }
 
+FolderDialogHook& ChooseFolderHook() {
+    static FolderDialogHook hook;
+    return hook;
+}
+
 QMessageBox::StandardButton ShowBox(QWidget* parent, BoxKind kind, const std::string& caption,
                                     const std::string& text, QMessageBox::StandardButtons buttons) {
     if (MessageBoxHook()) return MessageBoxHook()(Box{kind, caption, text, buttons});
@@ -57,6 +62,13 @@ std::optional<QString> OpenDatabaseFile(QWidget* parent, const std::string& titl
     dialog.setNameFilter(QtFilter(filter));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().first();
+}
+
+std::optional<QString> ChooseFolder(QWidget* parent, const std::string& title, const QString& start) {
+    if (ChooseFolderHook()) return ChooseFolderHook()(Qt(title), start);
+    const QString folder = QFileDialog::getExistingDirectory(parent, Qt(title), start);
+    if (folder.isEmpty()) return std::nullopt;
+    return folder;
 }
 
 } // namespace kestrix::gui

@@ -1,5 +1,5 @@
 #pragma once
-// The window's message boxes and file dialog, each behind one function that tests can
+// The window's message boxes and file and folder dialogs, each behind one function that tests can
 // intercept so that nothing modal blocks them.
 #include <functional>
 #include <optional>
@@ -41,6 +41,14 @@ FileDialogHook& OpenFileDialogHook();
 
 // The file-open dialog of the database fields: "Base name (patterns)|*.a;*.b" style filter.
 std::optional<QString> OpenDatabaseFile(QWidget* parent, const std::string& title, const std::string& filter);
+
+// When set, ChooseFolder hands the request to it: the chosen folder, or nothing when the
+// dialog was cancelled.
+using FolderDialogHook = std::function<std::optional<QString>(const QString& title, const QString& start)>;
+FolderDialogHook& ChooseFolderHook();
+
+// The standard folder dialog, opening at start.
+std::optional<QString> ChooseFolder(QWidget* parent, const std::string& title, const QString& start);
 
 // "Description|*.a;*.b" as Qt's "Description (*.a *.b)".
 QString QtFilter(const std::string& cp1251Filter);

@@ -3,11 +3,13 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include <QAction>
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDateEdit>
 #include <QApplication>
 #include <QFrame>
@@ -17,6 +19,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
+#include <QStatusBar>
 #include <QToolButton>
 #include <QStyle>
 #include <QTimer>
@@ -40,6 +44,23 @@ constexpr int kPanel1Height = 169;
 
 // The start date field's "empty" value: day 0 of the program's dates.
 const QDate kNoDate(1899, 12, 30);
+
+// The folder chosen at an earlier start, kept in the user's settings.
+const QString kSettingsName = QStringLiteral("kestrix");
+const QString kDataFolderKey = QStringLiteral("dataFolder");
+
+std::optional<std::string> RememberedDataFolder() {
+    const QString folder = QSettings(kSettingsName, kSettingsName).value(kDataFolderKey).toString();
+    if (folder.isEmpty()) return std::nullopt;
+    return folder.toStdString();
+}
+
+void RememberDataFolder(const QString& folder) { QSettings(kSettingsName, kSettingsName).setValue(kDataFolderKey, folder); }
+
+bool HoldsTableList(const std::string& dir) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(FindDataFile(AppDirPath(dir), kTableListFile), error);
+}
 
 // Runs an action whenever the watched widget is shown.
 class ShowWatcher : public QObject {
@@ -74,8 +95,9 @@ QProgressBar* Bar(QWidget* panel, int left, int top) {
 
 } // namespace
 
-MainWindow::MainWindow(db::Databases& dm, std::string programFile, QWidget* parent)
-    : QMainWindow(parent), dm_(dm), programFile_(std::move(programFile)) {
+MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional<std::string> dataFolder,
+                       QWidget* parent)
+    : QMainWindow(parent), dm_(dm), programFile_(std::move(programFile)), dataFolder_(std::move(dataFolder)) {
     setWindowTitle(Qt(texts::kWindowTitle));
     setWindowFlags(::Qt::Window | ::Qt::CustomizeWindowHint | ::Qt::WindowTitleHint |
                    ::Qt::WindowSystemMenuHint | ::Qt::WindowMinimizeButtonHint | ::Qt::WindowCloseButtonHint);
@@ -101,8 +123,12 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, QWidget* pare
     driver_ = std::make_unique<RunDriver>(*state_, dm_);
     driver_->CancelRequest = &cancelRequest_;
 
-    // Fixed client area below the menu bar, no resizing, centred on the screen.
-    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    DataFolderLabel = new QLabel(this);
+    statusBar()->addWidget(DataFolderLabel, 1);
+    statusBar()->setSizeGripEnabled(false);
+
+    // Fixed client area between the menu bar and the status bar, no resizing, centred on the screen.
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     if (QScreen* screen = this->screen()) {
         QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
@@ -218,6 +244,7 @@ void MainWindow::CreateMenus() {
     mnuFile_Check = mnuFile->addAction(Qt(texts::kMenuCheck), this, [this] { mnuFile_CheckClick(); });
     mnuFile->addSeparator();
     mnuFile_Log = mnuFile->addAction(Qt(texts::kMenuLog), this, [this] { mnuFile_LogClick(); });
+    mnuFile_DataFolder = mnuFile->addAction(Qt(texts::kMenuDataFolder), this, [this] { mnuFile_DataFolderClick(); });
     mnuHelp = menuBar()->addMenu(Qt(texts::kMenuHelp));
     mnuHelp_MainWindow = mnuHelp->addAction(Qt(texts::kMenuMainWindow), this, [this] { mnuHelp_MainWindowClick(); });
     mnuHelp->addSeparator();
@@ -248,16 +275,55 @@ void MainWindow::closeEvent(QCloseEvent* e) {
         return;
     }
     e->accept();
+    // The program ends with its main window: the account, the viewers and any box go with it.
+    // Closing defers the deletion of a window, so every window of the list stays valid.
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != this && window->isVisible()) window->close();
+    QCoreApplication::quit();
 }
 
 void MainWindow::FormActivate() {
     if (activated_) return;
     activated_ = true;
-    if (std::optional<std::string> failure = RunStartupChecks(*state_, FilePath(programFile_))) {
-        ShowBox(this, BoxKind::Error, texts::kErrorCaption, *failure);
-        CloseItself(this);
+    // Beside the data files, a failed check ends the program, as it always has.
+    const std::string programDir = FilePath(programFile_);
+    if (!dataFolder_ && HoldsTableList(programDir)) {
+        if (!UseDataFolder(programDir)) CloseItself(this);
+        return;
     }
+    const std::optional<std::string> first = dataFolder_ ? dataFolder_ : RememberedDataFolder();
+    if (first && UseDataFolder(*first)) return;
+    if (!ChooseDataFolder()) CloseItself(this);
 }
+
+bool MainWindow::UseDataFolder(const std::string& dir) {
+    const std::string appDir = state_->AppDir;
+    const int tableListLines = state_->TableListLines;
+    if (std::optional<std::string> failure = RunStartupChecks(*state_, dir)) {
+        state_->AppDir = appDir;
+        state_->TableListLines = tableListLines;
+        ShowBox(this, BoxKind::Error, texts::kErrorCaption, *failure);
+        return false;
+    }
+    DataFolderLabel->setText(Qt(texts::kDataFolderStatus) + QString::fromStdString(state_->AppDir));
+    DataFolderLabel->setToolTip(QString::fromStdString(state_->AppDir));
+    return true;
+}
+
+bool MainWindow::ChooseDataFolder() {
+    QString start = QString::fromStdString(state_->AppDir);
+    if (start.isEmpty()) start = QString::fromStdString(RememberedDataFolder().value_or(QDir::homePath().toStdString()));
+    while (std::optional<QString> folder = ChooseFolder(this, texts::kDataFolderDialogTitle, start)) {
+        if (UseDataFolder(folder->toStdString())) {
+            RememberDataFolder(*folder);
+            return true;
+        }
+        start = *folder;
+    }
+    return false;
+}
+
+void MainWindow::mnuFile_DataFolderClick() { ChooseDataFolder(); }
 
 void MainWindow::SourceFEChange() { EqualityCheck(); }
 void MainWindow::DestFEChange() { EqualityCheck(); }
@@ -306,7 +372,7 @@ void MainWindow::mnuFile_CheckClick() {
     CheckOptions options;
     options.source = SourceFE->text().toStdString();
     options.dest = DestFE->text().toStdString();
-    options.appDir = FilePath(programFile_);
+    options.appDir = state_->AppDir;
     options.events = state_->EventsOption;
     options.startDate = state_->StartDate;
     QApplication::setOverrideCursor(::Qt::WaitCursor);
@@ -323,7 +389,7 @@ void MainWindow::mnuFile_CheckClick() {
     }
 }
 
-void MainWindow::mnuFile_LogClick() { ShowLog(this, FilePath(programFile_) + kLogFile); }
+void MainWindow::mnuFile_LogClick() { ShowLog(this, state_->AppDir + kLogFile); }
 
 void MainWindow::SyncOptions() {
     state_->EventsOption = EventsCB->isChecked();
@@ -358,7 +424,7 @@ void MainWindow::StartRun() {
 
 void MainWindow::ShowSummary() {
     if (summary_) summary_->close();
-    summary_ = new SummaryDialog(this, state_->Account(), FilePath(programFile_) + kLogFile);
+    summary_ = new SummaryDialog(this, state_->Account(), state_->AppDir + kLogFile);
 }
 
 void MainWindow::CancelMoveBitBtnClick() {

@@ -3,6 +3,7 @@
 // status and the two progress bars; it holds the run state and starts runs.
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <QMainWindow>
@@ -27,8 +28,11 @@ namespace kestrix::gui {
 
 class MainWindow : public QMainWindow {
 public:
-    // programFile: the full path of the program file; its folder holds the data files.
-    MainWindow(db::Databases& dm, std::string programFile, QWidget* parent = nullptr);
+    // programFile: the full path of the program file. dataFolder: the folder of the data files
+    // and the run log given at start; without it, the program's folder when it holds the table
+    // list, otherwise the folder chosen at an earlier start, or one the operator chooses now.
+    MainWindow(db::Databases& dm, std::string programFile, std::optional<std::string> dataFolder = std::nullopt,
+               QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Handlers.
@@ -44,6 +48,8 @@ public:
     // The check before a run and the run log, each in a viewer over the window.
     void mnuFile_CheckClick();
     void mnuFile_LogClick();
+    // Another data folder between runs; the start-up checks run for it.
+    void mnuFile_DataFolderClick();
     void mnuHelp_MainWindowClick();
     void mnuHelp_AboutClick() { ShowAboutBox(); }
     void ShowAboutBox();
@@ -75,6 +81,8 @@ public:
     QAction* mnuFile_Move;
     QAction* mnuFile_Check;
     QAction* mnuFile_Log;
+    QAction* mnuFile_DataFolder;
+    QLabel* DataFolderLabel;   // the folder in use, in the status bar
     QMenu* mnuHelp;
     QAction* mnuHelp_MainWindow;
     QAction* mnuHelp_About;
@@ -92,6 +100,11 @@ private:
     void CreateRunControls();
     void CreateMenus();
     void EqualityCheck();
+    // The start-up checks for dir; when one fails, its message, and the folder in use stays.
+    bool UseDataFolder(const std::string& dir);
+    // Asks until a folder passes the start-up checks and remembers it for the next start;
+    // false when the operator cancels.
+    bool ChooseDataFolder();
     void Browse(QLineEdit* field);
     void SyncOptions();
     void EnableStart(bool enabled);
@@ -103,6 +116,7 @@ private:
 
     db::Databases& dm_;
     std::string programFile_;
+    std::optional<std::string> dataFolder_;
     std::unique_ptr<GuiRunState> state_;
     std::unique_ptr<RunDriver> driver_;
     bool activated_ = false;

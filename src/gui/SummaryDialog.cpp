@@ -1,9 +1,13 @@
 #include "gui/SummaryDialog.h"
 
+#include <algorithm>
+
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -14,6 +18,12 @@
 
 namespace kestrix::gui {
 namespace {
+
+// The reference column's bound, and the room a cell takes beside its text.
+constexpr int kReferenceColumn = 6;
+constexpr int kReferenceColumnMax = 420;
+constexpr int kCellPadding = 12;
+constexpr int kMinWidth = 480;
 
 const std::string& OutcomeText(std::optional<RunOutcome> outcome) {
     switch (outcome.value_or(RunOutcome::Failed)) {
@@ -63,12 +73,15 @@ SummaryDialog::SummaryDialog(QWidget* parent, const RunAccount& account, std::st
 
     auto* buttons = new QDialogButtonBox(this);
     LogButton = buttons->addButton(Qt(texts::kMenuLog), QDialogButtonBox::ActionRole);
+    LogButton->setAutoDefault(false);
     connect(LogButton, &QPushButton::clicked, this, [this] { ShowLog(this, logPath_); });
-    buttons->addButton(Qt(texts::kClose), QDialogButtonBox::RejectRole);
+    // Enter, the usual way to dismiss a dialog, closes it.
+    CloseButton = buttons->addButton(Qt(texts::kClose), QDialogButtonBox::RejectRole);
+    CloseButton->setDefault(true);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     setAttribute(::Qt::WA_DeleteOnClose);
-    resize(720, 420);
+    FitColumns();
     show();
 }
 
@@ -87,16 +100,34 @@ void SummaryDialog::Fill(const RunAccount& account) {
         Table->setItem(row, 3, Cell(QString::number(t.refused), true));
         Table->setItem(row, 4, Cell(QString::number(t.seconds, 'f', 2), true));
         Table->setItem(row, 5, Cell(QString::number(t.Unmapped()), true));
-        QTableWidgetItem* columns = Cell(UnmappedColumns(t), false);
-        columns->setToolTip(columns->text());   // an error's whole text, beyond the dialog's width
-        Table->setItem(row, 6, columns);
+        Table->setItem(row, kReferenceColumn, Cell(UnmappedColumns(t), false));
     }
-    Table->resizeColumnsToContents();
-    Table->horizontalHeader()->setStretchLastSection(true);
     Verdict->setText(Qt(VerdictText(account)));
     QPalette palette = Verdict->palette();
     palette.setColor(QPalette::WindowText, account.NotAccounted().empty() ? QColor(0x00, 0x80, 0x00) : QColor(0xC0, 0, 0));
     Verdict->setPalette(palette);
+}
+
+void SummaryDialog::FitColumns() {
+    Table->setWordWrap(false);
+    Table->resizeColumnsToContents();
+    const int headerWidth = Table->horizontalHeader()->sectionSizeHint(kReferenceColumn);
+    const int bound = std::max(kReferenceColumnMax, headerWidth);
+    Table->setColumnWidth(kReferenceColumn, std::min(Table->columnWidth(kReferenceColumn), bound));
+    const QFontMetrics metrics(Table->font());
+    for (int row = 0; row < Table->rowCount(); ++row) {
+        QTableWidgetItem* item = Table->item(row, kReferenceColumn);
+        if (metrics.horizontalAdvance(item->text()) + kCellPadding > Table->columnWidth(kReferenceColumn))
+            item->setToolTip(item->text());
+    }
+
+    int tableWidth = 2 * Table->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (int column = 0; column < Table->columnCount(); ++column) tableWidth += Table->columnWidth(column);
+    const QMargins margins = layout()->contentsMargins();
+    int width = std::max(kMinWidth, tableWidth + margins.left() + margins.right());
+    if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen())
+        width = std::min(width, screen->availableGeometry().width());
+    resize(width, 420);
 }
 
 } // namespace kestrix::gui

@@ -1,7 +1,8 @@
 #pragma once
 // The account of the run just ended, over the main window: a row per copied table (read,
 // written, refused, seconds, references that became -1), whether every row is accounted for,
-// and a button that opens the run log. Non-modal; deletes itself when closed.
+// and a button that opens the run log. Non-modal; deletes itself when closed; Enter and
+// Escape close it.
 #include <string>
 
 #include <QDialog>
@@ -21,9 +22,13 @@ public:
     QTableWidget* Table;
     QLabel* Verdict;
     QPushButton* LogButton;
+    QPushButton* CloseButton;
 
 private:
     void Fill(const RunAccount& account);
+    // Every column as wide as its texts (the reference column up to a bound, beyond which a
+    // text shows whole in its tooltip), and the dialog as wide as the table within the screen.
+    void FitColumns();
     std::string logPath_;
 };
 

@@ -27,7 +27,9 @@ void Finish(QDialog* dialog, QWidget* content, QSize size) {
     layout->addWidget(buttons);
     dialog->setAttribute(::Qt::WA_DeleteOnClose);
     dialog->resize(size);
-    dialog->open();
+    // Not modal: a modal viewer would block the main window, and with it the window system's
+    // request to close the program.
+    dialog->show();
 }
 
 } // namespace

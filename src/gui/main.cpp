@@ -2,8 +2,11 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include <QApplication>
+#include <QIcon>
 
 #include "run/Texts.h"
 #include "gui/Dialogs.h"
@@ -14,14 +17,25 @@
 
 int main(int argc, char** argv) {
     using namespace kestrix;
-    // Answered before the application object, so that it needs no display.
-    for (int i = 1; i < argc; ++i)
+    // Answered before the application object, so that they need no display.
+    std::optional<std::string> dataFolder;
+    for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::cout << "kestrix " << KESTRIX_VERSION << "\n";
             return 0;
         }
+        if (std::strcmp(argv[i], "--app-dir") == 0) {
+            if (i + 1 >= argc) {
+                std::cerr << "kestrix: '--app-dir' needs a value\n";
+                return 2;
+            }
+            dataFolder = argv[++i];
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(gui::Qt(texts::kWindowTitle));
+    QApplication::setWindowIcon(QIcon(":/icons/kestrix.png"));
+    QApplication::setDesktopFileName("kestrix");   // the installed desktop entry
 
     // Created first, destroyed last: its destructor runs the shutdown sequence.
     messaging::MasterModule master;
@@ -40,7 +54,7 @@ int main(int argc, char** argv) {
             gui::ShowBox(nullptr, gui::BoxKind::Error, texts::kErrorCaption, e.what());
             return 1;
         }
-        gui::MainWindow form(*dm, QApplication::applicationFilePath().toStdString());
+        gui::MainWindow form(*dm, QApplication::applicationFilePath().toStdString(), dataFolder);
         hook.SetMainWindow(&form);
         form.show();
         status = app.exec();

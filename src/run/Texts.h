@@ -90,6 +90,10 @@ inline const std::string kLogMissing = ToCp1251("Журнал переноса �
 inline const std::string kHelpCaption = ToCp1251("Помощь: главное окно");
 inline const std::string kClearDate = ToCp1251("Очистить дату");
 inline const std::string kClose = ToCp1251("Закрыть");
+// Main window: the folder of the data files and the run log
+inline const std::string kMenuDataFolder = ToCp1251("Папка данных ...");
+inline const std::string kDataFolderDialogTitle = ToCp1251("Папка данных: Conv.txt, Generator.txt, SQL");
+inline const std::string kDataFolderStatus = ToCp1251("Папка данных: ");
 // Main window: the account after a run
 inline const std::string kSummaryCaption = ToCp1251("Итоги переноса: ");
 inline const std::string kOutcomeFinished = ToCp1251("перенос завершен");

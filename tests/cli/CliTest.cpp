@@ -389,6 +389,38 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_NE(same.err.find("БД источника и приемника должны быть разными."), std::string::npos) << same.err;
 }
 
+TEST_F(CliTest, AnOutputThatIsAFileOfTheRunIsRefusedAndLeftWhole) {
+    namespace fs = std::filesystem;
+    MakeDatabases();
+    auto sourceBefore = Dump(source), destBefore = Dump(dest);
+    WriteFile(appDir + "/Kestrix.log", "an earlier run");
+    fs::create_symlink(source, dir.File("link.fdb"));
+    test::PrivateServer server;
+    struct Row { std::string source, dest, output, clash; bool connected; };
+    const Row rows[] = {
+        // Seen in the names, before the run log is touched.
+        {source, dest, source, "is the source database", false},
+        {source, dest, fs::relative(dest).string(), "is the destination database", false},
+        {source, dest, dir.File("link.fdb"), "is the source database", false},
+        {source, dest, appDir + "/./Kestrix.log", "is the run log", false},
+        // The server on this machine names the file once connected, before anything is written.
+        {server.Remote(source), server.Remote(dest), source, "is the source database", true},
+        {server.Remote(source), server.Remote(dest), dir.File("link.fdb"), "is the source database", true},
+        {source, server.Remote(dest), dest, "is the destination database", true},
+    };
+    for (const Row& row : rows) {
+        ProcessResult run = test::RunProcess({test::CliPath(), "--source", row.source, "--dest", row.dest,
+                                              "--app-dir", appDir, "--summary-json", row.output});
+        EXPECT_EQ(run.exitCode, 2) << row.output << "\n" << run.err;
+        EXPECT_NE(run.err.find("kestrix-cli: --summary-json '" + row.output + "' " + row.clash + "; name another file\n"),
+                  std::string::npos) << run.err;
+        EXPECT_EQ(Log(), row.connected ? "" : "an earlier run");
+    }
+    EXPECT_EQ(Dump(source), sourceBefore);
+    EXPECT_EQ(Dump(dest), destBefore);
+    EXPECT_EQ(Run({"--summary-json", ""}).exitCode, 2);
+}
+
 TEST_F(CliTest, CheckWritesNothingAndExitsByWhatItFinds) {
     MakeDatabases();
     auto sourceBefore = Dump(source), destBefore = Dump(dest);

@@ -141,7 +141,7 @@ TEST_F(ConnectionTest, RefusedConnectsAndTransactions) {
     EXPECT_EQ(transaction.Database(), &connection);
 }
 
-TEST_F(ConnectionTest, FileNamesStayUtf8AndIdentitiesTellOneDatabaseUnderAnyName) {
+TEST_F(ConnectionTest, FileNamesStayUtf8AndIdentitiesAndLocalFilesTellOneDatabaseUnderAnyName) {
     namespace fs = std::filesystem;
     // Russian letters, a blank, and a letter Windows-1251 lacks.
     const std::string folder = dir.File("Базы И данные Ω");
@@ -153,6 +153,7 @@ TEST_F(ConnectionTest, FileNamesStayUtf8AndIdentitiesTellOneDatabaseUnderAnyName
         SetStandardParams(c);
         c.SetDatabaseFile(name);
         c.Connect();
+        if (fs::exists(name)) { EXPECT_TRUE(fs::equivalent(c.LocalFile(), name)) << c.LocalFile(); }
         return c.Identity();
     };
     const std::string own = identity(moved);

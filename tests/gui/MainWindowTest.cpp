@@ -19,6 +19,10 @@
 #include <QTableWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QPointer>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStatusBar>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QTest>
@@ -73,14 +77,27 @@ protected:
             boxes.push_back(box);
             return box.kind == BoxKind::Question ? answer : QMessageBox::Ok;
         };
+        // The folder dialog answers from folders, then is cancelled; remembered folders go
+        // to a settings file of this test.
+        ChooseFolderHook() = [this](const QString& title, const QString&) {
+            asked.push_back(title);
+            std::optional<QString> folder;
+            if (!folders.empty()) folder = QString::fromStdString(folders.front());
+            if (!folders.empty()) folders.erase(folders.begin());
+            return folder;
+        };
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.File("settings")));
     }
     void TearDown() override {
         MessageBoxHook() = nullptr;
         OpenFileDialogHook() = nullptr;
+        ChooseFolderHook() = nullptr;
     }
 
-    std::unique_ptr<MainWindow> MakeForm() {
-        auto form = std::make_unique<MainWindow>(dm, dir.File("kestrix"));
+    // program: the program file, beside the data files unless told otherwise.
+    std::unique_ptr<MainWindow> MakeForm(std::string program = "", std::optional<std::string> dataFolder = {}) {
+        if (program.empty()) program = dir.File("kestrix");
+        auto form = std::make_unique<MainWindow>(dm, program, dataFolder);
         form->Driver().postScriptPause = std::chrono::milliseconds(0);
         return form;
     }
@@ -105,8 +122,19 @@ protected:
     std::string source = dir.File("source.fdb");
     std::string dest = dir.File("dest.fdb");
     db::Databases dm;
+    // A folder named name holding a copy of the data files.
+    std::string CopyOfDataFiles(const std::string& name) {
+        const std::string folder = dir.File(name);
+        std::filesystem::create_directories(folder + "/SQL");
+        for (const char* file : {"Conv.txt", "Generator.txt", "SQL/_Upd.sql", "SQL/Upd.sql"})
+            std::filesystem::copy_file(dir.File(file), folder + "/" + file);
+        return folder;
+    }
+
     std::vector<Box> boxes;
     QMessageBox::StandardButton answer = QMessageBox::Yes;
+    std::vector<std::string> folders;   // answers of the folder dialog
+    std::vector<QString> asked;         // its titles, one per time it was shown
 };
 
 TEST_F(MainWindowTest, StartsEmptyWithStartAndCancelDisabled) {
@@ -216,18 +244,84 @@ TEST_F(MainWindowTest, StartupChecksPassOnceAtTheFirstActivation) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(MainWindowTest, MissingTableListShowsItsMessageAndClosesTheWindow) {
-    std::filesystem::remove(dir.File("Conv.txt"));
-    std::filesystem::remove(dir.File("Generator.txt"));   // not checked after the failure
-    auto form = MakeForm();
-    form->show();
-    form->activateWindow();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }));
-    ASSERT_EQ(Texts(), std::vector<std::string>{texts::kTableListMissing});
-    EXPECT_EQ(boxes[0].kind, BoxKind::Error);
-    EXPECT_TRUE(std::filesystem::exists(dir.File("Kestrix.log")));
-    EXPECT_EQ(std::filesystem::file_size(dir.File("Kestrix.log")), 0u);
-    EXPECT_FALSE(form->isVisible());
+// A failed start-up check shows its message. Beside the data files the program then ends, as it
+// always has; a folder given or remembered is asked for again (cancelled here: the program ends).
+TEST_F(MainWindowTest, FailedStartupCheckShowsItsMessageThenEndsOrAsksForAnotherFolder) {
+    struct Case {
+        std::string name;
+        bool given, remembered;
+        std::vector<const char*> removed;   // the generator list is not checked after the table list
+        std::string message;
+    };
+    for (const Case& c : {Case{"beside", false, false, {"Generator.txt"}, texts::kGeneratorListMissing},
+                          Case{"given", true, false, {"Conv.txt", "Generator.txt"}, texts::kTableListMissing},
+                          Case{"remembered", false, true, {"Generator.txt"}, texts::kGeneratorListMissing}}) {
+        SCOPED_TRACE(c.name);
+        boxes.clear();
+        asked.clear();
+        const std::string folder = CopyOfDataFiles(c.name);
+        for (const char* file : c.removed) std::filesystem::remove(folder + "/" + file);
+        if (c.remembered)
+            QSettings(QStringLiteral("kestrix"), QStringLiteral("kestrix"))
+                .setValue(QStringLiteral("dataFolder"), QString::fromStdString(folder));
+        const bool beside = !c.given && !c.remembered;
+        auto form = MakeForm(beside ? folder + "/kestrix" : dir.File("bin/kestrix"),
+                             c.given ? std::optional<std::string>(folder) : std::nullopt);
+        form->show();
+        form->activateWindow();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }));
+        ASSERT_EQ(Texts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(boxes[0].kind, BoxKind::Error);
+        EXPECT_EQ(asked.size(), beside ? 0u : 1u);
+        EXPECT_TRUE(std::filesystem::exists(folder + "/Kestrix.log"));
+        EXPECT_EQ(std::filesystem::file_size(folder + "/Kestrix.log"), 0u);
+        EXPECT_FALSE(form->isVisible());
+    }
+}
+
+TEST_F(MainWindowTest, InstalledWindowAsksForItsFolderRemembersItAndRerunsTheChecks) {
+    const std::string program = dir.File("bin/kestrix");   // no table list beside it
+    std::filesystem::create_directories(dir.File("empty"));
+    folders = {dir.File("empty"), dir.Path()};
+    auto form = MakeForm(program);
+    ShowAndActivate(*form);
+    // The folder without a table list is refused with the check's message and asked again.
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0], Qt(texts::kDataFolderDialogTitle));
+    EXPECT_EQ(Texts(), std::vector<std::string>{texts::kTableListMissing});
+    EXPECT_EQ(form->State().AppDir, dir.Path() + "/");
+    EXPECT_EQ(form->State().TableListLines, 2);
+    EXPECT_EQ(form->DataFolderLabel->text(), Qt(texts::kDataFolderStatus) + QString::fromStdString(dir.Path() + "/"));
+    EXPECT_TRUE(form->DataFolderLabel->isVisible());
+    EXPECT_EQ(form->centralWidget()->size(), QSize(479, 311));
+
+    // The next start takes the remembered folder without asking; one given on the command line
+    // goes first and is not remembered.
+    const std::string other = CopyOfDataFiles("other");
+    for (const std::optional<std::string>& given : {std::optional<std::string>(other), std::optional<std::string>()}) {
+        auto next = MakeForm(program, given);
+        ShowAndActivate(*next);
+        EXPECT_EQ(next->State().AppDir, given.value_or(dir.Path()) + "/");
+    }
+    EXPECT_EQ(asked.size(), 2u);
+
+    // Between runs another folder: its checks run, its log starts empty, and it is remembered.
+    WriteFile(other + "/Conv.txt", "HOSTS=HS_ID\r\n*\r\n*\r\n");
+    WriteFile(other + "/Kestrix.log", "old run\r\n");
+    folders = {other};
+    form->mnuFile_DataFolder->trigger();
+    EXPECT_EQ(form->State().AppDir, other + "/");
+    EXPECT_EQ(form->State().TableListLines, 3);
+    EXPECT_EQ(test::ReadFile(other + "/Kestrix.log"), "");
+    EXPECT_TRUE(form->DataFolderLabel->text().endsWith(QString::fromStdString(other + "/")));
+    // Cancelled: the folder in use stays.
+    form->mnuFile_DataFolder->trigger();
+    EXPECT_EQ(form->State().AppDir, other + "/");
+    EXPECT_EQ(asked.size(), 4u);
+    auto last = MakeForm(program);
+    ShowAndActivate(*last);
+    EXPECT_EQ(last->State().AppDir, other + "/");
+    EXPECT_EQ(Texts().size(), 1u);
 }
 
 TEST_F(MainWindowTest, AboutWithoutTheLibraryReportsItAndGoesOn) {
@@ -533,6 +627,8 @@ TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
     MakeDatabases();
     WriteFile(dir.File("Conv.txt"), "HOSTS=HS_ID\r\nNOSUCHTABLE=X_ID\r\n");
     auto form = MakeForm();
+    ShowAndActivate(*form);
+    std::filesystem::remove(dir.File("Kestrix.log"));
     form->SourceFE->setText(QString::fromStdString(source));
     form->DestFE->setText(QString::fromStdString(dest));
     form->mnuFile_Check->trigger();
@@ -554,6 +650,8 @@ TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
 
 TEST_F(MainWindowTest, LogViewerShowsTheWindows1251LogAndHelpIsInRussian) {
     auto form = MakeForm();
+    ShowAndActivate(*form);
+    std::filesystem::remove(dir.File("Kestrix.log"));
     form->mnuFile_Log->trigger();
     ASSERT_EQ(Texts(), std::vector<std::string>{texts::kLogMissing + dir.File("Kestrix.log")});
     // A log that is there but cannot be read is shown with the reason, not as missing.
@@ -574,8 +672,86 @@ TEST_F(MainWindowTest, LogViewerShowsTheWindows1251LogAndHelpIsInRussian) {
     auto* help = Opened<HelpViewer>(form.get());
     ASSERT_NE(help, nullptr);
     const QString page = help->Browser->toPlainText();
-    for (const std::string& caption : {texts::kSourceTitle, texts::kMoveCaption, texts::kMenuCheck, texts::kMenuLog})
+    for (const std::string& caption : {texts::kSourceTitle, texts::kMoveCaption, texts::kMenuCheck, texts::kMenuLog,
+                                       texts::kMenuDataFolder})
         EXPECT_TRUE(page.contains(Qt(caption).remove(QLatin1Char(':')).remove(QStringLiteral(" ...")))) << ToUtf8(caption);
+}
+
+// An account of two tables: one whose reference texts fit, one whose copy ended on a long error.
+RunAccount TwoTableAccount(const std::string& error) {
+    RunAccount account;
+    account.Start();
+    account.StageStarted(RunStage::Table, "CONTROLLERS");
+    for (const char* column : {"CT_HS_ID", "CT_PCN_ID", "CT_ZONE_ID"}) {
+        account.RowRead();
+        account.RowDone(true);
+        account.ReferenceUnmapped("CONTROLLERS", column);
+    }
+    account.StageStarted(RunStage::Table, "EVENTS");
+    account.RowRead();
+    account.RowDone(false);
+    account.TableFailed(error);
+    account.Close(RunOutcome::Failed);
+    return account;
+}
+
+TEST_F(MainWindowTest, SummaryClosesOnEnterOrEscapeAndShowsItsColumnsWhole) {
+    const std::string error = "lost connection to the database server " + std::string(300, 'x');
+    const RunAccount account = TwoTableAccount(error);
+    for (int key : {::Qt::Key_Return, ::Qt::Key_Escape}) {
+        QPointer<SummaryDialog> summary = new SummaryDialog(nullptr, account, dir.File("Kestrix.log"));
+        summary->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(summary));
+        QTableWidget* table = summary->Table;
+        const QFontMetrics metrics(table->font());
+
+        for (int column = 0; column < table->columnCount(); ++column) {
+            const int width = table->columnWidth(column);
+            EXPECT_GE(width, metrics.horizontalAdvance(table->horizontalHeaderItem(column)->text())) << column;
+            EXPECT_GE(width, metrics.horizontalAdvance(table->item(0, column)->text())) << column;
+        }
+        // The dialog is as wide as its columns, or the screen; a fitting text has no tooltip, the
+        // long error shows whole in its tooltip.
+        EXPECT_TRUE(table->horizontalScrollBar()->maximum() == 0 ||
+                    summary->width() >= summary->screen()->availableGeometry().width());
+        EXPECT_TRUE(table->item(0, 6)->toolTip().isEmpty());
+        EXPECT_EQ(table->item(1, 6)->toolTip(), Qt(texts::kTableFailed + error));
+
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        QTest::keyClick(focused, static_cast<::Qt::Key>(key));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(summary.isNull()) << key;
+        EXPECT_TRUE(boxes.empty()) << "the log was asked for";
+        delete summary.data();
+    }
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowClosesEveryOtherWindowAndEndsTheLoop) {
+    WriteFile(dir.File("Kestrix.log"), "line\r\n");
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    auto* summary = new SummaryDialog(form.get(), TwoTableAccount("failed"), dir.File("Kestrix.log"));
+    summary->LogButton->click();
+    form->mnuHelp_MainWindow->trigger();
+    auto* outside = new QWidget;   // a window of the program without a parent
+    outside->setAttribute(::Qt::WA_DeleteOnClose);
+    outside->show();
+    // No viewer blocks the main window: the window system drops a blocked window's close request.
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // Closed with the window system's close box, as the operator does.
+    QTimer::singleShot(0, form.get(), [&] {
+        QCloseEvent fromWindowSystem;
+        QSpontaneKeyEvent::setSpontaneous(&fromWindowSystem);
+        QCoreApplication::instance()->notify(form->windowHandle(), &fromWindowSystem);
+    });
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    giveUp.start(10000);
+    EXPECT_EQ(QApplication::exec(), 0);
+    for (QWidget* window : QApplication::topLevelWidgets()) EXPECT_FALSE(window->isVisible()) << window->windowTitle().toStdString();
 }
 
 } // namespace

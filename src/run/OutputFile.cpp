@@ -1,0 +1,102 @@
+#include "run/OutputFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "db/Charset.h"
+#include "db/Error.h"
+
+namespace kestrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+Error FileError(const char* what, const std::string& path, int err) {
+    return Error(Error::Kind::File, err,
+                 std::string(what) + " file \"" + FileNameToCp1251(path) + "\". " + std::strerror(err));
+}
+
+// The name with its links followed, also a last one that points nowhere yet, made absolute
+// and normal.
+fs::path Resolved(const std::string& name) {
+    std::error_code ec;
+    fs::path path = fs::absolute(name, ec);
+    for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
+        fs::path target = fs::read_symlink(path, ec);
+        if (ec) break;
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    fs::path resolved = fs::weakly_canonical(path, ec);
+    return ec ? path.lexically_normal() : resolved;
+}
+
+// Writes every byte; false with errno on a failure.
+bool WriteAll(int fd, const std::string& content) {
+    for (std::size_t done = 0; done < content.size();) {
+        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A new file beside the target, readable as a file created in its place would be.
+int CreateTemporary(const fs::path& target, std::string& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = (target.parent_path() / ("." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
+                                        std::to_string(attempt) + ".tmp"))
+                   .string();
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+} // namespace
+
+bool SameLocalFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return Resolved(a) == Resolved(b);
+}
+
+std::optional<std::string> OutputClash(const std::vector<NamedFile>& outputs, const std::vector<NamedFile>& others) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const NamedFile& output = outputs[i];
+        auto clash = [&](const std::string& role) { return output.role + " '" + output.path + "' is " + role; };
+        for (const NamedFile& other : others)
+            if (SameLocalFile(output.path, other.path)) return clash(other.role);
+        for (std::size_t j = 0; j < i; ++j)
+            if (SameLocalFile(output.path, outputs[j].path)) return clash("also the file of " + outputs[j].role);
+    }
+    return std::nullopt;
+}
+
+void WriteFileWhole(const std::string& path, const std::string& content) {
+    const fs::path target = Resolved(path);
+    std::string temporary;
+    int fd = CreateTemporary(target, temporary);
+    if (fd < 0) throw FileError("Cannot create", path, errno);
+    struct stat existing {};
+    bool written = WriteAll(fd, content) &&
+                   (::stat(target.c_str(), &existing) != 0 || ::fchmod(fd, existing.st_mode & 07777) == 0) &&
+                   ::fsync(fd) == 0;
+    int err = errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        err = errno;
+    }
+    if (written && ::rename(temporary.c_str(), target.c_str()) == 0) return;
+    if (written) err = errno;
+    ::unlink(temporary.c_str());
+    throw FileError("Cannot write", path, err);
+}
+
+} // namespace kestrix
