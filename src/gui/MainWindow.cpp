@@ -33,6 +33,7 @@
 #include "gui/Dialogs.h"
 #include "gui/MasterEventFilter.h"
 #include "gui/SummaryDialog.h"
+#include "gui/LogViewer.h"
 #include "gui/Viewers.h"
 
 namespace kestrix::gui {

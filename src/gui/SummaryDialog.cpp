@@ -13,7 +13,7 @@
 
 #include "db/Strings.h"
 #include "gui/Dialogs.h"
-#include "gui/Viewers.h"
+#include "gui/LogViewer.h"
 #include "run/Texts.h"
 
 namespace kestrix::gui {

@@ -1,7 +1,6 @@
 #include "gui/Viewers.h"
 
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -9,8 +8,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "db/Charset.h"
-#include "db/Error.h"
 #include "gui/Dialogs.h"
 #include "run/Texts.h"
 
@@ -42,31 +39,6 @@ TextViewer::TextViewer(QWidget* parent, const std::string& caption, const QStrin
     Text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     Text->setPlainText(text);
     Finish(this, Text, QSize(760, 520));
-}
-
-QString ReadLogText(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly))
-        throw Error(Error::Kind::File, 0,
-                    "Cannot open file \"" + FileNameToCp1251(path) + "\". " + file.errorString().toStdString());
-    const QByteArray bytes = file.readAll();
-    QString text = Qt(bytes.toStdString());
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return text;
-}
-
-void ShowLog(QWidget* parent, const std::string& path) {
-    QString text;
-    try {
-        text = ReadLogText(path);
-    } catch (const std::exception& e) {
-        // A log that is not there, or the reason one that is cannot be read.
-        const bool missing = !QFile::exists(QString::fromStdString(path));
-        ShowBox(parent, BoxKind::Error, texts::kErrorCaption,
-                missing ? texts::kLogMissing + FileNameToCp1251(path) : std::string(e.what()));
-        return;
-    }
-    new TextViewer(parent, texts::kLogCaption, text);
 }
 
 HelpViewer::HelpViewer(QWidget* parent) : QDialog(parent) {

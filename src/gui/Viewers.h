@@ -1,7 +1,6 @@
 #pragma once
-// Read-only viewers inside the program: a text (the run log, the check's report) and the
-// help page of the main window. Each opens non-modally over its parent and deletes itself
-// when closed.
+// Read-only viewers inside the program: a text (the check's report) and the help page of the
+// main window. Each opens non-modally over its parent and deletes itself when closed.
 #include <string>
 
 #include <QDialog>
@@ -18,10 +17,6 @@ public:
     QPlainTextEdit* Text;
 };
 
-// The run log (Windows-1251, CR LF) shown as text. Raises the file error when it cannot be read.
-QString ReadLogText(const std::string& path);
-// Opens a viewer on the run log, or an error box naming the file when it cannot be read.
-void ShowLog(QWidget* parent, const std::string& path);
 
 class HelpViewer : public QDialog {
 public:

@@ -26,6 +26,7 @@
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QTest>
+#include <QTextBlock>
 #include <QtTest/qtestspontaneevent.h>
 #include <QTimer>
 #include <QWindow>
@@ -35,6 +36,7 @@
 #include "gui/Dialogs.h"
 #include "gui/MainWindow.h"
 #include "gui/MasterEventFilter.h"
+#include "gui/LogViewer.h"
 #include "gui/SummaryDialog.h"
 #include "gui/Viewers.h"
 #include "messaging/MasterModule.h"
@@ -432,7 +434,7 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     EXPECT_EQ(SummaryRows(*summary), (std::vector<std::vector<std::string>>{{"HOSTS", "3", "2", "1", "0", ""}}));
     EXPECT_EQ(summary->Verdict->text(), Qt(texts::kAllAccounted));
     summary->LogButton->click();
-    auto* log = Opened<TextViewer>(form.get());
+    auto* log = Opened<LogViewer>(form.get());
     ASSERT_NE(log, nullptr);
     EXPECT_TRUE(log->Text->toPlainText().contains(Qt(texts::kInsertError + "HOSTS"))) << log->Text->toPlainText().toStdString();
 
@@ -663,7 +665,7 @@ TEST_F(MainWindowTest, LogViewerShowsTheWindows1251LogAndHelpIsInRussian) {
 
     WriteFile(dir.File("Kestrix.log"), texts::kClearError + "HOSTS :  " + test::W("нет таблицы") + "\r\n\r\nend\r\n");
     form->mnuFile_Log->trigger();
-    auto* viewer = Opened<TextViewer>(form.get());
+    auto* viewer = Opened<LogViewer>(form.get());
     ASSERT_NE(viewer, nullptr);
     EXPECT_EQ(viewer->Text->toPlainText(), QStringLiteral("Ошибка очистки таблицы  HOSTS :  нет таблицы\n\nend\n"));
     EXPECT_TRUE(viewer->Text->isReadOnly());
@@ -752,6 +754,47 @@ TEST_F(MainWindowTest, ClosingTheWindowClosesEveryOtherWindowAndEndsTheLoop) {
     giveUp.start(10000);
     EXPECT_EQ(QApplication::exec(), 0);
     for (QWidget* window : QApplication::topLevelWidgets()) EXPECT_FALSE(window->isVisible()) << window->windowTitle().toStdString();
+}
+
+TEST_F(MainWindowTest, LargeLogIsShownAPageAtATimeFromItsEndAndSearchedWhole) {
+    // Three and a half pages of lines that the page edges cut, two of them Russian.
+    const std::string hit = test::W("Ошибка Добавления HOSTS");
+    std::string log;
+    for (int i = 0; log.size() < 7 * LogViewer::kPageBytes / 2; ++i) {
+        log += "line " + std::to_string(i) + " " + std::string(37 + i % 11, 'x') + "\r\n";
+        if (i == 20000 || i == 45000) log += hit + " " + std::to_string(i) + "\r\n";
+    }
+    WriteFile(dir.File("Kestrix.log"), log);
+    LogViewer viewer(nullptr, dir.File("Kestrix.log"));
+
+    // Opened at the end; every page whole lines, none much larger than a page, together the log.
+    EXPECT_EQ(viewer.Page(), 3);
+    EXPECT_FALSE(viewer.NextButton->isEnabled());
+    QString pages;
+    for (int page : {0, 1, 2, 3}) {
+        viewer.ShowPage(page);
+        const QString text = viewer.Text->toPlainText();
+        EXPECT_LE(text.size(), LogViewer::kPageBytes + 64 * 1024) << page;
+        EXPECT_TRUE(text.startsWith(QStringLiteral("line ")) || text.startsWith(Qt(hit))) << page;
+        EXPECT_TRUE(text.endsWith(QLatin1Char('\n'))) << page;
+        pages += text;
+    }
+    EXPECT_EQ(pages, Qt(log).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+
+    // Searched in any letter case, from the page shown on, going on from the start.
+    viewer.ShowPage(3);
+    viewer.SearchField->setText(QStringLiteral("ошибка добавления hosts"));
+    for (const char* expected : {" 20000", " 45000", " 20000"}) {
+        ASSERT_TRUE(viewer.FindNext());
+        EXPECT_EQ(viewer.Text->textCursor().selectedText(), Qt(hit));
+        const QString line = viewer.Text->textCursor().block().text();
+        EXPECT_EQ(line, Qt(hit) + QString::fromLatin1(expected));
+    }
+    EXPECT_EQ(viewer.Page(), static_cast<int>(log.find(hit + " 20000") / LogViewer::kPageBytes));
+    EXPECT_TRUE(boxes.empty());
+    viewer.SearchField->setText(QStringLiteral("no such text"));
+    EXPECT_FALSE(viewer.FindNext());
+    EXPECT_EQ(Texts(), std::vector<std::string>{texts::kLogNotFound + "no such text"});
 }
 
 } // namespace
