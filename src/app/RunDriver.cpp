@@ -119,11 +119,7 @@ std::string StripQuotes(const std::string& name) {
     return result;
 }
 
-namespace {
-
-Error SameDatabases() { return Error(Error::Kind::Client, 0, texts::kSameDatabases); }
-
-} // namespace
+SameDatabasesError::SameDatabasesError() : Error(Error::Kind::Client, 0, texts::kSameDatabases) {}
 
 bool SameDatabaseNames(const std::string& source, const std::string& dest) {
     std::string a = TrimBlanksAndControls(StripQuotes(source)), b = TrimBlanksAndControls(StripQuotes(dest));
@@ -145,8 +141,9 @@ void RunDriver::Run(const std::string& sourceText, const std::string& destText) 
     CancelWatcher watcher(CancelRequest, {&dm_.SourceConnection(), &dm_.DestinationConnection(),
                                           &dm_.SecondDestinationConnection()});
     std::exception_ptr failure;
+    bool finished = false;
     try {
-        Steps(watcher);
+        finished = Steps(watcher);
     } catch (const Interruption&) {
         // A statement the cancel request ended: the run is interrupted, not failed.
         state_.CancelFlag = true;
@@ -167,15 +164,18 @@ void RunDriver::Run(const std::string& sourceText, const std::string& destText) 
     // fail (or nothing, where a unit of work's end swallowed its failed commit).
     if (watcher.CutAll() && (!failure || LostConnection(failure)))
         failure = std::make_exception_ptr(Error(Error::Kind::Client, 0, texts::kServerSilent));
-    state_.Account().Close(failure ? RunOutcome::Failed
-                                   : state_.CancelFlag ? RunOutcome::Interrupted : RunOutcome::Finished);
+    const RunOutcome outcome = failure ? RunOutcome::Failed : finished ? RunOutcome::Finished : RunOutcome::Interrupted;
+    // Every stage done: a request to interrupt came too late to stop anything.
+    if (outcome == RunOutcome::Finished && (state_.CancelFlag || (CancelRequest && *CancelRequest)))
+        state_.Account().CancelCameTooLate();
+    state_.Account().Close(outcome);
     state_.LockControls(false);
-    if (state_.CancelFlag) state_.ShowInterruptionWarning(texts::kInterruptedWarning);
+    if (outcome == RunOutcome::Interrupted) state_.ShowInterruptionWarning(texts::kInterruptedWarning);
     if (failure) std::rethrow_exception(failure);
 }
 
 void RunDriver::Connect() {
-    if (SameDatabaseNames(state_.SourceName, state_.DestName)) throw SameDatabases();
+    if (SameDatabaseNames(state_.SourceName, state_.DestName)) throw SameDatabasesError();
     dm_.SourceConnection().SetDatabaseFile(state_.SourceName);
     dm_.SourceConnection().Connect();
     dm_.DestinationConnection().SetDatabaseFile(state_.DestName);
@@ -183,13 +183,13 @@ void RunDriver::Connect() {
     dm_.DestinationConnection().Connect();
     dm_.SecondDestinationConnection().Connect();
     // Any two spellings of one database, through a server too: the server knows its files.
-    if (dm_.SourceConnection().Identity() == dm_.DestinationConnection().Identity()) throw SameDatabases();
+    if (dm_.SourceConnection().Identity() == dm_.DestinationConnection().Identity()) throw SameDatabasesError();
     const std::vector<NamedFile> databases{{"the source database", dm_.SourceConnection().LocalFile()},
                                            {"the destination database", dm_.DestinationConnection().LocalFile()}};
     if (auto clash = OutputClash(OutputFiles, databases)) throw OutputClashError(*clash);
 }
 
-void RunDriver::Steps(CancelWatcher& watcher) {
+bool RunDriver::Steps(CancelWatcher& watcher) {
     Connect();
 
     // The journal block steps the overall progress once per journal table (6) but adds only 4
@@ -202,31 +202,34 @@ void RunDriver::Steps(CancelWatcher& watcher) {
 
     state_.StageStarted(RunStage::PreScript, "");
     scripts::RunPreTransferScript(ctx, dm_);
-    if (state_.CancelFlag) return;
+    if (state_.CancelFlag) return false;
 
     // Only the transfer's statements are cancelled: a script's statement runs to its end.
     watcher.Arm(true);
     transfer::MoveTables(ctx, dm_);
     watcher.Arm(false);
     state_.SetAllPosition(0);
-    if (Interrupted()) return;
+    if (Interrupted()) return false;
 
     state_.SetStatusText(texts::kStatusPostScript);
     state_.StageStarted(RunStage::PostScript, "");
     state_.PumpMessages();
     scripts::RunPostTransferScript(ctx, dm_);
-    if (Interrupted()) return;
+    if (Interrupted()) return false;
 
     state_.SetStatusText(texts::kStatusGenerators);
     state_.StageStarted(RunStage::Generators, "");
     state_.PumpMessages();
+    // The last stage runs to its end once begun, and the run is then finished whatever is
+    // asked meanwhile: stopping between generators would leave some behind their keys and
+    // a complete transfer to be done again.
     transfer::RestoreGenerators(ctx, dm_);
-    if (Interrupted()) return;
 
     state_.SetStatusText(texts::kStatusFinished);
     state_.StageStarted(RunStage::Finished, "");
     state_.SetTablePosition(0);
     state_.PumpMessages();
+    return true;
 }
 
 bool RunDriver::Interrupted() {

@@ -9,6 +9,7 @@
 #include "run/OutputFile.h"
 #include "run/RunState.h"
 #include "db/Databases.h"
+#include "db/Error.h"
 #include "run/IdMaps.h"
 
 namespace kestrix {
@@ -24,12 +25,20 @@ std::string StripQuotes(const std::string& name);
 // "//"). Empty names are never one database.
 bool SameDatabaseNames(const std::string& source, const std::string& dest);
 
+// Two names or two attachments of one database: the window shows its text, the command line
+// its own.
+class SameDatabasesError : public Error {
+public:
+    SameDatabasesError();
+};
+
 class RunDriver {
 public:
     RunDriver(RunState& state, db::Databases& dm) : state_(state), dm_(dm) {}
 
     // Runs one transfer. A step's error leaves after the cleanup; an interruption does not
-    // raise (CancelFlag tells it). Two names of one database are refused with the
+    // raise (the account's outcome tells it). Once the generator reset has begun, the run
+    // finishes, and a cancel request seen later is noted in the account as too late. Two names of one database are refused with the
     // equal-names text before connecting, and two attachments that reached one database
     // after connecting, before anything is written.
     void Run(const std::string& sourceText, const std::string& destText);
@@ -50,7 +59,8 @@ public:
     std::vector<NamedFile> OutputFiles;
 
 private:
-    void Steps(CancelWatcher& watcher);
+    // Whether every stage was done.
+    bool Steps(CancelWatcher& watcher);
     void Connect();
     bool Interrupted();
     void DisconnectAll();

@@ -11,7 +11,14 @@ namespace kestrix {
 // Up to and including the last separator, blanks and control characters trimmed.
 std::string FilePath(const std::string& path);
 
-// Sets AppDir and TableListLines. Returns the message of the first check that fails.
+// The start-up check that failed.
+enum class StartupFailure { RunLog, TableList, GeneratorList };
+
+// Sets AppDir and TableListLines. Returns the first check that fails.
+std::optional<StartupFailure> CheckStartup(RunState& state, const std::string& appDir);
+// The window's message for a failed check (Windows-1251).
+const std::string& StartupFailureText(StartupFailure failure);
+// CheckStartup, with the message of the check that fails.
 std::optional<std::string> RunStartupChecks(RunState& state, const std::string& appDir);
 
 } // namespace kestrix

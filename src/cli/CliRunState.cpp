@@ -31,12 +31,10 @@ void CliRunState::PumpMessages() {
     }
 }
 
-void CliRunState::ShowInterruptionWarning(const std::string& text) {
+void CliRunState::ShowInterruptionWarning(const std::string& /*text*/) {
     EndProgressLine();
-    std::string shown = ToUtf8(text);
-    for (char& c : shown)
-        if (c == '\r') c = '\n';
-    std::cerr << shown << "\n";
+    std::cerr << "kestrix-cli: the transfer was interrupted by the user; refresh the destination database "
+                 "before the transfer is started again\n";
 }
 
 void CliRunState::DisplayChanged() {
@@ -71,7 +69,20 @@ void CliRunState::StageStarted(RunStage stage, const std::string& table) {
     if (liveLine_)
         DrawLiveLine();
     else if (named)
-        std::cerr << "[" << ShownAllPosition() << "/" << AllProgress().Max() << "] " << ToUtf8(StatusText()) << "\n";
+        std::cerr << "[" << ShownAllPosition() << "/" << AllProgress().Max() << "] " << StageLabel() << "\n";
+}
+
+std::string CliRunState::StageLabel() const {
+    switch (stage_) {
+    case RunStage::PreScript: return "Pre-transfer script";
+    case RunStage::ClearPass: return "Clearing the destination";
+    case RunStage::Table: return ToUtf8(lastTable_.value_or(""));
+    case RunStage::PostScript: return "Post-transfer script";
+    case RunStage::Generators: return "Resetting the generators";
+    case RunStage::Finished: return "Transfer finished";
+    case RunStage::Interrupted: break;
+    }
+    return "Transfer interrupted";
 }
 
 int CliRunState::ShownAllPosition() const {
@@ -87,7 +98,7 @@ int CliRunState::ShownAllPosition() const {
 void CliRunState::DrawLiveLine() {
     std::ostringstream line;
     const int all = ShownAllPosition();
-    line << "\r\033[K" << ToUtf8(StatusText()) << " " << Bar(TableProgress().Position(), TableProgress().Max(), 20)
+    line << "\r\033[K" << StageLabel() << " " << Bar(TableProgress().Position(), TableProgress().Max(), 20)
          << " " << TableProgress().Position() << "/" << TableProgress().Max() << "  all "
          << Bar(all, AllProgress().Max(), 20) << " " << all << "/" << AllProgress().Max();
     std::cerr << line.str() << std::flush;
@@ -112,6 +123,7 @@ void CliRunState::PrintSummary(std::ostream& out) {
         for (const auto& [column, rows] : t.unmapped) out << "  -1 in " << ToUtf8(column) << ": " << rows << "\n";
         if (!t.error.empty()) out << "  failed: " << ToUtf8(OneLine(t.error)) << "\n";
     }
+    if (Account().CancelTooLate()) out << "Interrupt requested after the last stage had begun: the transfer finished.\n";
     out << AccountedLine(Account()) << "\n";
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The run state of the command line: progress on stderr, the run's account on stdout,
-// and a cancel request turned into the cancel flag at the next pump.
+// The run state of the command line: progress on stderr, the run's account on stdout, both
+// in English, and a cancel request turned into the cancel flag at the next pump.
 #include <chrono>
 #include <atomic>
 #include <optional>
@@ -37,6 +37,8 @@ protected:
 
 private:
     void DrawLiveLine();
+    // The stage or the table being copied, in English (table names as they are).
+    std::string StageLabel() const;
     // The overall position shown: after the transfer sequence, which sets the bar back to
     // 0, the largest one reached, and all steps once the run finished.
     int ShownAllPosition() const;

@@ -3,7 +3,6 @@
 //   kestrix-cli --check ... (same options): what a run would do, nothing written
 // Exit status: 0 finished (check: no problem), 1 the run failed (check: problems found),
 // 2 usage error, 3 a start-up check failed, 130 interrupted.
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -26,12 +25,13 @@
 #include "app/TransferCheck.h"
 #include "db/Error.h"
 #include "db/Charset.h"
-#include "run/Texts.h"
 #include "cli/CliRunState.h"
 
 namespace {
 
 std::atomic<bool> g_cancelRequested{false};
+
+constexpr const char* kSameDatabases = "the source and the destination must be different databases";
 
 constexpr const char* kUsage =
     "usage: kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
@@ -172,7 +172,7 @@ std::optional<int> TakeOptions(const Arguments& args, kestrix::cli::CliRunState&
     sourceName = args.source;
     destName = args.dest;
     if (SameDatabaseNames(sourceName, destName)) {
-        std::cerr << "kestrix-cli: " << ToUtf8(texts::kSameDatabases) << "\n";
+        std::cerr << "kestrix-cli: " << kSameDatabases << "\n";
         return 2;
     }
     return std::nullopt;
@@ -193,6 +193,17 @@ std::optional<int> RefuseClashingOutputs(const Arguments& args) {
     return 2;
 }
 
+std::string StartupFailureMessage(kestrix::StartupFailure failure, const std::string& appDir) {
+    using kestrix::StartupFailure;
+    const std::string folder = "'" + (appDir.empty() ? std::string("./") : appDir) + "'";
+    switch (failure) {
+    case StartupFailure::RunLog: return "cannot create the run log " + std::string(kestrix::kLogFile) + " in " + folder;
+    case StartupFailure::TableList: return "cannot read the table list Conv.txt in " + folder;
+    case StartupFailure::GeneratorList: break;
+    }
+    return "cannot read the generator list Generator.txt in " + folder;
+}
+
 // The data module and the start-up checks; an exit status when either fails.
 std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, const std::string& appDir,
                               std::unique_ptr<kestrix::db::Databases>& dm) {
@@ -203,10 +214,8 @@ std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, const std::strin
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
         return 3;
     }
-    if (auto failure = RunStartupChecks(state, appDir)) {
-        std::string text = ToUtf8(*failure);
-        std::replace(text.begin(), text.end(), '\r', '\n');
-        std::cerr << "kestrix-cli: " << text << "\n";
+    if (auto failure = CheckStartup(state, appDir)) {
+        std::cerr << "kestrix-cli: " << StartupFailureMessage(*failure, state.AppDir) << "\n";
         return 3;
     }
     return std::nullopt;
@@ -232,7 +241,11 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
     int status = 0;
     try {
         driver.Run(sourceName, destName);
-        status = state.CancelFlag ? 130 : 0;
+        status = state.Account().Outcome() == RunOutcome::Interrupted ? 130 : 0;
+    } catch (const SameDatabasesError&) {
+        state.EndProgressLine();
+        std::cerr << "kestrix-cli: " << kSameDatabases << "\n";
+        status = 1;
     } catch (const OutputClashError& e) {
         // Refused before anything was written: no account, and the output is left alone.
         state.EndProgressLine();
@@ -279,6 +292,9 @@ int Check(const Arguments& args, const std::string& sourceName, const std::strin
 
 int main(int argc, char** argv) {
     using namespace kestrix;
+    // A closed output (kestrix-cli ... | head) does not end the run: its writes fail, the
+    // stream keeps the failure and takes no more, and the run goes on to its account.
+    std::signal(SIGPIPE, SIG_IGN);
     sigset_t cancelSignals;
     BlockCancelSignals(cancelSignals);
     Arguments args;

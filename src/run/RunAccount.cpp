@@ -144,6 +144,8 @@ std::string AccountJson(const RunAccount& account, int exitCode) {
     out += OutcomeName(account.Outcome().value_or(RunOutcome::Failed));
     out += "\",\n  \"exit_code\": " + std::to_string(exitCode) + ",\n  \"accounted\": ";
     out += account.NotAccounted().empty() ? "true" : "false";
+    out += ",\n  \"cancel_too_late\": ";
+    out += account.CancelTooLate() ? "true" : "false";
     out += ",\n  \"tables\": [";
     const auto& tables = account.Tables();
     for (std::size_t i = 0; i < tables.size(); ++i) out += (i ? ",\n    " : "\n    ") + TableJson(tables[i]);

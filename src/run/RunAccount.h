@@ -57,6 +57,10 @@ public:
     void TableFailed(const std::string& message);
     // The run ended: if it did not finish, the table whose line was not done is cut short.
     void Close(RunOutcome outcome);
+    // The operator asked to interrupt a run that then finished: the request came after the
+    // last stage had begun.
+    void CancelCameTooLate() { cancelTooLate_ = true; }
+    bool CancelTooLate() const { return cancelTooLate_; }
 
     const std::vector<TableAccount>& Tables() const { return tables_; }
     std::optional<RunOutcome> Outcome() const { return outcome_; }
@@ -73,11 +77,12 @@ private:
     bool lineDone_ = false;                   // the current table's line is done
     std::chrono::steady_clock::time_point tableStart_;
     std::optional<RunOutcome> outcome_;
+    bool cancelTooLate_ = false;
 };
 
 // "Every row is accounted for." or "Not accounted for: T1, T2" (names in UTF-8).
 std::string AccountedLine(const RunAccount& account);
-// The account for scripts, UTF-8 JSON: outcome, exit code, tables (name, read, written,
+// The account for scripts, UTF-8 JSON: outcome, exit code, whether a cancel came too late, tables (name, read, written,
 // refused, seconds, unmapped per column, accounted) and whether every table is accounted for.
 std::string AccountJson(const RunAccount& account, int exitCode);
 

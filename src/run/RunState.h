@@ -35,8 +35,6 @@ public:
     std::string SourceName;
     std::string DestName;
     bool CancelFlag = false;
-    bool DestHasPhotos = false;
-    bool SourceHasPhotos = false;
 
     // Options, set by the operator between runs.
     bool EventsOption = false;          // EventsCB

@@ -558,12 +558,10 @@ void RowLoop(TableCopy& copy) {
 
 } // namespace
 
-void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
-             const std::string& Where) {
+void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request) {
     Src.Bind();
     Dst.Bind();
     RunState& state = ctx.state;
-    const CopyRequest request{TableName, KeyColumn, Where, state.DestHasPhotos, state.SourceHasPhotos};
     const CopyQueries queries = PlanQueries(request);
     TableCopy copy{ctx, request, Src.SQL, Dst.SQL, {}, {}, {}, {}};
     // No statement of the table outlives it: the row statement's prepared form goes with it.

@@ -5,6 +5,7 @@
 
 #include "db/Side.h"
 #include "run/Context.h"
+#include "transfer/TablePlan.h"
 
 namespace kestrix::transfer {
 
@@ -12,8 +13,8 @@ namespace kestrix::transfer {
 // the columns, counting or selecting leaves as the exception, and so does a lost connection
 // wherever it is met (unlogged: the sequence logs it). A written row's reference that
 // became -1 is reported to the run state. Every unit of work begun here is ended before
-// the call returns, however it returns.
-void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
-             const std::string& Where);
+// the call returns, however it returns. The request carries the line's table, key and
+// condition and the owner-photo answers of the sequence's probe.
+void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request);
 
 } // namespace kestrix::transfer

@@ -82,12 +82,13 @@ void SecondClearing(Context& ctx, db::Databases& dm, const TableListLine& line) 
 
 // A table's copy that fails goes unlogged and the sequence goes on; the run's account marks
 // the table, so that the operator learns that its rows were not all read.
-void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line) {
+void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const PhotoTables& photos) {
     try {
         if (line.table == "MACROSES")
             CopyMacros(ctx, dm.Source(), dm.Destination());
         else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
-            CopyTable(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
+            CopyTable(ctx, dm.Source(), dm.Destination(),
+                      CopyRequest{line.table, line.key, line.tail, photos.destination, photos.source});
     } catch (const std::exception& e) {
         if (IsConnectionLost(e)) throw;
         ctx.state.TableFailed(e.what());
@@ -102,7 +103,7 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line) {
 }
 
 // Returns false when the pass failed to start or the cancel flag ends the sequence.
-bool CopyPass(Context& ctx, db::Databases& dm) {
+bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
@@ -123,7 +124,7 @@ bool CopyPass(Context& ctx, db::Databases& dm) {
             state.StageStarted(RunStage::Table, line.table);
             if (line.hasHash || line.hasPercent) SecondClearing(ctx, dm, line);
             state.PumpMessages();
-            CopyLine(ctx, dm, line);
+            CopyLine(ctx, dm, line, photos);
         }
         state.StepAll();
         state.PumpMessages();
@@ -132,7 +133,7 @@ bool CopyPass(Context& ctx, db::Databases& dm) {
     return true;
 }
 
-void JournalBlock(Context& ctx, db::Databases& dm) {
+void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
     RunState& state = ctx.state;
     if (!state.EventsOption) return;
     // Not guarded table by table: an error ends the block and the later journals are not copied.
@@ -142,7 +143,8 @@ void JournalBlock(Context& ctx, db::Databases& dm) {
             state.SetStatusText(journal.table);
             state.StageStarted(RunStage::Table, journal.table);
             state.PumpMessages();
-            CopyTable(ctx, dm.Source(), dm.Destination(), journal.table, journal.key, "");
+            CopyTable(ctx, dm.Source(), dm.Destination(),
+                      CopyRequest{journal.table, journal.key, "", photos.destination, photos.source});
             state.StepAll();
         }
         state.PumpMessages();
@@ -156,12 +158,11 @@ void Sequence(Context& ctx, db::Databases& dm) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(state.TotalSteps);
-    state.DestHasPhotos = ProbeOwnerPhotos(dm.Destination());
-    state.SourceHasPhotos = ProbeOwnerPhotos(dm.Source());
+    const PhotoTables photos{ProbeOwnerPhotos(dm.Destination()), ProbeOwnerPhotos(dm.Source())};
 
     if (!ClearingPass(ctx, dm)) return;
-    if (!CopyPass(ctx, dm)) return;
-    JournalBlock(ctx, dm);
+    if (!CopyPass(ctx, dm, photos)) return;
+    JournalBlock(ctx, dm, photos);
 }
 
 } // namespace

@@ -8,4 +8,11 @@ namespace kestrix::transfer {
 // Never raises.
 bool ProbeOwnerPhotos(db::Side side);
 
+// The probe's answers for the two databases of a run, found by the transfer sequence and
+// handed to every table copy it requests.
+struct PhotoTables {
+    bool destination = false;
+    bool source = false;
+};
+
 } // namespace kestrix::transfer

@@ -137,11 +137,31 @@ TEST_F(RunDriverTest, CancelDuringPostScriptLetsItFinishThenSkipsGenerators) {
     cancelWhenStatus = texts::kStatusPostScript;
     driver.Run(source, dest);
 
+    EXPECT_EQ(state.Account().Outcome(), RunOutcome::Interrupted);
     EXPECT_EQ(state.StatusText(), texts::kStatusInterrupted);
     EXPECT_EQ(state.warnings.size(), 1u);
     Db check(dest);
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS WHERE ST_NAME = 'post'"), "1");
     EXPECT_EQ(check.Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "502");
+}
+
+// Once the generator reset has begun, the run finishes: a cancel seen then came too late.
+TEST_F(RunDriverTest, CancelOnceTheGeneratorResetBeganFinishesTheRun) {
+    for (const std::string& status : {texts::kStatusFinished, texts::kStatusGenerators}) {
+        Db(dest).Exec("SET GENERATOR GEN_HOSTS TO 500");
+        cancelWhenStatus = status;
+        state.warnings.clear();
+        driver.Run(source, dest);
+
+        EXPECT_EQ(state.Account().Outcome(), RunOutcome::Finished) << ToUtf8(status);
+        EXPECT_TRUE(state.Account().CancelTooLate());
+        EXPECT_EQ(state.StatusText(), texts::kStatusFinished);
+        EXPECT_TRUE(state.warnings.empty());
+        EXPECT_EQ(Db(dest).Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "503");
+    }
+    cancelWhenStatus.reset();
+    driver.Run(source, dest);
+    EXPECT_FALSE(state.Account().CancelTooLate()) << "a new run starts without the note";
 }
 
 TEST_F(RunDriverTest, CancelRequestEndsAStatementThatWaitsForALockAsAnInterruption) {

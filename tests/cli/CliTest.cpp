@@ -75,6 +75,12 @@ std::vector<int> SummaryRow(const std::string& out, const std::string& table) {
     return {std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[5])};
 }
 
+// The command line's own messages, in English.
+const std::string kInterruptedWarning =
+    "kestrix-cli: the transfer was interrupted by the user; refresh the destination database before the "
+    "transfer is started again\n";
+const std::string kSameDatabases = "kestrix-cli: the source and the destination must be different databases\n";
+
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -115,9 +121,9 @@ TEST_F(CliTest, FullRunWithEventsMovesEverythingAndOnlyReadsTheSource) {
     // The progress ends at the last step, after the sequence set the overall bar back to 0.
     const std::string steps = run.err.substr(1, run.err.find(']') - 1);   // "0/N" of the clearing pass
     const std::string all = steps.substr(steps.find('/') + 1);
-    EXPECT_NE(run.err.find("[" + all + "/" + all + "] " + ToUtf8(texts::kStatusFinished)), std::string::npos)
-        << run.err;
-    EXPECT_NE(run.err.find("[" + all + "/" + all + "] " + ToUtf8(texts::kStatusPostScript)), std::string::npos);
+    EXPECT_NE(run.err.find("[" + all + "/" + all + "] Transfer finished\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("[" + all + "/" + all + "] Post-transfer script\n"), std::string::npos);
+    EXPECT_NE(run.err.find("] Clearing the destination\n"), std::string::npos);
 
     // Every controller hangs under the host of the same name; the orphan's reference is -1.
     const char* hostOfController =
@@ -203,8 +209,7 @@ TEST_F(CliTest, SignalDuringTheCopyInterruptsAtTheNextRow) {
     ProcessResult run = cli.Wait();
 
     EXPECT_EQ(run.exitCode, 130) << run.err;
-    EXPECT_NE(run.err.find("Внимание!!!"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("Перенос данных был прерван пользователем."), std::string::npos);
+    EXPECT_NE(run.err.find(kInterruptedWarning), std::string::npos) << run.err;
 
     Db src(source), dst(dest);
     int copied = std::stoi(dst.Scalar("SELECT COUNT(*) FROM EVENTS"));
@@ -243,7 +248,7 @@ TEST_F(CliTest, SignalDuringAStatementThatWaitsForALockCancelsItThroughAServer) 
 
     EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
     EXPECT_EQ(run.exitCode, 130) << run.err;
-    EXPECT_NE(run.err.find("Перенос данных был прерван пользователем."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(kInterruptedWarning), std::string::npos) << run.err;
     EXPECT_EQ(Log().find(texts::kClearError), std::string::npos) << ToUtf8(Log());
     EXPECT_EQ(Log().find(texts::kCopyPassHeader), std::string::npos) << ToUtf8(Log());
     EXPECT_EQ(Db(server.Remote(dest)).Scalar("SELECT AG_NAME FROM ACCGROUPS"), "held") << "the DELETE was undone";
@@ -316,20 +321,39 @@ TEST_F(CliTest, SignalWhileConnectingToAStalledServerEndsAtOnce) {
     EXPECT_EQ(Dump(server.Remote(dest)), destBefore);
 }
 
+// Output into a pipe that is closed at once: every write fails, the run goes on to its end.
+TEST_F(CliTest, ClosedOutputPipeDoesNotEndTheRun) {
+    MakeDatabases();
+    test::PrivateServer server;
+    for (bool remote : {false, true}) {
+        auto name = [&](const std::string& path) { return remote ? server.Remote(path) : path; };
+        const std::string command = "'" + test::CliPath() + "' --source '" + name(source) + "' --dest '" + name(dest) +
+                                    "' --app-dir '" + appDir + "' --summary-json '" + dir.File("s.json") +
+                                    "' 2>&1 | true; exit ${PIPESTATUS[0]}";
+        ProcessResult run = test::RunProcess({"/bin/bash", "-c", command});
+        EXPECT_EQ(run.exitCode, 0) << remote;
+        EXPECT_EQ(ReadFile(dir.File("s.json")).rfind("{\n  \"outcome\": \"finished\",\n  \"exit_code\": 0,", 0), 0u)
+            << ReadFile(dir.File("s.json"));
+        EXPECT_NE(Log().find(texts::kEndRuler, Log().find(texts::kCopyPassHeader)), std::string::npos)
+            << "the post-transfer script ran";
+    }
+}
+
 TEST_F(CliTest, StartupCheckFailuresExitThreeWithTheMessageAndAnEmptyLog) {
     source = dir.File("never-opened.fdb");
     std::filesystem::remove(appDir + "/Generator.txt");
     WriteFile(appDir + "/Kestrix.log", "an earlier start");
     ProcessResult run = Run();
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_NE(run.err.find("Не найден Файл со списком генераторов,\n   продолжение работы невозможно."),
+    EXPECT_NE(run.err.find("kestrix-cli: cannot read the generator list Generator.txt in '" + appDir + "/'\n"),
               std::string::npos) << run.err;
     EXPECT_EQ(Log(), "");
 
     std::filesystem::remove(appDir + "/Conv.txt");
     run = Run();
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_NE(run.err.find("Не найден Файл со списком копируемых таблиц,"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("kestrix-cli: cannot read the table list Conv.txt in '" + appDir + "/'\n"),
+              std::string::npos) << run.err;
 }
 
 TEST_F(CliTest, RefusedSourceFailsWithTheServerTextAndChangesNothing) {
@@ -386,7 +410,7 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_EQ(Run({"--check", "--summary-json", dir.File("s.json")}).exitCode, 2);
     ProcessResult same = test::RunProcess({test::CliPath(), "--source", " x.fdb", "--dest", "x.fdb ", "--app-dir", appDir});
     EXPECT_EQ(same.exitCode, 2);
-    EXPECT_NE(same.err.find("БД источника и приемника должны быть разными."), std::string::npos) << same.err;
+    EXPECT_NE(same.err.find(kSameDatabases), std::string::npos) << same.err;
 }
 
 TEST_F(CliTest, AnOutputThatIsAFileOfTheRunIsRefusedAndLeftWhole) {
@@ -472,8 +496,7 @@ TEST_F(CliTest, OneDatabaseUnderTwoNamesIsRefusedAndLeftWhole) {
         ProcessResult run =
             test::RunProcess({test::CliPath(), "--source", row.source, "--dest", row.dest, "--app-dir", appDir});
         EXPECT_EQ(run.exitCode, row.exitCode) << row.source << " | " << row.dest << "\n" << run.err;
-        EXPECT_NE(run.err.find("kestrix-cli: БД источника и приемника должны быть разными.\n"), std::string::npos)
-            << run.err;
+        EXPECT_NE(run.err.find(kSameDatabases), std::string::npos) << run.err;
         if (row.exitCode == 1) { EXPECT_EQ(Log(), ""); }
     }
     EXPECT_EQ(Dump(source), sourceBefore);

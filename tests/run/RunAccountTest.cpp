@@ -107,17 +107,19 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
     for (std::size_t at = json.find("\"seconds\": "); at != std::string::npos; at = json.find("\"seconds\": ", at + 1))
         json.replace(at + 11, json.find(',', at) - at - 11, "S");
     EXPECT_EQ(json,
-              "{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,\n  \"tables\": [\n"
+              "{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,\n"
+              "  \"cancel_too_late\": false,\n  \"tables\": [\n"
               "    {\"name\": \"HOSTS\", \"read\": 2, \"written\": 2, \"refused\": 0, \"seconds\": S, "
               "\"unmapped\": {\"HS_\\\"Q\\\"\": 1}, \"accounted\": true},\n"
               "    {\"name\": \"ЗОНЫ\", \"read\": 3, \"written\": 0, \"refused\": 1, \"seconds\": S, "
               "\"unmapped\": {}, \"accounted\": false, \"error\": \"Ошибка\"}\n  ]\n}\n");
 
     state.Account().Start();
+    state.Account().CancelCameTooLate();
     state.Account().Close(RunOutcome::Finished);
     EXPECT_EQ(AccountedLine(state.Account()), "Every row is accounted for.");
-    EXPECT_EQ(AccountJson(state.Account(), 0),
-              "{\n  \"outcome\": \"finished\",\n  \"exit_code\": 0,\n  \"accounted\": true,\n  \"tables\": []\n}\n");
+    EXPECT_EQ(AccountJson(state.Account(), 0), "{\n  \"outcome\": \"finished\",\n  \"exit_code\": 0,\n  \"accounted\": true,\n"
+                                                "  \"cancel_too_late\": true,\n  \"tables\": []\n}\n");
 }
 
 } // namespace

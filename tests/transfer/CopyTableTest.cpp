@@ -14,6 +14,7 @@
 #include "support/Sample.h"
 #include "transfer/EngineSides.h"
 #include "transfer/MacroTextConverter.h"
+#include "transfer/OwnerPhoto.h"
 #include "transfer/CopyMacros.h"
 #include "transfer/TableList.h"
 #include "run/TextFile.h"
@@ -92,7 +93,7 @@ protected:
             src = std::make_unique<Side>(srcPath);
             dst = std::make_unique<Side>(dstPath);
         }
-        transfer::CopyTable(run.ctx, *src, *dst, table, key, where);
+        transfer::CopyTable(run.ctx, *src, *dst, {table, key, where, photos.destination, photos.source});
     }
     Rows Dest(const std::string& sql) { return Db(dstPath).Rows(sql); }
 
@@ -100,6 +101,7 @@ protected:
     std::string srcPath = run.dir.File("src.fdb");
     std::string dstPath = run.dir.File("dst.fdb");
     std::unique_ptr<Side> src, dst;
+    transfer::PhotoTables photos;
 };
 
 TEST_F(CopyTableTest, RefusedRowIsLoggedAndLeavesLaterReferencesRight) {
@@ -141,7 +143,7 @@ TEST_F(CopyTableTest, WrittenReferencesThatBecameMinusOneAreReported) {
     Context ctx{counting, run.maps};
     Side src(srcPath), dst(dstPath);
     for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}})
-        transfer::CopyTable(ctx, src, dst, table, key, "");
+        transfer::CopyTable(ctx, src, dst, {table, key, ""});
     // Controller 30's host 99 is unknown; slave 2's controller was refused. The refused
     // controller itself wrote nothing.
     EXPECT_EQ(counting.unmapped, (std::vector<std::pair<std::string, std::string>>{{"CONTROLLERS", "CT_HOST"},
@@ -182,8 +184,7 @@ INSERT INTO OWNER VALUES (2, 'o2', 'PHOTO2', 0);
 INSERT INTO OWNER VALUES (3, 'bad', 'PHOTO3', 1);
 INSERT INTO OWNER VALUES (4, 'o4', NULL, 0);
 )");
-    run.state.DestHasPhotos = true;
-    run.state.SourceHasPhotos = false;
+    photos = {true, false};
     Copy("OWNER", "OW_ID");
     Copy("OWNERPHOTOS", "OW_ID");
     EXPECT_TRUE(WorkLockFree());
@@ -288,7 +289,7 @@ TEST_F(CopyTableTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
         Side source(srcPath), dest(destName);
         for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}, {"ZONES", "ZN_ID"},
                                   {"OWNER", "OW_ID"}})
-            transfer::CopyTable(engine.ctx, source, dest, table, key, "");
+            transfer::CopyTable(engine.ctx, source, dest, {table, key, ""});
         Result r{engine.Log(), engine.maps.OldIds(2), {}, {}, {}, {}, {}};
         for (std::size_t i = 0; i < r.oldIds.size(); ++i)
             if (engine.maps.NewIds(2).at(i) == "-1") r.unknownNew.push_back(r.oldIds[i]);
@@ -349,13 +350,11 @@ protected:
             MakeSampleSource(srcPath);
             MakeSampleDest(dstPath);
             MakeSampleDest(freshPath);
-            run.state.DestHasPhotos = true;
-            run.state.SourceHasPhotos = false;
             run.state.StartDate = db::DateTime{2026, 1, 1, 9, 45, 0, 0};
             Side src(srcPath), dst(dstPath);
             auto copyTable = [&](const std::string& table, const std::string& key, const std::string& where) {
                 tables.push_back(table);
-                transfer::CopyTable(run.ctx, src, dst, table, key, where);
+                transfer::CopyTable(run.ctx, src, dst, {table, key, where, true, false});
             };
             for (const std::string& raw : ReadTextLines(SampleAppDir() + "Conv.txt")) {
                 transfer::TableListLine line = transfer::ParseTableListLine(raw);
