@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <atomic>
 #include <cstdlib>
@@ -122,6 +123,16 @@ bool HasCode(const Status& status, ISC_STATUS code) {
     return false;
 }
 
+bool WriteRefused(const Status& status) {
+    if (HasCode(status, isc_io_error) && HasCode(status, isc_io_write_err)) return true;
+    if (HasCode(status, isc_io_32bit_exceeded_err) || HasCode(status, isc_old_no_space)) return true;
+    // The operating system's own word, as the engine passes it on.
+    for (std::size_t i = 0; i + 1 < status.size() && status[i] != isc_arg_end; i += status[i] == isc_arg_cstring ? 3 : 2)
+        if (status[i] == isc_arg_unix && (status[i + 1] == ENOSPC || status[i + 1] == EDQUOT || status[i + 1] == EFBIG))
+            return true;
+    return false;
+}
+
 Error ServerError(const Status& status) {
     const Api& api = Load();
     int sqlCode = static_cast<int>(api.sqlcode(status.data()));
@@ -179,7 +190,7 @@ void Blob::Open(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD* id) {
     Load().open_blob2(status.data(), db, tr, &handle_, id, 0, nullptr);
     if (Failed(status)) {
         handle_ = 0;
-        throw ServerError(status);
+        Raise(status);
     }
     writing_ = false;
 }
@@ -189,7 +200,7 @@ void Blob::Create(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD* id) {
     Load().create_blob2(status.data(), db, tr, &handle_, id, 0, nullptr);
     if (Failed(status)) {
         handle_ = 0;
-        throw ServerError(status);
+        Raise(status);
     }
     writing_ = true;
 }
@@ -216,7 +227,7 @@ std::size_t Blob::Read(char* to, std::size_t size) {
         ISC_STATUS result = api.get_segment(status.data(), &handle_, &got, want, to + done);
         if (result == isc_segstr_eof) break;
         // A partly read segment is reported as isc_segment and is no error.
-        if (Failed(status) && result != isc_segment) throw ServerError(status);
+        if (Failed(status) && result != isc_segment) Raise(status);
         done += std::min<std::size_t>(got, want);
     }
     return done;

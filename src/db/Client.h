@@ -69,8 +69,14 @@ inline bool Failed(const Status& status) { return status[0] == 1 && status[1] !=
 bool HasCode(const Status& status, ISC_STATUS code);
 // The server error of a failed call: text message by message, SQL code, first error code.
 Error ServerError(const Status& status);
+// Whether the status vector tells of a write the storage refused: an I/O error of a write,
+// a full disk or a database file at its size limit, wherever in the vector (a failed insert
+// may report first that its undo failed).
+bool WriteRefused(const Status& status);
+// Raises the failure of a call (RaiseServerError).
+[[noreturn]] inline void Raise(const Status& status) { RaiseServerError(ServerError(status), WriteRefused(status)); }
 inline void Check(const Status& status) {
-    if (Failed(status)) throw ServerError(status);
+    if (Failed(status)) Raise(status);
 }
 
 // One item of an info answer (item, 2-byte length, value): its value bytes; false when the

@@ -18,6 +18,18 @@ static_assert(std::is_same_v<isc_db_handle, unsigned int> && std::is_same_v<isc_
 
 namespace {
 
+// The implementation answer: a count, then an (implementation, class) pair per layer the
+// attachment passes; a remote interface among them means that a server is in between.
+bool RemoteLayer(const std::string& layers, bool& remote) {
+    if (layers.empty()) return false;
+    const auto count = static_cast<std::size_t>(static_cast<unsigned char>(layers[0]));
+    if (count == 0 || layers.size() < 1 + 2 * count) return false;
+    remote = false;
+    for (std::size_t i = 0; i < count; ++i)
+        if (static_cast<unsigned char>(layers[2 + 2 * i]) == isc_info_db_class_rem_int) remote = true;
+    return true;
+}
+
 void AddString(std::string& block, char code, const std::string& value) {
     if (value.size() > 255) throw ClientError(ClientCode::Unsupported);
     block += code;
@@ -111,13 +123,19 @@ void Connection::Connect() {
     cutOff_ = false;
     cutAsInterruption_ = false;
 
-    const char item = isc_info_db_sql_dialect;
-    char answer[32] = {};
-    api.database_info(status.data(), &handle_, 1, &item, sizeof answer, answer);
+    const char items[] = {isc_info_db_sql_dialect, isc_info_implementation};
+    char answer[64] = {};
+    api.database_info(status.data(), &handle_, sizeof items, items, sizeof answer, answer);
     if (client::Failed(status)) {
         Error error = client::ServerError(status);
+        const bool refused = client::WriteRefused(status);
         ForceClose();
-        throw error;
+        RaiseServerError(std::move(error), refused);
+    }
+    std::string layers;
+    if (!client::InfoItem(answer, sizeof answer, isc_info_implementation, layers) || !RemoteLayer(layers, throughServer_)) {
+        ForceClose();
+        throw Error(Error::Kind::Client, 0, "The attachment does not tell how it reaches its database");
     }
     long dialect = 0;
     if (client::InfoInteger(answer, sizeof answer, isc_info_db_sql_dialect, dialect) && dialect > 0 &&

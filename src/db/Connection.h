@@ -39,6 +39,9 @@ public:
     void Connect();
     void Disconnect();
     bool IsConnected() const { return handle_ != 0; }
+    // Whether the open attachment reaches its database through a server, as the client
+    // library told when it attached (a connect fails when it does not tell).
+    bool ThroughServer() const { return throughServer_; }
     bool CheckConnection();
     // Which database the open connection reached, as its server tells: the database file's
     // identity (device and inode) and the database's creation time. Equal for two
@@ -74,6 +77,7 @@ private:
 
     std::string databaseName_;
     unsigned int handle_ = 0;
+    bool throughServer_ = false;
     // The attachment handle for other threads' cancel and abort: set once attached, cleared
     // before the detach.
     std::atomic<unsigned int> cancelHandle_{0};

@@ -36,9 +36,10 @@ const char* ClientErrorText(ClientCode code) {
 
 } // namespace
 
-bool Error::ConnectionLost() const noexcept {
-    if (kind_ != Kind::Server) return false;
-    switch (code_) {
+namespace {
+
+bool LostConnectionCode(int code) {
+    switch (code) {
     case isc_network_error:
     case isc_net_read_err:
     case isc_net_write_err:
@@ -53,9 +54,12 @@ bool Error::ConnectionLost() const noexcept {
     }
 }
 
-bool IsConnectionLost(const std::exception& error) noexcept {
-    const auto* known = dynamic_cast<const Error*>(&error);
-    return known && known->ConnectionLost();
+} // namespace
+
+void RaiseServerError(Error error, bool writeRefused) {
+    if (writeRefused) throw WriteFailed(error.code(), error.text(), error.sqlCode());
+    if (LostConnectionCode(error.code())) throw ConnectionLost(error.code(), error.text(), error.sqlCode());
+    throw std::move(error);
 }
 
 Error ClientError(ClientCode code, const std::string& argument) {

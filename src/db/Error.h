@@ -1,6 +1,8 @@
 #pragma once
-// The one error type of the system: a client error of the access layer, a server
-// error with the server's text, a conversion error, or a file error.
+// The errors of the system. Error: a client error of the access layer, a server error with
+// the server's text, a conversion error, or a file error; the error of one statement, row or
+// table, which the engine logs and goes past. ConnectionLost (and WriteFailed): the end of
+// the run.
 #include <stdexcept>
 #include <string>
 
@@ -21,9 +23,6 @@ public:
     int sqlCode() const noexcept { return sqlCode_; }
     // Windows-1251 text, exactly as callers show or log it.
     std::string text() const { return what(); }
-    // A server error saying that the connection to the server is gone or the database is
-    // shut down: nothing more can be done on that attachment, so a run ends at the first one.
-    bool ConnectionLost() const noexcept;
 
 private:
     Kind kind_;
@@ -56,9 +55,35 @@ enum class ClientCode : int {
 // A client error of the access layer. The argument fills the "%d" or "%s" of its text.
 Error ClientError(ClientCode code, const std::string& argument = {});
 
-// Whether the error is an Error whose connection is lost. The engine's guards that log an
-// error and go on rethrow such an error instead of going on.
-bool IsConnectionLost(const std::exception& error) noexcept;
+// A server error saying that the connection to the server is gone or the database is shut
+// down: nothing more can be done on that attachment, so a run ends at the first one. On
+// purpose not an Error, so that no handler that logs a statement's error and goes on takes
+// it; the places that keep books on the way out catch it by name.
+class ConnectionLost : public std::runtime_error {
+public:
+    ConnectionLost(int code, std::string text, int sqlCode)
+        : std::runtime_error(std::move(text)), code_(code), sqlCode_(sqlCode) {}
+    // The first error code and the SQL code of the status vector.
+    int code() const noexcept { return code_; }
+    int sqlCode() const noexcept { return sqlCode_; }
+
+private:
+    int code_;
+    int sqlCode_;
+};
+
+// A write the database's storage refused: an I/O error while writing, a full disk, a database
+// file at its size limit. Nothing more can be written there, so it ends the run as a lost
+// connection does, and is caught with it.
+class WriteFailed : public ConnectionLost {
+public:
+    using ConnectionLost::ConnectionLost;
+};
+
+// Raises a server error as the exception it calls for: WriteFailed for a refused write (the
+// status vector tells, see client::WriteRefused), ConnectionLost for the codes of a lost
+// connection or a shut-down database, else the error itself.
+[[noreturn]] void RaiseServerError(Error error, bool writeRefused);
 
 // Not an error: a statement ended by the operator's cancel (Connection::CancelCallRunningFor,
 // or the link cut in place of its lost answer). On purpose not derived from std::exception,

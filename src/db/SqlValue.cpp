@@ -262,6 +262,36 @@ int SqlValue::GetInteger() const {
     }
 }
 
+namespace {
+
+std::string TextDeclaration(const char* base, const SqlValue& value) {
+    // Sub-type 1 is the octets character set; any other text is the database's WIN1251.
+    const char* charset = value.SqlSubtype() == 1 ? "OCTETS" : "WIN1251";
+    return std::string(base) + "(" + std::to_string(std::max(1, value.SqlLength())) + ") CHARACTER SET " + charset;
+}
+
+std::string ExactDeclaration(const char* whole, int digits, const SqlValue& value) {
+    if (value.SqlScale() == 0) return whole;
+    return "NUMERIC(" + std::to_string(digits) + "," + std::to_string(-value.SqlScale()) + ")";
+}
+
+} // namespace
+
+std::string SqlValue::Declaration() const {
+    switch (SqlType()) {
+    case SQL_TEXT: return TextDeclaration("CHAR", *this);
+    case SQL_VARYING: return TextDeclaration("VARCHAR", *this);
+    case SQL_SHORT: return ExactDeclaration("SMALLINT", 4, *this);
+    case SQL_LONG: return ExactDeclaration("INTEGER", 9, *this);
+    case SQL_FLOAT: return "FLOAT";
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: return "DOUBLE PRECISION";
+    case SQL_TIMESTAMP: return "DATE";   // a timestamp in dialect 1
+    case SQL_BLOB: return "BLOB SUB_TYPE " + std::to_string(SqlSubtype());
+    default: throw Error(Error::Kind::Client, 0, "no block declaration for type " + std::to_string(SqlType()));
+    }
+}
+
 std::string SqlValue::GetString() const {
     if (IsNull()) return {};
     auto scaled = [&](std::int64_t value) {

@@ -465,13 +465,14 @@ void Statement::FetchNext() {
         }
         // The message is taken before the next call can reuse the status strings.
         bool cancelled = Cancelled(status, CutAsInterruption());
+        const bool refused = client::WriteRefused(status);
         Error error = client::ServerError(status);
         try {
             CloseCursor();
         } catch (const std::exception&) {
         }
         if (cancelled) throw Interruption{};
-        throw error;
+        RaiseServerError(std::move(error), refused);
     }
     ++rowsFetched_;
 }
@@ -484,7 +485,7 @@ void Statement::CloseCursor() {
     client::Load().dsql_free_statement(status.data(), &handle_, DSQL_close);
     if (client::Failed(status) && !client::HasCode(status, isc_bad_stmt_handle) &&
         !client::HasCode(status, isc_dsql_cursor_close_err))
-        throw client::ServerError(status);
+        client::Raise(status);
 }
 
 SqlValue& Statement::ColumnAt(int i) {

@@ -38,6 +38,10 @@ public:
     int SqlScale() const { return sqlscale_; }
     int SqlSubtype() const { return sqlsubtype_; }
     int SqlLength() const { return sqllen_; }
+    // The dialect-1 declaration of a value of this description, as a block declares its
+    // variables ("INTEGER", "VARCHAR(30) CHARACTER SET WIN1251", ...); raises for a type that
+    // has none.
+    std::string Declaration() const;
 
     bool IsNull() const;
     void SetNull();

@@ -1,5 +1,7 @@
 #include "db/Work.h"
 
+#include <utility>
+
 #include "db/Connection.h"
 #include "db/Error.h"
 #include "db/Statement.h"
@@ -11,34 +13,42 @@ std::recursive_mutex& WorkLock() {
     return lock;
 }
 
-namespace {
-
-// A lost connection is raised, with the lock released: the statements that follow would
-// only fail with "Transaction is active" or "Transaction is not active" and hide it.
-void RaiseIfConnectionLost(const std::exception& error) {
-    if (!IsConnectionLost(error)) return;
-    WorkLock().unlock();
-    throw;
-}
-
-} // namespace
-
 void BeginWork(Statement& statement) {
     WorkLock().lock();
     Transaction* transaction = statement.GetTransaction();
     if (!transaction) return;
     // Other failures show up in the statements that follow: a failed commit leaves the old
-    // transaction active (and the start then fails), a closed connection leaves none.
+    // transaction active (and the start then fails), a closed connection leaves none. A lost
+    // connection is raised, with the lock released: the statements that follow would only
+    // fail with "Transaction is active" or "Transaction is not active" and hide it.
     try {
-        if (transaction->IsActive()) transaction->CommitTransaction();
-    } catch (const std::exception& e) {
-        RaiseIfConnectionLost(e);
+        try {
+            if (transaction->IsActive()) transaction->CommitTransaction();
+        } catch (const Error&) {
+        }
+        try {
+            transaction->BeginTransaction();
+        } catch (const Error&) {
+        }
+    } catch (...) {
+        WorkLock().unlock();
+        throw;
     }
+}
+
+bool WorkUnit::Commit() {
+    Statement* statement = std::exchange(statement_, nullptr);
+    if (!statement) return true;
+    Transaction* transaction = statement->GetTransaction();
     try {
-        transaction->BeginTransaction();
-    } catch (const std::exception& e) {
-        RaiseIfConnectionLost(e);
+        if (transaction && transaction->IsActive()) transaction->CommitTransaction();
+    } catch (const Error&) {
+    } catch (...) {
+        WorkLock().unlock();
+        throw;
     }
+    WorkLock().unlock();
+    return !transaction || !transaction->IsActive();
 }
 
 void EndWork(Statement& statement) noexcept {

@@ -11,8 +11,9 @@ class Statement;
 std::recursive_mutex& WorkLock();
 
 // Takes WorkLock and keeps it; commits the statement's transaction if active and starts
-// it anew. Raises only a lost connection (Error::ConnectionLost), and then does not keep
-// WorkLock; other failures are left to the statements that follow.
+// it anew. Raises only a lost connection (or what is no error of the layer, as running out
+// of memory), and then does not keep WorkLock; other failures are left to the statements
+// that follow.
 void BeginWork(Statement& statement);
 // Commits the statement's transaction if active, then releases WorkLock. Never raises.
 void EndWork(Statement& statement) noexcept;
@@ -31,6 +32,9 @@ public:
         if (statement_) EndWork(*statement_);
         statement_ = nullptr;
     }
+    // Ends the unit as End does, but tells whether its transaction committed (or there was
+    // none to commit), and raises a lost connection or refused write met by the commit.
+    bool Commit();
 
 private:
     Statement* statement_;

@@ -58,6 +58,14 @@ void RunAccount::RowDone(bool written) {
     ++(written ? tables_.back().written : tables_.back().refused);
 }
 
+void RunAccount::WrittenUndone(int rows) {
+    if (!inTable_) return;
+    TableAccount& table = tables_.back();
+    rows = std::clamp(rows, 0, table.written);
+    table.written -= rows;
+    table.undone += rows;
+}
+
 void RunAccount::ReferenceUnmapped(const std::string& table, const std::string& column) {
     if (!inTable_ || tables_.back().table != table) return;
     auto& columns = tables_.back().unmapped;
@@ -120,7 +128,7 @@ std::string TableJson(const TableAccount& t) {
     std::snprintf(seconds, sizeof seconds, "%.3f", t.seconds);
     std::string out = "{\"name\": " + JsonString(ToUtf8(t.table)) + ", \"read\": " + std::to_string(t.Read()) +
                       ", \"written\": " + std::to_string(t.written) + ", \"refused\": " + std::to_string(t.refused) +
-                      ", \"seconds\": " + seconds + ", \"unmapped\": {";
+                      ", \"lost\": " + std::to_string(t.Lost()) + ", \"seconds\": " + seconds + ", \"unmapped\": {";
     for (std::size_t i = 0; i < t.unmapped.size(); ++i)
         out += (i ? ", " : "") + JsonString(ToUtf8(t.unmapped[i].first)) + ": " + std::to_string(t.unmapped[i].second);
     out += "}, \"accounted\": ";

@@ -23,6 +23,8 @@ struct TableAccount {
     // the table); -1 when the copy does not tell (the macro transfer reads them all first).
     int fetched = -1;
     int written = 0, refused = 0;
+    // Rows counted written whose transaction then did not commit: not in the destination.
+    int undone = 0;
     double seconds = 0;
     // Reference columns in the order first met, with the written rows whose reference became -1.
     std::vector<std::pair<std::string, int>> unmapped;
@@ -32,10 +34,13 @@ struct TableAccount {
     std::string error;   // Windows-1251: the error that ended the table's copy, "" for none
 
     // Rows read from the source: those fetched, or every row handled when the copy does not tell.
-    int Read() const { return fetched >= 0 ? fetched : written + refused; }
+    int Read() const { return fetched >= 0 ? fetched : written + refused + undone; }
+    // Rows read that are neither written nor refused: never tried (the run ended first), or
+    // written into a transaction that did not commit.
+    int Lost() const { return Read() - written - refused; }
     int Unmapped() const;
     // Every row read was written or refused, and the copy was not cut short.
-    bool Accounted() const { return Read() == written + refused && !cutShort; }
+    bool Accounted() const { return Lost() == 0 && !cutShort; }
 };
 
 class RunAccount {
@@ -48,12 +53,15 @@ public:
     // The copy of the open table fetched a source row (before handling it).
     void RowRead();
     void RowDone(bool written);
+    // The last `rows` rows counted written in the open table did not reach the destination:
+    // their transaction did not commit.
+    void WrittenUndone(int rows);
     // The overall progress stepped: the line of the open table is done, unless the run was
     // cancelled meanwhile (the copy then ended early and is stepped all the same).
     void LineDone(bool cancelled);
     void ReferenceUnmapped(const std::string& table, const std::string& column);
-    // The copy of the open table ended on an error that the sequence passes over: the rows
-    // after it were never read. The first error of a table is kept.
+    // The copy of the open table ended on an error, one that the sequence passes over or one
+    // that ends the run: the rows after it were never read. The first error of a table is kept.
     void TableFailed(const std::string& message);
     // The run ended: if it did not finish, the table whose line was not done is cut short.
     void Close(RunOutcome outcome);
@@ -82,8 +90,9 @@ private:
 
 // "Every row is accounted for." or "Not accounted for: T1, T2" (names in UTF-8).
 std::string AccountedLine(const RunAccount& account);
-// The account for scripts, UTF-8 JSON: outcome, exit code, whether a cancel came too late, tables (name, read, written,
-// refused, seconds, unmapped per column, accounted) and whether every table is accounted for.
+// The account for scripts, UTF-8 JSON: outcome, exit code, whether a cancel came too late,
+// tables (name, read, written, refused, lost, seconds, unmapped per column, accounted) and
+// whether every table is accounted for.
 std::string AccountJson(const RunAccount& account, int exitCode);
 
 } // namespace kestrix

@@ -73,7 +73,10 @@ public:
     virtual void ReferenceUnmapped(const std::string& table, const std::string& column) {
         account_.ReferenceUnmapped(table, column);
     }
-    // the copy of the current table ended on an error that the sequence passes over.
+    // rows counted written in the current table did not reach it: their transaction did not
+    // commit;
+    void WrittenUndone(int rows) { account_.WrittenUndone(rows); }
+    // the copy of the current table ended on an error, passed over or ending the run.
     void TableFailed(const std::string& message) { account_.TableFailed(message); }
 
     // The account of the current or last run. A table copy steps the table progress once per

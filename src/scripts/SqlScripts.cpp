@@ -47,8 +47,7 @@ bool Run(db::Statement& sql, RunLog& log) {
         sql.Prepare();
         sql.Execute();
         return true;
-    } catch (const std::exception& error) {
-        if (IsConnectionLost(error)) throw;   // the end of the run, not of this statement
+    } catch (const Error& error) {
         WriteError(log, error);
         return false;
     }
@@ -93,7 +92,7 @@ void RunScriptStatement(Context& ctx, db::Databases& dm, const ScriptKind& kind,
     try {
         sql.CloseCursor();
         ctx.state.PumpMessages();
-    } catch (const std::exception& error) {
+    } catch (const Error& error) {
         WriteError(log, error);
     }
     // Committed also when closing or pumping failed.
@@ -109,9 +108,9 @@ void RunScript(Context& ctx, db::Databases& dm, const ScriptKind& kind) {
     RunLog log(ctx.LogPath());
     try {
         for (const auto& lines : statements) RunScriptStatement(ctx, dm, kind, log, lines);
-    } catch (const std::exception& e) {
-        // A lost connection ends the run: logged here once, whichever statement met it.
-        if (IsConnectionLost(e)) LogRunEndingError(ctx.LogPath(), e);
+    } catch (const ConnectionLost& e) {
+        // The end of the run: logged here once, whichever statement met it.
+        LogRunEndingError(ctx.LogPath(), e);
         throw;
     }
 }

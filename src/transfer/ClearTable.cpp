@@ -25,8 +25,7 @@ void ClearTable(Context& ctx, db::Side Dst, const std::string& TableName, const 
     try {
         DstSQL.Prepare();
         DstSQL.Execute();
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;   // logged once by the sequence, which ends the run
+    } catch (const Error& e) {
         log.Line(texts::kClearError + TableName + " :  " + e.what());
     }
 }

@@ -7,6 +7,7 @@
 #include "db/Work.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
+#include "transfer/CopyTable.h"
 #include "transfer/MacroTextConverter.h"
 
 namespace kestrix::transfer {
@@ -17,13 +18,6 @@ using db::Statement;
 // Key recorded for a macro whose new key is unknown, so that the map stays paired.
 const char* const kNoKey = "-1";
 
-// Appends the line; a lost connection instead ends the transfer, to be logged once by the
-// sequence. Called inside a handler only.
-void LogFailure(Context& ctx, const std::string& line, const std::exception& error) {
-    if (IsConnectionLost(error)) throw;
-    RunLog::Append(ctx.LogPath(), line);
-}
-
 // Every source macro into memory, its old key into the map.
 void ReadSourceMacros(Context& ctx, Statement& src, MacroTextConverters& macros) {
     db::WorkUnit sourceWork(src);
@@ -32,8 +26,8 @@ void ReadSourceMacros(Context& ctx, Statement& src, MacroTextConverters& macros)
         src.AddSqlLine("Select MCR_NAME,MCR_FILL,MCR_ID from MACROSES ");
         src.Prepare();
         src.Execute();
-    } catch (const std::exception& e) {
-        LogFailure(ctx, texts::kMacroReadError + e.what(), e);
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroReadError + e.what());
         return;
     }
     std::string buffer;
@@ -58,8 +52,8 @@ void ClearDestinationMacros(Context& ctx, Statement& dst) {
         dst.AddSqlLine("delete from MACROSES");
         dst.Prepare();
         dst.Execute();
-    } catch (const std::exception& e) {
-        LogFailure(ctx, texts::kMacroClearError + e.what(), e);
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroClearError + e.what());
     }
 }
 
@@ -67,22 +61,22 @@ void ClearDestinationMacros(Context& ctx, Statement& dst) {
 bool InsertMacro(Context& ctx, Statement& dst, MacroTextConverter& macro) {
     try {
         dst.Prepare();   // once for all macros: the text is set before the first
-    } catch (const std::exception& e) {
-        LogFailure(ctx, texts::kMacroInsertError + e.what(), e);
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroInsertError + e.what());
         return false;
     }
     try {
         macro.RemapMacroLines();
-    } catch (const std::exception& e) {
-        LogFailure(ctx, texts::kMacroTextError + macro.MacroName + " :  " + e.what(), e);
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroTextError + macro.MacroName + " :  " + e.what());
         return false;
     }
     try {
         dst.ParameterByName("E").SetString(macro.MacroName);
         dst.ParameterByName("F").WriteBlobFrom(JoinTextLines(macro.Lines));
         dst.Execute();
-    } catch (const std::exception& e) {
-        LogFailure(ctx, texts::kMacroInsertError + e.what(), e);
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), texts::kMacroInsertError + e.what());
         return false;
     }
     return true;
@@ -92,9 +86,9 @@ bool InsertMacro(Context& ctx, Statement& dst, MacroTextConverter& macro) {
 void LearnMacroKey(Context& ctx, Statement& dst) {
     try {
         ctx.maps.AppendNew(kMacroses, dst.ColumnAt(0).GetString());
-    } catch (const std::exception& e) {
+    } catch (const Error& e) {
         ctx.maps.AppendNew(kMacroses, kNoKey);
-        LogFailure(ctx, texts::kMacroMaxIdError + e.what(), e);
+        RunLog::Append(ctx.LogPath(), texts::kMacroMaxIdError + e.what());
     }
 }
 
@@ -113,13 +107,21 @@ void CopyMacros(Context& ctx, db::Side Src, db::Side Dst) {
     Dst.SQL.ClearSql();
     Dst.SQL.AddSqlLine("insert into MACROSES (MCR_NAME,MCR_FILL) values (:E,:F) RETURNING MCR_ID");
     const db::ClearSqlAtEnd release(Dst.SQL);
-    for (int i = 0; i < macros.Count(); ++i) {
-        const bool inserted = InsertMacro(ctx, Dst.SQL, macros.Items(i));
-        ctx.state.RowDone(inserted);
-        // Without an insert the maximum would be the key of the macro inserted before this one.
-        if (inserted) LearnMacroKey(ctx, Dst.SQL);
-        else ctx.maps.AppendNew(kMacroses, kNoKey);
+    int written = 0;
+    try {
+        for (int i = 0; i < macros.Count(); ++i) {
+            const bool inserted = InsertMacro(ctx, Dst.SQL, macros.Items(i));
+            ctx.state.RowDone(inserted);
+            written += inserted ? 1 : 0;
+            // Without an insert the maximum would be the key of the macro inserted before this one.
+            if (inserted) LearnMacroKey(ctx, Dst.SQL);
+            else ctx.maps.AppendNew(kMacroses, kNoKey);
+        }
+    } catch (...) {
+        EndFailedWrittenUnit(ctx.state, destinationWork, Dst.SQL, written);
+        throw;
     }
+    EndWrittenUnit(ctx.state, destinationWork, written);
 }
 
 } // namespace kestrix::transfer

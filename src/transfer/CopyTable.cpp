@@ -21,26 +21,25 @@ namespace {
 using db::SqlValue;
 using db::Statement;
 
-// Rows per block through a server: from about 50 rows on a block is bound by the engine's
-// own insert work, and the prepare of a block grows with its size.
-constexpr int kServerBatch = 100;
 // A block's input message stays far below the server's request size limit.
 constexpr std::size_t kBlockMessageBytes = 4'000'000;
 
-// A row read into a slot of the block and not yet written.
+// A row whose values are set and that is not yet written.
 struct PendingRow {
-    std::string key;                     // the source key as text, for its log line
+    std::string key;                     // the source key as text, for its log lines ...
+    bool keyKept = false;                // ... else read from the current source row when needed
     std::vector<std::string> unmapped;   // columns that became -1
     bool archived = false;               // OWNER: to be marked archived once written
     std::string archiveError;            // OWNER: why its archive flag could not be read
 };
 
-// Through a server, rows go to the destination a block at a time: the block inserts `size`
-// rows, each with the single-row insert's parameters, filled straight from the source row.
+// Rows go to the destination a block at a time: a block of `size` rows, each with the
+// single-row statement's parameters, filled straight from the source row. A block of one is
+// the single-row statement itself, written before the next source row is fetched.
 struct Batch {
-    Statement block;
-    int size = 0;     // rows per block; 0: row by row
-    int params = 0;   // parameters of one row
+    Statement block;   // the block statement of more than one row
+    int size = 1;
+    int params = 0;    // parameters of one row
     std::vector<PendingRow> rows;
 };
 
@@ -57,14 +56,14 @@ struct TableCopy {
     Statement archive{};                     // OWNER: the archive mark, prepared once
     int expectedRows = 0;                    // the source count
     Batch batch{};
-    bool inSlot = false;                     // the row's values go to the block's next slot
+    int written = 0;                         // rows written in the destination's open unit
 };
 
-// Parameter j of the row being filled: of the single-row insert, or of the row's slot in the
-// block. A position the insert does not have fails as it does in the insert.
+// Parameter j of the row being filled, in the row's slot of the block. A position the
+// single-row statement does not have fails as it does there.
 SqlValue& Param(TableCopy& copy, int j) {
     SqlValue& single = copy.dst.ParameterAt(j);
-    if (!copy.inSlot) return single;
+    if (copy.batch.size == 1) return single;
     const auto slot = static_cast<int>(copy.batch.rows.size());
     return copy.batch.block.ParameterAt(slot * copy.batch.params + j);
 }
@@ -114,7 +113,7 @@ void FindParameterSources(TableCopy& copy) {
     for (const std::string& name : copy.plan.parameterSources) {
         try {
             copy.sources.push_back(&copy.src.ColumnByName(name));
-        } catch (const std::exception&) {
+        } catch (const Error&) {
             copy.sources.push_back(nullptr);
         }
     }
@@ -127,7 +126,7 @@ const SqlValue& SourceOf(TableCopy& copy, std::size_t j) {
 std::string SourceKeyText(Statement& src, const std::string& keyColumn) {
     try {
         return src.ColumnByName(keyColumn).GetString();
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return {};
     }
 }
@@ -136,14 +135,6 @@ void LogError(TableCopy& copy, const std::string& text, const std::string& messa
     const std::string& table = copy.request.table;
     const std::string& key = copy.request.keyColumn;
     RunLog::Append(copy.ctx.LogPath(), text + table + " " + key + " =  " + keyText + " :  " + message);
-}
-
-void LogError(TableCopy& copy, const std::string& text, const std::exception& error, const std::string& keyText) {
-    LogError(copy, text, std::string(error.what()), keyText);
-}
-
-void LogError(TableCopy& copy, const std::string& text, const std::exception& error) {
-    LogError(copy, text, error, SourceKeyText(copy.src, copy.request.keyColumn));
 }
 
 // Prepares the row statement (its text is set once per table), unless the one prepared for
@@ -168,8 +159,7 @@ bool ReaderListRewritten(const TableCopy& copy) {
     if (!copy.plan.readerRights) return false;
     try {
         return HoldsReaderList(copy);
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error&) {
         return false;
     }
 }
@@ -192,8 +182,7 @@ void CopyParameters(TableCopy& copy, bool reused) {
         if (listRewritten && copy.plan.parameterSources[j] == "ID_BLOB") continue;
         try {
             parameter.CopyValueFrom(SourceOf(copy, j));
-        } catch (const std::exception& e) {
-            if (IsConnectionLost(e)) throw;
+        } catch (const Error&) {
             if (reused) parameter.SetNull();
         }
     }
@@ -224,8 +213,7 @@ void Translate(TableCopy& copy, const Translation& t) {
         try {
             SqlValue& p = ParamByName(copy, t.parameterName);
             if (!p.IsNull()) Remap(copy, p, t.map, p.GetInteger(), t.column);
-        } catch (const std::exception& e) {
-            if (IsConnectionLost(e)) throw;
+        } catch (const Error&) {
         }
     } else if (t.rule == Rule::MapByType) {
         // A type outside the list, or mapped to 0, leaves the parameter as copied.
@@ -255,58 +243,26 @@ void InsertSteps(TableCopy& copy) {
     for (const Translation& t : copy.plan.translations) Translate(copy, t);
 }
 
-// The per-row execution: the row statement with the row's values.
-void WriteRow(TableCopy& copy) {
-    const bool reused = PrepareRowStatement(copy);
-    CopyParameters(copy, reused);
-    if (copy.plan.kind == RowKind::Insert) InsertSteps(copy);
-    copy.dst.Execute();
+// The source key of a row for its log lines: kept with the row, else read from the current
+// source row only when a line needs it, not for every row written.
+std::string KeyText(TableCopy& copy, const PendingRow& row) {
+    return row.keyKept ? row.key : SourceKeyText(copy.src, copy.request.keyColumn);
 }
 
-// The source key of a row for its log lines: kept with a pending row, else read from the
-// current source row only when a line needs it, not for every row written.
-struct RowKey {
-    const std::string* kept = nullptr;
-    std::string Text(TableCopy& copy) const {
-        return kept ? *kept : SourceKeyText(copy.src, copy.request.keyColumn);
-    }
-};
-
 // The key the destination gave the row just inserted, as its insert returned it.
-void LearnNewKey(TableCopy& copy, Statement& insert, RowKey key) {
+void LearnNewKey(TableCopy& copy, Statement& insert, const PendingRow& row) {
     IdMaps& maps = copy.ctx.maps;
     try {
         maps.AppendNew(copy.plan.tableNo, insert.ColumnAt(0).GetString());
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         maps.AppendNew(copy.plan.tableNo, "-1");
-        LogError(copy, texts::kMaxIdError, e, key.Text(copy));
+        LogError(copy, texts::kMaxIdError, e.what(), KeyText(copy, row));
     }
-}
-
-// Keeps the two lists of the table's map paired: a row without a new key maps its old key,
-// if it could be read, to -1.
-void RecordKeys(TableCopy& copy, bool written, std::size_t oldIdsBefore) {
-    const int tableNo = copy.plan.tableNo;
-    if (tableNo == 0) return;
-    if (written) {
-        LearnNewKey(copy, copy.dst, RowKey{});
-        return;
-    }
-    IdMaps& maps = copy.ctx.maps;
-    if (maps.OldIds(tableNo).size() == oldIdsBefore) {
-        try {
-            maps.AppendOld(tableNo, OldKey(copy));
-        } catch (const std::exception& e) {
-            if (IsConnectionLost(e)) throw;
-        }
-    }
-    if (maps.OldIds(tableNo).size() > oldIdsBefore) maps.AppendNew(tableNo, "-1");
 }
 
 // Marks the owner just inserted, by the key `insert` returned. The update is prepared once
 // per table, beside the row statement.
-void MarkArchived(TableCopy& copy, Statement& insert, RowKey key) {
+void MarkArchived(TableCopy& copy, Statement& insert, const PendingRow& row) {
     try {
         Statement& archive = copy.archive;
         if (archive.SqlLineCount() == 0) {
@@ -315,9 +271,8 @@ void MarkArchived(TableCopy& copy, Statement& insert, RowKey key) {
         }
         archive.ParameterAt(0).CopyValueFrom(insert.ColumnAt(0));
         archive.Execute();
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
-        LogError(copy, texts::kArchiveError, e, key.Text(copy));
+    } catch (const Error& e) {
+        LogError(copy, texts::kArchiveError, e.what(), KeyText(copy, row));
     }
 }
 
@@ -325,71 +280,165 @@ void MarkArchived(TableCopy& copy, Statement& insert, RowKey key) {
 bool SourceArchived(TableCopy& copy, std::string& error) {
     try {
         return copy.src.ColumnByName("OW_ARCHIVE").GetInteger() == 1;
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         error = e.what();
         return false;
     }
 }
 
-// A failed insert marks none.
-void MarkArchivedOwner(TableCopy& copy) {
-    std::string error;
-    if (SourceArchived(copy, error)) MarkArchived(copy, copy.dst, RowKey{});
-    else if (!error.empty()) LogError(copy, texts::kArchiveError, error, RowKey{}.Text(copy));
+// After a write, once for every way a row is written. Written: its progress, references, new
+// key and archive mark, by what `insert` returned for it.
+void Written(TableCopy& copy, const PendingRow& row, Statement& insert) {
+    RunState& state = copy.ctx.state;
+    state.RowDone(true);
+    ++copy.written;
+    for (const std::string& column : row.unmapped) state.ReferenceUnmapped(copy.request.table, column);
+    if (copy.plan.tableNo > 0) LearnNewKey(copy, insert, row);
+    if (row.archived) MarkArchived(copy, insert, row);
+    else if (!row.archiveError.empty()) LogError(copy, texts::kArchiveError, row.archiveError, KeyText(copy, row));
 }
 
-// One source row: written or refused and logged, its keys recorded, its owner marked.
-// A lost connection counts the row as refused and ends the copy, unlogged: the sequence
-// logs it once.
+// Refused: its log line and progress; its old key, when it could be read, maps to -1 so
+// that the two lists of the table's map stay paired. A row that was set recorded its old key
+// then; one whose values could not be set is the current source row.
+void Refused(TableCopy& copy, const PendingRow& row, const std::string& message, bool oldKeyRecorded) {
+    LogError(copy, texts::kInsertError, message, KeyText(copy, row));
+    copy.ctx.state.RowDone(false);
+    const int tableNo = copy.plan.tableNo;
+    if (tableNo == 0) return;
+    if (!oldKeyRecorded) {
+        try {
+            copy.ctx.maps.AppendOld(tableNo, OldKey(copy));
+            oldKeyRecorded = true;
+        } catch (const Error&) {
+        }
+    }
+    if (oldKeyRecorded) copy.ctx.maps.AppendNew(tableNo, "-1");
+}
+
+// Lost: the pending rows not yet written or refused were never tried, and are neither; the
+// copy ends, and the caller raises the lost connection.
+void Lost(TableCopy& copy) { copy.batch.rows.clear(); }
+
+// The pending rows from `from` on, one by one through the single-row statement, each with
+// its own result and log line, in row order. The values are taken from the block's slots
+// (a blob is written anew from the content its slot keeps).
+void PendingOneByOne(TableCopy& copy, std::size_t from) {
+    Batch& batch = copy.batch;
+    for (std::size_t i = from; i < batch.rows.size(); ++i) {
+        try {
+            for (int j = 0; j < batch.params; ++j)
+                copy.dst.ParameterAt(j).CopyValueFrom(batch.block.ParameterAt(static_cast<int>(i) * batch.params + j));
+            copy.dst.Execute();
+        } catch (const ConnectionLost&) {
+            Lost(copy);
+            throw;
+        } catch (const Error& e) {
+            Refused(copy, batch.rows[i], e.what(), true);
+            continue;
+        }
+        Written(copy, batch.rows[i], copy.dst);
+    }
+    batch.rows.clear();
+}
+
+// The rows of a block that returns keys, as its result rows come, one per insert in order;
+// read to its end, so that the block has run to its last statement. How many were written.
+std::size_t WrittenByKeys(TableCopy& copy, Statement& block) {
+    std::size_t written = 0;
+    while (!block.AtEnd()) {
+        if (written < copy.batch.rows.size()) Written(copy, copy.batch.rows[written++], block);
+        try {
+            block.FetchNext();   // a failed fetch closes the cursor
+        } catch (const ConnectionLost&) {
+            Lost(copy);
+            throw;
+        } catch (const Error&) {
+            break;
+        }
+    }
+    block.CloseCursor();
+    return written;
+}
+
+// The pending rows in one execute. A block of one is its row's only try. A larger block
+// that returns keys gives one row per insert, in order; when one insert fails, the rows
+// before it stay written and the rest go one by one. A block without results is undone as a
+// whole when one of its inserts fails. Only the execute and fetches are guarded: a failure
+// after a row was written (its log line, say) is no failed insert and leaves the copy.
+void ExecuteBlock(TableCopy& copy) {
+    Batch& batch = copy.batch;
+    const bool single = batch.size == 1;
+    Statement& block = single ? copy.dst : batch.block;
+    try {
+        block.Execute();
+    } catch (const ConnectionLost&) {
+        Lost(copy);
+        throw;
+    } catch (const Error& e) {
+        if (single) {
+            Refused(copy, batch.rows[0], e.what(), true);
+            batch.rows.clear();
+        } else {
+            PendingOneByOne(copy, 0);
+        }
+        return;
+    }
+    std::size_t written = 0;
+    if (single || copy.plan.returnedKey.empty()) {
+        for (; written < batch.rows.size(); ++written) Written(copy, batch.rows[written], block);
+    } else {
+        written = WrittenByKeys(copy, block);
+    }
+    PendingOneByOne(copy, written);
+}
+
+// Sets the current source row's values into the block's next slot: a block of one prepares
+// its statement, unless the one of the row before is still there.
+void SetRowValues(TableCopy& copy) {
+    const bool reused = copy.batch.size > 1 || PrepareRowStatement(copy);
+    CopyParameters(copy, reused);
+    if (copy.plan.kind == RowKind::Insert) InsertSteps(copy);
+}
+
+// One source row into the block's next slot; the block runs when it is full. A row whose
+// values cannot be set is refused and logged after the rows before it are written.
 void CopyRow(TableCopy& copy) {
-    RunState& state = copy.ctx.state;
     const int tableNo = copy.plan.tableNo;
     const std::size_t oldIdsBefore = tableNo > 0 ? copy.ctx.maps.OldIds(tableNo).size() : 0;
     copy.unmapped.clear();
-    bool written = false;
-    std::exception_ptr lost;
     try {
-        WriteRow(copy);
-        written = true;
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) lost = std::current_exception();
-        else LogError(copy, texts::kInsertError, e);
+        SetRowValues(copy);
+    } catch (const ConnectionLost&) {
+        Lost(copy);
+        throw;
+    } catch (const Error& e) {
+        PendingOneByOne(copy, 0);
+        Refused(copy, PendingRow{}, e.what(), tableNo > 0 && copy.ctx.maps.OldIds(tableNo).size() > oldIdsBefore);
+        return;
     }
-    state.RowDone(written);
-    if (lost) std::rethrow_exception(lost);
-    if (written)
-        for (const std::string& column : copy.unmapped) state.ReferenceUnmapped(copy.request.table, column);
-    RecordKeys(copy, written, oldIdsBefore);
-    if (written && !copy.plan.archiveSql.empty()) MarkArchivedOwner(copy);
+    PendingRow row{{}, false, copy.unmapped};
+    if (copy.batch.size > 1) {
+        row.key = SourceKeyText(copy.src, copy.request.keyColumn);
+        row.keyKept = true;
+    }
+    if (!copy.plan.archiveSql.empty()) row.archived = SourceArchived(copy, row.archiveError);
+    copy.batch.rows.push_back(std::move(row));
+    if (static_cast<int>(copy.batch.rows.size()) == copy.batch.size) ExecuteBlock(copy);
 }
 
-// "host:" or "host/port:" before the file name: the database is reached through a server.
-bool ThroughServer(const std::string& name) {
-    const std::size_t colon = name.find(':');
-    if (colon == std::string::npos) return false;
-    const std::string prefix = name.substr(0, colon);
-    const std::size_t slash = prefix.find('/');
-    const std::string host = prefix.substr(0, slash);
-    if (host.size() < 2 || host.find('\\') != std::string::npos) return false;   // not a drive letter
-    if (slash == std::string::npos) return true;
-    const std::string port = prefix.substr(slash + 1);
-    return !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
-}
-
-int BatchSize(const TableCopy& copy, std::size_t rowBytes) {
+int BlockSize(const TableCopy& copy, std::size_t rowBytes) {
     const int params = std::max(copy.batch.params, 1);
-    return std::min({kServerBatch, copy.expectedRows, 32767 / params,
+    return std::min({copy.request.blockRows, copy.expectedRows, 32767 / params,
                      static_cast<int>(kBlockMessageBytes / std::max<std::size_t>(rowBytes, 1))});
 }
 
-// Through a server, the inserts are sent in blocks; a table whose block cannot be built
-// stays row by row. Embedded, rows go one by one: a block gains little there.
-void SetUpBatch(TableCopy& copy) {
+// Inserts go in blocks of the request's size, as far as the source rows, the block's
+// parameter count and its message size allow; a table whose block cannot be built goes row
+// by row. The single-row statement is prepared for the slots' types and the one-by-one rows.
+void SetUpBlock(TableCopy& copy) {
     const CopyPlan& plan = copy.plan;
-    if (plan.kind != RowKind::Insert) return;
-    const db::Connection* database = copy.dst.Database();
-    if (!database || !ThroughServer(database->DatabaseName())) return;
+    if (plan.kind != RowKind::Insert || copy.request.blockRows < 2) return;
     Batch& batch = copy.batch;
     try {
         PrepareRowStatement(copy);
@@ -397,13 +446,13 @@ void SetUpBatch(TableCopy& copy) {
         std::vector<std::string> inputs;
         std::size_t rowBytes = 0;
         for (int j = 0; j < batch.params; ++j) {
-            inputs.push_back(DeclaredType(copy.dst.ParameterAt(j)));
+            inputs.push_back(copy.dst.ParameterAt(j).Declaration());
             rowBytes += static_cast<std::size_t>(copy.dst.ParameterAt(j).SqlLength()) + 4;
         }
-        const int size = BatchSize(copy, rowBytes);
+        const int size = BlockSize(copy, rowBytes);
         if (size < 2) return;
         const bool returns = !plan.returnedKey.empty();
-        const std::string returnedType = returns ? DeclaredType(copy.dst.ColumnAt(0)) : std::string();
+        const std::string returnedType = returns ? copy.dst.ColumnAt(0).Declaration() : std::string();
         batch.block.ParamCheck = false;   // the block's own variables are written :NAME
         batch.block.BindTransaction(*copy.dst.GetTransaction());
         for (const std::string& line : InsertBlockLines(plan.rowSql, inputs, size, plan.returnedKey, returnedType))
@@ -412,130 +461,18 @@ void SetUpBatch(TableCopy& copy) {
         if (returns && batch.block.StatementKind() != Statement::Kind::Select)
             throw Error(Error::Kind::Client, 0, "the block returns no rows");
         batch.size = size;
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
-        batch.size = 0;
+    } catch (const Error&) {
+        batch.size = 1;
         batch.block.ClearSql();
     }
-}
-
-// A pending row that the destination took: its progress, references and new key.
-void PendingWritten(TableCopy& copy, const PendingRow& row, Statement& insert) {
-    RunState& state = copy.ctx.state;
-    state.RowDone(true);
-    for (const std::string& column : row.unmapped) state.ReferenceUnmapped(copy.request.table, column);
-    if (copy.plan.tableNo > 0) LearnNewKey(copy, insert, RowKey{&row.key});
-    if (row.archived) MarkArchived(copy, insert, RowKey{&row.key});
-    else if (!row.archiveError.empty()) LogError(copy, texts::kArchiveError, row.archiveError, row.key);
-}
-
-// The pending rows from `from` on, one by one through the single-row insert, each with
-// its own result and log line, in row order. The values are taken from the block's slots
-// (a blob is written anew from the content its slot keeps).
-void PendingOneByOne(TableCopy& copy, std::size_t from) {
-    Batch& batch = copy.batch;
-    for (std::size_t i = from; i < batch.rows.size(); ++i) {
-        const PendingRow& row = batch.rows[i];
-        bool written = false;
-        try {
-            for (int j = 0; j < batch.params; ++j)
-                copy.dst.ParameterAt(j).CopyValueFrom(batch.block.ParameterAt(static_cast<int>(i) * batch.params + j));
-            copy.dst.Execute();
-            written = true;
-        } catch (const std::exception& e) {
-            if (IsConnectionLost(e)) {
-                for (; i < batch.rows.size(); ++i) copy.ctx.state.RowDone(false);
-                batch.rows.clear();
-                throw;
-            }
-            LogError(copy, texts::kInsertError, e, row.key);
-        }
-        if (written) {
-            PendingWritten(copy, row, copy.dst);
-        } else {
-            copy.ctx.state.RowDone(false);
-            if (copy.plan.tableNo > 0) copy.ctx.maps.AppendNew(copy.plan.tableNo, "-1");
-        }
-    }
-    batch.rows.clear();
-}
-
-// The pending rows from `from` on were not written: a lost connection ends the copy.
-[[noreturn]] void PendingLost(TableCopy& copy, std::size_t from) {
-    for (std::size_t i = from; i < copy.batch.rows.size(); ++i) copy.ctx.state.RowDone(false);
-    copy.batch.rows.clear();
-    throw;
-}
-
-// A full block in one execute. A block that returns keys gives one row per insert, in
-// order; when one insert fails, the rows before it stay written and the rest go one by one.
-// A block without results is undone as a whole when one of its inserts fails. Only the
-// block's own execute and fetches are guarded: a failure after a row was written (its log
-// line, say) is no failed insert and leaves the copy.
-void ExecuteBlock(TableCopy& copy) {
-    Batch& batch = copy.batch;
-    Statement& block = batch.block;
-    try {
-        block.Execute();
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) PendingLost(copy, 0);
-        PendingOneByOne(copy, 0);
-        return;
-    }
-    std::size_t written = 0;
-    if (copy.plan.returnedKey.empty()) {
-        for (; written < batch.rows.size(); ++written) PendingWritten(copy, batch.rows[written], block);
-    } else {
-        // Read to its end, so that the block has run to its last statement.
-        while (!block.AtEnd()) {
-            if (written < batch.rows.size()) PendingWritten(copy, batch.rows[written++], block);
-            try {
-                block.FetchNext();   // a failed fetch closes the cursor
-            } catch (const std::exception& e) {
-                if (IsConnectionLost(e)) PendingLost(copy, written);
-                break;
-            }
-        }
-        block.CloseCursor();
-    }
-    PendingOneByOne(copy, written);
-}
-
-// One source row into the block's next slot; the block runs when it is full. A row whose
-// values cannot be set is refused and logged after the rows before it are written.
-void QueueRow(TableCopy& copy) {
-    const int tableNo = copy.plan.tableNo;
-    const std::size_t oldIdsBefore = tableNo > 0 ? copy.ctx.maps.OldIds(tableNo).size() : 0;
-    copy.unmapped.clear();
-    copy.inSlot = true;
-    try {
-        CopyParameters(copy, true);
-        InsertSteps(copy);
-    } catch (const std::exception& e) {
-        copy.inSlot = false;
-        if (IsConnectionLost(e)) {
-            copy.ctx.state.RowDone(false);
-            throw;
-        }
-        PendingOneByOne(copy, 0);
-        LogError(copy, texts::kInsertError, e);
-        copy.ctx.state.RowDone(false);
-        RecordKeys(copy, false, oldIdsBefore);
-        return;
-    }
-    copy.inSlot = false;
-    PendingRow row{SourceKeyText(copy.src, copy.request.keyColumn), copy.unmapped};
-    if (!copy.plan.archiveSql.empty()) row.archived = SourceArchived(copy, row.archiveError);
-    copy.batch.rows.push_back(std::move(row));
-    if (static_cast<int>(copy.batch.rows.size()) == copy.batch.size) ExecuteBlock(copy);
 }
 
 void NextSourceRow(TableCopy& copy) {
     try {
         copy.src.FetchNext();
-    } catch (const std::exception& e) {
+    } catch (const Error&) {
         // The rows read before the failure are still written.
-        if (!IsConnectionLost(e)) PendingOneByOne(copy, 0);
+        PendingOneByOne(copy, 0);
         throw;
     }
 }
@@ -543,12 +480,11 @@ void NextSourceRow(TableCopy& copy) {
 void RowLoop(TableCopy& copy) {
     RunState& state = copy.ctx.state;
     state.SetTablePosition(0);
-    SetUpBatch(copy);
+    SetUpBlock(copy);
     while (!state.CancelFlag) {
         state.StepTable();
         state.PumpMessages();
-        if (copy.batch.size > 0) QueueRow(copy);
-        else CopyRow(copy);
+        CopyRow(copy);
         NextSourceRow(copy);
         if (state.CancelFlag || copy.src.AtEnd()) break;
     }
@@ -557,6 +493,24 @@ void RowLoop(TableCopy& copy) {
 }
 
 } // namespace
+
+void EndWrittenUnit(RunState& state, db::WorkUnit& work, int written) {
+    bool committed = false;
+    try {
+        committed = work.Commit();
+    } catch (...) {
+        state.WrittenUndone(written);
+        throw;
+    }
+    if (!committed) state.WrittenUndone(written);
+}
+
+void EndFailedWrittenUnit(RunState& state, db::WorkUnit& work, const db::Statement& dst, int written) noexcept {
+    work.End();   // what was written before an interruption commits, as it would have
+    if (dst.GetTransaction()->IsActive()) state.WrittenUndone(written);
+}
+
+int InsertBlockRows(const db::Connection& destination) { return destination.ThroughServer() ? kServerBlockRows : 1; }
 
 void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request) {
     Src.Bind();
@@ -580,7 +534,13 @@ void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& requ
     copy.dst.AddSqlLine(copy.plan.rowSql);
     db::WorkUnit dstWork(copy.dst);
     if (copy.src.RowsFetched() < 1) return;
-    RowLoop(copy);
+    try {
+        RowLoop(copy);
+    } catch (...) {
+        EndFailedWrittenUnit(state, dstWork, copy.dst, copy.written);
+        throw;
+    }
+    EndWrittenUnit(state, dstWork, copy.written);
 }
 
 } // namespace kestrix::transfer

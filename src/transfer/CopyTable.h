@@ -4,17 +4,35 @@
 #include <string>
 
 #include "db/Side.h"
+#include "db/Work.h"
 #include "run/Context.h"
 #include "transfer/TablePlan.h"
 
 namespace kestrix::transfer {
 
+// Rows per insert block through a server: from about 50 rows on a block is bound by the
+// engine's own insert work, and the prepare of a block grows with its size.
+constexpr int kServerBlockRows = 100;
+// Rows per insert block into this destination: a block through a server saves a round trip
+// per row; embedded, where a block gains little, each row goes alone.
+int InsertBlockRows(const db::Connection& destination);
+
 // Row failures are written to the run log and the copy goes on; a failure while finding
 // the columns, counting or selecting leaves as the exception, and so does a lost connection
-// wherever it is met (unlogged: the sequence logs it). A written row's reference that
-// became -1 is reported to the run state. Every unit of work begun here is ended before
-// the call returns, however it returns. The request carries the line's table, key and
-// condition and the owner-photo answers of the sequence's probe.
+// wherever it is met (unlogged: the sequence logs it), and so does a write the destination's
+// storage refuses (WriteFailed). A written row's reference that became -1 is reported to the
+// run state; rows counted written whose transaction then did not commit are taken back, and
+// rows never tried are neither written nor refused. Every unit of work begun here is ended
+// before the call returns, however it returns.
+// The request carries the line's table, key and condition, the owner-photo answers of the
+// sequence's probe and the rows per insert block.
 void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request);
+
+// The end of the destination's unit of work in which `written` rows were counted written:
+// they are in the destination only once it commits. By its commit, which raises what ends
+// the run; or, on the way out of an error, as far as the unit can still commit. Rows whose
+// transaction did not commit are taken back from the account.
+void EndWrittenUnit(RunState& state, db::WorkUnit& work, int written);
+void EndFailedWrittenUnit(RunState& state, db::WorkUnit& work, const db::Statement& dst, int written) noexcept;
 
 } // namespace kestrix::transfer

@@ -34,9 +34,8 @@ void SetGenerator(Context& ctx, db::Side side, const std::string& table, const s
         try {
             RunLine(sql, "SELECT MAX(" + column + ")+1 FROM " + table);
             value = sql.ColumnAt(0).GetInteger();   // NULL of an empty table reads as 0
-        } catch (const std::exception& error) {
+        } catch (const Error& error) {
             log.Line(texts::kGeneratorMaxError + table + " :  " + error.what());
-            if (IsConnectionLost(error)) throw;
             return;
         }
     }
@@ -44,9 +43,8 @@ void SetGenerator(Context& ctx, db::Side side, const std::string& table, const s
     db::WorkUnit work(sql);
     try {
         RunLine(sql, "SET GENERATOR " + generator + " to " + std::to_string(value));
-    } catch (const std::exception& error) {
+    } catch (const Error& error) {
         log.Line(texts::kGeneratorSetError + generator + " :  " + error.what());
-        if (IsConnectionLost(error)) throw;
     }
 }
 
@@ -54,7 +52,12 @@ void RestoreGenerators(Context& ctx, db::Databases& dm) {
     for (const std::string& raw : ReadTextLines(ctx.DataFile(kGeneratorListFile))) {
         GeneratorLine line = ParseGeneratorLine(raw);
         if (line.comment) continue;
-        SetGenerator(ctx, dm.Destination(), line.table, line.column, line.generator);
+        try {
+            SetGenerator(ctx, dm.Destination(), line.table, line.column, line.generator);
+        } catch (const ConnectionLost& e) {
+            LogRunEndingError(ctx.LogPath(), e);
+            throw;
+        }
     }
 }
 

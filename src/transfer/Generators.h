@@ -10,11 +10,11 @@
 namespace kestrix::transfer {
 
 // Sets the generator to MAX(column)+1 of the table (0 for an empty table). A failing
-// statement is logged and leaves the generator as it was; a lost connection is raised after
-// its log line.
+// statement is logged and leaves the generator as it was; a lost connection is raised.
 void SetGenerator(Context& ctx, db::Side side, const std::string& table, const std::string& column, const std::string& generator);
 // Every line of the generator list, in file order, on the destination side. A generator
-// list or run log that cannot be opened raises a file error.
+// list or run log that cannot be opened raises a file error. A lost connection ends the
+// reset, logged once.
 void RestoreGenerators(Context& ctx, db::Databases& dm);
 
 } // namespace kestrix::transfer

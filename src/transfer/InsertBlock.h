@@ -8,13 +8,9 @@
 
 namespace kestrix::transfer {
 
-// The dialect-1 declaration of a value of this description ("INTEGER", "VARCHAR(30)
-// CHARACTER SET WIN1251", ...); raises for a type a block cannot declare.
-std::string DeclaredType(const db::SqlValue& value);
-
 // The lines of an EXECUTE BLOCK that inserts `rows` rows with the insert `rowSql` (its
 // parameters written as :NAME). Its inputs are the insert's parameters row after row,
-// declared as `inputs` says; with `returned` (the insert's RETURNING column and its type,
+// declared as `inputs` says (SqlValue::Declaration); with `returned` (the insert's RETURNING column and its type,
 // `returnedType`), each insert returns its key as one result row, in row order.
 std::vector<std::string> InsertBlockLines(const std::string& rowSql, const std::vector<std::string>& inputs,
                                           int rows, const std::string& returned, const std::string& returnedType);

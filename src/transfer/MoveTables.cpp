@@ -44,7 +44,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
     try {
         PassHeader(ctx, texts::kClearPassHeader);
         lines = ReadTextLines(ctx.DataFile(kTableListFile));
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return true;  // the pass ends here; the copy pass follows as usual
     }
     state.SetStatusText(texts::kClearPassStatus);
@@ -58,8 +58,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
                 ClearTable(ctx, dm.Destination(), line.table, line.condition);
                 if (line.table == "READERS")
                     ClearTable(ctx, dm.Destination(), "ZONES", "");
-            } catch (const std::exception& e) {
-                if (IsConnectionLost(e)) throw;
+            } catch (const Error&) {
             }
         }
         state.StepAll();
@@ -75,8 +74,7 @@ void SecondClearing(Context& ctx, db::Databases& dm, const TableListLine& line) 
                        Timestamp() + (line.hasHash ? texts::kExtraClearing : texts::kClearing) + line.table);
         if (!IsJournalOrDescriptionTable(line.table))
             ClearTable(ctx, dm.Destination(), line.table, "");
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error&) {
     }
 }
 
@@ -88,16 +86,15 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const 
             CopyMacros(ctx, dm.Source(), dm.Destination());
         else if (!IsJournalTable(line.table) && !line.hasPercent && !line.hasAmp)
             CopyTable(ctx, dm.Source(), dm.Destination(),
-                      CopyRequest{line.table, line.key, line.tail, photos.destination, photos.source});
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+                      CopyRequest{line.table, line.key, line.tail, photos.destination, photos.source,
+                                  InsertBlockRows(dm.DestinationConnection())});
+    } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
     }
     if (!line.hasAmp) return;
     try {
         UpdateColumn(ctx, dm.Source(), dm.Destination(), line.table, line.key, line.tail);
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
     }
 }
@@ -111,7 +108,7 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
     try {
         lines = ReadTextLines(ctx.DataFile(kTableListFile));
         PassHeader(ctx, texts::kCopyPassHeader);
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return false;
     }
 
@@ -144,12 +141,12 @@ void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
             state.StageStarted(RunStage::Table, journal.table);
             state.PumpMessages();
             CopyTable(ctx, dm.Source(), dm.Destination(),
-                      CopyRequest{journal.table, journal.key, "", photos.destination, photos.source});
+                      CopyRequest{journal.table, journal.key, "", photos.destination, photos.source,
+                                  InsertBlockRows(dm.DestinationConnection())});
             state.StepAll();
         }
         state.PumpMessages();
-    } catch (const std::exception& e) {
-        if (IsConnectionLost(e)) throw;
+    } catch (const Error& e) {
         state.TableFailed(e.what());
     }
 }
@@ -172,8 +169,9 @@ void MoveTables(Context& ctx, db::Databases& dm) {
         Sequence(ctx, dm);
     } catch (const std::exception& e) {
         // An error that ends the sequence, a lost connection, is logged here once, whichever
-        // operation met it.
+        // operation met it, and is the reason why the open table is not accounted for.
         LogRunEndingError(ctx.LogPath(), e);
+        ctx.state.TableFailed(e.what());
         throw;
     }
 }

@@ -1,36 +1,32 @@
 #include "transfer/OwnerPhoto.h"
 
+#include "db/Error.h"
 #include "db/Work.h"
 
 namespace kestrix::transfer {
 
 bool ProbeOwnerPhotos(db::Side side) {
-    bool found = false;
     db::Statement& sql = side.SQL;
     try {
         side.Bind();
-    } catch (const std::exception&) {
+    } catch (const Error&) {
         return false;
     }
-    try {
-        db::BeginWork(sql);
-    } catch (const std::exception&) {
-        return false;   // a lost connection: the clearing pass meets it next
-    }
+    // A lost connection leaves: the run ends there.
+    const db::WorkUnit work(sql);
+    bool found = false;
     try {
         sql.ClearSql();
         sql.AddSqlLine("SELECT OW_ID FROM OWNERPHOTOS ");
         sql.AddSqlLine("WHERE OW_ID = 1");
         sql.Execute();
         found = true;
-    } catch (const std::exception&) {
-        found = false;
+    } catch (const Error&) {
     }
     try {
         sql.CloseCursor();
-    } catch (const std::exception&) {
+    } catch (const Error&) {
     }
-    db::EndWork(sql);
     return found;
 }
 

@@ -4,8 +4,8 @@
 
 namespace kestrix::transfer {
 
-// True when a query on OWNERPHOTOS.OW_ID runs on the database; false on any failure.
-// Never raises.
+// True when a query on OWNERPHOTOS.OW_ID runs on the database; false on any failure but a
+// lost connection, which is raised.
 bool ProbeOwnerPhotos(db::Side side);
 
 // The probe's answers for the two databases of a run, found by the transfer sequence and

@@ -16,6 +16,7 @@ struct CopyRequest {
     std::string where;
     bool destHasPhotos = false;
     bool sourceHasPhotos = false;
+    int blockRows = 1;   // rows per insert block; 1: each row alone
 };
 
 // The photos move from the source's OWNER rows into the destination's photo table.

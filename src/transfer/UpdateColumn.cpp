@@ -59,8 +59,7 @@ void UpdateColumn(Context& ctx, db::Side Src, db::Side Dst, const std::string& T
             DstSQL.ParameterAt(0).CopyValueFrom(SrcSQL.ColumnByName(Column));
             DstSQL.ParameterAt(1).CopyValueFrom(SrcSQL.ColumnByName(KeyColumn));
             DstSQL.Execute();
-        } catch (const std::exception& e) {
-            if (IsConnectionLost(e)) throw;   // logged once by the sequence, which ends the run
+        } catch (const Error& e) {
             RunLog::Append(ctx.LogPath(), texts::kUpdateError + TableName + " " + KeyColumn + " =  " +
                                               SrcSQL.ColumnByName(KeyColumn).GetString() + " :  " + e.what());
             DstSQL.ClearSql();

