@@ -102,8 +102,8 @@ namespace {
 bool LostConnection(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-        return IsConnectionLost(e);
+    } catch (const ConnectionLost&) {
+        return true;
     } catch (...) {
         return false;
     }

@@ -254,8 +254,13 @@ bool Connection::ServerAnswers(std::chrono::seconds within) const noexcept {
         }
         // A refusal is an answer too; only a network failure or the timeout (reported as a
         // rejected connection) is none.
-        return !client::Failed(status) ||
-               !(client::HasCode(status, isc_connect_reject) || client::ServerError(status).ConnectionLost());
+        if (!client::Failed(status)) return true;
+        if (client::HasCode(status, isc_connect_reject)) return false;
+        client::Raise(status);
+    } catch (const ConnectionLost&) {
+        return false;
+    } catch (const Error&) {
+        return true;
     } catch (...) {
         return false;
     }
