@@ -1,5 +1,6 @@
 // kestrix-cli: the transfer run without the window.
 //   kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR] [--summary-json FILE]
+//               [--jobs N]
 //   kestrix-cli --check ... (same options): what a run would do, nothing written
 // Exit status: 0 finished (check: no problem), 1 the run failed (check: problems found),
 // 2 usage error, 3 a start-up check failed, 130 interrupted.
@@ -35,13 +36,15 @@ constexpr const char* kSameDatabases = "the source and the destination must be d
 
 constexpr const char* kUsage =
     "usage: kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
-    "                   [--summary-json FILE]\n"
+    "                   [--summary-json FILE] [--jobs N]\n"
     "  --source SRC        source database (a file, or host/port:path on a server)\n"
     "  --dest DST          destination database, of the same or a newer schema\n"
     "  --events-from DATE  also transfer the event and alarm journals from that day\n"
     "  --app-dir DIR       folder of Conv.txt, Generator.txt and SQL/; receives Kestrix.log\n"
     "                      (default: the folder of this program)\n"
     "  --summary-json FILE also write the run's account (the summary) to FILE as JSON\n"
+    "  --jobs N            copy the journals over N attachments to each database at once,\n"
+    "                      largest first (default 1: one after the other); embedded only\n"
     "       kestrix-cli --check --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
     "                      what a run would do, line by line, with nothing written;\n"
     "                      exit 0 without problems, 1 with problems\n"
@@ -109,8 +112,8 @@ void EndOnCancelSignals(sigset_t signals) {
 
 // The command line taken apart.
 struct Arguments {
-    std::string source, dest, appDir, eventsFrom, summaryJson;
-    bool haveSource = false, haveDest = false, haveEvents = false, haveJson = false;
+    std::string source, dest, appDir, eventsFrom, summaryJson, jobs;
+    bool haveSource = false, haveDest = false, haveEvents = false, haveJson = false, haveJobs = false;
     bool check = false;
 
     // The files the run writes for the operator, each with the option that names it.
@@ -148,6 +151,7 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
         else if (arg == "--events-from") ok = TakeValue(argc, argv, i, args.eventsFrom, &args.haveEvents);
         else if (arg == "--app-dir") ok = TakeValue(argc, argv, i, args.appDir, nullptr);
         else if (arg == "--summary-json") ok = TakeValue(argc, argv, i, args.summaryJson, &args.haveJson);
+        else if (arg == "--jobs") ok = TakeValue(argc, argv, i, args.jobs, &args.haveJobs);
         else return Usage("unknown argument '" + arg + "'");
         if (!ok) return Usage("'" + arg + "' needs a value");
     }
@@ -167,6 +171,14 @@ std::optional<int> TakeOptions(const Arguments& args, kestrix::cli::CliRunState&
         if (!ParseDate(args.eventsFrom, state.StartDate))
             return Usage("--events-from takes a date as YYYY-MM-DD, not '" + args.eventsFrom + "'");
         state.EventsOption = true;
+    }
+    if (args.haveJobs) {
+        constexpr int kMaxJobs = 16;
+        const bool digits = !args.jobs.empty() && args.jobs.size() <= 2 &&
+                            args.jobs.find_first_not_of("0123456789") == std::string::npos;
+        state.Jobs = digits ? std::stoi(args.jobs) : 0;
+        if (state.Jobs < 1 || state.Jobs > kMaxJobs)
+            return Usage("--jobs takes a number from 1 to " + std::to_string(kMaxJobs) + ", not '" + args.jobs + "'");
     }
     // Database names are file names: they stay in the file system's encoding.
     sourceName = args.source;

@@ -107,7 +107,9 @@ const Api* Loaded() noexcept {
 }
 
 namespace {
-std::atomic<LongCallWaiter> g_waiter{nullptr};
+// Per thread: the waiter handles the messages of the thread that set it, and a call made on
+// any other thread (a stream of the parallel journal copy) runs where it is made.
+thread_local LongCallWaiter g_waiter = nullptr;
 } // namespace
 
 Waiter CurrentWaiter() noexcept { return g_waiter; }

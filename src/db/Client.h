@@ -52,7 +52,7 @@ const Api* Loaded() noexcept;
 
 using Status = std::array<ISC_STATUS, ISC_STATUS_LENGTH>;
 
-// The waiter set with db::SetLongCallWaiter; nullptr when none is.
+// The waiter this thread set with db::SetLongCallWaiter; nullptr when none is.
 using Waiter = void (*)(const std::function<void()>& call);
 Waiter CurrentWaiter() noexcept;
 

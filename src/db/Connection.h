@@ -16,7 +16,8 @@ class Statement;
 // another client can hold up without end) runs on the calling thread, unless a front end
 // whose thread must go on handling its messages meanwhile (so that a cancel press gets
 // through) sets a waiter: it runs the call on another thread and returns when the call has
-// ended. The call raises nothing. nullptr: on the calling thread again.
+// ended. The call raises nothing. nullptr: on the calling thread again. The waiter holds for
+// the calls of the thread that set it only.
 using LongCallWaiter = void (*)(const std::function<void()>& call);
 void SetLongCallWaiter(LongCallWaiter waiter);
 

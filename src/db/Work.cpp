@@ -8,10 +8,17 @@
 
 namespace kestrix::db {
 
+namespace {
+thread_local std::recursive_mutex* t_ownLock = nullptr;
+} // namespace
+
 std::recursive_mutex& WorkLock() {
     static std::recursive_mutex lock;
-    return lock;
+    return t_ownLock ? *t_ownLock : lock;
 }
+
+OwnWorkLock::OwnWorkLock() : before_(t_ownLock) { t_ownLock = &lock_; }
+OwnWorkLock::~OwnWorkLock() { t_ownLock = before_; }
 
 void BeginWork(Statement& statement) {
     WorkLock().lock();

@@ -7,8 +7,24 @@ namespace kestrix::db {
 class Statement;
 
 // The process-wide recursive lock. The master data module creates it first and
-// destroys it last; here it simply lives for the whole program.
+// destroys it last; here it simply lives for the whole program. On a thread that holds an
+// OwnWorkLock, that lock instead.
 std::recursive_mutex& WorkLock();
+
+// For its life, the units of work of the constructing thread take a lock of their own: a
+// stream of the parallel journal copy works on attachments no other thread uses, and the
+// process-wide lock would only put the streams back in a row.
+class OwnWorkLock {
+public:
+    OwnWorkLock();
+    ~OwnWorkLock();
+    OwnWorkLock(const OwnWorkLock&) = delete;
+    OwnWorkLock& operator=(const OwnWorkLock&) = delete;
+
+private:
+    std::recursive_mutex lock_;
+    std::recursive_mutex* before_;
+};
 
 // Takes WorkLock and keeps it; commits the statement's transaction if active and starts
 // it anew. Raises only a lost connection (or what is no error of the layer, as running out

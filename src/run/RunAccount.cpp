@@ -38,7 +38,7 @@ void RunAccount::StageStarted(RunStage stage, const std::string& table) {
     CloseTable();
     if (!isTable || table.empty()) return;
     tables_.push_back(TableAccount{table});
-    tableStart_ = std::chrono::steady_clock::now();
+    tableStart_ = tables_.back().startedAt = std::chrono::steady_clock::now();
     inTable_ = lastIsCurrent_ = true;
     lineDone_ = false;
 }
@@ -84,6 +84,13 @@ void RunAccount::TableFailed(const std::string& message) {
     if (table.error.empty()) table.error = message;
 }
 
+void RunAccount::TakeTable(const TableAccount& copied) {
+    if (!inTable_) return;
+    tables_.back() = copied;
+    inTable_ = false;
+    lineDone_ = !copied.cutShort;
+}
+
 void RunAccount::CloseTable() {
     if (!inTable_) return;
     tables_.back().seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tableStart_).count();
@@ -123,12 +130,14 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
-std::string TableJson(const TableAccount& t) {
-    char seconds[32];
+std::string TableJson(const TableAccount& t, std::chrono::steady_clock::time_point runStart) {
+    char seconds[32], started[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", t.seconds);
+    std::snprintf(started, sizeof started, "%.3f",
+                  std::max(0.0, std::chrono::duration<double>(t.startedAt - runStart).count()));
     std::string out = "{\"name\": " + JsonString(ToUtf8(t.table)) + ", \"read\": " + std::to_string(t.Read()) +
                       ", \"written\": " + std::to_string(t.written) + ", \"refused\": " + std::to_string(t.refused) +
-                      ", \"lost\": " + std::to_string(t.Lost()) + ", \"seconds\": " + seconds + ", \"unmapped\": {";
+                      ", \"lost\": " + std::to_string(t.Lost()) + ", \"seconds\": " + seconds + ", \"started\": " + started + ", \"unmapped\": {";
     for (std::size_t i = 0; i < t.unmapped.size(); ++i)
         out += (i ? ", " : "") + JsonString(ToUtf8(t.unmapped[i].first)) + ": " + std::to_string(t.unmapped[i].second);
     out += "}, \"accounted\": ";
@@ -156,7 +165,7 @@ std::string AccountJson(const RunAccount& account, int exitCode) {
     out += account.CancelTooLate() ? "true" : "false";
     out += ",\n  \"tables\": [";
     const auto& tables = account.Tables();
-    for (std::size_t i = 0; i < tables.size(); ++i) out += (i ? ",\n    " : "\n    ") + TableJson(tables[i]);
+    for (std::size_t i = 0; i < tables.size(); ++i) out += (i ? ",\n    " : "\n    ") + TableJson(tables[i], account.runStart_);
     return out + (tables.empty() ? "]\n}\n" : "\n  ]\n}\n");
 }
 

@@ -26,6 +26,7 @@ struct TableAccount {
     // Rows counted written whose transaction then did not commit: not in the destination.
     int undone = 0;
     double seconds = 0;
+    std::chrono::steady_clock::time_point startedAt{};   // journals over streams overlap
     // Reference columns in the order first met, with the written rows whose reference became -1.
     std::vector<std::pair<std::string, int>> unmapped;
     // The run was interrupted or failed before the table's line was done, or the table's copy
@@ -63,6 +64,9 @@ public:
     // The copy of the open table ended on an error, one that the sequence passes over or one
     // that ends the run: the rows after it were never read. The first error of a table is kept.
     void TableFailed(const std::string& message);
+    // The open table was copied on a stream of its own, whose account is `copied`: the row
+    // takes its figures and is closed.
+    void TakeTable(const TableAccount& copied);
     // The run ended: if it did not finish, the table whose line was not done is cut short.
     void Close(RunOutcome outcome);
     // The operator asked to interrupt a run that then finished: the request came after the
@@ -86,13 +90,16 @@ private:
     std::chrono::steady_clock::time_point tableStart_;
     std::optional<RunOutcome> outcome_;
     bool cancelTooLate_ = false;
+    std::chrono::steady_clock::time_point runStart_ = std::chrono::steady_clock::now();
+
+    friend std::string AccountJson(const RunAccount& account, int exitCode);
 };
 
 // "Every row is accounted for." or "Not accounted for: T1, T2" (names in UTF-8).
 std::string AccountedLine(const RunAccount& account);
 // The account for scripts, UTF-8 JSON: outcome, exit code, whether a cancel came too late,
-// tables (name, read, written, refused, lost, seconds, unmapped per column, accounted) and
-// whether every table is accounted for.
+// tables (name, read, written, refused, lost, seconds, started: seconds from the run's start,
+// unmapped per column, accounted) and whether every table is accounted for.
 std::string AccountJson(const RunAccount& account, int exitCode);
 
 } // namespace kestrix

@@ -39,6 +39,8 @@ public:
     // Options, set by the operator between runs.
     bool EventsOption = false;          // EventsCB
     db::DateTime StartDate;             // FromDE, taken at the start of that day
+    // Attachment pairs the journal block is copied over; 1: one table after the other.
+    int Jobs = 1;
 
     // Displays.
     const std::string& StatusText() const { return status_; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -9,7 +10,6 @@
 #include "db/Error.h"
 #include "db/Work.h"
 #include "run/IdMaps.h"
-#include "run/RunLog.h"
 #include "run/Texts.h"
 #include "transfer/InsertBlock.h"
 #include "transfer/MacroTextConverter.h"
@@ -100,12 +100,18 @@ void RunSourceQuery(TableCopy& copy, const std::vector<std::string>& lines, bool
     copy.src.Execute();
 }
 
-// Counts the source rows for the table progress, then opens the row select on its first row.
-void OpenSource(TableCopy& copy, const CopyQueries& queries) {
+int CountRows(TableCopy& copy, const CopyQueries& queries) {
     RunSourceQuery(copy, {queries.count}, queries.startDate);
-    copy.expectedRows = copy.src.ColumnAt(0).GetInteger();
-    copy.ctx.state.SetTableMax(copy.expectedRows);
+    const int rows = copy.src.ColumnAt(0).GetInteger();
     copy.src.CloseCursor();
+    return rows;
+}
+
+// Counts the source rows for the table progress, unless the caller did, then opens the row
+// select on its first row.
+void OpenSource(TableCopy& copy, const CopyQueries& queries, std::optional<int> sourceRows) {
+    copy.expectedRows = sourceRows ? *sourceRows : CountRows(copy, queries);
+    copy.ctx.state.SetTableMax(copy.expectedRows);
     RunSourceQuery(copy, queries.select, queries.startDate);
 }
 
@@ -134,7 +140,7 @@ std::string SourceKeyText(Statement& src, const std::string& keyColumn) {
 void LogError(TableCopy& copy, const std::string& text, const std::string& message, const std::string& keyText) {
     const std::string& table = copy.request.table;
     const std::string& key = copy.request.keyColumn;
-    RunLog::Append(copy.ctx.LogPath(), text + table + " " + key + " =  " + keyText + " :  " + message);
+    copy.ctx.LogLine(text + table + " " + key + " =  " + keyText + " :  " + message);
 }
 
 // Prepares the row statement (its text is set once per table), unless the one prepared for
@@ -494,6 +500,14 @@ void RowLoop(TableCopy& copy) {
 
 } // namespace
 
+int CountSourceRows(Context& ctx, db::Side Src, const CopyRequest& request) {
+    Src.Bind();
+    Statement unused;
+    TableCopy copy{ctx, request, Src.SQL, unused, {}, {}, {}, {}};
+    db::WorkUnit work(copy.src);
+    return CountRows(copy, PlanQueries(request));
+}
+
 void EndWrittenUnit(RunState& state, db::WorkUnit& work, int written) {
     bool committed = false;
     try {
@@ -512,7 +526,7 @@ void EndFailedWrittenUnit(RunState& state, db::WorkUnit& work, const db::Stateme
 
 int InsertBlockRows(const db::Connection& destination) { return destination.ThroughServer() ? kServerBlockRows : 1; }
 
-void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request) {
+void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request, std::optional<int> sourceRows) {
     Src.Bind();
     Dst.Bind();
     RunState& state = ctx.state;
@@ -525,7 +539,7 @@ void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& requ
     if (state.CancelFlag) return;
 
     db::WorkUnit srcWork(copy.src);
-    OpenSource(copy, queries);
+    OpenSource(copy, queries, sourceRows);
     copy.plan = PlanRows(request, destColumns, ColumnNames(copy.src));
     if (state.CancelFlag) return;
 

@@ -1,6 +1,7 @@
 #pragma once
 // The table copy: the rows of one source table into the table of the same name in the
 // destination, with new keys for the identifier tables and their references translated.
+#include <optional>
 #include <string>
 
 #include "db/Side.h"
@@ -26,7 +27,12 @@ int InsertBlockRows(const db::Connection& destination);
 // before the call returns, however it returns.
 // The request carries the line's table, key and condition, the owner-photo answers of the
 // sequence's probe and the rows per insert block.
-void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request);
+// `sourceRows`: the source count, when the caller ran it.
+void CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request,
+               std::optional<int> sourceRows = std::nullopt);
+
+// The source rows the copy of the table would read: its count query.
+int CountSourceRows(Context& ctx, db::Side Src, const CopyRequest& request);
 
 // The end of the destination's unit of work in which `written` rows were counted written:
 // they are in the destination only once it commits. By its commit, which raises what ends

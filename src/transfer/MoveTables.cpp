@@ -1,6 +1,6 @@
 #include "transfer/MoveTables.h"
 
-#include <array>
+#include <vector>
 
 #include "db/Error.h"
 #include "run/RunLog.h"
@@ -8,6 +8,7 @@
 #include "transfer/ClearTable.h"
 #include "transfer/OwnerPhoto.h"
 #include "transfer/CopyTable.h"
+#include "transfer/JournalStreams.h"
 #include "transfer/CopyMacros.h"
 #include "transfer/TableList.h"
 #include "run/TextFile.h"
@@ -16,20 +17,15 @@
 namespace kestrix::transfer {
 namespace {
 
-struct JournalTable {
-    const char* table;
-    const char* key;
-};
-
 // The journal block's fixed order.
-constexpr std::array<JournalTable, 6> kJournalBlock{{
+const std::vector<JournalTable> kJournalBlock{
     {"EVENTS", "EV_ID"},
     {"ALARM", "AL_ID"},
     {"ACR$EVENTS", "AEV_ID"},
     {"STR_EVENTS", "EV_ID"},
     {"STR_ALARMS", "AL_ID"},
     {"ACR$ALARMS", "AAL_ID"},
-}};
+};
 
 void PassHeader(Context& ctx, const std::string& text) {
     RunLog log(ctx.LogPath());
@@ -133,6 +129,19 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
 void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos) {
     RunState& state = ctx.state;
     if (!state.EventsOption) return;
+    if (state.Jobs > 1 && StreamsPay(dm.SourceConnection(), dm.DestinationConnection())) {
+        if (state.CancelFlag) return;
+        std::vector<CopyRequest> journals;
+        for (const JournalTable& journal : kJournalBlock)
+            journals.push_back(CopyRequest{journal.table, journal.key, "", photos.destination, photos.source,
+                                           InsertBlockRows(dm.DestinationConnection())});
+        try {
+            CopyJournalsInStreams(ctx, dm, journals);
+        } catch (const Error& e) {
+            state.TableFailed(e.what());
+        }
+        return;
+    }
     // Not guarded table by table: an error ends the block and the later journals are not copied.
     try {
         for (const JournalTable& journal : kJournalBlock) {

@@ -421,6 +421,7 @@ TEST_F(CliTest, UsageErrorsExitTwo) {
     EXPECT_EQ(Run({"--events-from", "2026-02-30"}).exitCode, 2);
     EXPECT_EQ(Run({"--bogus"}).exitCode, 2);
     EXPECT_EQ(Run({"--summary-json"}).exitCode, 2);
+    for (const char* jobs : {"0", "17", "2x", "-1", ""}) EXPECT_EQ(Run({"--jobs", jobs}).exitCode, 2) << jobs;
     EXPECT_EQ(Run({"--check", "--summary-json", dir.File("s.json")}).exitCode, 2);
     ProcessResult same = test::RunProcess({test::CliPath(), "--source", " x.fdb", "--dest", "x.fdb ", "--app-dir", appDir});
     EXPECT_EQ(same.exitCode, 2);
@@ -562,6 +563,39 @@ TEST_F(CliTest, FullDiskUnderTheLogEndsTheRunWithTheFileError) {
     EXPECT_NE(run.err.find("kestrix-cli: Cannot write file \"" + appDir + "/Kestrix.log\". No space left on device\n"),
               std::string::npos) << run.err;
     EXPECT_EQ(Dump(dest), destBefore) << "the pre-transfer script ran without its log";
+}
+
+// Over several streams the journals give what one stream gives: the destination, the log
+// (timestamps aside) and the account (seconds aside), embedded and through a server.
+TEST_F(CliTest, JournalsOverStreamsGiveWhatOneStreamGives) {
+    MakeDatabases(3);
+    const std::string emptyDest = dir.File("empty.fdb");
+    std::filesystem::copy_file(dest, emptyDest);
+    const std::regex timestamp("[0-9]{2}\\.[0-9]{2}\\.[0-9]{4}( [0-9]{1,2}:[0-9]{2}:[0-9]{2})?");
+    const std::regex seconds(" +[0-9]+\\.[0-9]{2}( +[0-9]+\n)");
+    for (bool throughServer : {false, true}) {
+        SCOPED_TRACE(throughServer ? "server" : "embedded");
+        std::optional<test::PrivateServer> server;
+        if (throughServer) server.emplace();
+        auto name = [&](const std::string& path) { return server ? server->Remote(path) : path; };
+        struct Outcome {
+            std::map<std::string, Rows> dump;
+            std::string log, summary;
+        };
+        std::vector<Outcome> outcomes;
+        for (const char* jobs : {"1", "3"}) {
+            std::filesystem::copy_file(emptyDest, dest, std::filesystem::copy_options::overwrite_existing);
+            ProcessResult run = test::RunProcess({test::CliPath(), "--source", name(source), "--dest", name(dest),
+                                                  "--app-dir", appDir, "--events-from", "2025-01-01", "--jobs", jobs});
+            ASSERT_EQ(run.exitCode, 0) << run.err;
+            outcomes.push_back({Dump(name(dest)), std::regex_replace(Log(), timestamp, "T"),
+                                std::regex_replace(run.out, seconds, " S$1")});
+        }
+        EXPECT_NE(outcomes[0].summary.find("\nEVENTS "), std::string::npos) << outcomes[0].summary;
+        EXPECT_EQ(outcomes[1].dump, outcomes[0].dump);
+        EXPECT_EQ(outcomes[1].log, outcomes[0].log);
+        EXPECT_EQ(outcomes[1].summary, outcomes[0].summary);
+    }
 }
 
 TEST_F(CliTest, RunsThroughAFirebirdServer) {

@@ -108,15 +108,16 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
     state.Account().Close(RunOutcome::Interrupted);
     EXPECT_EQ(AccountedLine(state.Account()), "Not accounted for: ЗОНЫ");
     std::string json = AccountJson(state.Account(), 130);
-    // Seconds vary: blank them out.
-    for (std::size_t at = json.find("\"seconds\": "); at != std::string::npos; at = json.find("\"seconds\": ", at + 1))
-        json.replace(at + 11, json.find(',', at) - at - 11, "S");
+    // Times vary: blank them out.
+    for (const std::string key : {"\"seconds\": ", "\"started\": "})
+        for (std::size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1))
+            json.replace(at + key.size(), json.find(',', at) - at - key.size(), "S");
     EXPECT_EQ(json,
               "{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,\n"
               "  \"cancel_too_late\": false,\n  \"tables\": [\n"
-              "    {\"name\": \"HOSTS\", \"read\": 2, \"written\": 2, \"refused\": 0, \"lost\": 0, \"seconds\": S, "
+              "    {\"name\": \"HOSTS\", \"read\": 2, \"written\": 2, \"refused\": 0, \"lost\": 0, \"seconds\": S, \"started\": S, "
               "\"unmapped\": {\"HS_\\\"Q\\\"\": 1}, \"accounted\": true},\n"
-              "    {\"name\": \"ЗОНЫ\", \"read\": 3, \"written\": 0, \"refused\": 1, \"lost\": 2, \"seconds\": S, "
+              "    {\"name\": \"ЗОНЫ\", \"read\": 3, \"written\": 0, \"refused\": 1, \"lost\": 2, \"seconds\": S, \"started\": S, "
               "\"unmapped\": {}, \"accounted\": false, \"error\": \"Ошибка\"}\n  ]\n}\n");
 
     state.Account().Start();

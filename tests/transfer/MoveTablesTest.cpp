@@ -1,11 +1,13 @@
 // The transfer sequence on small databases: which tables each pass clears and copies, the
 // markers of the table list, the journal block, the log lines and the cancel tests.
+#include <algorithm>
 #include <cctype>
 
 #include <gtest/gtest.h>
 
 #include "run/Texts.h"
 #include "support/Fixtures.h"
+#include "support/Sample.h"
 #include "transfer/EngineSides.h"
 #include "transfer/MoveTables.h"
 
@@ -130,7 +132,13 @@ TEST_F(MoveTablesTest, MarkersDecideWhatIsClearedAndCopied) {
     EXPECT_EQ(run.state.StatusText(), "EVDESC");
 }
 
-TEST_F(MoveTablesTest, JournalBlockCopiesFromTheStartDateAndStopsAtAFailingJournal) {
+// One table after the other, and over streams of their own (the source has no ALARM table:
+// its count fails before any stream starts it).
+class JournalBlockTest : public MoveTablesTest, public ::testing::WithParamInterface<int> {};
+INSTANTIATE_TEST_SUITE_P(Jobs, JournalBlockTest, ::testing::Values(1, 3));
+
+TEST_P(JournalBlockTest, CopiesFromTheStartDateAndStopsAtAFailingJournal) {
+    run.state.Jobs = GetParam();
     run.state.EventsOption = true;
     run.state.TotalSteps = 1 + 4;
     Move("READERS=RD_ID");
@@ -185,6 +193,79 @@ TEST_F(MoveTablesTest, MissingTableListEndsThePassesQuietly) {
     EXPECT_EQ(run.Log().find(texts::kCopyPassHeader), std::string::npos);
     Db dest(destPath);
     EXPECT_EQ(dest.Scalar("SELECT COUNT(*) FROM EVENTS"), "1");
+}
+
+// The sample installation with its journals copied over two streams.
+class StreamsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::CopySampleAppDir(run.dir.Path());
+        test::MakeSampleSource(sourcePath, 60);   // journals large enough to be caught mid-copy
+        test::MakeSampleDest(destPath);
+        run.state.Jobs = 2;
+        run.state.EventsOption = true;
+        run.state.StartDate = db::DateTime{2000, 1, 1};
+    }
+
+    void Move() {
+        db::Databases dm;
+        dm.SourceConnection().SetDatabaseFile(sourcePath);
+        dm.DestinationConnection().SetDatabaseFile(destPath);
+        dm.SourceConnection().Connect();
+        dm.DestinationConnection().Connect();
+        transfer::MoveTables(run.ctx, dm);
+        dm.SourceConnection().Disconnect();
+        dm.DestinationConnection().Disconnect();
+        EXPECT_TRUE(test::WorkLockFree());
+    }
+
+    int Rows(const std::string& path, const std::string& table) {
+        return std::stoi(Db(path).Scalar("SELECT COUNT(*) FROM " + table));
+    }
+
+    test::EngineRun run;
+    std::string sourcePath = run.dir.File("source.fdb");
+    std::string destPath = run.dir.File("dest.fdb");
+};
+
+TEST_F(StreamsTest, CancelStopsEveryStreamAtItsNextRow) {
+    // Cancelled once two tables are in flight and rows are copied.
+    run.state.OnPump = [](HeadlessRunState& s) {
+        if (s.StatusText().find(", ") != std::string::npos && s.TableProgress().Position() > 0) s.CancelFlag = true;
+    };
+    Move();
+    ASSERT_TRUE(run.state.CancelFlag);
+    // The two largest journals were cut short, and no other was started.
+    EXPECT_EQ(run.state.Account().NotAccounted(), (std::vector<std::string>{"EVENTS", "ALARM"}));
+    EXPECT_LT(Rows(destPath, "EVENTS"), Rows(sourcePath, "EVENTS"));
+    EXPECT_LT(Rows(destPath, "ALARM"), Rows(sourcePath, "ALARM"));
+    for (const char* later : {"ACR$EVENTS", "STR_EVENTS", "STR_ALARMS", "ACR$ALARMS"})
+        EXPECT_EQ(Rows(destPath, later), 0) << later;
+    const auto& tables = run.state.Account().Tables();
+    ASSERT_GE(tables.size(), 2u);
+    EXPECT_EQ(tables[tables.size() - 2].table, "EVENTS");
+    EXPECT_EQ(tables.back().table, "ALARM");
+    EXPECT_EQ(tables.back().written, Rows(destPath, "ALARM"));
+}
+
+TEST_F(StreamsTest, NoJournalIsStartedAfterAFailedOne) {
+    // Reading the events fails from the tenth on: their computed column divides by zero.
+    const std::string tenth = Db(sourcePath).Scalar("SELECT MIN(EV_ID) + 9 FROM EVENTS");
+    Db(sourcePath).Exec("ALTER TABLE EVENTS ADD EV_BAD COMPUTED BY (10 / (CASE WHEN EV_ID < " + tenth +
+                        " THEN 1 ELSE 0 END))");
+    Move();
+    EXPECT_FALSE(run.state.CancelFlag);
+    const auto& tables = run.state.Account().Tables();
+    auto events = std::find_if(tables.begin(), tables.end(), [](const TableAccount& t) { return t.table == "EVENTS"; });
+    ASSERT_NE(events, tables.end());
+    EXPECT_NE(events->error.find("divide by zero"), std::string::npos) << events->error;
+    EXPECT_EQ(Rows(destPath, "EVENTS"), events->written);
+    // ALARM, taken by the other stream at once, may have run: then to its end. The smaller
+    // journals wait for a free stream, and none was free before the failure.
+    EXPECT_EQ(run.state.Account().NotAccounted(), std::vector<std::string>{"EVENTS"});
+    EXPECT_LE(tables.end() - events, 2);
+    for (const char* later : {"ACR$EVENTS", "STR_EVENTS", "STR_ALARMS", "ACR$ALARMS"})
+        EXPECT_EQ(Rows(destPath, later), 0) << later;
 }
 
 } // namespace

@@ -1,0 +1,30 @@
+#pragma once
+// The journal block over several attachment pairs at once.
+#include <vector>
+
+#include "db/Databases.h"
+#include "run/Context.h"
+#include "transfer/TablePlan.h"
+
+namespace kestrix::transfer {
+
+struct JournalTable {
+    const char* table;
+    const char* key;
+};
+
+// Whether a run over these databases copies its journals in streams when asked to: on this
+// engine, only embedded attachments gain from a second stream.
+bool StreamsPay(const db::Connection& source, const db::Connection& dest);
+
+// Copies the journal tables over ctx.state.Jobs streams, each with an attachment pair of its
+// own to the run's databases: the largest table (by its count query) goes first, and a stream
+// that is free takes the next. Each table's log lines, account and progress steps reach the
+// run in the order of `journals`, as a sequential copy gives them. A table whose copy ends on
+// an error is marked in the account and no journal table is started after it; the ones
+// running finish. A cancel stops every stream at its next row and cancels a statement that
+// waits; a lost connection stops the others and leaves as the exception, and so does the
+// interruption of a cancelled statement.
+void CopyJournalsInStreams(Context& ctx, db::Databases& dm, const std::vector<CopyRequest>& journals);
+
+} // namespace kestrix::transfer
