@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build test asan fuzz demo gui bench package clean
+.PHONY: all bootstrap build test asan tsan fuzz demo gui bench package clean
 
 all: build
 
@@ -36,6 +36,11 @@ bench: build
 asan:
 	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_FLAGS=-DKESTRIX_SANITIZE=ON
 
+# The whole suite under ThreadSanitizer (suppressions for the libraries not built with it:
+# tools/tsan.supp)
+tsan:
+	@$(MAKE) --no-print-directory test BUILD=build-tsan CMAKE_FLAGS=-DKESTRIX_TSAN=ON
+
 # The Debian package kestrix_VERSION_amd64.deb, checked with lintian
 package: build
 	@tools/package.sh $(BUILD)
@@ -48,4 +53,4 @@ fuzz: bootstrap
 	@tests/fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -18,16 +19,22 @@
 #include "transfer/Verification.h"
 
 namespace kestrix {
-namespace {
 
-// While the request is set, cancels the statement running on the connections once it has
-// run for half a second, from a thread of its own: the run's thread waits in the client
-// library then. Shorter statements are left to end, and the run sees the request at its
-// next test of the cancel flag, as without this watcher.
+// While armed and the front end's cancel request is set, cancels a statement's execute or
+// fetch once it has run for half a second, from a thread of its own: the run's thread waits
+// in the client library then. Shorter ones are left to end, and the run sees the request at
+// its next test of the cancel flag.
+// A server stopped for a while may lose the answer to a call whose cancel reached it with
+// the call: a call still waiting 3 s after its cancel makes the watcher ask that server for
+// an attachment of its own, and when the server answers that but not the call within 2 s
+// more, the call's link is cut and the call ends as interrupted. A server that keeps the run
+// waiting for 30 s after the request was seen is taken for gone: every connection's link is
+// cut, so that the run and its cleanup end on the lost connection instead of waiting on.
 class CancelWatcher {
 public:
     CancelWatcher(const std::atomic<bool>* request, std::vector<db::Connection*> connections)
-        : request_(request), connections_(std::move(connections)) {
+        : request_(request) {
+        for (db::Connection* connection : connections) watched_.push_back({connection, {}});
         if (request_) thread_ = std::thread([this] { Watch(); });
     }
     ~CancelWatcher() {
@@ -42,25 +49,66 @@ public:
     CancelWatcher(const CancelWatcher&) = delete;
     CancelWatcher& operator=(const CancelWatcher&) = delete;
 
+    void Arm(bool armed) { armed_ = armed; }
+    // Whether the server was taken for gone and every link cut.
+    bool CutAll() const { return cutAll_; }
+
 private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kCancelAfter{500};
+    static constexpr std::chrono::seconds kAskServerAfter{3}, kServerAnswerWithin{2}, kCallAnswerWithin{2};
+    static constexpr std::chrono::seconds kServerGoneAfter{30};
+
+    struct Watched {
+        db::Connection* connection;
+        std::optional<Clock::time_point> serverAnswered;   // for the call now waiting
+    };
+
     void Watch() {
         std::unique_lock lock(mutex_);
+        std::optional<Clock::time_point> seen;
         while (!wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; })) {
-            if (!*request_) continue;
-            for (db::Connection* connection : connections_) {
-                if (connection->CallRunning() < std::chrono::milliseconds(500)) continue;
-                connection->Cancel();
-            }
+            if (!armed_ || !*request_) continue;
+            if (!seen) seen = Clock::now();
+            for (Watched& watched : watched_) CancelOrCut(watched);
+            if (cutAll_ || Clock::now() - *seen < kServerGoneAfter) continue;
+            for (Watched& watched : watched_) watched.connection->CutOff(false);
+            cutAll_ = true;
+        }
+    }
+
+    static void CancelOrCut(Watched& watched) {
+        db::Connection& connection = *watched.connection;
+        connection.CancelCallRunningFor(kCancelAfter);
+        if (connection.CallRunning() < kCancelAfter + kAskServerAfter) {
+            watched.serverAnswered.reset();
+        } else if (!watched.serverAnswered) {
+            if (connection.ServerAnswers(kServerAnswerWithin)) watched.serverAnswered = Clock::now();
+        } else if (Clock::now() - *watched.serverAnswered >= kCallAnswerWithin) {
+            connection.CutOff(true);
         }
     }
 
     const std::atomic<bool>* request_;
-    std::vector<db::Connection*> connections_;
+    std::vector<Watched> watched_;
+    std::atomic<bool> armed_{false}, cutAll_{false};
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stop_ = false;
     std::thread thread_;
 };
+
+namespace {
+
+bool LostConnection(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const ConnectionLost&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
 
 } // namespace
 
@@ -91,10 +139,12 @@ void RunDriver::Run(const std::string& sourceText, const std::string& destText) 
     state_.Account().Start();
     state_.LockControls(true);
 
+    CancelWatcher watcher(CancelRequest, {&dm_.SourceConnection(), &dm_.DestinationConnection(),
+                                          &dm_.SecondDestinationConnection()});
     std::exception_ptr failure;
     bool finished = false;
     try {
-        finished = Steps();
+        finished = Steps(watcher);
     } catch (const Interruption&) {
         // A statement the cancel request ended: the run is interrupted, not failed.
         state_.CancelFlag = true;
@@ -103,13 +153,18 @@ void RunDriver::Run(const std::string& sourceText, const std::string& destText) 
         failure = std::current_exception();
     }
 
-    // Cleanup, whatever happened before.
+    // Cleanup, whatever happened before; a server gone silent does not hold it up.
     state_.SetWaitCursor(false);
+    watcher.Arm(true);
     try {
         DisconnectAll();
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
+    // The links cut because the server went silent: said so, in place of what the cut made
+    // fail (or nothing, where a unit of work's end swallowed its failed commit).
+    if (watcher.CutAll() && (!failure || LostConnection(failure)))
+        failure = std::make_exception_ptr(Error(Error::Kind::Client, 0, texts::kServerSilent));
     const RunOutcome outcome = failure ? RunOutcome::Failed : finished ? RunOutcome::Finished : RunOutcome::Interrupted;
     // Every stage done: a request to interrupt came too late to stop anything.
     if (outcome == RunOutcome::Finished && (state_.CancelFlag || (CancelRequest && *CancelRequest)))
@@ -135,7 +190,7 @@ void RunDriver::Connect() {
     if (auto clash = OutputClash(OutputFiles, databases)) throw OutputClashError(*clash);
 }
 
-bool RunDriver::Steps() {
+bool RunDriver::Steps(CancelWatcher& watcher) {
     Connect();
 
     // The journal block steps the overall progress once per journal table (6) but adds only 4
@@ -151,15 +206,14 @@ bool RunDriver::Steps() {
     scripts::RunPreTransferScript(ctx, dm_);
     if (state_.CancelFlag) return false;
 
-    {
-        // Only the transfer's statements are cancelled: a script's statement runs to its end.
-        CancelWatcher watcher(CancelRequest, {&dm_.SourceConnection(), &dm_.DestinationConnection(), &dm_.SecondDestinationConnection()});
-        copies_ = transfer::MoveTables(ctx, dm_);
-        if (state_.VerifyOption && !state_.CancelFlag) {
-            if (BeforeVerification) BeforeVerification();
-            transfer::VerifyCopies(ctx, dm_.Source(), dm_.Destination(), copies_);
-        }
+    // Only the transfer's statements are cancelled: a script's statement runs to its end.
+    watcher.Arm(true);
+    copies_ = transfer::MoveTables(ctx, dm_);
+    if (state_.VerifyOption && !state_.CancelFlag) {
+        if (BeforeVerification) BeforeVerification();
+        transfer::VerifyCopies(ctx, dm_.Source(), dm_.Destination(), copies_);
     }
+    watcher.Arm(false);
     state_.SetAllPosition(0);
     if (Interrupted()) return false;
 

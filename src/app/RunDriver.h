@@ -16,6 +16,8 @@
 
 namespace kestrix {
 
+class CancelWatcher;
+
 // Every double quote removed, then every single quote.
 std::string StripQuotes(const std::string& name);
 
@@ -53,7 +55,8 @@ public:
     std::chrono::milliseconds postScriptPause{1000};
     // The front end's cancel request, set by another thread or a handler: while it is set,
     // a thread of the run cancels a statement that has run for half a second, so that a long
-    // one (a lock wait, a large delete) ends the run as interrupted within about a second.
+    // one (a lock wait, a large delete) ends the run as interrupted within about a second; a
+    // server that has not answered 30 s after the request is cut off (a lost connection).
     const std::atomic<bool>* CancelRequest = nullptr;
     // Files the front end writes when the run is over. The front end refuses names of the
     // run's files before the run; here, once connected and before anything is written, an
@@ -63,7 +66,7 @@ public:
 
 private:
     // Whether every stage was done.
-    bool Steps();
+    bool Steps(CancelWatcher& watcher);
     void Connect();
     bool Interrupted();
     void DisconnectAll();

@@ -5,6 +5,7 @@
 #include <iomanip>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "db/Charset.h"
 #include "db/Strings.h"
@@ -47,7 +48,15 @@ void CliRunState::DisplayChanged() {
     }
 }
 
+bool CliRunState::AbandonUnwritten() {
+    Writing expected = Writing::NotYet;
+    return writing_.compare_exchange_strong(expected, Writing::Abandoned);
+}
+
 void CliRunState::StageStarted(RunStage stage, const std::string& table) {
+    Writing expected = Writing::NotYet;
+    if (stage == RunStage::PreScript && !writing_.compare_exchange_strong(expected, Writing::Begun))
+        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));   // the process is ending
     RunState::StageStarted(stage, table);
     if (stage == RunStage::PreScript) return;   // it shows no status of its own
     stage_ = stage;

@@ -19,6 +19,12 @@ public:
     void ShowInterruptionWarning(const std::string& text) override;
     void StageStarted(RunStage stage, const std::string& table) override;
 
+    // For the signal thread: whether the process may end at once, because the run has not
+    // begun to write (it is connecting, and a server that does not answer keeps a connect
+    // waiting for minutes). Once true, the run never begins to write: its thread waits at
+    // the start of the pre-transfer script for the process to end.
+    bool AbandonUnwritten();
+
     // Ends a live progress line so that the next output starts on a line of its own.
     void EndProgressLine();
     // The account of the run: a header, a row per table (table, read, written, refused,
@@ -37,6 +43,8 @@ private:
     // 0, the largest one reached, and all steps once the run finished.
     int ShownAllPosition() const;
 
+    enum class Writing { NotYet, Begun, Abandoned };
+    std::atomic<Writing> writing_{Writing::NotYet};
     bool liveLine_;
     const std::atomic<bool>* cancelRequested_;
     bool lineOpen_ = false;

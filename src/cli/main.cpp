@@ -85,11 +85,19 @@ void BlockCancelSignals(sigset_t& signals) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-void WatchCancelSignals(sigset_t signals) {
-    std::thread([signals] {
+// Before the run writes anything (while it connects) the first signal ends the process at
+// once: nothing is left half done, and no connect keeps the operator waiting.
+void WatchCancelSignals(sigset_t signals, kestrix::cli::CliRunState& state) {
+    std::thread([signals, &state] {
         for (;;) {
             int signal = 0;
-            if (sigwait(&signals, &signal) == 0) g_cancelRequested = true;
+            if (sigwait(&signals, &signal) != 0) continue;
+            if (state.AbandonUnwritten()) {
+                static const char kInterrupted[] = "kestrix-cli: interrupted before anything was written\n";
+                [[maybe_unused]] ssize_t written = write(STDERR_FILENO, kInterrupted, sizeof kInterrupted - 1);
+                _exit(130);
+            }
+            g_cancelRequested = true;
         }
     }).detach();
 }
@@ -336,7 +344,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<db::Databases> dm;
     if (auto exit = PrepareRun(state, args.appDir, dm)) return *exit;
 
-    WatchCancelSignals(cancelSignals);
+    WatchCancelSignals(cancelSignals, state);
     state.VerifyOption = args.verify;
     return Transfer(state, *dm, sourceName, destName, args);
 }

@@ -120,6 +120,8 @@ void Connection::Connect() {
     }
     handle_ = handle;
     cancelHandle_ = handle;
+    cutOff_ = false;
+    cutAsInterruption_ = false;
 
     const char items[] = {isc_info_db_sql_dialect, isc_info_implementation};
     char answer[64] = {};
@@ -143,6 +145,7 @@ void Connection::Connect() {
 
 void Connection::Disconnect() {
     if (!IsConnected()) return;
+    if (cutOff_) return ForceClose();   // the link is gone by the program's own hand
     for (Transaction* transaction : std::vector<Transaction*>(transactions_)) {
         if (!transaction->IsActive()) continue;
         try {
@@ -209,7 +212,9 @@ std::string Connection::LocalFile() {
     return names[0];
 }
 
-void Connection::Cancel() noexcept {
+void Connection::CancelCallRunningFor(std::chrono::milliseconds atLeast) noexcept {
+    std::lock_guard lock(callMutex_);
+    if (callCancelled_ || !callSince_ || CallRunning() < atLeast) return;
     // A copy of the handle: the client library looks it up, and a handle detached meanwhile
     // only makes the call fail.
     isc_db_handle handle = cancelHandle_;
@@ -217,6 +222,48 @@ void Connection::Cancel() noexcept {
     if (!handle || !api) return;
     client::Status ignored{};
     api->cancel_operation(ignored.data(), &handle, fb_cancel_raise);
+    callCancelled_ = true;
+}
+
+void Connection::CutOff(bool asInterruption) noexcept {
+    isc_db_handle handle = cancelHandle_;
+    const client::Api* api = client::Loaded();
+    if (!handle || !api) return;
+    cutAsInterruption_ = asInterruption;
+    cutOff_ = true;
+    client::Status ignored{};
+    api->cancel_operation(ignored.data(), &handle, fb_cancel_abort);
+}
+
+bool Connection::ServerAnswers(std::chrono::seconds within) const noexcept {
+    const client::Api* api = client::Loaded();
+    if (!api || databaseName_.empty()) return false;
+    try {
+        std::string dpb = DatabaseParameterBlock(Params);
+        const auto seconds = static_cast<ISC_LONG>(within.count());
+        dpb += static_cast<char>(isc_dpb_connect_timeout);
+        dpb += static_cast<char>(sizeof seconds);
+        for (std::size_t i = 0; i < sizeof seconds; ++i) dpb += static_cast<char>((seconds >> (8 * i)) & 0xff);
+        client::Status status{};
+        isc_db_handle handle = 0;
+        api->attach_database(status.data(), 0, databaseName_.c_str(), &handle, static_cast<short>(dpb.size()),
+                             dpb.data());
+        if (handle) {
+            client::Status ignored{};
+            api->detach_database(ignored.data(), &handle);
+        }
+        // A refusal is an answer too; only a network failure or the timeout (reported as a
+        // rejected connection) is none.
+        if (!client::Failed(status)) return true;
+        if (client::HasCode(status, isc_connect_reject)) return false;
+        client::Raise(status);
+    } catch (const ConnectionLost&) {
+        return false;
+    } catch (const Error&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 std::chrono::milliseconds Connection::CallRunning() const {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,10 +53,20 @@ public:
     // another one.
     std::string LocalFile();
 
-    // Asks the server to cancel the call now running on this attachment, which then ends
-    // with "operation was cancelled". Safe from any thread; does nothing when not connected.
-    // A cancel that meets no running call is dropped by the server.
-    void Cancel() noexcept;
+    // Asks the server, once per call, to cancel the statement's execute or fetch now running
+    // on this attachment when it has run at least that long; the call then ends with
+    // "operation was cancelled". Safe from any thread; does nothing when no such call runs.
+    // The request is never sent once the call has returned: the client library sends it on
+    // the attachment's link, which the next call of the running thread would be using.
+    void CancelCallRunningFor(std::chrono::milliseconds atLeast) noexcept;
+    // Cuts the attachment's link to its server at once. The call waiting in it then fails
+    // as a lost connection, or, with asInterruption, ends as the operator's cancel would have
+    // ended it: for a server that took the cancel but lost the call's answer. Disconnect then
+    // only drops what the client holds. Safe from any thread; does nothing when not connected.
+    void CutOff(bool asInterruption) noexcept;
+    // Whether the server of the database answers an attachment within the time: one of its
+    // own, made and dropped at once, with the connection's parameters. Safe from any thread.
+    bool ServerAnswers(std::chrono::seconds within) const noexcept;
     // How long the statement's execute or fetch now running on this attachment has run
     // so far; zero when none runs. Safe from any thread.
     std::chrono::milliseconds CallRunning() const;
@@ -68,11 +79,17 @@ private:
     std::string databaseName_;
     unsigned int handle_ = 0;
     bool throughServer_ = false;
-    // The attachment handle for other threads' Cancel: set once attached, cleared before
-    // the detach.
+    // The attachment handle for other threads' cancel and abort: set once attached, cleared
+    // before the detach.
     std::atomic<unsigned int> cancelHandle_{0};
     // When the running execute or fetch started (steady clock ticks), 0 when none runs.
     std::atomic<std::chrono::steady_clock::rep> callSince_{0};
+    // Held while a cancel is sent and while a call is marked ended, so that no cancel goes
+    // out after its call returned; with whether the running call was cancelled already.
+    std::mutex callMutex_;
+    bool callCancelled_ = false;
+    // Set by CutOff until the next Connect.
+    std::atomic<bool> cutOff_{false}, cutAsInterruption_{false};
     std::vector<Transaction*> transactions_;
     std::vector<Statement*> statements_;
 };

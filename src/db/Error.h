@@ -85,10 +85,10 @@ public:
 // connection or a shut-down database, else the error itself.
 [[noreturn]] void RaiseServerError(Error error, bool writeRefused);
 
-// Not an error: a statement ended by the operator's cancel (Connection::Cancel). On purpose
-// not derived from std::exception, so that no row, table or statement handler takes it for
-// a failure to log and go past; it unwinds to the run driver, which ends the run as
-// interrupted.
+// Not an error: a statement ended by the operator's cancel (Connection::CancelCallRunningFor,
+// or the link cut in place of its lost answer). On purpose not derived from std::exception,
+// so that no row, table or statement handler takes it for a failure to log and go past; it
+// unwinds to the run driver, which ends the run as interrupted.
 struct Interruption {};
 
 // Conversion error: a text that must be a number and is not.

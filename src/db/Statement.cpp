@@ -29,9 +29,15 @@ XSQLDA* Sqlda(std::vector<char>& storage, int count) {
     return da;
 }
 
+// Whether a failed call was ended by the operator's cancel: the server's answer, or the link
+// cut off in its place.
+bool Cancelled(const client::Status& status, bool cutAsInterruption) {
+    return client::HasCode(status, isc_cancelled) || cutAsInterruption;
+}
+
 // Raises the interruption for a call the operator's cancel ended, else the call's error.
-void CheckCall(const client::Status& status) {
-    if (client::Failed(status) && client::HasCode(status, isc_cancelled)) throw Interruption{};
+void CheckCall(const client::Status& status, bool cutAsInterruption) {
+    if (client::Failed(status) && Cancelled(status, cutAsInterruption)) throw Interruption{};
     client::Check(status);
 }
 
@@ -300,7 +306,7 @@ void Statement::Prepare() {
     try {
         processedSql_ = text;
         api.dsql_prepare(status.data(), &transaction_->handle_, &handle_, 0, processedSql_.c_str(), Dialect(), nullptr);
-        CheckCall(status);
+        CheckCall(status, CutAsInterruption());
 
         const char item = isc_info_sql_stmt_type;
         char answer[16] = {};
@@ -378,6 +384,11 @@ void* Statement::InputDescriptor() { return Describe(inDescriptor_, params_); }
 
 void* Statement::OutputDescriptor() { return Describe(outDescriptor_, columns_); }
 
+bool Statement::CutAsInterruption() const {
+    const Connection* connection = Database();
+    return connection && connection->cutAsInterruption_;
+}
+
 template <class Call>
 void Statement::LongCall(Call&& call) {
     Connection* connection = Database();
@@ -386,9 +397,16 @@ void Statement::LongCall(Call&& call) {
     auto since = std::max<std::chrono::steady_clock::rep>(1, now);   // 0 means none runs
     struct Running {
         Connection* connection;
-        ~Running() { connection->callSince_ = 0; }
+        ~Running() {
+            std::lock_guard lock(connection->callMutex_);
+            connection->callSince_ = 0;
+        }
     } running{connection};
-    connection->callSince_ = since;
+    {
+        std::lock_guard lock(connection->callMutex_);
+        connection->callSince_ = since;
+        connection->callCancelled_ = false;
+    }
     client::RunLongCall(call);
 }
 
@@ -403,7 +421,7 @@ void Statement::Execute() {
     case Kind::Select:
     case Kind::SelectForUpdate:
         LongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
-        CheckCall(status);
+        CheckCall(status, CutAsInterruption());
         cursorOpen_ = true;
         atEnd_ = false;
         rowsFetched_ = 0;
@@ -414,12 +432,12 @@ void Statement::Execute() {
         LongCall(
             [&] { api.dsql_execute2(status.data(), &transaction_->handle_, &handle_, Dialect(), in, out); });
         // Any failure is raised as it is: an INSERT ... RETURNING that failed is never sent twice.
-        CheckCall(status);
+        CheckCall(status, CutAsInterruption());
         break;
     }
     default:
         LongCall([&] { api.dsql_execute(status.data(), &transaction_->handle_, &handle_, Dialect(), in); });
-        CheckCall(status);
+        CheckCall(status, CutAsInterruption());
         // A COMMIT or ROLLBACK of the text ended the transaction (the library dropped its
         // handle), and the server closed every cursor of it.
         if ((kind_ == Kind::Commit || kind_ == Kind::Rollback) && !transaction_->IsActive())
@@ -446,7 +464,7 @@ void Statement::FetchNext() {
             return;
         }
         // The message is taken before the next call can reuse the status strings.
-        bool cancelled = client::HasCode(status, isc_cancelled);
+        bool cancelled = Cancelled(status, CutAsInterruption());
         const bool refused = client::WriteRefused(status);
         Error error = client::ServerError(status);
         try {

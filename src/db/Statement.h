@@ -135,6 +135,8 @@ private:
     // An execute or fetch: timed on the connection and run through the long-call waiter.
     template <class Call>
     void LongCall(Call&& call);   // defined beside its callers
+    // Whether the connection was cut off in place of a cancel's lost answer.
+    bool CutAsInterruption() const;
     void ResetCursor() noexcept { cursorOpen_ = atEnd_ = false; rowsFetched_ = 0; }
     void CheckReady() const;   // connection open and transaction active
     void Describe(bool input, const std::vector<std::string>& names);

@@ -106,6 +106,8 @@ int RunAccount::Differ() const {
     int differ = 0;
     for (const TableAccount& t : tables_) differ += t.verification ? t.verification->differ : 0;
     return differ;
+}
+
 void RunAccount::TakeTable(const TableAccount& copied) {
     if (!inTable_) return;
     tables_.back() = copied;

@@ -142,7 +142,7 @@ private:
             cancel_ = true;
             for (auto& a : attachments_)
                 for (db::Connection* connection : {&a->sourceConnection, &a->destConnection})
-                    if (connection->CallRunning() >= kCancelWaitingAfter) connection->Cancel();
+                    connection->CancelCallRunningFor(kCancelWaitingAfter);
         }
         std::string names;
         int rows = 0, done = 0;

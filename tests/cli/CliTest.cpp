@@ -309,6 +309,73 @@ TEST_F(CliTest, SignalDuringAStatementThatWaitsForALockCancelsItThroughAServer) 
     EXPECT_EQ(Db(server.Remote(dest)).Scalar("SELECT AG_NAME FROM ACCGROUPS"), "held") << "the DELETE was undone";
 }
 
+// A server that stops answering during the journal copy, and a signal meanwhile: the run
+// ends as interrupted soon after the server answers again, whatever became of the cancel.
+// (A server that never answers again is cut off 30 s after the signal: too slow a case for
+// the suite, tried by hand.)
+TEST_F(CliTest, SignalWhileTheServerStallsEndsTheRunInBoundedTime) {
+    struct Case {
+        const char* name;
+        std::optional<int> resumeAfterSeconds;
+        int exitCode;
+        int endWithinSeconds;   // of the resumption, else of the signal
+        std::string message;
+    };
+    const Case cases[] = {
+        {"the server answers again", 4, 130, 10, "kestrix-cli: the transfer was interrupted by the user"},
+    };
+    MakeDatabases(60);   // journals large enough to be caught mid-copy
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dest);
+        test::MakeSampleDest(dest);
+        test::PrivateServer server;
+        test::BackgroundProcess cli({test::CliPath(), "--source", server.Remote(source), "--dest",
+                                     server.Remote(dest), "--app-dir", appDir, "--events-from", "2025-01-01"});
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+        while (cli.Err().find("] EVENTS\n") == std::string::npos) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Err();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        server.Signal(SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::seconds(1));   // the run now waits for the server
+        kill(cli.Pid(), SIGINT);
+        if (c.resumeAfterSeconds) {
+            std::this_thread::sleep_for(std::chrono::seconds(*c.resumeAfterSeconds));
+            server.Signal(SIGCONT);
+        }
+        const bool ended = cli.EndsBy(std::chrono::steady_clock::now() + std::chrono::seconds(c.endWithinSeconds));
+        server.Signal(SIGCONT);
+        ASSERT_TRUE(ended) << cli.Err();
+        ProcessResult run = cli.Wait();
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+}
+
+// A server that does not answer the connect: either signal ends the program at once, and
+// nothing was written.
+TEST_F(CliTest, SignalWhileConnectingToAStalledServerEndsAtOnce) {
+    MakeDatabases();
+    test::PrivateServer server;
+    const auto destBefore = Dump(dest);
+    server.Signal(SIGSTOP);
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        test::BackgroundProcess cli({test::CliPath(), "--source", server.Remote(source), "--dest",
+                                     server.Remote(dest), "--app-dir", appDir});
+        std::this_thread::sleep_for(std::chrono::seconds(2));   // started, and waiting for the server
+        kill(cli.Pid(), signal);
+        ASSERT_TRUE(cli.EndsBy(std::chrono::steady_clock::now() + std::chrono::seconds(2))) << cli.Err();
+        ProcessResult run = cli.Wait();
+        EXPECT_EQ(run.exitCode, 130) << run.err;
+        EXPECT_EQ(run.err, "kestrix-cli: interrupted before anything was written\n");
+        EXPECT_EQ(Log(), "");
+    }
+    server.Signal(SIGCONT);
+    EXPECT_EQ(Dump(server.Remote(dest)), destBefore);
+}
+
 // Output into a pipe that is closed at once: every write fails, the run goes on to its end.
 TEST_F(CliTest, ClosedOutputPipeDoesNotEndTheRun) {
     MakeDatabases();

@@ -41,11 +41,13 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir) {
     return pid;
 }
 
+int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
 int WaitFor(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ExitCode(status);
 }
 
 int FreePort() {
@@ -81,7 +83,7 @@ BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) : dir
 }
 
 BackgroundProcess::~BackgroundProcess() {
-    if (pid_ > 0) {
+    if (pid_ > 0 && !endStatus_) {
         kill(pid_, SIGKILL);
         WaitFor(pid_);
     }
@@ -94,9 +96,22 @@ std::string BackgroundProcess::Err() const {
     return std::filesystem::exists(dir_ + "/err") ? ReadFile(dir_ + "/err") : std::string();
 }
 
+bool BackgroundProcess::EndsBy(std::chrono::steady_clock::time_point deadline) {
+    if (pid_ <= 0 || endStatus_) return true;
+    for (;;) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            endStatus_ = ExitCode(status);
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        usleep(20000);
+    }
+}
+
 ProcessResult BackgroundProcess::Wait() {
     ProcessResult result;
-    result.exitCode = WaitFor(pid_);
+    result.exitCode = endStatus_ ? *endStatus_ : WaitFor(pid_);
     pid_ = -1;
     result.out = ReadFile(dir_ + "/out");
     result.err = ReadFile(dir_ + "/err");
@@ -125,9 +140,11 @@ PrivateServer::~PrivateServer() {
     std::filesystem::remove_all(root_, ec);
 }
 
-void PrivateServer::Kill() {
+void PrivateServer::Kill() { Signal(SIGKILL); }
+
+void PrivateServer::Signal(int signal) {
     const pid_t pid = static_cast<pid_t>(std::stol(ReadFile(root_ + "/server.pid")));
-    kill(pid, SIGKILL);
+    kill(pid, signal);
 }
 
 std::string PrivateServer::Remote(const std::string& path) const {

@@ -1,5 +1,7 @@
 #pragma once
 // Child processes for tests: the command line program and the private server.
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,9 +26,12 @@ public:
     std::string Err() const;
     // Waits for the end; exit code, -1 when killed by a signal.
     ProcessResult Wait();
+    // Whether the process ended by the deadline; Wait then reads its result at once.
+    bool EndsBy(std::chrono::steady_clock::time_point deadline);
 
 private:
     pid_t pid_ = -1;
+    std::optional<int> endStatus_;   // the exit code, once EndsBy saw the end
     std::string dir_;
 };
 
@@ -40,6 +45,9 @@ public:
     std::string Remote(const std::string& path) const;
     // Kills the server at once (SIGKILL), as a crash or a pulled cable would end it.
     void Kill();
+    // Sends the server a signal: SIGSTOP makes it stop answering (its connections stay
+    // open), SIGCONT lets it go on.
+    void Signal(int signal);
 
 private:
     std::string root_;
