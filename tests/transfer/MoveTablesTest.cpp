@@ -14,6 +14,20 @@
 namespace kestrix {
 namespace {
 
+// The transfer sequence between two database files, attached and detached around it.
+void MoveBetween(Context& ctx, const std::string& sourcePath, const std::string& destPath) {
+    db::Databases dm;
+    dm.SourceConnection().SetDatabaseFile(sourcePath);
+    dm.DestinationConnection().SetDatabaseFile(destPath);
+    dm.SourceConnection().Connect();
+    dm.DestinationConnection().Connect();
+    transfer::MoveTables(ctx, dm);
+    dm.SourceConnection().Disconnect();
+    dm.DestinationConnection().Disconnect();
+    EXPECT_TRUE(test::WorkLockFree());
+}
+
+
 using test::Db;
 using test::WriteFile;
 using Rows = std::vector<std::vector<std::string>>;
@@ -64,15 +78,7 @@ protected:
     }
 
     void MoveWithCurrentList() {
-        db::Databases dm;
-        dm.SourceConnection().SetDatabaseFile(sourcePath);
-        dm.DestinationConnection().SetDatabaseFile(destPath);
-        dm.SourceConnection().Connect();
-        dm.DestinationConnection().Connect();
-        transfer::MoveTables(run.ctx, dm);
-        dm.SourceConnection().Disconnect();
-        dm.DestinationConnection().Disconnect();
-        EXPECT_TRUE(test::WorkLockFree());
+        MoveBetween(run.ctx, sourcePath, destPath);
     }
 
     test::EngineRun run;
@@ -208,15 +214,7 @@ protected:
     }
 
     void Move() {
-        db::Databases dm;
-        dm.SourceConnection().SetDatabaseFile(sourcePath);
-        dm.DestinationConnection().SetDatabaseFile(destPath);
-        dm.SourceConnection().Connect();
-        dm.DestinationConnection().Connect();
-        transfer::MoveTables(run.ctx, dm);
-        dm.SourceConnection().Disconnect();
-        dm.DestinationConnection().Disconnect();
-        EXPECT_TRUE(test::WorkLockFree());
+        MoveBetween(run.ctx, sourcePath, destPath);
     }
 
     int Rows(const std::string& path, const std::string& table) {
