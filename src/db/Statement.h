@@ -44,6 +44,11 @@ public:
     // variables ("INTEGER", "VARCHAR(30) CHARACTER SET WIN1251", ...); raises for a type that
     // has none.
     std::string Declaration() const;
+    bool IsBlob() const;
+    bool IsArray() const;
+    // The declaration of a text input that carries the content of this blob parameter, up to
+    // `length` bytes: octets for a binary blob, the database's character set for a text one.
+    std::string InlineBlobDeclaration(int length) const;
 
     bool IsNull() const;
     void SetNull();
@@ -54,6 +59,9 @@ public:
     void SetInteger(int value);
     void SetString(const std::string& value);
     void SetDateTime(const DateTime& value);
+    // A VARCHAR of exactly these bytes, without a character set of its own; raises for more
+    // than the longest VARCHAR.
+    void SetBytes(const std::string& bytes);
     void SetVariant(const Variant& value);
 
     // Appends the whole blob content to the stream.
@@ -62,6 +70,9 @@ public:
     void WriteBlobFrom(const std::string& stream);
     // Value copy from a column of another statement, possibly of another database.
     void CopyValueFrom(const SqlValue& column);
+    // The bytes CopyValueFrom writes into a blob from this value (not NULL): a blob's content,
+    // a VARCHAR's stored text, any other value's bytes as the client holds them.
+    std::string BlobBytes() const;
 
 private:
     friend class Statement;
