@@ -144,9 +144,15 @@ namespace {
 std::string ReadBlob(Statement& statement, ISC_QUAD id, unsigned int* db, unsigned int* tr) {
     client::Blob blob;
     blob.Open(db, tr, &id);
-    long total = blob.TotalLength();
-    std::string content(static_cast<std::size_t>(total), '\0');
-    content.resize(blob.Read(content.data(), content.size()));
+    // Read to its end rather than asked its length first: through a server, the question
+    // would be one more round trip per blob.
+    std::string content;
+    char part[4 * client::kSegmentSize];
+    for (;;) {
+        const std::size_t got = blob.Read(part, sizeof part);
+        content.append(part, got);
+        if (got < sizeof part) break;
+    }
     blob.Close();
     return content;
 }
@@ -222,6 +228,7 @@ void SqlValue::TakeBlobId(const void* id, const std::string& content) {
 
 std::string SqlValue::BlobContent() const {
     if (hasBlobContent_) return blobContent_;
+    if (inlineText_ && !inlineText_->IsNull()) return inlineText_->GetString();
     unsigned int* db = nullptr;
     unsigned int* tr = nullptr;
     owner_->BlobHandles(db, tr);

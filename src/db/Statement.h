@@ -94,6 +94,7 @@ private:
     short indicator_ = 0;
     std::vector<char> data_;
     std::string blobContent_;   // content of a blob this parameter created, for GetString
+    const SqlValue* inlineText_ = nullptr;   // a blob column's content as text, when not NULL
     bool hasBlobContent_ = false;
 };
 
@@ -109,6 +110,12 @@ public:
 
     bool ParamCheck = true;
     bool GoToFirstRecordOnExecute = true;
+    // Through a server, a select reads each blob of its rows of at most this many bytes
+    // inside the row, as a text the server makes of it, rather than by the blob's own round
+    // trips: the select is prepared wrapped, its text columns out of sight, and a blob
+    // column's content is read from its text when there is one. A select that cannot be
+    // wrapped is prepared as written. 0: blobs are read by their own calls.
+    int InlineBlobBytes = 0;
 
     // The statement runs in this transaction, on the transaction's connection.
     void BindTransaction(Transaction& transaction);
@@ -131,7 +138,7 @@ public:
     void CloseCursor();
     int RowsFetched() const { return rowsFetched_; }
 
-    int ColumnCount() const { return static_cast<int>(columns_.size()); }
+    int ColumnCount() const { return static_cast<int>(columns_.size()) - hiddenColumns_; }
     SqlValue& ColumnAt(int i);
     SqlValue& ColumnByName(const std::string& name);
     int ParameterCount() const { return static_cast<int>(params_.size()); }
@@ -143,6 +150,10 @@ private:
     friend class Connection;
     friend class Transaction;
     void Release() noexcept;   // drops the prepared form and the value lists
+    void PrepareText(const std::string& text, const std::vector<std::string>& names);
+    // The select with each blob column's content as a text column after its own; "" when
+    // it has no blob column or a column name that cannot be written plainly.
+    std::string InlineBlobSelect(const std::string& text) const;
     // An execute or fetch: timed on the connection and run through the long-call waiter.
     template <class Call>
     void LongCall(Call&& call);   // defined beside its callers
@@ -167,6 +178,7 @@ private:
     std::string cursorName_;
     std::vector<std::unique_ptr<SqlValue>> params_;
     std::vector<std::unique_ptr<SqlValue>> columns_;
+    int hiddenColumns_ = 0;   // the last columns, the blobs' texts of a wrapped select
     std::vector<char> inDescriptor_, outDescriptor_;   // XSQLDA storage
     Connection* preparedOn_ = nullptr;   // the attachment the prepared form belongs to
     std::string processedSql_;           // the text the server prepared

@@ -25,6 +25,7 @@ const char* const kNoKey = "-1";
 // Every source macro into memory, its old key into the map.
 void ReadSourceMacros(Context& ctx, Statement& src, const std::string& select, MacroTextConverters& macros) {
     db::WorkUnit sourceWork(src);
+    const InlineBlobReads inlineBlobs(src);
     try {
         src.ClearSql();
         src.AddSqlLine(select);

@@ -571,6 +571,7 @@ CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyReques
     if (state.CancelFlag) return {};
 
     db::WorkUnit srcWork(copy.src);
+    const InlineBlobReads inlineBlobs(copy.src);
     OpenSource(copy, queries, sourceRows);
     copy.plan = PlanRows(request, destColumns, ColumnNames(copy.src));
     if (state.CancelFlag) return {};

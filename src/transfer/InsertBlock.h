@@ -14,6 +14,21 @@ namespace kestrix::transfer {
 // longer is refused at prepare.
 constexpr std::size_t kInlineBlobBytes = 32765;
 
+// While it lives, the selects of `statement` read blobs up to kInlineBlobBytes inside their
+// rows (db::Statement::InlineBlobBytes): through a server, no round trip of a blob's own.
+class InlineBlobReads {
+public:
+    explicit InlineBlobReads(db::Statement& statement) : statement_(statement) {
+        statement_.InlineBlobBytes = static_cast<int>(kInlineBlobBytes);
+    }
+    ~InlineBlobReads() { statement_.InlineBlobBytes = 0; }
+    InlineBlobReads(const InlineBlobReads&) = delete;
+    InlineBlobReads& operator=(const InlineBlobReads&) = delete;
+
+private:
+    db::Statement& statement_;
+};
+
 // One parameter of the single-row statement as the block declares it for every row. With
 // `largeBlob`, a blob parameter: `declaration` holds a content up to kInlineBlobBytes, and a
 // second input of type `largeBlob` a larger one, created as a blob beforehand; the row takes

@@ -369,9 +369,10 @@ std::string ReaderList(std::size_t size) {
     return list + "[" + std::string(left - 6, 'o') + "]7\r\n";
 }
 
-// Blobs inside the server's blocks: photos (inserted with the owner, and moved into the photo
-// table by update), plain blobs, reader lists and macro texts, NULL and from 0 bytes to past
-// the largest that goes inside a block, arrive byte for byte as the row copy writes them.
+// Blobs inside the server's rows and blocks: photos (inserted with the owner, and moved into
+// the photo table by update), plain blobs, reader lists and macro texts, NULL and from 0 bytes
+// to past the largest that goes inside a row, read through the server and written through it
+// arrive byte for byte as the embedded row copy writes them.
 TEST_F(CopyTableTest, BlobsInsideServerBlocksArriveAsTheRowCopyWritesThem) {
     const std::string tables = R"(
 CREATE TABLE INIDATA (ID_ID INTEGER NOT NULL PRIMARY KEY, ID_SECTION VARCHAR(40), ID_KEY VARCHAR(40), ID_BLOB BLOB SUB_TYPE 1);
@@ -415,9 +416,9 @@ SET TERM ; ^
         ASSERT_TRUE(work.Commit());
     }
     PrivateServer server;
-    auto copyAll = [&](const std::string& destName) {
+    auto copyAll = [&](const std::string& sourceName, const std::string& destName) {
         EngineRun engine;
-        Side source(srcPath), dest(destName);
+        Side source(sourceName), dest(destName);
         const int blockRows = transfer::InsertBlockRows(dest.DB);
         transfer::CopyTable(engine.ctx, source, dest, {"OWNER", "OW_ID", "", false, false, blockRows});
         transfer::CopyTable(engine.ctx, source, dest, {"OWNERPHOTOS", "OW_ID", "", true, false, blockRows});
@@ -425,7 +426,8 @@ SET TERM ; ^
         transfer::CopyMacros(engine.ctx, source, dest);
         return engine.Log();
     };
-    EXPECT_EQ(copyAll(server.Remote(serverPath)), copyAll(dstPath));
+    const std::string rowLog = copyAll(srcPath, dstPath);
+    EXPECT_EQ(copyAll(server.Remote(srcPath), server.Remote(serverPath)), rowLog);
 
     const char* const queries[] = {
         "select OW_ID, OW_PHOTO, octet_length(OW_PHOTO) from OWNER order by OW_ID",
