@@ -21,7 +21,12 @@ namespace {
 using db::SqlValue;
 using db::Statement;
 
-// A block's declared input message stays far below the server's request size limit.
+// A block's declared input message stays far below the server's request size limit: a
+// block of 310 inputs of VARCHAR(32765) (10.2 MB) was prepared, one of 320 (10.5 MB) was
+// refused with "request size limit exceeded". Within this size the declared length costs
+// little: 6,000 rows of 300-byte photos took 0.055 s in blocks of 100 declared at 32,765
+// bytes a photo (3.3 MB) against 0.044 s declared at 400 bytes, and blocks of 25 to 100 rows
+// cost about the same; a row of one blob goes 100 to a block, one of two blobs 60.
 constexpr std::size_t kBlockMessageBytes = 4'000'000;
 
 // A row whose values are set and that is not yet written.
