@@ -25,7 +25,7 @@ const char* const kNoKey = "-1";
 // Every source macro into memory, its old key into the map.
 void ReadSourceMacros(Context& ctx, Statement& src, const std::string& select, MacroTextConverters& macros) {
     db::WorkUnit sourceWork(src);
-    const InlineBlobReads inlineBlobs(src);
+    const InlineBlobReads inlineBlobs(src, true);
     try {
         src.ClearSql();
         src.AddSqlLine(select);

@@ -576,7 +576,7 @@ CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyReques
     if (state.CancelFlag) return {};
 
     db::WorkUnit srcWork(copy.src);
-    const InlineBlobReads inlineBlobs(copy.src);
+    const InlineBlobReads inlineBlobs(copy.src, !PhotosLeftToPhotoTable(request));
     OpenSource(copy, queries, sourceRows);
     copy.plan = PlanRows(request, destColumns, ColumnNames(copy.src));
     if (state.CancelFlag) return {};

@@ -18,8 +18,9 @@ constexpr std::size_t kInlineBlobBytes = 32765;
 // rows (db::Statement::InlineBlobBytes): through a server, no round trip of a blob's own.
 class InlineBlobReads {
 public:
-    explicit InlineBlobReads(db::Statement& statement) : statement_(statement) {
-        statement_.InlineBlobBytes = static_cast<int>(kInlineBlobBytes);
+    // `read`: whether the blobs are read at all; a blob that is not read is not sent either.
+    InlineBlobReads(db::Statement& statement, bool read) : statement_(statement) {
+        statement_.InlineBlobBytes = read ? static_cast<int>(kInlineBlobBytes) : 0;
     }
     ~InlineBlobReads() { statement_.InlineBlobBytes = 0; }
     InlineBlobReads(const InlineBlobReads&) = delete;

@@ -222,6 +222,8 @@ void PlanUpdate(CopyPlan& plan, const CopyRequest& request, const std::vector<st
 
 } // namespace
 
+bool PhotosLeftToPhotoTable(const CopyRequest& request) { return request.table == "OWNER" && request.destHasPhotos; }
+
 bool OwnerPhotoCase(const CopyRequest& request) {
     return request.table == "OWNERPHOTOS" && request.destHasPhotos && !request.sourceHasPhotos;
 }
@@ -325,7 +327,7 @@ CopyPlan PlanRows(const CopyRequest& request, const std::vector<std::string>& de
         plan.returnedKey = request.keyColumn;
     }
     plan.readerRights = table == "INIDATA";
-    plan.clearPhoto = table == "OWNER" && request.destHasPhotos && ContainsName(plan.parameterSources, "OW_PHOTO");
+    plan.clearPhoto = PhotosLeftToPhotoTable(request) && ContainsName(plan.parameterSources, "OW_PHOTO");
     // A source without the archive flag has no archived owners.
     if (table == "OWNER" && ContainsName(sourceColumns, "OW_ARCHIVE")) {
         plan.archiveSql = "UPdate OWNER SET OW_ARCHIVE = 1 WHERE OW_ID = :OW_ID";

@@ -23,6 +23,8 @@ struct CopyRequest {
 
 // The photos move from the source's OWNER rows into the destination's photo table.
 bool OwnerPhotoCase(const CopyRequest& request);
+// The owners' photos are left to the destination's photo table: OWNER's copy writes none.
+bool PhotosLeftToPhotoTable(const CopyRequest& request);
 
 // The statements that run before any row is written.
 struct CopyQueries {

@@ -12,6 +12,7 @@
 #include "run/RunLog.h"
 #include "run/Texts.h"
 #include "run/TextFile.h"
+#include "transfer/InsertBlock.h"
 #include "transfer/MacroTextConverter.h"
 
 namespace kestrix::transfer {
@@ -230,6 +231,8 @@ void Open(Reading& r, Statement& dst) {
 
     const std::string& table = copied.request.table;
     for (Statement* sql : {&r.cursor, &r.lookup}) sql->BindTransaction(*dst.GetTransaction());
+    // Through a server the blobs come inside the rows, as the source's do.
+    for (Statement* sql : {&r.cursor, &r.lookup}) sql->InlineBlobBytes = static_cast<int>(kInlineBlobBytes);
     r.cursor.AddSqlLine("select * from " + table + " Order BY " + r.plan.destKey);
     r.lookup.AddSqlLine("select * from " + table + " Where " + r.plan.destKey + " = :K");
     r.cursor.Prepare();
@@ -251,6 +254,7 @@ TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const Co
     RunState& state = ctx.state;
     db::WorkUnit sourceWork(src.SQL);
     const db::ClearSqlAtEnd release(src.SQL);
+    const InlineBlobReads inlineBlobs(src.SQL, !PhotosLeftToPhotoTable(copied.request));
     db::WorkUnit destinationWork(dst.SQL);
     Open(r, dst.SQL);
     state.SetTablePosition(0);
