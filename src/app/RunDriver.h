@@ -40,11 +40,12 @@ public:
     RunDriver(RunState& state, db::Databases& dm) : state_(state), dm_(dm) {}
 
     // Runs one transfer with the options given, kept for the run with the quotes removed from
-    // their database names (StripQuotes). A step's error leaves after the cleanup; an interruption does not
-    // raise (the account's outcome tells it). Once the generator reset has begun, the run
-    // finishes, and a cancel request seen later is noted in the account as too late. Two names of one database are refused with the
-    // equal-names text before connecting, and two attachments that reached one database
-    // after connecting, before anything is written.
+    // their database names (StripQuotes). A step's error leaves after the cleanup; an
+    // interruption does not raise (the account's outcome tells it). Once the generator reset
+    // has begun, the run finishes, and a cancel request seen later is noted in the account as
+    // too late. Two names of one database are refused with the equal-names text before
+    // connecting, and two attachments that reached one database after connecting, before
+    // anything is written.
     void Run(const RunOptions& options);
 
     // The options of the current or last run, as the run took them.
