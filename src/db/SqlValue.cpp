@@ -16,6 +16,7 @@ namespace kestrix::db {
 namespace {
 
 constexpr int kMaxTextLength = 32767;
+constexpr int kMaxVaryingLength = 32765;
 
 bool KnownType(int type) {
     switch (type) {
@@ -143,9 +144,15 @@ namespace {
 std::string ReadBlob(Statement& statement, ISC_QUAD id, unsigned int* db, unsigned int* tr) {
     client::Blob blob;
     blob.Open(db, tr, &id);
-    long total = blob.TotalLength();
-    std::string content(static_cast<std::size_t>(total), '\0');
-    content.resize(blob.Read(content.data(), content.size()));
+    // Read to its end rather than asked its length first: through a server, the question
+    // would be one more round trip per blob.
+    std::string content;
+    char part[4 * client::kSegmentSize];
+    for (;;) {
+        const std::size_t got = blob.Read(part, sizeof part);
+        content.append(part, got);
+        if (got < sizeof part) break;
+    }
     blob.Close();
     return content;
 }
@@ -221,6 +228,7 @@ void SqlValue::TakeBlobId(const void* id, const std::string& content) {
 
 std::string SqlValue::BlobContent() const {
     if (hasBlobContent_) return blobContent_;
+    if (inlineText_ && !inlineText_->IsNull()) return inlineText_->GetString();
     unsigned int* db = nullptr;
     unsigned int* tr = nullptr;
     owner_->BlobHandles(db, tr);
@@ -295,6 +303,14 @@ std::string SqlValue::Declaration() const {
     case SQL_BLOB: return "BLOB SUB_TYPE " + std::to_string(SqlSubtype());
     default: throw Error(Error::Kind::Client, 0, "no block declaration for type " + std::to_string(SqlType()));
     }
+}
+
+bool SqlValue::IsBlob() const { return SqlType() == SQL_BLOB; }
+bool SqlValue::IsArray() const { return SqlType() == SQL_ARRAY; }
+
+std::string SqlValue::InlineBlobDeclaration(int length) const {
+    const char* charset = SqlSubtype() == 1 ? "WIN1251" : "OCTETS";
+    return "VARCHAR(" + std::to_string(length) + ") CHARACTER SET " + charset;
 }
 
 std::string SqlValue::GetString() const {
@@ -377,6 +393,23 @@ void SqlValue::SetString(const std::string& value) {
     TakeText(value.data(), value.size());
 }
 
+void SqlValue::SetBytes(const std::string& bytes) {
+    if (bytes.size() > static_cast<std::size_t>(kMaxVaryingLength)) throw ClientError(ClientCode::InvalidConversion);
+    const auto length = static_cast<std::int16_t>(bytes.size());
+    ForEachPosition([&](SqlValue& v) {
+        v.sqltype_ = static_cast<short>(SQL_VARYING | (v.sqltype_ & 1));
+        v.sqlscale_ = 0;
+        v.sqlsubtype_ = 0;
+        v.sqllen_ = length;
+        v.data_.assign(sizeof length + bytes.size(), 0);
+        std::memcpy(v.data_.data(), &length, sizeof length);
+        if (!bytes.empty()) std::memcpy(v.data_.data() + sizeof length, bytes.data(), bytes.size());
+        v.indicator_ = 0;
+        v.hasBlobContent_ = false;
+        v.blobContent_.clear();
+    });
+}
+
 void SqlValue::SetDateTime(const DateTime& value) {
     if (!ValidDateTime(value)) throw ClientError(ClientCode::InvalidConversion);
     std::tm t{};
@@ -425,6 +458,13 @@ void SqlValue::WriteBlobFrom(const std::string& stream) {
     TakeBlobId(&id, stream);
 }
 
+std::string SqlValue::BlobBytes() const {
+    if (SqlType() == SQL_BLOB) return BlobContent();
+    // The stored text, not its length prefix and padding.
+    if (SqlType() == SQL_VARYING) return GetString();
+    return std::string(data_.data(), std::min<std::size_t>(static_cast<std::size_t>(sqllen_), data_.size()));
+}
+
 void SqlValue::CopyValueFrom(const SqlValue& column) {
     if (column.IsNull()) {
         SetNull();
@@ -447,16 +487,7 @@ void SqlValue::CopyValueFrom(const SqlValue& column) {
         });
         return;
     }
-    std::string buffer;
-    if (fromBlob) {
-        buffer = column.BlobContent();
-    } else if (column.SqlType() == SQL_VARYING) {
-        // The stored text, not its length prefix and padding.
-        buffer = column.GetString();
-    } else {
-        buffer.assign(column.data_.data(),
-                      std::min<std::size_t>(static_cast<std::size_t>(column.sqllen_), column.data_.size()));
-    }
+    const std::string buffer = column.BlobBytes();
     if (toBlob) {
         unsigned int* db = nullptr;
         unsigned int* tr = nullptr;

@@ -275,6 +275,7 @@ void Statement::Release() noexcept {
     kind_ = Kind::Unknown;
     params_.clear();
     columns_.clear();
+    hiddenColumns_ = 0;
     inDescriptor_.clear();
     outDescriptor_.clear();
     processedSql_.clear();
@@ -295,6 +296,50 @@ void Statement::Prepare() {
     }
     // The client library ends the text at a NUL byte and would run only what stands before it.
     if (text.find('\0') != std::string::npos) throw ClientError(ClientCode::SqlParseError, "NUL character in statement text");
+    PrepareText(text, names);
+    const std::string wrapped = InlineBlobSelect(text);
+    if (wrapped.empty()) return;
+    const std::size_t shown = columns_.size();
+    try {
+        Release();
+        PrepareText(wrapped, names);
+    } catch (const ConnectionLost&) {
+        throw;
+    } catch (const Error&) {
+        PrepareText(text, names);   // as written
+        return;
+    }
+    // Each blob column takes the text column that follows the shown ones in its order.
+    hiddenColumns_ = static_cast<int>(columns_.size() - shown);
+    std::size_t next = shown;
+    for (std::size_t i = 0; i < shown; ++i)
+        if (columns_[i]->IsBlob()) columns_[i]->inlineText_ = columns_.at(next++).get();
+}
+
+std::string Statement::InlineBlobSelect(const std::string& text) const {
+    const Connection* connection = Database();
+    if (InlineBlobBytes <= 0 || !connection || !connection->ThroughServer() || kind_ != Kind::Select) return {};
+    const std::string n = std::to_string(InlineBlobBytes);
+    std::string texts;
+    for (const auto& column : columns_) {
+        const std::string& name = column->Name();
+        const bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0])) &&
+                           std::all_of(name.begin(), name.end(), [](char c) {
+                               return std::isupper(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) ||
+                                      c == '_' || c == '$';
+                           });
+        if (!plain) return {};
+        if (!column->IsBlob()) continue;
+        const std::string value = "KX$ROWS." + name;
+        texts += ", CASE WHEN OCTET_LENGTH(" + value + ") <= " + n + " THEN CAST(" + value + " AS VARCHAR(" + n +
+                 ") CHARACTER SET OCTETS) END";
+    }
+    if (texts.empty()) return {};
+    return "SELECT KX$ROWS.*" + texts + " FROM (" + text + "\r\n) KX$ROWS";
+}
+
+void Statement::PrepareText(const std::string& text, const std::vector<std::string>& names) {
+    Connection* connection = Database();
     const client::Api& api = client::Load();
     client::Status status{};
     isc_stmt_handle handle = 0;
@@ -495,8 +540,8 @@ SqlValue& Statement::ColumnAt(int i) {
 
 SqlValue& Statement::ColumnByName(const std::string& name) {
     std::string key = NameKey(name);
-    for (auto& column : columns_)
-        if (column->name_ == key) return *column;
+    for (int i = 0; i < ColumnCount(); ++i)
+        if (columns_[static_cast<std::size_t>(i)]->name_ == key) return *columns_[static_cast<std::size_t>(i)];
     throw ClientError(ClientCode::FieldNotFound, name);
 }
 

@@ -44,6 +44,11 @@ public:
     // variables ("INTEGER", "VARCHAR(30) CHARACTER SET WIN1251", ...); raises for a type that
     // has none.
     std::string Declaration() const;
+    bool IsBlob() const;
+    bool IsArray() const;
+    // The declaration of a text input that carries the content of this blob parameter, up to
+    // `length` bytes: octets for a binary blob, the database's character set for a text one.
+    std::string InlineBlobDeclaration(int length) const;
 
     bool IsNull() const;
     void SetNull();
@@ -54,6 +59,9 @@ public:
     void SetInteger(int value);
     void SetString(const std::string& value);
     void SetDateTime(const DateTime& value);
+    // A VARCHAR of exactly these bytes, without a character set of its own; raises for more
+    // than the longest VARCHAR.
+    void SetBytes(const std::string& bytes);
     void SetVariant(const Variant& value);
 
     // Appends the whole blob content to the stream.
@@ -62,6 +70,9 @@ public:
     void WriteBlobFrom(const std::string& stream);
     // Value copy from a column of another statement, possibly of another database.
     void CopyValueFrom(const SqlValue& column);
+    // The bytes CopyValueFrom writes into a blob from this value (not NULL): a blob's content,
+    // a VARCHAR's stored text, any other value's bytes as the client holds them.
+    std::string BlobBytes() const;
 
 private:
     friend class Statement;
@@ -83,6 +94,7 @@ private:
     short indicator_ = 0;
     std::vector<char> data_;
     std::string blobContent_;   // content of a blob this parameter created, for GetString
+    const SqlValue* inlineText_ = nullptr;   // a blob column's content as text, when not NULL
     bool hasBlobContent_ = false;
 };
 
@@ -98,6 +110,12 @@ public:
 
     bool ParamCheck = true;
     bool GoToFirstRecordOnExecute = true;
+    // Through a server, a select reads each blob of its rows of at most this many bytes
+    // inside the row, as a text the server makes of it, rather than by the blob's own round
+    // trips: the select is prepared wrapped, its text columns out of sight, and a blob
+    // column's content is read from its text when there is one. A select that cannot be
+    // wrapped is prepared as written. 0: blobs are read by their own calls.
+    int InlineBlobBytes = 0;
 
     // The statement runs in this transaction, on the transaction's connection.
     void BindTransaction(Transaction& transaction);
@@ -120,7 +138,7 @@ public:
     void CloseCursor();
     int RowsFetched() const { return rowsFetched_; }
 
-    int ColumnCount() const { return static_cast<int>(columns_.size()); }
+    int ColumnCount() const { return static_cast<int>(columns_.size()) - hiddenColumns_; }
     SqlValue& ColumnAt(int i);
     SqlValue& ColumnByName(const std::string& name);
     int ParameterCount() const { return static_cast<int>(params_.size()); }
@@ -132,6 +150,10 @@ private:
     friend class Connection;
     friend class Transaction;
     void Release() noexcept;   // drops the prepared form and the value lists
+    void PrepareText(const std::string& text, const std::vector<std::string>& names);
+    // The select with each blob column's content as a text column after its own; "" when
+    // it has no blob column or a column name that cannot be written plainly.
+    std::string InlineBlobSelect(const std::string& text) const;
     // An execute or fetch: timed on the connection and run through the long-call waiter.
     template <class Call>
     void LongCall(Call&& call);   // defined beside its callers
@@ -156,6 +178,7 @@ private:
     std::string cursorName_;
     std::vector<std::unique_ptr<SqlValue>> params_;
     std::vector<std::unique_ptr<SqlValue>> columns_;
+    int hiddenColumns_ = 0;   // the last columns, the blobs' texts of a wrapped select
     std::vector<char> inDescriptor_, outDescriptor_;   // XSQLDA storage
     Connection* preparedOn_ = nullptr;   // the attachment the prepared form belongs to
     std::string processedSql_;           // the text the server prepared

@@ -1,13 +1,17 @@
 #include "transfer/CopyMacros.h"
 
 #include <exception>
+#include <algorithm>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "db/Error.h"
 #include "db/Work.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
 #include "transfer/CopyTable.h"
+#include "transfer/InsertBlock.h"
 #include "transfer/MacroTextConverter.h"
 
 namespace kestrix::transfer {
@@ -21,6 +25,7 @@ const char* const kNoKey = "-1";
 // Every source macro into memory, its old key into the map.
 void ReadSourceMacros(Context& ctx, Statement& src, const std::string& select, MacroTextConverters& macros) {
     db::WorkUnit sourceWork(src);
+    const InlineBlobReads inlineBlobs(src);
     try {
         src.ClearSql();
         src.AddSqlLine(select);
@@ -57,20 +62,35 @@ void ClearDestinationMacros(Context& ctx, Statement& dst) {
     }
 }
 
-// Inserts one macro with its text renumbered; false, after its log line, when it is not.
-bool InsertMacro(Context& ctx, Statement& dst, MacroTextConverter& macro) {
+// Prepares the insert, once for all macros: its text is set before the first. False, after
+// its log line, when it cannot be.
+bool PrepareInsert(Context& ctx, Statement& dst) {
     try {
-        dst.Prepare();   // once for all macros: the text is set before the first
+        dst.Prepare();
+        return true;
     } catch (const Error& e) {
         RunLog::Append(ctx.LogPath(), texts::kMacroInsertError + e.what());
         return false;
     }
+}
+
+// Renumbers a macro's text; the error, when it cannot be.
+std::optional<std::string> RemapError(MacroTextConverter& macro) {
     try {
         macro.RemapMacroLines();
     } catch (const Error& e) {
-        RunLog::Append(ctx.LogPath(), texts::kMacroTextError + macro.MacroName + " :  " + e.what());
-        return false;
+        return std::string(e.what());
     }
+    return std::nullopt;
+}
+
+void LogRemapError(Context& ctx, const MacroTextConverter& macro, const std::string& error) {
+    RunLog::Append(ctx.LogPath(), texts::kMacroTextError + macro.MacroName + " :  " + error);
+}
+
+// Inserts one macro whose text is renumbered; false, after its log line, when it is not.
+bool InsertRenumbered(Context& ctx, Statement& dst, MacroTextConverter& macro) {
+    if (!PrepareInsert(ctx, dst)) return false;
     try {
         dst.ParameterByName("E").SetString(macro.MacroName);
         dst.ParameterByName("F").WriteBlobFrom(JoinTextLines(macro.Lines));
@@ -92,6 +112,152 @@ void LearnMacroKey(Context& ctx, Statement& dst) {
     }
 }
 
+// The inserts of one run of macros, and their account.
+struct MacroInserts {
+    Context& ctx;
+    Statement& dst;
+    MacroTextConverters& macros;
+    CopiedTable& copied;
+    std::size_t firstKey = 0;   // the first macro's place in the MACROSES map
+    int written = 0;
+    RowBlock full, other;       // through a server: blocks of the full size and of any other
+};
+
+// Macro i inserted (its new key as `returned` gives it) or not.
+void MacroDone(MacroInserts& run, int i, Statement* returned) {
+    run.ctx.state.RowDone(returned != nullptr);
+    if (returned) {
+        ++run.written;
+        LearnMacroKey(run.ctx, *returned);
+        return;
+    }
+    // Without an insert the maximum would be the key of the macro inserted before this one.
+    run.ctx.maps.AppendNew(kMacroses, kNoKey);
+    run.copied.refusedKeys.push_back(run.ctx.maps.OldIds(kMacroses)[run.firstKey + static_cast<std::size_t>(i)]);
+}
+
+// Macro i on its own: its insert prepared, its text renumbered, then inserted, each step
+// logged when it fails.
+void InsertAlone(MacroInserts& run, int i) {
+    MacroTextConverter& macro = run.macros.Items(i);
+    bool inserted = PrepareInsert(run.ctx, run.dst);
+    if (inserted) {
+        if (const auto error = RemapError(macro)) {
+            LogRemapError(run.ctx, macro, *error);
+            inserted = false;
+        } else {
+            inserted = InsertRenumbered(run.ctx, run.dst, macro);
+        }
+    }
+    MacroDone(run, i, inserted ? &run.dst : nullptr);
+}
+
+// The macros of a group whose texts were renumbered (`errors`: the renumbering error of
+// each), from its k-th on, one at a time, with the log lines of the macro alone.
+void GroupOneByOne(MacroInserts& run, int from, const std::vector<std::optional<std::string>>& errors, std::size_t k) {
+    for (; k < errors.size(); ++k) {
+        const int i = from + static_cast<int>(k);
+        bool inserted = false;
+        if (errors[k]) LogRemapError(run.ctx, run.macros.Items(i), *errors[k]);
+        else inserted = InsertRenumbered(run.ctx, run.dst, run.macros.Items(i));
+        MacroDone(run, i, inserted ? &run.dst : nullptr);
+    }
+}
+
+// The block for `rows` macros: the full one, or the other one, prepared when its size changes.
+RowBlock* MacroBlock(MacroInserts& run, int rows, int fullRows) {
+    RowBlock& block = rows == fullRows ? run.full : run.other;
+    if (block.Rows() == rows) return &block;
+    try {
+        block.Prepare(run.dst, run.copied.plan.rowSql, rows, run.copied.plan.returnedKey);
+    } catch (const ConnectionLost&) {
+        throw;
+    } catch (const Error&) {
+        return nullptr;
+    }
+    return &block;
+}
+
+// Runs the block of the group's renumbered macros; how many of the group were handled
+// (written, or refused for their text), in group order: all of them, or those before the
+// first insert of the block that failed. 0 when the block could not run.
+std::size_t RunMacroBlock(MacroInserts& run, RowBlock& block, int from,
+                          const std::vector<std::optional<std::string>>& errors) {
+    const int name = run.dst.ParameterByName("E").Index();
+    const int text = run.dst.ParameterByName("F").Index();
+    int row = 0;
+    for (std::size_t k = 0; k < errors.size(); ++k) {
+        if (errors[k]) continue;
+        MacroTextConverter& macro = run.macros.Items(from + static_cast<int>(k));
+        block.Input(row, name).SetString(macro.MacroName);
+        block.SetBlob(row++, text, JoinTextLines(macro.Lines));
+    }
+    Statement& sql = block.Statement();
+    sql.Execute();
+    std::size_t k = 0;
+    for (; k < errors.size(); ++k) {
+        if (errors[k]) {
+            LogRemapError(run.ctx, run.macros.Items(from + static_cast<int>(k)), *errors[k]);
+            MacroDone(run, from + static_cast<int>(k), nullptr);
+            continue;
+        }
+        if (sql.AtEnd()) break;   // this macro's insert failed
+        MacroDone(run, from + static_cast<int>(k), &sql);
+        try {
+            sql.FetchNext();
+        } catch (const ConnectionLost&) {
+            throw;
+        } catch (const Error&) {
+            ++k;
+            break;
+        }
+    }
+    sql.CloseCursor();
+    return k;
+}
+
+// Macros [from, from + rows) through one block: their texts renumbered first, the renumbered
+// ones inserted by the block; the log lines and the account are those of the macros one by
+// one, in order. When the block fails, the macros it did not write go one at a time.
+void InsertGroup(MacroInserts& run, int from, int rows, int fullRows) {
+    try {
+        run.dst.Prepare();
+    } catch (const ConnectionLost&) {
+        throw;
+    } catch (const Error&) {
+        for (int i = from; i < from + rows; ++i) InsertAlone(run, i);   // each logs the prepare's error
+        return;
+    }
+    std::vector<std::optional<std::string>> errors;
+    for (int i = from; i < from + rows; ++i) errors.push_back(RemapError(run.macros.Items(i)));
+    const auto renumbered = std::count(errors.begin(), errors.end(), std::nullopt);
+    RowBlock* block = renumbered >= 2 ? MacroBlock(run, static_cast<int>(renumbered), fullRows) : nullptr;
+    std::size_t handled = 0;
+    if (block) {
+        try {
+            handled = RunMacroBlock(run, *block, from, errors);
+        } catch (const ConnectionLost&) {
+            throw;
+        } catch (const Error&) {
+            handled = 0;   // the block was undone as a whole
+        }
+    }
+    GroupOneByOne(run, from, errors, handled);
+}
+
+// Every macro, in blocks of `blockRows` through a server (the last one of the macros left),
+// else one at a time.
+void InsertMacros(MacroInserts& run, int blockRows) {
+    const int count = run.macros.Count();
+    const int fullRows = std::min(blockRows, count);
+    for (int from = 0; from < count;) {
+        const int rows = std::min(blockRows, count - from);
+        if (rows < 2) InsertAlone(run, from);
+        else InsertGroup(run, from, rows, fullRows);
+        from += std::max(rows, 1);
+    }
+}
+
 } // namespace
 
 CopiedTable CopyMacros(Context& ctx, db::Side Src, db::Side Dst) {
@@ -109,25 +275,14 @@ CopiedTable CopyMacros(Context& ctx, db::Side Src, db::Side Dst) {
     Dst.SQL.ClearSql();
     Dst.SQL.AddSqlLine(copied.plan.rowSql);
     const db::ClearSqlAtEnd release(Dst.SQL);
-    int written = 0;
+    MacroInserts run{ctx, Dst.SQL, macros, copied, firstKey};
     try {
-        for (int i = 0; i < macros.Count(); ++i) {
-            const bool inserted = InsertMacro(ctx, Dst.SQL, macros.Items(i));
-            ctx.state.RowDone(inserted);
-            written += inserted ? 1 : 0;
-            // Without an insert the maximum would be the key of the macro inserted before this one.
-            if (inserted) {
-                LearnMacroKey(ctx, Dst.SQL);
-                continue;
-            }
-            ctx.maps.AppendNew(kMacroses, kNoKey);
-            copied.refusedKeys.push_back(ctx.maps.OldIds(kMacroses)[firstKey + static_cast<std::size_t>(i)]);
-        }
+        InsertMacros(run, InsertBlockRows(Dst.DB));
     } catch (...) {
-        EndFailedWrittenUnit(ctx.state, destinationWork, Dst.SQL, written);
+        EndFailedWrittenUnit(ctx.state, destinationWork, Dst.SQL, run.written);
         throw;
     }
-    EndWrittenUnit(ctx.state, destinationWork, written);
+    EndWrittenUnit(ctx.state, destinationWork, run.written);
     return copied;
 }
 
