@@ -132,10 +132,11 @@ bool SameDatabaseNames(const std::string& source, const std::string& dest) {
            sa.st_ino == sb.st_ino;
 }
 
-void RunDriver::Run(const std::string& sourceText, const std::string& destText) {
+void RunDriver::Run(const RunOptions& options) {
+    options_ = options;
+    options_.sourceName = StripQuotes(options.sourceName);
+    options_.destName = StripQuotes(options.destName);
     state_.CancelFlag = false;
-    state_.SourceName = StripQuotes(sourceText);
-    state_.DestName = StripQuotes(destText);
     state_.Account().Start();
     state_.LockControls(true);
 
@@ -176,11 +177,11 @@ void RunDriver::Run(const std::string& sourceText, const std::string& destText) 
 }
 
 void RunDriver::Connect() {
-    if (SameDatabaseNames(state_.SourceName, state_.DestName)) throw SameDatabasesError();
-    dm_.SourceConnection().SetDatabaseFile(state_.SourceName);
+    if (SameDatabaseNames(options_.sourceName, options_.destName)) throw SameDatabasesError();
+    dm_.SourceConnection().SetDatabaseFile(options_.sourceName);
     dm_.SourceConnection().Connect();
-    dm_.DestinationConnection().SetDatabaseFile(state_.DestName);
-    dm_.SecondDestinationConnection().SetDatabaseFile(state_.DestName);
+    dm_.DestinationConnection().SetDatabaseFile(options_.destName);
+    dm_.SecondDestinationConnection().SetDatabaseFile(options_.destName);
     dm_.DestinationConnection().Connect();
     dm_.SecondDestinationConnection().Connect();
     // Any two spellings of one database, through a server too: the server knows its files.
@@ -193,13 +194,9 @@ void RunDriver::Connect() {
 bool RunDriver::Steps(CancelWatcher& watcher) {
     Connect();
 
-    // The journal block steps the overall progress once per journal table (6) but adds only 4
-    // to its maximum: the progress stops at its maximum, so the bar is full over the last two.
-    constexpr int kJournalBlockSteps = 4;
-    state_.TotalSteps = state_.TableListLines + (state_.EventsOption ? kJournalBlockSteps : 0);
     maps_.Clear();
     copies_.clear();
-    Context ctx{state_, maps_, postScriptPause};
+    Context ctx{state_, options_, maps_, postScriptPause};
     state_.PumpMessages();
 
     state_.StageStarted(RunStage::PreScript, "");
@@ -209,7 +206,7 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
     // Only the transfer's statements are cancelled: a script's statement runs to its end.
     watcher.Arm(true);
     copies_ = transfer::MoveTables(ctx, dm_);
-    if (state_.VerifyOption && !state_.CancelFlag) {
+    if (options_.verify && !state_.CancelFlag) {
         if (BeforeVerification) BeforeVerification();
         transfer::VerifyCopies(ctx, dm_.Source(), dm_.Destination(), copies_);
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "run/OutputFile.h"
+#include "run/RunOptions.h"
 #include "run/RunState.h"
 #include "db/Databases.h"
 #include "db/Error.h"
@@ -38,12 +39,17 @@ class RunDriver {
 public:
     RunDriver(RunState& state, db::Databases& dm) : state_(state), dm_(dm) {}
 
-    // Runs one transfer. A step's error leaves after the cleanup; an interruption does not
-    // raise (the account's outcome tells it). Once the generator reset has begun, the run
-    // finishes, and a cancel request seen later is noted in the account as too late. Two names of one database are refused with the
-    // equal-names text before connecting, and two attachments that reached one database
-    // after connecting, before anything is written.
-    void Run(const std::string& sourceText, const std::string& destText);
+    // Runs one transfer with the options given, kept for the run with the quotes removed from
+    // their database names (StripQuotes). A step's error leaves after the cleanup; an
+    // interruption does not raise (the account's outcome tells it). Once the generator reset
+    // has begun, the run finishes, and a cancel request seen later is noted in the account as
+    // too late. Two names of one database are refused with the equal-names text before
+    // connecting, and two attachments that reached one database after connecting, before
+    // anything is written.
+    void Run(const RunOptions& options);
+
+    // The options of the current or last run, as the run took them.
+    const RunOptions& Options() const { return options_; }
 
     // The maps of the last run, kept until the next run replaces them.
     const IdMaps& Maps() const { return maps_; }
@@ -73,6 +79,7 @@ private:
 
     RunState& state_;
     db::Databases& dm_;
+    RunOptions options_;
     IdMaps maps_;
     std::vector<transfer::CopiedTable> copies_;
 };

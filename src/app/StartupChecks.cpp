@@ -14,23 +14,23 @@ std::string FilePath(const std::string& path) {
     return last == std::string::npos ? std::string() : trimmed.substr(0, last + 1);
 }
 
-std::optional<StartupFailure> CheckStartup(RunState& state, const std::string& appDir) {
-    state.AppDir = AppDirPath(appDir);
+std::optional<StartupFailure> CheckStartup(RunState& state, RunOptions& options, const std::string& appDir) {
+    options.appDir = AppDirPath(appDir);
     state.PumpMessages();
 
     try {
-        RunLog::Create(state.AppDir + kLogFile);
+        RunLog::Create(options.appDir + kLogFile);
     } catch (const std::exception&) {
         return StartupFailure::RunLog;
     }
     try {
-        state.TableListLines =
-            static_cast<int>(ReadTextLines(FindDataFile(state.AppDir, kTableListFile)).size());
+        options.tableListLines =
+            static_cast<int>(ReadTextLines(FindDataFile(options.appDir, kTableListFile)).size());
     } catch (const std::exception&) {
         return StartupFailure::TableList;
     }
     try {
-        ReadTextLines(FindDataFile(state.AppDir, "GENERATOR.txt"));
+        ReadTextLines(FindDataFile(options.appDir, "GENERATOR.txt"));
     } catch (const std::exception&) {
         return StartupFailure::GeneratorList;
     }
@@ -46,8 +46,8 @@ const std::string& StartupFailureText(StartupFailure failure) {
     return texts::kGeneratorListMissing;
 }
 
-std::optional<std::string> RunStartupChecks(RunState& state, const std::string& appDir) {
-    if (auto failure = CheckStartup(state, appDir)) return StartupFailureText(*failure);
+std::optional<std::string> RunStartupChecks(RunState& state, RunOptions& options, const std::string& appDir) {
+    if (auto failure = CheckStartup(state, options, appDir)) return StartupFailureText(*failure);
     return std::nullopt;
 }
 

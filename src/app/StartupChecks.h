@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "run/RunOptions.h"
 #include "run/RunState.h"
 
 namespace kestrix {
@@ -14,11 +15,12 @@ std::string FilePath(const std::string& path);
 // The start-up check that failed.
 enum class StartupFailure { RunLog, TableList, GeneratorList };
 
-// Sets AppDir and TableListLines. Returns the first check that fails.
-std::optional<StartupFailure> CheckStartup(RunState& state, const std::string& appDir);
+// Sets the options' program directory and table-list lines; the state pumps once before the
+// checks. Returns the first check that fails.
+std::optional<StartupFailure> CheckStartup(RunState& state, RunOptions& options, const std::string& appDir);
 // The window's message for a failed check (Windows-1251).
 const std::string& StartupFailureText(StartupFailure failure);
 // CheckStartup, with the message of the check that fails.
-std::optional<std::string> RunStartupChecks(RunState& state, const std::string& appDir);
+std::optional<std::string> RunStartupChecks(RunState& state, RunOptions& options, const std::string& appDir);
 
 } // namespace kestrix

@@ -22,6 +22,7 @@
 #include "db/Strings.h"
 #include "run/DataFiles.h"
 #include "run/OutputFile.h"
+#include "run/RunOptions.h"
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
 #include "app/TransferCheck.h"
@@ -172,28 +173,27 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
     return std::nullopt;
 }
 
-// The options into the run state and the database names as given; an exit
-// status when one of them is refused.
-std::optional<int> TakeOptions(const Arguments& args, kestrix::cli::CliRunState& state, std::string& sourceName,
-                               std::string& destName) {
+// The run's options, the database names as given; an exit status when one of them is refused.
+std::optional<int> TakeOptions(const Arguments& args, kestrix::RunOptions& options) {
     using namespace kestrix;
     if (args.haveEvents) {
-        if (!ParseDate(args.eventsFrom, state.StartDate))
+        if (!ParseDate(args.eventsFrom, options.startDate))
             return Usage("--events-from takes a date as YYYY-MM-DD, not '" + args.eventsFrom + "'");
-        state.EventsOption = true;
+        options.events = true;
     }
     if (args.haveJobs) {
         constexpr int kMaxJobs = 16;
         const bool digits = !args.jobs.empty() && args.jobs.size() <= 2 &&
                             args.jobs.find_first_not_of("0123456789") == std::string::npos;
-        state.Jobs = digits ? std::stoi(args.jobs) : 0;
-        if (state.Jobs < 1 || state.Jobs > kMaxJobs)
+        options.jobs = digits ? std::stoi(args.jobs) : 0;
+        if (options.jobs < 1 || options.jobs > kMaxJobs)
             return Usage("--jobs takes a number from 1 to " + std::to_string(kMaxJobs) + ", not '" + args.jobs + "'");
     }
     // Database names are file names: they stay in the file system's encoding.
-    sourceName = args.source;
-    destName = args.dest;
-    if (SameDatabaseNames(sourceName, destName)) {
+    options.sourceName = args.source;
+    options.destName = args.dest;
+    options.verify = args.verify;
+    if (SameDatabaseNames(options.sourceName, options.destName)) {
         std::cerr << "kestrix-cli: " << kSameDatabases << "\n";
         return 2;
     }
@@ -227,8 +227,8 @@ std::string StartupFailureMessage(kestrix::StartupFailure failure, const std::st
 }
 
 // The data module and the start-up checks; an exit status when either fails.
-std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, const std::string& appDir,
-                              std::unique_ptr<kestrix::db::Databases>& dm) {
+std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, kestrix::RunOptions& options,
+                              const std::string& appDir, std::unique_ptr<kestrix::db::Databases>& dm) {
     using namespace kestrix;
     try {
         dm = std::make_unique<db::Databases>();
@@ -236,8 +236,8 @@ std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, const std::strin
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
         return 3;
     }
-    if (auto failure = CheckStartup(state, appDir)) {
-        std::cerr << "kestrix-cli: " << StartupFailureMessage(*failure, state.AppDir) << "\n";
+    if (auto failure = CheckStartup(state, options, appDir)) {
+        std::cerr << "kestrix-cli: " << StartupFailureMessage(*failure, options.appDir) << "\n";
         return 3;
     }
     return std::nullopt;
@@ -263,15 +263,15 @@ void WriteKeyMap(const std::string& file, const kestrix::IdMaps& maps) {
 }
 
 // The run, then the summary and the place of the log; the exit status.
-int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const std::string& sourceName,
-             const std::string& destName, const Arguments& args) {
+int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const kestrix::RunOptions& options,
+             const Arguments& args) {
     using namespace kestrix;
     RunDriver driver(state, dm);
     driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
     driver.OutputFiles = args.Outputs();
     int status = 0;
     try {
-        driver.Run(sourceName, destName);
+        driver.Run(options);
         status = state.Account().Outcome() == RunOutcome::Interrupted ? 130 : state.Account().Differ() > 0 ? 4 : 0;
     } catch (const SameDatabasesError&) {
         state.EndProgressLine();
@@ -290,23 +290,22 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
     state.PrintSummary(std::cout);
     if (args.haveJson) WriteSummaryJson(args.summaryJson, state, status);
     if (args.haveMap) WriteKeyMap(args.mapFile, driver.Maps());
-    std::cerr << "Log: " << state.AppDir << kLogFile << "\n";
+    std::cerr << "Log: " << options.appDir << kLogFile << "\n";
     return status;
 }
 
 // --check: what a run would do, read from both databases and the data files, with nothing
 // written to either database and no run log.
-int Check(const Arguments& args, const std::string& sourceName, const std::string& destName,
-          const kestrix::RunState& state) {
+int Check(const Arguments& args, const kestrix::RunOptions& options) {
     using namespace kestrix;
-    CheckOptions options;
-    options.events = state.EventsOption;
-    options.startDate = state.StartDate;
-    options.appDir = AppDirPath(args.appDir);
-    options.source = sourceName;
-    options.dest = destName;
+    CheckOptions check;
+    check.events = options.events;
+    check.startDate = options.startDate;
+    check.appDir = AppDirPath(args.appDir);
+    check.source = options.sourceName;
+    check.dest = options.destName;
     try {
-        CheckResult result = CheckTransfer(options);
+        CheckResult result = CheckTransfer(check);
         std::cout << CheckReportText(result);
         return result.ProblemCount() == 0 ? 0 : 1;
     } catch (const Error& e) {
@@ -333,18 +332,17 @@ int main(int argc, char** argv) {
     args.appDir = ProgramDir();
     if (auto exit = ParseArguments(argc, argv, args)) return *exit;
 
-    cli::CliRunState state(isatty(STDERR_FILENO) != 0, &g_cancelRequested);
-    std::string sourceName, destName;
-    if (auto exit = TakeOptions(args, state, sourceName, destName)) return *exit;
+    RunOptions options;
+    if (auto exit = TakeOptions(args, options)) return *exit;
     if (auto exit = RefuseClashingOutputs(args)) return *exit;
     if (args.check) {
         EndOnCancelSignals(cancelSignals);
-        return Check(args, sourceName, destName, state);
+        return Check(args, options);
     }
+    cli::CliRunState state(isatty(STDERR_FILENO) != 0, &g_cancelRequested);
     std::unique_ptr<db::Databases> dm;
-    if (auto exit = PrepareRun(state, args.appDir, dm)) return *exit;
+    if (auto exit = PrepareRun(state, options, args.appDir, dm)) return *exit;
 
     WatchCancelSignals(cancelSignals, state);
-    state.VerifyOption = args.verify;
-    return Transfer(state, *dm, sourceName, destName, args);
+    return Transfer(state, *dm, options, args);
 }

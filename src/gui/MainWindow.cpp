@@ -305,21 +305,20 @@ void MainWindow::FormActivate() {
 }
 
 bool MainWindow::UseDataFolder(const std::string& dir) {
-    const std::string appDir = state_->AppDir;
-    const int tableListLines = state_->TableListLines;
-    if (std::optional<std::string> failure = RunStartupChecks(*state_, dir)) {
-        state_->AppDir = appDir;
-        state_->TableListLines = tableListLines;
+    // Checked on a copy: a folder that fails leaves the one in use.
+    RunOptions checked = options_;
+    if (std::optional<std::string> failure = RunStartupChecks(*state_, checked, dir)) {
         ShowBox(this, BoxKind::Error, texts::kErrorCaption, *failure);
         return false;
     }
-    DataFolderLabel->setText(Qt(texts::kDataFolderStatus) + QString::fromStdString(state_->AppDir));
-    DataFolderLabel->setToolTip(QString::fromStdString(state_->AppDir));
+    options_ = checked;
+    DataFolderLabel->setText(Qt(texts::kDataFolderStatus) + QString::fromStdString(options_.appDir));
+    DataFolderLabel->setToolTip(QString::fromStdString(options_.appDir));
     return true;
 }
 
 bool MainWindow::ChooseDataFolder() {
-    QString start = QString::fromStdString(state_->AppDir);
+    QString start = QString::fromStdString(options_.appDir);
     if (start.isEmpty()) start = QString::fromStdString(RememberedDataFolder().value_or(QDir::homePath().toStdString()));
     while (std::optional<QString> folder = ChooseFolder(this, texts::kDataFolderDialogTitle, start)) {
         if (UseDataFolder(folder->toStdString())) {
@@ -377,15 +376,15 @@ void MainWindow::ArrangeByTextWidth() {
 
 void MainWindow::mnuFile_CheckClick() {
     SyncOptions();
-    CheckOptions options;
-    options.source = SourceFE->text().toStdString();
-    options.dest = DestFE->text().toStdString();
-    options.appDir = state_->AppDir;
-    options.events = state_->EventsOption;
-    options.startDate = state_->StartDate;
+    CheckOptions check;
+    check.source = options_.sourceName;
+    check.dest = options_.destName;
+    check.appDir = options_.appDir;
+    check.events = options_.events;
+    check.startDate = options_.startDate;
     QApplication::setOverrideCursor(::Qt::WaitCursor);
     try {
-        CheckResult result = CheckTransfer(options);
+        CheckResult result = CheckTransfer(check);
         QApplication::restoreOverrideCursor();
         const int problems = result.ProblemCount();
         const std::string verdict =
@@ -397,13 +396,16 @@ void MainWindow::mnuFile_CheckClick() {
     }
 }
 
-void MainWindow::mnuFile_LogClick() { ShowLog(this, state_->AppDir + kLogFile); }
+void MainWindow::mnuFile_LogClick() { ShowLog(this, options_.appDir + kLogFile); }
 
 void MainWindow::SyncOptions() {
-    state_->EventsOption = EventsCB->isChecked();
-    state_->VerifyOption = mnuFile_Verify->isChecked();
+    // The names are file names: they go on in the file system's encoding, UTF-8.
+    options_.sourceName = SourceFE->text().toStdString();
+    options_.destName = DestFE->text().toStdString();
+    options_.events = EventsCB->isChecked();
+    options_.verify = mnuFile_Verify->isChecked();
     QDate from = FromDE->date();
-    state_->StartDate = db::DateTime{from.year(), from.month(), from.day(), 0, 0, 0, 0};
+    options_.startDate = db::DateTime{from.year(), from.month(), from.day(), 0, 0, 0, 0};
 }
 
 void MainWindow::StartRun() {
@@ -418,8 +420,7 @@ void MainWindow::StartRun() {
     };
     try {
         LongCalls waiting;
-        // The names are file names: they go on in the file system's encoding, UTF-8.
-        driver_->Run(SourceFE->text().toStdString(), DestFE->text().toStdString());
+        driver_->Run(options_);
     } catch (const std::exception& e) {
         // The top-level handler: an error that left the run, shown after its cleanup.
         running_ = false;
@@ -433,9 +434,10 @@ void MainWindow::StartRun() {
 
 void MainWindow::ShowSummary() {
     if (summary_) summary_->close();
-    const std::string log = state_->AppDir + kLogFile;
+    const RunOptions& run = driver_->Options();
+    const std::string log = run.appDir + kLogFile;
     summary_ = new SummaryDialog(this, state_->Account(), log, driver_->Maps(),
-                                 {{"source", state_->SourceName}, {"destination", state_->DestName}, {"log", log}});
+                                 {{"source", run.sourceName}, {"destination", run.destName}, {"log", log}});
 }
 
 void MainWindow::CancelMoveBitBtnClick() {

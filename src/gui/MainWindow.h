@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the two database names, the events option, start and cancel, the
-// status and the two progress bars; it holds the run state and starts runs.
+// status and the two progress bars; it holds the options of the next run and the run state,
+// and starts runs.
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -54,6 +55,8 @@ public:
     void mnuHelp_AboutClick() { ShowAboutBox(); }
     void ShowAboutBox();
 
+    // The data folder of the start-up checks and the options as the controls last gave them.
+    const RunOptions& Options() const { return options_; }
     RunState& State() { return *state_; }
     RunDriver& Driver() { return *driver_; }
     bool Running() const { return running_; }
@@ -118,6 +121,7 @@ private:
     db::Databases& dm_;
     std::string programFile_;
     std::optional<std::string> dataFolder_;
+    RunOptions options_;
     std::unique_ptr<GuiRunState> state_;
     std::unique_ptr<RunDriver> driver_;
     bool activated_ = false;

@@ -1,10 +1,11 @@
 #pragma once
-// What every engine routine reads besides its arguments: the run state and the maps.
+// What every engine routine reads besides its arguments: the run's options, its state and the maps.
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "run/DataFiles.h"
+#include "run/RunOptions.h"
 #include "run/RunState.h"
 #include "run/IdMaps.h"
 #include "run/RunLog.h"
@@ -13,6 +14,7 @@ namespace kestrix {
 
 struct Context {
     RunState& state;
+    const RunOptions& options;
     IdMaps& maps;
     // Pause of the post-transfer script after every statement.
     std::chrono::milliseconds postScriptPause{1000};
@@ -20,12 +22,12 @@ struct Context {
     // copy, its table's lines kept back to be written in the journal block's order.
     std::vector<std::string>* heldLog = nullptr;
 
-    std::string LogPath() const { return state.AppDir + kLogFile; }
+    std::string LogPath() const { return options.appDir + kLogFile; }
     void LogLine(const std::string& line) const {
         if (heldLog) heldLog->push_back(line);
         else RunLog::Append(LogPath(), line);
     }
-    std::string DataFile(const std::string& relative) const { return FindDataFile(state.AppDir, relative); }
+    std::string DataFile(const std::string& relative) const { return FindDataFile(options.appDir, relative); }
 };
 
 } // namespace kestrix

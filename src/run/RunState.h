@@ -1,9 +1,10 @@
 #pragma once
-// What the front end (window or command line) shares with the logic of a run.
+// What the front end (window or command line) renders of a run and how it signals it: the
+// cancel flag, the displays, the events and their account, and the window's hooks. What the
+// run is asked to do is in RunOptions.
 #include <functional>
 #include <string>
 
-#include "db/Statement.h"
 #include "run/RunAccount.h"
 
 namespace kestrix {
@@ -27,21 +28,8 @@ class RunState {
 public:
     virtual ~RunState() = default;
 
-    // Program directory with a trailing separator; data files are found in it.
-    std::string AppDir;
-    // Lines of the table list counted by the start-up checks.
-    int TableListLines = 0;
-    int TotalSteps = 0;
-    std::string SourceName;
-    std::string DestName;
+    // Set by the front end to ask the run to stop; the run tests it between its steps.
     bool CancelFlag = false;
-
-    // Options, set by the operator between runs.
-    bool EventsOption = false;          // EventsCB
-    db::DateTime StartDate;             // FromDE, taken at the start of that day
-    bool VerifyOption = false;          // the copied tables are read back before the post-transfer script
-    // Attachment pairs the journal block is copied over; 1: one table after the other.
-    int Jobs = 1;
 
     // Displays.
     const std::string& StatusText() const { return status_; }

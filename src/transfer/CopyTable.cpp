@@ -122,7 +122,7 @@ void RunSourceQuery(TableCopy& copy, const std::vector<std::string>& lines, bool
     copy.src.ClearSql();
     for (const std::string& line : lines) copy.src.AddSqlLine(line);
     copy.src.Prepare();
-    if (startDate) copy.src.ParameterAt(0).SetDateTime(StartOfDay(copy.ctx.state.StartDate));
+    if (startDate) copy.src.ParameterAt(0).SetDateTime(StartOfDay(copy.ctx.options.startDate));
     copy.src.Execute();
 }
 

@@ -21,15 +21,11 @@ namespace {
 constexpr std::chrono::milliseconds kCancelWaitingAfter{500};
 constexpr std::chrono::milliseconds kPollEvery{20};
 
-// One table's view of the run: the run's options, displays and an account of its own, and
-// the run's cancel request, seen at each of its pumps.
+// One table's view of the run: displays and an account of its own, and the run's cancel
+// request, seen at each of its pumps.
 class StreamState : public RunState {
 public:
-    StreamState(const RunState& run, const std::atomic<bool>& cancel) : cancel_(cancel) {
-        AppDir = run.AppDir;
-        StartDate = run.StartDate;
-        EventsOption = run.EventsOption;
-    }
+    explicit StreamState(const std::atomic<bool>& cancel) : cancel_(cancel) {}
     void PumpMessages() override {
         if (cancel_) CancelFlag = true;
     }
@@ -84,7 +80,7 @@ public:
                 uncountedError_ = e.what();
                 break;
             }
-            job.state = std::make_unique<StreamState>(ctx.state, cancel_);
+            job.state = std::make_unique<StreamState>(cancel_);
             order_.push_back(counted);
         }
         std::stable_sort(order_.begin(), order_.end(),
@@ -212,7 +208,7 @@ private:
         StreamState& state = *job.state;
         // The identifier maps are only read while the journals are copied (no journal table has
         // a map of its own), so every stream reads the run's maps without a lock.
-        Context ctx{state, ctx_.maps, ctx_.postScriptPause};
+        Context ctx{state, ctx_.options, ctx_.maps, ctx_.postScriptPause};
         ctx.heldLog = &job.log;
         state.SetStatusText(job.journal.table);
         state.StageStarted(RunStage::Table, job.journal.table);
@@ -258,7 +254,7 @@ bool StreamsPay(const db::Connection& source, const db::Connection& dest) {
 
 std::vector<CopiedTable> CopyJournalsInStreams(Context& ctx, db::Databases& dm, const std::vector<CopyRequest>& journals) {
     Streams streams(ctx, dm, journals);
-    streams.Run(ctx.state.Jobs);
+    streams.Run(ctx.options.jobs);
     return streams.Copies();
 }
 

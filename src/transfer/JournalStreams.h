@@ -12,7 +12,7 @@ namespace kestrix::transfer {
 // engine, only embedded attachments gain from a second stream.
 bool StreamsPay(const db::Connection& source, const db::Connection& dest);
 
-// Copies the journal tables over ctx.state.Jobs streams, each with an attachment pair of its
+// Copies the journal tables over ctx.options.jobs streams, each with an attachment pair of its
 // own to the run's databases: the largest table (by its count query) goes first, and a stream
 // that is free takes the next. Each table's log lines, account and progress steps reach the
 // run in the order of `journals`, as a sequential copy gives them. A table whose copy ends on

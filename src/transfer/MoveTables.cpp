@@ -105,7 +105,7 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const 
 bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     state.AllToMin();
-    state.SetAllMax(state.TotalSteps);
+    state.SetAllMax(ctx.options.TotalSteps());
     std::vector<std::string> lines;
     try {
         lines = ReadTextLines(ctx.DataFile(kTableListFile));
@@ -135,8 +135,8 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::v
 
 void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
-    if (!state.EventsOption) return;
-    if (state.Jobs > 1 && StreamsPay(dm.SourceConnection(), dm.DestinationConnection())) {
+    if (!ctx.options.events) return;
+    if (ctx.options.jobs > 1 && StreamsPay(dm.SourceConnection(), dm.DestinationConnection())) {
         if (state.CancelFlag) return;
         std::vector<CopyRequest> journals;
         for (const JournalTable& journal : JournalTables())
@@ -173,7 +173,7 @@ void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, st
 void Sequence(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     state.AllToMin();
-    state.SetAllMax(state.TotalSteps);
+    state.SetAllMax(ctx.options.TotalSteps());
     const PhotoTables photos{ProbeOwnerPhotos(dm.Destination()), ProbeOwnerPhotos(dm.Source())};
 
     if (!ClearingPass(ctx, dm)) return;

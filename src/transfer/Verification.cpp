@@ -225,7 +225,7 @@ void Open(Reading& r, Statement& dst) {
     r.src.ClearSql();
     for (const std::string& line : copied.queries.selectInKeyOrder) r.src.AddSqlLine(line);
     r.src.Prepare();
-    if (copied.queries.startDate) r.src.ParameterAt(0).SetDateTime(StartOfDay(r.ctx.state.StartDate));
+    if (copied.queries.startDate) r.src.ParameterAt(0).SetDateTime(StartOfDay(r.ctx.options.startDate));
     r.src.Execute();
     for (std::size_t j = 0; j < r.columns.size(); ++j) r.sourceIndex.push_back(IndexOf(r.src, r.plan.parameterSources[j]));
 

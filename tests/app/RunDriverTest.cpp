@@ -49,7 +49,7 @@ protected:
         WriteFile(dir.File("Generator.txt"), "GEN_HOSTS=HOSTS/HS_ID\r\n");
         WriteFile(dir.File("SQL/_Upd.sql"), "INSERT INTO SETTINGS VALUES ('pre', 'x')\r\n");
         WriteFile(dir.File("SQL/Upd.sql"), "INSERT INTO SETTINGS VALUES ('post', 'y')\r\n");
-        ASSERT_EQ(RunStartupChecks(state, dir.Path()), std::nullopt);
+        ASSERT_EQ(RunStartupChecks(state, options, dir.Path()), std::nullopt);
         driver.postScriptPause = std::chrono::milliseconds(0);
         state.OnPump = [this](HeadlessRunState& s) {
             if (cancelWhenStatus && s.StatusText() == *cancelWhenStatus) s.CancelFlag = true;
@@ -57,6 +57,12 @@ protected:
     }
 
     std::string Log() { return ReadFile(dir.File("Kestrix.log")); }
+    // A run between two databases, with the options the start-up checks and the test set.
+    void Run(const std::string& from, const std::string& to) {
+        options.sourceName = from;
+        options.destName = to;
+        driver.Run(options);
+    }
 
     TempDir dir;
     std::string source = dir.File("source.fdb");
@@ -67,6 +73,7 @@ protected:
         std::vector<bool> locks;
         std::vector<std::string> warnings;
     } state;
+    RunOptions options;
     db::Databases dm;
     RunDriver driver{state, dm};
     std::optional<std::string> cancelWhenStatus;
@@ -74,10 +81,10 @@ protected:
 
 TEST_F(RunDriverTest, FinishedRunCopiesResetsGeneratorsAndCloses) {
     state.CancelFlag = true;   // left from an earlier run: cleared at the start
-    driver.Run("\"" + source + "\"", "'" + dest + "'");
+    Run("\"" + source + "\"", "'" + dest + "'");
 
-    EXPECT_EQ(state.SourceName, source);
-    EXPECT_EQ(state.DestName, dest);
+    EXPECT_EQ(driver.Options().sourceName, source);
+    EXPECT_EQ(driver.Options().destName, dest);
     EXPECT_EQ(state.StatusText(), texts::kStatusFinished);
     EXPECT_EQ(state.TableProgress().Position(), 0);
     EXPECT_EQ(state.AllProgress().Position(), 0);
@@ -102,19 +109,19 @@ TEST_F(RunDriverTest, FinishedRunCopiesResetsGeneratorsAndCloses) {
 }
 
 TEST_F(RunDriverTest, TotalStepsIsTheStartupCountPlusFourWithEvents) {
-    state.EventsOption = true;
-    driver.Run(source, dest);
-    EXPECT_EQ(state.TotalSteps, 7);
-    driver.Run(source, dest);
-    EXPECT_EQ(state.TotalSteps, 7);
-    state.EventsOption = false;
-    driver.Run(source, dest);
-    EXPECT_EQ(state.TotalSteps, 3);
+    options.events = true;
+    Run(source, dest);
+    EXPECT_EQ(state.AllProgress().Max(), 7);
+    Run(source, dest);
+    EXPECT_EQ(state.AllProgress().Max(), 7);
+    options.events = false;
+    Run(source, dest);
+    EXPECT_EQ(state.AllProgress().Max(), 3);
 }
 
 TEST_F(RunDriverTest, CancelDuringCopySkipsPostScriptAndGenerators) {
     cancelWhenStatus = "HOSTS";
-    driver.Run(source, dest);
+    Run(source, dest);
 
     EXPECT_TRUE(state.CancelFlag);
     EXPECT_EQ(state.StatusText(), texts::kStatusInterrupted);
@@ -135,7 +142,7 @@ TEST_F(RunDriverTest, CancelDuringCopySkipsPostScriptAndGenerators) {
 
 TEST_F(RunDriverTest, CancelDuringPostScriptLetsItFinishThenSkipsGenerators) {
     cancelWhenStatus = texts::kStatusPostScript;
-    driver.Run(source, dest);
+    Run(source, dest);
 
     EXPECT_EQ(state.Account().Outcome(), RunOutcome::Interrupted);
     EXPECT_EQ(state.StatusText(), texts::kStatusInterrupted);
@@ -151,7 +158,7 @@ TEST_F(RunDriverTest, CancelOnceTheGeneratorResetBeganFinishesTheRun) {
         Db(dest).Exec("SET GENERATOR GEN_HOSTS TO 500");
         cancelWhenStatus = status;
         state.warnings.clear();
-        driver.Run(source, dest);
+        Run(source, dest);
 
         EXPECT_EQ(state.Account().Outcome(), RunOutcome::Finished) << ToUtf8(status);
         EXPECT_TRUE(state.Account().CancelTooLate());
@@ -160,7 +167,7 @@ TEST_F(RunDriverTest, CancelOnceTheGeneratorResetBeganFinishesTheRun) {
         EXPECT_EQ(Db(dest).Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "503");
     }
     cancelWhenStatus.reset();
-    driver.Run(source, dest);
+    Run(source, dest);
     EXPECT_FALSE(state.Account().CancelTooLate()) << "a new run starts without the note";
 }
 
@@ -172,7 +179,7 @@ TEST_F(RunDriverTest, CancelRequestEndsAStatementThatWaitsForALockAsAnInterrupti
     std::atomic<bool> request{false};
     driver.CancelRequest = &request;
     std::thread requester([&] { request = test::AwaitWaitingStatement(dest, "Delete From HOSTS"); });
-    held.During([&] { driver.Run(source, dest); });
+    held.During([&] { Run(source, dest); });
     requester.join();
 
     EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
@@ -198,7 +205,7 @@ TEST_F(RunDriverTest, CancelRequestLetsAWaitingScriptStatementRunToItsEnd) {
     std::atomic<bool> request{false};
     driver.CancelRequest = &request;
     std::thread requester([&] { request = test::AwaitWaitingStatement(dest, "UPDATE SETTINGS"); });
-    held.During([&] { driver.Run(source, dest); }, std::chrono::seconds(3));
+    held.During([&] { Run(source, dest); }, std::chrono::seconds(3));
     requester.join();
 
     EXPECT_TRUE(request);
@@ -209,7 +216,7 @@ TEST_F(RunDriverTest, CancelRequestLetsAWaitingScriptStatementRunToItsEnd) {
 
 TEST_F(RunDriverTest, MissingSourceFailsAfterCleanupAndChangesNothing) {
     try {
-        driver.Run(dir.File("missing.fdb"), dest);
+        Run(dir.File("missing.fdb"), dest);
         FAIL() << "a missing source was accepted";
     } catch (const Error& e) {
         EXPECT_EQ(e.kind(), Error::Kind::Server);
@@ -225,7 +232,7 @@ TEST_F(RunDriverTest, MissingSourceFailsAfterCleanupAndChangesNothing) {
 TEST_F(RunDriverTest, MissingPostScriptStopsBeforeGeneratorsAndNamesTheFile) {
     std::filesystem::remove(dir.File("SQL/Upd.sql"));
     try {
-        driver.Run(source, dest);
+        Run(source, dest);
         FAIL() << "a missing post-transfer script was accepted";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("Upd.sql"), std::string::npos) << e.what();
@@ -246,7 +253,7 @@ TEST_F(RunDriverTest, OneDatabaseUnderTwoNamesIsRefusedBeforeConnecting) {
     };
     for (const std::string& spelling : spellings) {
         for (const auto& [from, to] : {std::pair{source, spelling}, std::pair{spelling, source}}) {
-            Error e = test::Raised([&] { driver.Run(from, to); });
+            Error e = test::Raised([&] { Run(from, to); });
             EXPECT_EQ(e.text(), texts::kSameDatabases) << spelling;
         }
         EXPECT_FALSE(dm.SourceConnection().IsConnected() || dm.DestinationConnection().IsConnected());

@@ -7,6 +7,7 @@
 
 #include "run/DataFiles.h"
 #include "run/RunLog.h"
+#include "run/RunOptions.h"
 #include "run/RunState.h"
 #include "app/StartupChecks.h"
 #include "db/Charset.h"
@@ -25,6 +26,7 @@ class StartupChecks : public ::testing::Test {
 protected:
     TempDir dir;
     HeadlessRunState state;
+    RunOptions options;
     std::string AppDir() const { return dir.Path() + "/"; }
 };
 
@@ -32,25 +34,25 @@ TEST_F(StartupChecks, CreateEmptyLogAndCountTableListLines) {
     WriteFile(dir.File("Kestrix.log"), "earlier start");
     WriteFile(dir.File("conv.TXT"), "HOSTS=HS_ID\r\n* comment\r\nREADERS=RD_ID");
     WriteFile(dir.File("Generator.txt"), "");
-    EXPECT_EQ(RunStartupChecks(state, dir.Path()), std::nullopt);
-    EXPECT_EQ(state.AppDir, AppDir());
-    EXPECT_EQ(state.TableListLines, 3);
+    EXPECT_EQ(RunStartupChecks(state, options, dir.Path()), std::nullopt);
+    EXPECT_EQ(options.appDir, AppDir());
+    EXPECT_EQ(options.tableListLines, 3);
     EXPECT_EQ(ReadFile(dir.File("Kestrix.log")), "");
     EXPECT_EQ(state.PumpCount, 1);
 
     WriteFile(dir.File("conv.TXT"), "");
-    RunStartupChecks(state, AppDir());
-    EXPECT_EQ(state.TableListLines, 1);
+    RunStartupChecks(state, options, AppDir());
+    EXPECT_EQ(options.tableListLines, 1);
 }
 
 TEST_F(StartupChecks, FirstFailingCheckGivesItsMessage) {
-    EXPECT_EQ(RunStartupChecks(state, AppDir()), texts::kTableListMissing);
+    EXPECT_EQ(RunStartupChecks(state, options, AppDir()), texts::kTableListMissing);
     EXPECT_EQ(ReadFile(dir.File("Kestrix.log")), "");
 
     WriteFile(dir.File("Conv.txt"), "HOSTS=HS_ID\r\n");
-    EXPECT_EQ(RunStartupChecks(state, AppDir()), texts::kGeneratorListMissing);
+    EXPECT_EQ(RunStartupChecks(state, options, AppDir()), texts::kGeneratorListMissing);
 
-    EXPECT_EQ(RunStartupChecks(state, dir.File("missing")), texts::kLogCreateFailed);
+    EXPECT_EQ(RunStartupChecks(state, options, dir.File("missing")), texts::kLogCreateFailed);
 }
 
 TEST(FilePath, KeepsEverythingUpToTheLastSeparator) {

@@ -134,13 +134,16 @@ TEST_F(TransferCheckTest, SampleHasNoProblemAndItsCountsAreTheRowsARunReads) {
     EXPECT_FALSE(std::filesystem::exists(appDir + "/Kestrix.log")) << "the check writes no log";
 
     CountingState state;
-    ASSERT_EQ(RunStartupChecks(state, appDir), std::nullopt);
-    state.EventsOption = true;
-    state.StartDate = options.startDate;
+    RunOptions run;
+    ASSERT_EQ(RunStartupChecks(state, run, appDir), std::nullopt);
+    run.events = true;
+    run.startDate = options.startDate;
+    run.sourceName = options.source;
+    run.destName = options.dest;
     db::Databases dm;
     RunDriver driver(state, dm);
     driver.postScriptPause = std::chrono::milliseconds(0);
-    driver.Run(options.source, options.dest);
+    driver.Run(run);
 
     int compared = 0;
     for (const CheckedLine& line : result.lines) {

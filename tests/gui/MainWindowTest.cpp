@@ -237,8 +237,8 @@ TEST_F(MainWindowTest, StartupChecksPassOnceAtTheFirstActivation) {
     ShowAndActivate(*form);
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(form->isVisible());
-    EXPECT_EQ(form->State().AppDir, dir.Path() + "/");
-    EXPECT_EQ(form->State().TableListLines, 2);
+    EXPECT_EQ(form->Options().appDir, dir.Path() + "/");
+    EXPECT_EQ(form->Options().tableListLines, 2);
     EXPECT_EQ(test::ReadFile(dir.File("Kestrix.log")), "");
     EXPECT_EQ(QApplication::focusWidget(), form->EventsCB);
 
@@ -292,8 +292,8 @@ TEST_F(MainWindowTest, InstalledWindowAsksForItsFolderRemembersItAndRerunsTheChe
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0], Qt(texts::kDataFolderDialogTitle));
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kTableListMissing});
-    EXPECT_EQ(form->State().AppDir, dir.Path() + "/");
-    EXPECT_EQ(form->State().TableListLines, 2);
+    EXPECT_EQ(form->Options().appDir, dir.Path() + "/");
+    EXPECT_EQ(form->Options().tableListLines, 2);
     EXPECT_EQ(form->DataFolderLabel->text(), Qt(texts::kDataFolderStatus) + QString::fromStdString(dir.Path() + "/"));
     EXPECT_TRUE(form->DataFolderLabel->isVisible());
     EXPECT_EQ(form->centralWidget()->size(), QSize(479, 311));
@@ -304,7 +304,7 @@ TEST_F(MainWindowTest, InstalledWindowAsksForItsFolderRemembersItAndRerunsTheChe
     for (const std::optional<std::string>& given : {std::optional<std::string>(other), std::optional<std::string>()}) {
         auto next = MakeForm(program, given);
         ShowAndActivate(*next);
-        EXPECT_EQ(next->State().AppDir, given.value_or(dir.Path()) + "/");
+        EXPECT_EQ(next->Options().appDir, given.value_or(dir.Path()) + "/");
     }
     EXPECT_EQ(asked.size(), 2u);
 
@@ -313,17 +313,17 @@ TEST_F(MainWindowTest, InstalledWindowAsksForItsFolderRemembersItAndRerunsTheChe
     WriteFile(other + "/Kestrix.log", "old run\r\n");
     folders = {other};
     form->mnuFile_DataFolder->trigger();
-    EXPECT_EQ(form->State().AppDir, other + "/");
-    EXPECT_EQ(form->State().TableListLines, 3);
+    EXPECT_EQ(form->Options().appDir, other + "/");
+    EXPECT_EQ(form->Options().tableListLines, 3);
     EXPECT_EQ(test::ReadFile(other + "/Kestrix.log"), "");
     EXPECT_TRUE(form->DataFolderLabel->text().endsWith(QString::fromStdString(other + "/")));
     // Cancelled: the folder in use stays.
     form->mnuFile_DataFolder->trigger();
-    EXPECT_EQ(form->State().AppDir, other + "/");
+    EXPECT_EQ(form->Options().appDir, other + "/");
     EXPECT_EQ(asked.size(), 4u);
     auto last = MakeForm(program);
     ShowAndActivate(*last);
-    EXPECT_EQ(last->State().AppDir, other + "/");
+    EXPECT_EQ(last->Options().appDir, other + "/");
     EXPECT_EQ(Texts().size(), 1u);
 }
 
@@ -489,7 +489,7 @@ TEST_F(MainWindowTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
     EXPECT_EQ(boxes[1].kind, BoxKind::Warning);
     EXPECT_EQ(boxes[1].buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
     EXPECT_TRUE(form->State().CancelFlag);
-    EXPECT_EQ(form->State().TotalSteps, 2 + 4);
+    EXPECT_EQ(form->Driver().Options().TotalSteps(), 2 + 4);
     ASSERT_NE(Opened<SummaryDialog>(form.get()), nullptr);
     EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeInterrupted));
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());

@@ -28,7 +28,7 @@ struct TestState : HeadlessRunState {
 class SqlScriptsTest : public ::testing::Test {
 protected:
     SqlScriptsTest() {
-        state.AppDir = dir.Path() + "/";
+        options.appDir = dir.Path() + "/";
         std::filesystem::create_directory(dir.File("SQL"));
         test::CreateDatabase(DbPath(), "CREATE TABLE T (ID INTEGER, S VARCHAR(20));");
         RunLog::Create(ctx.LogPath());
@@ -78,8 +78,9 @@ protected:
 
     test::TempDir dir;
     TestState state;
+    RunOptions options;
     IdMaps maps;
-    Context ctx{state, maps};
+    Context ctx{state, options, maps};
 };
 
 // Spread over lines, a failing one, an empty one, "{***}" and "---" terminators, a line

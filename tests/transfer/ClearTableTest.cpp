@@ -59,7 +59,7 @@ TEST_F(ClearTableTest, FailingDeleteIsLoggedAndKeepsTheRows) {
 }
 
 TEST_F(ClearTableTest, UnwritableLogFailsBeforeTheDatabaseIsTouched) {
-    run.state.AppDir = run.dir.File("missing") + "/";
+    run.options.appDir = run.dir.File("missing") + "/";
     EXPECT_THROW(Clear("CHILD", ""), Error);
     EXPECT_EQ(Count("CHILD"), "3");
     EXPECT_TRUE(WorkLockFree());

@@ -126,8 +126,7 @@ TEST_F(CopyMacrosTest, UnconvertibleTextIsLoggedWithItsNameAndTheTransferGoesOn)
         int read = 0, written = 0;
         void RowDone(bool w) override { ++read, written += w; }
     } counting;
-    counting.AppDir = run.state.AppDir;
-    Context ctx{counting, run.maps};
+    Context ctx{counting, run.options, run.maps};
     {
         Side src(srcPath), dst(dstPath);
         transfer::CopyMacros(ctx, src, dst);

@@ -141,8 +141,7 @@ TEST_F(CopyTableTest, WrittenReferencesThatBecameMinusOneAreReported) {
             unmapped.emplace_back(table, column);
         }
     } counting;
-    counting.AppDir = run.state.AppDir;
-    Context ctx{counting, run.maps};
+    Context ctx{counting, run.options, run.maps};
     Side src(srcPath), dst(dstPath);
     for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}})
         transfer::CopyTable(ctx, src, dst, {table, key, ""});
@@ -462,7 +461,7 @@ protected:
             MakeSampleSource(srcPath);
             MakeSampleDest(dstPath);
             MakeSampleDest(freshPath);
-            run.state.StartDate = db::DateTime{2026, 1, 1, 9, 45, 0, 0};
+            run.options.startDate = db::DateTime{2026, 1, 1, 9, 45, 0, 0};
             Side src(srcPath), dst(dstPath);
             auto copyTable = [&](const std::string& table, const std::string& key, const std::string& where) {
                 tables.push_back(table);

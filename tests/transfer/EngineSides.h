@@ -1,10 +1,11 @@
 #pragma once
-// Engine test setup: a run state whose program folder is a temporary folder with an empty
+// Engine test setup: run options whose program folder is a temporary folder with an empty
 // run log, fresh identifier maps, and database sides made of a connection, a transaction
 // and a statement, bound as the data module binds them.
 #include <string>
 
 #include "run/RunLog.h"
+#include "run/RunOptions.h"
 #include "run/RunState.h"
 #include "db/Connection.h"
 #include "db/Databases.h"
@@ -39,11 +40,12 @@ struct Side {
 struct EngineRun {
     TempDir dir;
     HeadlessRunState state;
+    RunOptions options;
     IdMaps maps;
-    Context ctx{state, maps};
+    Context ctx{state, options, maps};
 
     EngineRun() {
-        state.AppDir = dir.Path() + "/";
+        options.appDir = dir.Path() + "/";
         RunLog::Create(ctx.LogPath());
     }
     std::string Log() const { return ReadFile(ctx.LogPath()); }

@@ -13,7 +13,7 @@ namespace {
 class GeneratorsTest : public ::testing::Test {
 protected:
     GeneratorsTest() {
-        state.AppDir = dir.Path() + "/";
+        options.appDir = dir.Path() + "/";
         test::CreateDatabase(DbPath(),
                              "CREATE TABLE HOSTS (HST_ID INTEGER);\n"
                              "INSERT INTO HOSTS VALUES (3);\n"
@@ -48,8 +48,9 @@ protected:
 
     test::TempDir dir;
     HeadlessRunState state;
+    RunOptions options;
     IdMaps maps;
-    Context ctx{state, maps};
+    Context ctx{state, options, maps};
 };
 
 TEST_F(GeneratorsTest, SetsEveryListedGeneratorPastItsKeysAndLogsFailures) {

@@ -69,7 +69,7 @@ protected:
                                            "INSERT INTO SCRATCH VALUES (99);\n"
                                            "INSERT INTO EVDESC VALUES (1, 10, 0, 4);\n"
                                            "INSERT INTO EVENTS VALUES (100, '2026-01-01', 1, 0, 0);\n");
-        run.state.StartDate = db::DateTime{2026, 1, 1};
+        run.options.startDate = db::DateTime{2026, 1, 1};
     }
 
     void Move(const std::string& tableList) {
@@ -110,7 +110,7 @@ std::string WithoutTimestamps(const std::string& log) {
 }
 
 TEST_F(MoveTablesTest, MarkersDecideWhatIsClearedAndCopied) {
-    run.state.TotalSteps = 6;
+    run.options.tableListLines = 6;
     Move("* list\r\n"
          "READERS=RD_ID\r\n"
          "NOTES=NT_ID#@NT_KIND = 2\r\n"
@@ -144,9 +144,9 @@ class JournalBlockTest : public MoveTablesTest, public ::testing::WithParamInter
 INSTANTIATE_TEST_SUITE_P(Jobs, JournalBlockTest, ::testing::Values(1, 3));
 
 TEST_P(JournalBlockTest, CopiesFromTheStartDateAndStopsAtAFailingJournal) {
-    run.state.Jobs = GetParam();
-    run.state.EventsOption = true;
-    run.state.TotalSteps = 1 + 4;
+    run.options.jobs = GetParam();
+    run.options.events = true;
+    run.options.tableListLines = 1;
     Move("READERS=RD_ID");
     Db dest(destPath);
     // Reader 7 became 41; the event device follows it through the hardware type.
@@ -162,7 +162,7 @@ TEST_P(JournalBlockTest, CopiesFromTheStartDateAndStopsAtAFailingJournal) {
 TEST_F(MoveTablesTest, ACopyEndedByAnErrorIsMarkedInTheAccountAndTheListGoesOn) {
     // Reading NOTES row 2 fails: its computed column divides by zero.
     Db(sourcePath).Exec("ALTER TABLE NOTES ADD NT_BAD COMPUTED BY (10 / (NT_ID - 2))");
-    run.state.TotalSteps = 3;
+    run.options.tableListLines = 3;
     Move("NOTES=NT_ID\r\nZONES=ZN_ID\r\nNOWHERE=NW_ID");
     Db dest(destPath);
     EXPECT_EQ(dest.Rows("SELECT NT_ID, NT_TEXT FROM NOTES"), (Rows{{"1", "kept"}}));
@@ -182,7 +182,7 @@ TEST_F(MoveTablesTest, ACopyEndedByAnErrorIsMarkedInTheAccountAndTheListGoesOn) 
 
 TEST_F(MoveTablesTest, CancelInTheClearingPassSkipsTheCopyPass) {
     run.state.OnPump = [](HeadlessRunState& s) { s.CancelFlag = true; };
-    run.state.EventsOption = true;
+    run.options.events = true;
     Move("NOTES=NT_ID\r\nREADERS=RD_ID");
     Db dest(destPath);
     EXPECT_EQ(dest.Scalar("SELECT COUNT(*) FROM NOTES"), "0");
@@ -192,7 +192,7 @@ TEST_F(MoveTablesTest, CancelInTheClearingPassSkipsTheCopyPass) {
 }
 
 TEST_F(MoveTablesTest, MissingTableListEndsThePassesQuietly) {
-    run.state.EventsOption = true;
+    run.options.events = true;
     MoveWithCurrentList();
     // The clearing pass wrote its header, the copy pass failed to start, so no journals.
     EXPECT_EQ(Count(run.Log(), texts::kClearPassHeader), 1u);
@@ -208,9 +208,9 @@ protected:
         test::CopySampleAppDir(run.dir.Path());
         test::MakeSampleSource(sourcePath, 60);   // journals large enough to be caught mid-copy
         test::MakeSampleDest(destPath);
-        run.state.Jobs = 2;
-        run.state.EventsOption = true;
-        run.state.StartDate = db::DateTime{2000, 1, 1};
+        run.options.jobs = 2;
+        run.options.events = true;
+        run.options.startDate = db::DateTime{2000, 1, 1};
     }
 
     void Move() {

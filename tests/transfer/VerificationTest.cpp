@@ -26,10 +26,12 @@ protected:
         std::filesystem::create_directories(appDir);
         test::CopySampleAppDir(appDir);
         if (GetParam()) server = std::make_unique<test::PrivateServer>();
-        ASSERT_EQ(RunStartupChecks(state, appDir), std::nullopt);
-        state.EventsOption = true;
-        state.StartDate = db::DateTime{2026, 1, 1, 0, 0, 0, 0};
-        state.VerifyOption = true;
+        ASSERT_EQ(RunStartupChecks(state, options, appDir), std::nullopt);
+        options.events = true;
+        options.startDate = db::DateTime{2026, 1, 1, 0, 0, 0, 0};
+        options.verify = true;
+        options.sourceName = Name("source.fdb");
+        options.destName = Name("dest.fdb");
         driver.postScriptPause = std::chrono::milliseconds(0);
     }
     std::string Name(const std::string& file) const { return server ? server->Remote(dir.File(file)) : dir.File(file); }
@@ -44,6 +46,7 @@ protected:
     std::string appDir = dir.File("app");
     std::unique_ptr<test::PrivateServer> server;
     HeadlessRunState state;
+    RunOptions options;
     db::Databases dm;
     RunDriver driver{state, dm};
 };
@@ -69,7 +72,7 @@ TEST_P(VerificationTest, ChangesBehindTheRunsBackAreReportedAtTheirKeyAndColumn)
         other.Exec("DELETE FROM EVENTS WHERE EV_ID = " + event);
         changes.push_back({"EVENTS", "", event});
     };
-    driver.Run(Name("source.fdb"), Name("dest.fdb"));
+    driver.Run(options);
     ASSERT_EQ(changes.size(), 3u);
 
     int verifiedTables = 0, verifiedRows = 0;

@@ -1,0 +1,33 @@
+#pragma once
+// What a run is asked to do, fixed when it starts: the front end fills it from the operator's
+// input and the start-up checks, the run driver takes it at the start, and the engine only
+// reads it.
+#include <string>
+
+#include "db/Statement.h"
+
+namespace kestrix {
+
+struct RunOptions {
+    // Program directory with a trailing separator; data files are found in it. Set by the
+    // start-up checks.
+    std::string appDir;
+    // Lines of the table list counted by the start-up checks.
+    int tableListLines = 0;
+    // The database names; the run driver removes their quotes as the run starts.
+    std::string sourceName;
+    std::string destName;
+    bool events = false;          // the journal block is copied
+    db::DateTime startDate;       // of the journals copied, taken at the start of that day
+    bool verify = false;          // the copied tables are read back before the post-transfer script
+    // Attachment pairs the journal block is copied over; 1: one table after the other.
+    int jobs = 1;
+
+    // The steps of the overall progress: one per line of the table list, and 4 for the journal
+    // block, which steps once per journal table (6): the progress stops at its maximum, so the
+    // bar is full over the last two.
+    int TotalSteps() const { return tableListLines + (events ? kJournalBlockSteps : 0); }
+    static constexpr int kJournalBlockSteps = 4;
+};
+
+} // namespace kestrix
