@@ -30,7 +30,7 @@ namespace kestrix {
 // more, the call's link is cut and the call ends as interrupted. A server that keeps the run
 // waiting for 30 s after the request was seen is taken for gone: every connection's link is
 // cut, so that the run and its cleanup end on the lost connection instead of waiting on.
-class CancelWatcher {
+class CancelWatcher : public AttachmentWatch {
 public:
     CancelWatcher(const std::atomic<bool>* request, std::vector<db::Connection*> connections)
         : request_(request) {
@@ -50,6 +50,14 @@ public:
     CancelWatcher& operator=(const CancelWatcher&) = delete;
 
     void Arm(bool armed) { armed_ = armed; }
+    void Add(db::Connection& connection) override {
+        std::lock_guard lock(mutex_);
+        watched_.push_back({&connection, {}});
+    }
+    void Remove(db::Connection& connection) override {
+        std::lock_guard lock(mutex_);
+        std::erase_if(watched_, [&](const Watched& w) { return w.connection == &connection; });
+    }
     // Whether the server was taken for gone and every link cut.
     bool CutAll() const { return cutAll_; }
 
@@ -197,6 +205,7 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
     maps_.Clear();
     copies_.clear();
     Context ctx{state_, options_, maps_, postScriptPause};
+    ctx.attachmentWatch = &watcher;
     state_.PumpMessages();
 
     state_.StageStarted(RunStage::PreScript, "");

@@ -12,6 +12,16 @@
 
 namespace kestrix {
 
+// Attachments a run opens beside its own (the streams of the journal block), told to whatever
+// watches the run's attachments for a call that does not come back: from Add to Remove.
+class AttachmentWatch {
+public:
+    virtual ~AttachmentWatch() = default;
+    virtual void Add(db::Connection& connection) = 0;
+    // Once it returns, the watch no longer touches the attachment.
+    virtual void Remove(db::Connection& connection) = 0;
+};
+
 struct Context {
     RunState& state;
     const RunOptions& options;
@@ -21,6 +31,8 @@ struct Context {
     // Where a table copy's log lines go: the run log, or, for a stream of the parallel journal
     // copy, its table's lines kept back to be written in the journal block's order.
     std::vector<std::string>* heldLog = nullptr;
+    // Watches the attachments a routine opens of its own; none in a run without a watch.
+    AttachmentWatch* attachmentWatch = nullptr;
 
     std::string LogPath() const { return options.appDir + kLogFile; }
     void LogLine(const std::string& line) const {

@@ -90,13 +90,23 @@ public:
     ~Streams() {
         cancel_ = stop_ = true;
         for (std::thread& thread : threads_) thread.join();
+        if (AttachmentWatch* watch = ctx_.attachmentWatch)
+            for (auto& a : attachments_)
+                for (db::Connection* connection : {&a->sourceConnection, &a->destConnection}) watch->Remove(*connection);
     }
     Streams(const Streams&) = delete;
     Streams& operator=(const Streams&) = delete;
 
     void Run(int streams) {
         const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(std::max(streams, 1)), order_.size());
-        for (std::size_t i = 0; i < count; ++i) attachments_.push_back(std::make_unique<Attachments>());
+        for (std::size_t i = 0; i < count; ++i) {
+            attachments_.push_back(std::make_unique<Attachments>());
+            // The run's watch rescues a stream whose call a stalled server never answers, as it
+            // rescues the run's own attachments.
+            if (AttachmentWatch* watch = ctx_.attachmentWatch)
+                for (db::Connection* connection : {&attachments_.back()->sourceConnection, &attachments_.back()->destConnection})
+                    watch->Add(*connection);
+        }
         running_ = static_cast<int>(count);
         for (std::size_t i = 0; i < count; ++i) threads_.emplace_back([this, i] { Stream(*attachments_[i]); });
         std::size_t flushed = 0;
@@ -209,7 +219,7 @@ private:
         // The identifier maps are only read while the journals are copied (no journal table has
         // a map of its own), so every stream reads the run's maps without a lock.
         Context ctx{state, ctx_.options, ctx_.maps, ctx_.postScriptPause};
-        ctx.heldLog = &job.log;
+        ctx.heldLog = &job.log;   // no attachment watch: the run's thread watches this stream's
         state.SetStatusText(job.journal.table);
         state.StageStarted(RunStage::Table, job.journal.table);
         try {
@@ -247,10 +257,6 @@ private:
 };
 
 } // namespace
-
-bool StreamsPay(const db::Connection& source, const db::Connection& dest) {
-    return !source.ThroughServer() && !dest.ThroughServer();
-}
 
 std::vector<CopiedTable> CopyJournalsInStreams(Context& ctx, db::Databases& dm, const std::vector<CopyRequest>& journals) {
     Streams streams(ctx, dm, journals);

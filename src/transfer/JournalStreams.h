@@ -8,10 +8,6 @@
 
 namespace kestrix::transfer {
 
-// Whether a run over these databases copies its journals in streams when asked to: on this
-// engine, only embedded attachments gain from a second stream.
-bool StreamsPay(const db::Connection& source, const db::Connection& dest);
-
 // Copies the journal tables over ctx.options.jobs streams, each with an attachment pair of its
 // own to the run's databases: the largest table (by its count query) goes first, and a stream
 // that is free takes the next. Each table's log lines, account and progress steps reach the

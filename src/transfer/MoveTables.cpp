@@ -136,7 +136,7 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::v
 void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     if (!ctx.options.events) return;
-    if (ctx.options.jobs > 1 && StreamsPay(dm.SourceConnection(), dm.DestinationConnection())) {
+    if (ctx.options.jobs > 1) {
         if (state.CancelFlag) return;
         std::vector<CopyRequest> journals;
         for (const JournalTable& journal : JournalTables())

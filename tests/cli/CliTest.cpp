@@ -320,9 +320,11 @@ TEST_F(CliTest, SignalWhileTheServerStallsEndsTheRunInBoundedTime) {
         int exitCode;
         int endWithinSeconds;   // of the resumption, else of the signal
         std::string message;
+        const char* jobs;       // streams of the journal block, each with attachments of its own
     };
     const Case cases[] = {
-        {"the server answers again", 4, 130, 10, "kestrix-cli: the transfer was interrupted by the user"},
+        {"the server answers again", 4, 130, 10, "kestrix-cli: the transfer was interrupted by the user", "1"},
+        {"two streams, the server answers again", 4, 130, 10, "kestrix-cli: the transfer was interrupted by the user", "2"},
     };
     MakeDatabases(60);   // journals large enough to be caught mid-copy
     for (const Case& c : cases) {
@@ -331,9 +333,10 @@ TEST_F(CliTest, SignalWhileTheServerStallsEndsTheRunInBoundedTime) {
         test::MakeSampleDest(dest);
         test::PrivateServer server;
         test::BackgroundProcess cli({test::CliPath(), "--source", server.Remote(source), "--dest",
-                                     server.Remote(dest), "--app-dir", appDir, "--events-from", "2025-01-01"});
+                                     server.Remote(dest), "--app-dir", appDir, "--events-from", "2025-01-01",
+                                     "--jobs", c.jobs});
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
-        while (cli.Err().find("] EVENTS\n") == std::string::npos) {
+        while (cli.Err().find("] EVENTS") == std::string::npos) {
             ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Err();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
