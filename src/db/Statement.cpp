@@ -303,8 +303,6 @@ void Statement::Prepare() {
     try {
         Release();
         PrepareText(wrapped, names);
-    } catch (const ConnectionLost&) {
-        throw;
     } catch (const Error&) {
         PrepareText(text, names);   // as written
         return;

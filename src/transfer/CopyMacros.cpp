@@ -170,8 +170,6 @@ RowBlock* MacroBlock(MacroInserts& run, int rows, int fullRows) {
     if (block.Rows() == rows) return &block;
     try {
         block.Prepare(run.dst, run.copied.plan.rowSql, rows, run.copied.plan.returnedKey);
-    } catch (const ConnectionLost&) {
-        throw;
     } catch (const Error&) {
         return nullptr;
     }
@@ -205,8 +203,6 @@ std::size_t RunMacroBlock(MacroInserts& run, RowBlock& block, int from,
         MacroDone(run, from + static_cast<int>(k), &sql);
         try {
             sql.FetchNext();
-        } catch (const ConnectionLost&) {
-            throw;
         } catch (const Error&) {
             ++k;
             break;
@@ -222,8 +218,6 @@ std::size_t RunMacroBlock(MacroInserts& run, RowBlock& block, int from,
 void InsertGroup(MacroInserts& run, int from, int rows, int fullRows) {
     try {
         run.dst.Prepare();
-    } catch (const ConnectionLost&) {
-        throw;
     } catch (const Error&) {
         for (int i = from; i < from + rows; ++i) InsertAlone(run, i);   // each logs the prepare's error
         return;
@@ -236,8 +230,6 @@ void InsertGroup(MacroInserts& run, int from, int rows, int fullRows) {
     if (block) {
         try {
             handled = RunMacroBlock(run, *block, from, errors);
-        } catch (const ConnectionLost&) {
-            throw;
         } catch (const Error&) {
             handled = 0;   // the block was undone as a whole
         }

@@ -437,8 +437,6 @@ RowBlock* BlockFor(TableCopy& copy, int rowsLeft) {
     if (!full && batch.lastRefused) return nullptr;
     try {
         block.Prepare(copy.dst, copy.plan.rowSql, full ? batch.fullRows : rowsLeft, copy.plan.returnedKey);
-    } catch (const ConnectionLost&) {
-        throw;
     } catch (const Error&) {
         // Not tried again for every row: a full block that cannot be built leaves the table row by row.
         if (full) batch.fullRows = 0;
@@ -503,8 +501,6 @@ void SetUpBlock(TableCopy& copy) {
     try {
         PrepareRowStatement(copy);
         copy.batch.fullRows = BlockSize(copy);
-    } catch (const ConnectionLost&) {
-        throw;
     } catch (const Error&) {
         copy.batch.fullRows = 0;
     }
