@@ -207,18 +207,6 @@ void Blob::Create(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD* id) {
     writing_ = true;
 }
 
-long Blob::TotalLength() {
-    const char items[] = {isc_info_blob_num_segments, isc_info_blob_max_segment,
-                          isc_info_blob_total_length, isc_info_blob_type};
-    char answer[64] = {};
-    Status status{};
-    Load().blob_info(status.data(), &handle_, sizeof items, items, sizeof answer, answer);
-    Check(status);
-    long total = 0;
-    if (!InfoInteger(answer, sizeof answer, isc_info_blob_total_length, total) || total < 0) total = 0;
-    return total;
-}
-
 std::size_t Blob::Read(char* to, std::size_t size) {
     const Api& api = Load();
     std::size_t done = 0;

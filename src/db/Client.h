@@ -94,7 +94,6 @@ public:
     Blob& operator=(const Blob&) = delete;
     void Open(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD* id);
     void Create(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD* id);
-    long TotalLength();
     // Reads up to size bytes; returns the count, 0 at the end of the blob.
     std::size_t Read(char* to, std::size_t size);
     void Write(const char* from, std::size_t size);   // in segments of 16384 bytes

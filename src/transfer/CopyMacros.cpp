@@ -178,20 +178,26 @@ RowBlock* MacroBlock(MacroInserts& run, int rows, int fullRows) {
 
 // Runs the block of the group's renumbered macros; how many of the group were handled
 // (written, or refused for their text), in group order: all of them, or those before the
-// first insert of the block that failed. 0 when the block could not run.
+// first insert of the block that failed. 0 when the block could not run: nothing of it was
+// written. Only the filling and the execute, and the fetches, are guarded: once a macro is
+// counted written, no failure sends it again.
 std::size_t RunMacroBlock(MacroInserts& run, RowBlock& block, int from,
                           const std::vector<std::optional<std::string>>& errors) {
     const int name = run.dst.ParameterByName("E").Index();
     const int text = run.dst.ParameterByName("F").Index();
-    int row = 0;
-    for (std::size_t k = 0; k < errors.size(); ++k) {
-        if (errors[k]) continue;
-        MacroTextConverter& macro = run.macros.Items(from + static_cast<int>(k));
-        block.Input(row, name).SetString(macro.MacroName);
-        block.SetBlob(row++, text, JoinTextLines(macro.Lines));
-    }
     Statement& sql = block.Statement();
-    sql.Execute();
+    try {
+        int row = 0;
+        for (std::size_t k = 0; k < errors.size(); ++k) {
+            if (errors[k]) continue;
+            MacroTextConverter& macro = run.macros.Items(from + static_cast<int>(k));
+            block.Input(row, name).SetString(macro.MacroName);
+            block.SetBlob(row++, text, JoinTextLines(macro.Lines));
+        }
+        sql.Execute();
+    } catch (const Error&) {
+        return 0;   // nothing of the block was written
+    }
     std::size_t k = 0;
     for (; k < errors.size(); ++k) {
         if (errors[k]) {
@@ -226,15 +232,7 @@ void InsertGroup(MacroInserts& run, int from, int rows, int fullRows) {
     for (int i = from; i < from + rows; ++i) errors.push_back(RemapError(run.macros.Items(i)));
     const auto renumbered = std::count(errors.begin(), errors.end(), std::nullopt);
     RowBlock* block = renumbered >= 2 ? MacroBlock(run, static_cast<int>(renumbered), fullRows) : nullptr;
-    std::size_t handled = 0;
-    if (block) {
-        try {
-            handled = RunMacroBlock(run, *block, from, errors);
-        } catch (const Error&) {
-            handled = 0;   // the block was undone as a whole
-        }
-    }
-    GroupOneByOne(run, from, errors, handled);
+    GroupOneByOne(run, from, errors, block ? RunMacroBlock(run, *block, from, errors) : 0);
 }
 
 // Every macro, in blocks of `blockRows` through a server (the last one of the macros left),
@@ -246,7 +244,7 @@ void InsertMacros(MacroInserts& run, int blockRows) {
         const int rows = std::min(blockRows, count - from);
         if (rows < 2) InsertAlone(run, from);
         else InsertGroup(run, from, rows, fullRows);
-        from += std::max(rows, 1);
+        from += rows;
     }
 }
 

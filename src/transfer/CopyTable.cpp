@@ -358,6 +358,7 @@ void Lost(TableCopy& copy) { copy.batch.rows.clear(); }
 // (a blob is written anew from the content its slot keeps).
 void PendingOneByOne(TableCopy& copy, std::size_t from) {
     Batch& batch = copy.batch;
+    // Without a block, the one pending row was written or refused by its execute already.
     for (std::size_t i = from; i < batch.rows.size() && batch.filling; ++i) {
         try {
             batch.filling->CopyRowTo(static_cast<int>(i), copy.dst);
@@ -486,8 +487,7 @@ void CopyRow(TableCopy& copy) {
 // Rows of a full block: the request's, as far as the source rows, the block's parameter
 // count (inputs, a blob counting two) and its declared message size allow.
 int BlockSize(const TableCopy& copy) {
-    int inputs = 0;
-    for (int j = 0; j < copy.dst.ParameterCount(); ++j) inputs += copy.dst.ParameterAt(j).IsBlob() ? 2 : 1;
+    const int inputs = RowBlock::InputsPerRow(copy.dst);
     const std::size_t rowBytes = std::max<std::size_t>(RowBlock::RowBytes(copy.dst), 1);
     return std::min({copy.request.blockRows, copy.expectedRows, 32767 / std::max(inputs, 1),
                      static_cast<int>(kBlockMessageBytes / rowBytes)});

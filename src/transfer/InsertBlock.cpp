@@ -60,6 +60,12 @@ std::vector<std::string> InsertBlockLines(const std::string& rowSql, const std::
     return InsertBlockLines(rowSql, plain, rows, returned, returnedType);
 }
 
+int RowBlock::InputsPerRow(db::Statement& single) {
+    int inputs = 0;
+    for (int j = 0; j < single.ParameterCount(); ++j) inputs += single.ParameterAt(j).IsBlob() ? 2 : 1;
+    return inputs;
+}
+
 std::size_t RowBlock::RowBytes(db::Statement& single) {
     std::size_t bytes = 0;
     for (int j = 0; j < single.ParameterCount(); ++j) {
@@ -121,8 +127,12 @@ void RowBlock::Copy(int row, int j, const db::SqlValue& source) {
     }
 }
 
+db::SqlValue& RowBlock::LargeInput(int row, int j) {
+    return block_.ParameterAt(row * perRow_ + large_.at(static_cast<std::size_t>(j)));
+}
+
 void RowBlock::SetBlob(int row, int j, const std::string& content) {
-    db::SqlValue& large = block_.ParameterAt(row * perRow_ + large_.at(static_cast<std::size_t>(j)));
+    db::SqlValue& large = LargeInput(row, j);
     if (content.size() <= kInlineBlobBytes) {
         Input(row, j).SetBytes(content);
         large.SetNull();
@@ -134,15 +144,13 @@ void RowBlock::SetBlob(int row, int j, const std::string& content) {
 
 void RowBlock::SetNull(int row, int j) {
     Input(row, j).SetNull();
-    if (IsBlob(j)) block_.ParameterAt(row * perRow_ + large_.at(static_cast<std::size_t>(j))).SetNull();
+    if (IsBlob(j)) LargeInput(row, j).SetNull();
 }
 
 void RowBlock::CopyRowTo(int row, db::Statement& single) {
     for (int j = 0; j < static_cast<int>(first_.size()); ++j) {
-        const db::SqlValue& inline_ = Input(row, j);
-        const bool large = IsBlob(j) && inline_.IsNull();
-        single.ParameterAt(j).CopyValueFrom(large ? block_.ParameterAt(row * perRow_ + large_[static_cast<std::size_t>(j)])
-                                                  : inline_);
+        const db::SqlValue& text = Input(row, j);
+        single.ParameterAt(j).CopyValueFrom(IsBlob(j) && text.IsNull() ? LargeInput(row, j) : text);
     }
 }
 

@@ -62,7 +62,9 @@ public:
     int Rows() const { return rows_; }
     db::Statement& Statement() { return block_; }
 
-    // The declared input bytes of one row of `single`, a blob at its inline size.
+    // The inputs of one row of `single` in a block (a blob parameter has two), and their
+    // declared bytes, a blob at its inline size.
+    static int InputsPerRow(db::Statement& single);
     static std::size_t RowBytes(db::Statement& single);
 
     // Parameter j of row `row`; for a blob parameter its inline input, which takes text only.
@@ -78,6 +80,7 @@ public:
 
 private:
     int Position(int row, int j) const;
+    db::SqlValue& LargeInput(int row, int j);   // a blob parameter's input for a larger one
 
     db::Statement block_;
     int rows_ = 0;
