@@ -377,7 +377,9 @@ TEST_F(CopyTableTest, BlobsInsideServerBlocksArriveAsTheRowCopyWritesThem) {
 CREATE TABLE INIDATA (ID_ID INTEGER NOT NULL PRIMARY KEY, ID_SECTION VARCHAR(40), ID_KEY VARCHAR(40), ID_BLOB BLOB SUB_TYPE 1);
 CREATE TABLE MACROSES (MCR_ID INTEGER NOT NULL PRIMARY KEY, MCR_NAME VARCHAR(40), MCR_FILL BLOB SUB_TYPE 1);
 )";
+    // The third macro is refused in the middle of its block, which then goes on one by one.
     const std::string macroKeys = R"(
+ALTER TABLE MACROSES ADD CONSTRAINT MCR_NOT_M3 CHECK (MCR_NAME <> 'm3');
 CREATE GENERATOR GEN_MCR; SET GENERATOR GEN_MCR TO 40;
 SET TERM ^ ;
 CREATE TRIGGER MACROSES_BI FOR MACROSES BEFORE INSERT AS BEGIN NEW.MCR_ID = GEN_ID(GEN_MCR, 1); END^
@@ -426,13 +428,15 @@ SET TERM ; ^
         return engine.Log();
     };
     const std::string rowLog = copyAll(srcPath, dstPath);
+    EXPECT_NE(rowLog.find(texts::kMacroInsertError), std::string::npos) << rowLog;
     EXPECT_EQ(copyAll(server.Remote(srcPath), server.Remote(serverPath)), rowLog);
 
     const char* const queries[] = {
         "select OW_ID, OW_PHOTO, octet_length(OW_PHOTO) from OWNER order by OW_ID",
         "select OW_ID, OW_PHOTO, octet_length(OW_PHOTO) from OWNERPHOTOS order by OW_ID",
         "select ID_ID, ID_BLOB, octet_length(ID_BLOB) from INIDATA order by ID_ID",
-        "select MCR_ID, MCR_FILL, octet_length(MCR_FILL) from MACROSES order by MCR_ID"};
+        // By name: a refused insert retried alone draws one more key from the generator.
+        "select MCR_NAME, MCR_FILL, octet_length(MCR_FILL) from MACROSES order by MCR_NAME"};
     Db embedded(dstPath), served(serverPath);
     for (const char* query : queries) {
         const Rows written = embedded.Rows(query);
