@@ -49,7 +49,7 @@ constexpr const char* kUsage =
     "  --verify            read every copied table back before the post-transfer script;\n"
     "                      exit 4 when the destination differs\n"
     "  --jobs N            copy the journals over N attachments to each database at once,\n"
-    "                      largest first (default 1: one after the other); embedded only\n"
+    "                      largest first (default 1: one after the other)\n"
     "       kestrix-cli --check --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
     "                      what a run would do, line by line, with nothing written;\n"
     "                      exit 0 without problems, 1 with problems\n"
