@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "db/Charset.h"
+#include "run/Texts.h"
 
 namespace kestrix {
 
@@ -135,7 +136,25 @@ std::vector<std::string> RunAccount::NotAccounted() const {
     return names;
 }
 
+int RunAccount::Written() const {
+    int written = 0;
+    for (const TableAccount& t : tables_) written += t.written;
+    return written;
+}
+
+int RunAccount::Refused() const {
+    int refused = 0;
+    for (const TableAccount& t : tables_) refused += t.refused;
+    return refused;
+}
+
 namespace {
+
+std::string IsoDate(const db::DateTime& d) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
+    return text;
+}
 
 std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
@@ -189,10 +208,33 @@ std::string TableJson(const TableAccount& t, std::chrono::steady_clock::time_poi
 
 std::string AccountedLine(const RunAccount& account) {
     const std::vector<std::string> missing = account.NotAccounted();
-    if (missing.empty()) return "Every row is accounted for.";
+    if (missing.empty() && account.Refused() == 0) return "Every row is accounted for.";
+    if (missing.empty())
+        return "Every row is accounted for: " + std::to_string(account.Written()) + " written, " +
+               std::to_string(account.Refused()) + " refused (see the run log).";
     std::string line = "Not accounted for:";
     for (std::size_t i = 0; i < missing.size(); ++i) line += (i ? ", " : " ") + ToUtf8(missing[i]);
     return line;
+}
+
+std::string AccountedText(const RunAccount& account) {
+    const std::vector<std::string> missing = account.NotAccounted();
+    if (missing.empty() && account.Refused() == 0) return texts::kAllAccounted;
+    if (missing.empty()) return texts::Formatted(texts::kAllAccountedRefused, account.Written(), account.Refused());
+    std::string text = texts::kNotAccounted;
+    for (std::size_t i = 0; i < missing.size(); ++i) text += (i ? ", " : "") + missing[i];
+    return text;
+}
+
+std::string PresentRowsLine(const PresentRows& p) {
+    return ToUtf8(p.table) + ": " + std::to_string(p.present) + " of the " + std::to_string(p.rows) + " rows from " +
+           IsoDate(p.from) + " are already in the destination; a run will refuse them";
+}
+
+std::string PresentRowsText(const PresentRows& p) {
+    char date[16];
+    std::snprintf(date, sizeof date, "%02d.%02d.%04d", p.from.day, p.from.month, p.from.year);
+    return texts::Formatted(texts::kRowsPresent, p.table.c_str(), p.present, p.rows, date);
 }
 
 std::string VerifiedLine(const RunAccount& account) {
@@ -210,6 +252,17 @@ std::string AccountJson(const RunAccount& account, int exitCode) {
     out += account.NotAccounted().empty() ? "true" : "false";
     out += ",\n  \"cancel_too_late\": ";
     out += account.CancelTooLate() ? "true" : "false";
+    int read = 0, lost = 0;
+    for (const TableAccount& t : account.Tables()) read += t.Read(), lost += t.Lost();
+    out += ",\n  \"read\": " + std::to_string(read) + ", \"written\": " + std::to_string(account.Written()) +
+           ", \"refused\": " + std::to_string(account.Refused()) + ", \"lost\": " + std::to_string(lost);
+    out += ",\n  \"present\": [";
+    for (std::size_t i = 0; i < account.Present().size(); ++i) {
+        const PresentRows& p = account.Present()[i];
+        out += std::string(i ? ", " : "") + "{\"name\": " + JsonString(ToUtf8(p.table)) + ", \"present\": " +
+               std::to_string(p.present) + ", \"rows\": " + std::to_string(p.rows) + ", \"from\": \"" + IsoDate(p.from) + "\"}";
+    }
+    out += "]";
     out += ",\n  \"tables\": [";
     const auto& tables = account.Tables();
     for (std::size_t i = 0; i < tables.size(); ++i) out += (i ? ",\n    " : "\n    ") + TableJson(tables[i], account.runStart_);

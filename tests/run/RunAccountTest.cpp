@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "db/Charset.h"
 #include "run/RunAccount.h"
 #include "run/RunState.h"
 
@@ -105,8 +106,13 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
     for (const char* event : {"T HOSTS", "w", "w", "U HOSTS HS_\"Q\"", "step", "T \xC7\xCE\xCD\xDB", "f", "f", "r",
                               "E \xCE\xF8\xE8\xE1\xEA\xE0", "int"})
         Feed(state, event);
+    const PresentRows present{"\xC7\xCE\xCD\xDB", 2, 3, {2026, 1, 1, 0, 0, 0, 0}};
+    state.RowsAlreadyPresent({present});
     state.Account().Close(RunOutcome::Interrupted);
     EXPECT_EQ(AccountedLine(state.Account()), "Not accounted for: ЗОНЫ");
+    EXPECT_EQ(ToUtf8(AccountedText(state.Account())), "Не учтены строки таблиц: ЗОНЫ");
+    EXPECT_EQ(PresentRowsLine(present), "ЗОНЫ: 2 of the 3 rows from 2026-01-01 are already in the destination; a run will refuse them");
+    EXPECT_EQ(ToUtf8(PresentRowsText(present)), "ЗОНЫ: 2 из 3 строк с 01.01.2026 уже есть в приемнике; перенос откажет в их записи.");
     std::string json = AccountJson(state.Account(), 130);
     // Times vary: blank them out.
     for (const std::string key : {"\"seconds\": ", "\"started\": "})
@@ -114,18 +120,37 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
             json.replace(at + key.size(), json.find(',', at) - at - key.size(), "S");
     EXPECT_EQ(json,
               "{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,\n"
-              "  \"cancel_too_late\": false,\n  \"tables\": [\n"
+              "  \"cancel_too_late\": false,\n  \"read\": 5, \"written\": 2, \"refused\": 1, \"lost\": 2,\n"
+              "  \"present\": [{\"name\": \"ЗОНЫ\", \"present\": 2, \"rows\": 3, \"from\": \"2026-01-01\"}],\n"
+              "  \"tables\": [\n"
               "    {\"name\": \"HOSTS\", \"read\": 2, \"written\": 2, \"refused\": 0, \"lost\": 0, \"seconds\": S, \"started\": S, "
               "\"unmapped\": {\"HS_\\\"Q\\\"\": 1}, \"accounted\": true},\n"
               "    {\"name\": \"ЗОНЫ\", \"read\": 3, \"written\": 0, \"refused\": 1, \"lost\": 2, \"seconds\": S, \"started\": S, "
               "\"unmapped\": {}, \"accounted\": false, \"error\": \"Ошибка\"}\n  ]\n}\n");
+
+    // Refused rows are accounted for, and the last line tells them from a clean copy.
+    struct Verdict { std::vector<const char*> events; const char *line, *text; };
+    const Verdict verdicts[] = {
+        {{"T HOSTS", "w", "step"}, "Every row is accounted for.", "Все строки учтены."},
+        {{"T HOSTS", "w", "r", "step", "T EVENTS", "w", "w", "r", "step"},
+         "Every row is accounted for: 3 written, 2 refused (see the run log).",
+         "Все строки учтены: записано 3, отказано 2 (см. журнал переноса)."},
+    };
+    for (const Verdict& v : verdicts) {
+        state.Account().Start();
+        for (const char* event : v.events) Feed(state, event);
+        state.Account().Close(RunOutcome::Finished);
+        EXPECT_EQ(AccountedLine(state.Account()), v.line);
+        EXPECT_EQ(ToUtf8(AccountedText(state.Account())), v.text);
+    }
 
     state.Account().Start();
     state.Account().CancelCameTooLate();
     state.Account().Close(RunOutcome::Finished);
     EXPECT_EQ(AccountedLine(state.Account()), "Every row is accounted for.");
     EXPECT_EQ(AccountJson(state.Account(), 0), "{\n  \"outcome\": \"finished\",\n  \"exit_code\": 0,\n  \"accounted\": true,\n"
-                                                "  \"cancel_too_late\": true,\n  \"tables\": []\n}\n");
+                                                "  \"cancel_too_late\": true,\n  \"read\": 0, \"written\": 0, \"refused\": 0, \"lost\": 0,\n"
+                                                "  \"present\": [],\n  \"tables\": []\n}\n");
 }
 
 } // namespace
