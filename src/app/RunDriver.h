@@ -35,6 +35,29 @@ public:
     SameDatabasesError();
 };
 
+// Another run of this program writing a database, as the server shows its attachment.
+struct OtherRun {
+    std::string host;        // the computer it runs on
+    std::string processId;
+    std::string started;     // when it attached, "YYYY-MM-DD HH:MM:SS" by the server's clock
+};
+
+// A destination that another run is writing: the window shows its text, the command line its
+// own from the other run's details.
+class DestinationBusyError : public Error {
+public:
+    explicit DestinationBusyError(OtherRun other);
+    const OtherRun& Other() const { return other_; }
+
+private:
+    OtherRun other_;
+};
+
+// Raises DestinationBusyError when an attachment of another run (its process name carrying
+// the writer mark) is attached to the database of the side; the attachments numbered in
+// `own` are the caller's. Raises what the database raises.
+void RefuseOtherWriter(db::Side side, const std::vector<long>& own);
+
 class RunDriver {
 public:
     RunDriver(RunState& state, db::Databases& dm) : state_(state), dm_(dm) {}
@@ -45,7 +68,7 @@ public:
     // has begun, the run finishes, and a cancel request seen later is noted in the account as
     // too late. Two names of one database are refused with the equal-names text before
     // connecting, and two attachments that reached one database after connecting, before
-    // anything is written.
+    // anything is written; so is a destination that another run is writing.
     void Run(const RunOptions& options);
 
     // The options of the current or last run, as the run took them.

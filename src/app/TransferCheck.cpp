@@ -18,6 +18,7 @@
 #include "run/TextFile.h"
 #include "transfer/GeneratorList.h"
 #include "transfer/OwnerPhoto.h"
+#include "transfer/PresentRows.h"
 #include "transfer/TableList.h"
 #include "transfer/TablePlan.h"
 
@@ -76,6 +77,8 @@ public:
         } catch (const std::exception&) {
         }
     }
+
+    db::Side Sql() { return {sql_, transaction_, connection_}; }
 
     // The owner-photo probe of the run.
     bool HasOwnerPhotos() { return transfer::ProbeOwnerPhotos({sql_, transaction_, connection_}); }
@@ -361,6 +364,17 @@ void OrderProblems(CheckResult& result, const std::vector<LineUse>& uses) {
     }
 }
 
+// The journals are never cleared: destination rows with the keys of the copy's rows make
+// the copy refuse those.
+void PresentProblem(Reading& r, const transfer::JournalTable& journal, CheckedLine& out) {
+    try {
+        const PresentRows rows = transfer::CountPresentRows(r.src.Sql(), r.dst.Sql(), journal, r.options.startDate);
+        if (rows.present > 0) out.problems.push_back(ToCp1251(PresentRowsLine(rows)));
+    } catch (const std::exception& e) {
+        out.problems.push_back("the destination's rows cannot be compared: " + std::string(e.what()));
+    }
+}
+
 // The journal block's copies, each checked as a line of its own.
 void JournalBlock(Reading& r, CheckResult& result, std::vector<LineUse>& uses) {
     for (const transfer::JournalTable& j : transfer::JournalTables()) {
@@ -369,6 +383,7 @@ void JournalBlock(Reading& r, CheckResult& result, std::vector<LineUse>& uses) {
         use.steps.copy = true;
         CheckedLine out = CheckLine(r, text, transfer::ParseTableListLine(text), use.steps);
         out.actions = {"journal block: copy the rows from " + DateText(r.options.startDate)};
+        if (out.source.key && out.dest.key) PresentProblem(r, j, out);
         result.lines.push_back(std::move(out));
         uses.push_back(use);
     }
@@ -409,6 +424,8 @@ CheckResult CheckTransfer(const CheckOptions& options) {
     const std::vector<std::string> generators = ReadTextLines(FindDataFile(options.appDir, kGeneratorListFile));
     Side src(options.source);
     Side dst(options.dest);
+    // A destination another run is writing changes under the check: refused as the run would be.
+    RefuseOtherWriter(dst.Sql(), {});
     Reading r{src, dst, options};
     r.destHasPhotos = dst.HasOwnerPhotos();
     r.sourceHasPhotos = src.HasOwnerPhotos();

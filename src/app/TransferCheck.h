@@ -46,8 +46,9 @@ struct CheckResult {
 };
 
 // Reads the data files and both databases. Raises the layer's error when a database cannot
-// be attached or a data file of the start-up checks (table list, generator list) cannot be read;
-// the latter as Error::Kind::File.
+// be attached or a data file of the start-up checks (table list, generator list) cannot be read,
+// the latter as Error::Kind::File; DestinationBusyError when another run is writing the
+// destination.
 CheckResult CheckTransfer(const CheckOptions& options);
 
 // The result as plain English text (UTF-8), one block per line of the table list.

@@ -48,6 +48,12 @@ void CliRunState::DisplayChanged() {
     }
 }
 
+void CliRunState::RowsAlreadyPresent(const std::vector<PresentRows>& present) {
+    RunState::RowsAlreadyPresent(present);
+    EndProgressLine();
+    for (const PresentRows& rows : present) std::cerr << "kestrix-cli: " << PresentRowsLine(rows) << "\n";
+}
+
 bool CliRunState::AbandonUnwritten() {
     Writing expected = Writing::NotYet;
     return writing_.compare_exchange_strong(expected, Writing::Abandoned);

@@ -18,6 +18,7 @@ public:
     void PumpMessages() override;
     void ShowInterruptionWarning(const std::string& text) override;
     void StageStarted(RunStage stage, const std::string& table) override;
+    void RowsAlreadyPresent(const std::vector<PresentRows>& present) override;
 
     // For the signal thread: whether the process may end at once, because the run has not
     // begun to write (it is connecting, and a server that does not answer keeps a connect

@@ -37,6 +37,13 @@ std::atomic<bool> g_cancelRequested{false};
 
 constexpr const char* kSameDatabases = "the source and the destination must be different databases";
 
+// The destination that another run is writing.
+std::string BusyMessage(const kestrix::DestinationBusyError& e) {
+    const kestrix::OtherRun& other = e.Other();
+    return "the destination is being written by another run: host " + kestrix::ToUtf8(other.host) + ", process " +
+           other.processId + ", started " + other.started;
+}
+
 // A usage error: its line, and where the full usage is.
 int Usage(const std::string& problem) {
     std::cerr << "kestrix-cli: " << problem << "\nTry 'kestrix-cli --help'.\n";
@@ -110,6 +117,19 @@ std::optional<int> RefuseClashingOutputs(const kestrix::cli::CommandLine& line, 
     return 2;
 }
 
+// An output that cannot be written where it is named is refused before anything is written,
+// the run log included.
+std::optional<int> RefuseUnwritableOutputs(const kestrix::cli::CommandLine& line) {
+    for (const kestrix::NamedFile& output : line.Outputs()) {
+        auto refusal = kestrix::OutputRefusal(output.path);
+        if (!refusal) continue;
+        std::cerr << "kestrix-cli: " << output.role << " '" << output.path << "' cannot be written: " << *refusal
+                  << "; name another file\n";
+        return 2;
+    }
+    return std::nullopt;
+}
+
 std::string StartupFailureMessage(kestrix::StartupFailure failure, const std::string& appDir) {
     using kestrix::StartupFailure;
     const std::string folder = "'" + (appDir.empty() ? std::string("./") : appDir) + "'";
@@ -138,24 +158,25 @@ std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, kestrix::RunOpti
     return std::nullopt;
 }
 
-// The account as JSON into the file the operator named, whole or not at all; a file that
-// cannot be written is reported and leaves the exit status as the run made it.
-void WriteSummaryJson(const std::string& file, const kestrix::RunState& state, int status) {
+// An output the operator asked for, written whole or not at all; whether it was written. A
+// file that cannot be written is reported with what is left on disk under its name.
+bool WriteOutput(const char* what, const std::string& file, const std::string& content) {
     try {
-        kestrix::WriteFileWhole(file, kestrix::AccountJson(state.Account(), status));
+        kestrix::WriteFileWhole(file, content);
+        return true;
     } catch (const std::exception& e) {
-        std::cerr << "kestrix-cli: cannot write the summary: " << kestrix::ToUtf8(e.what()) << "\n";
+        std::error_code ec;
+        const bool earlier = std::filesystem::exists(std::filesystem::symlink_status(file, ec));
+        std::cerr << "kestrix-cli: cannot write " << what << ": " << kestrix::ToUtf8(e.what()) << "; "
+                  << (earlier ? "the file '" + file + "' on disk is not this run's" : std::string("no file was written"))
+                  << "\n";
+        return false;
     }
 }
 
-// The identifier maps into the file the operator named, as the summary is written.
-void WriteKeyMap(const std::string& file, const kestrix::IdMaps& maps) {
-    try {
-        kestrix::WriteFileWhole(file, kestrix::KeyMapCsv(maps));
-    } catch (const std::exception& e) {
-        std::cerr << "kestrix-cli: cannot write the key map: " << kestrix::ToUtf8(e.what()) << "\n";
-    }
-}
+// A finished run whose output could not be written has failed; an interrupted or failed one
+// keeps its status.
+int OutputFailed(int status) { return status == 0 || status == 4 ? 1 : status; }
 
 // The run, then the summary and the place of the log; the exit status.
 int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const kestrix::RunOptions& options,
@@ -172,6 +193,10 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
         state.EndProgressLine();
         std::cerr << "kestrix-cli: " << kSameDatabases << "\n";
         status = 1;
+    } catch (const DestinationBusyError& e) {
+        state.EndProgressLine();
+        std::cerr << "kestrix-cli: " << BusyMessage(e) << "\n";
+        status = 1;
     } catch (const OutputClashError& e) {
         // Refused before anything was written: no account, and the output is left alone.
         state.EndProgressLine();
@@ -183,8 +208,10 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
         status = 1;
     }
     state.PrintSummary(std::cout);
-    if (line.summaryJson) WriteSummaryJson(*line.summaryJson, state, status);
-    if (line.mapFile) WriteKeyMap(*line.mapFile, driver.Maps());
+    // The key map first: the JSON account carries the status that its failure makes.
+    if (line.mapFile && !WriteOutput("the key map", *line.mapFile, KeyMapCsv(driver.Maps()))) status = OutputFailed(status);
+    if (line.summaryJson && !WriteOutput("the summary", *line.summaryJson, AccountJson(state.Account(), status)))
+        status = OutputFailed(status);
     std::cerr << "Log: " << options.appDir << kLogFile << "\n";
     return status;
 }
@@ -203,6 +230,9 @@ int Check(const kestrix::RunOptions& options, const std::string& appDir) {
         CheckResult result = CheckTransfer(check);
         std::cout << CheckReportText(result);
         return result.ProblemCount() == 0 ? 0 : 1;
+    } catch (const DestinationBusyError& e) {
+        std::cerr << "kestrix-cli: " << BusyMessage(e) << "\n";
+        return 1;
     } catch (const Error& e) {
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
         const bool startup = e.kind() == Error::Kind::File ||
@@ -237,6 +267,7 @@ int main(int argc, char** argv) {
     RunOptions options = line.run;
     if (auto exit = RefuseSameDatabases(options)) return *exit;
     if (auto exit = RefuseClashingOutputs(line, appDir)) return *exit;
+    if (auto exit = RefuseUnwritableOutputs(line)) return *exit;
     if (line.check) {
         EndOnCancelSignals(cancelSignals);
         return Check(options, appDir);

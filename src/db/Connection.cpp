@@ -1,6 +1,7 @@
 #include "db/Connection.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <type_traits>
 
 #include <unistd.h>
@@ -37,7 +38,17 @@ void AddString(std::string& block, char code, const std::string& value) {
     block += value;
 }
 
-std::string DatabaseParameterBlock(const std::vector<std::string>& lines) {
+// The process's id and name, as the client library would give them itself.
+void AddProcess(std::string& block, const std::string& name) {
+    if (name.empty()) return;
+    const auto pid = static_cast<std::uint32_t>(::getpid());
+    block += static_cast<char>(isc_dpb_process_id);
+    block += static_cast<char>(sizeof pid);
+    for (std::size_t i = 0; i < sizeof pid; ++i) block += static_cast<char>((pid >> (8 * i)) & 0xff);
+    AddString(block, isc_dpb_process_name, name.substr(0, 255));
+}
+
+std::string DatabaseParameterBlock(const std::vector<std::string>& lines, const std::string& processName = {}) {
     std::string block(1, static_cast<char>(isc_dpb_version1));
     for (const std::string& line : lines) {
         if (TrimSpacesAndTabs(line).empty()) continue;
@@ -49,6 +60,7 @@ std::string DatabaseParameterBlock(const std::vector<std::string>& lines) {
         else if (name == "lc_ctype") AddString(block, isc_dpb_lc_ctype, value);
         else throw ClientError(ClientCode::Unsupported);
     }
+    AddProcess(block, processName);
     // The database name is handed over as the file system has it: UTF-8.
     block += static_cast<char>(isc_dpb_utf8_filename);
     block += '\0';
@@ -104,7 +116,7 @@ void Connection::Connect() {
     if (IsConnected()) return;
     if (databaseName_.empty()) throw ClientError(ClientCode::DatabaseNameMissing);
     const client::Api& api = client::Load();
-    std::string dpb = DatabaseParameterBlock(Params);
+    std::string dpb = DatabaseParameterBlock(Params, ProcessName);
     client::Status status{};
     isc_db_handle handle = 0;
     api.attach_database(status.data(), 0, databaseName_.c_str(), &handle, static_cast<short>(dpb.size()),
@@ -173,6 +185,18 @@ bool Connection::CheckConnection() {
         return false;
     }
     return true;
+}
+
+long Connection::AttachmentId() {
+    if (!IsConnected()) throw ClientError(ClientCode::DatabaseClosed);
+    const char item = isc_info_attachment_id;
+    char answer[32] = {};
+    client::Status status{};
+    client::Load().database_info(status.data(), &handle_, 1, &item, sizeof answer, answer);
+    client::Check(status);
+    long id = 0;
+    client::InfoInteger(answer, sizeof answer, isc_info_attachment_id, id);
+    return id;
 }
 
 std::string Connection::Identity() {

@@ -36,6 +36,9 @@ public:
     std::vector<std::string> Params;
     int SQLDialect = 1;
     Transaction* DefaultTransaction = nullptr;
+    // The name the attachment gives the server for this process, with the process id (the
+    // server shows both among its attachments); none when empty. At most 255 bytes are sent.
+    std::string ProcessName;
 
     void Connect();
     void Disconnect();
@@ -44,6 +47,8 @@ public:
     // library told when it attached (a connect fails when it does not tell).
     bool ThroughServer() const { return throughServer_; }
     bool CheckConnection();
+    // The server's number of the open attachment, as its monitoring tables show it.
+    long AttachmentId();
     // Which database the open connection reached, as its server tells: the database file's
     // identity (device and inode) and the database's creation time. Equal for two
     // attachments of one database under any two names, embedded or through a server.

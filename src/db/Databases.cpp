@@ -1,10 +1,31 @@
 #include "db/Databases.h"
 
+#include <filesystem>
+
 namespace kestrix::db {
+
+namespace {
+
+std::string ProgramFile() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string("kestrix") : exe.string();
+}
+
+} // namespace
 
 void SetStandardParams(Connection& connection) {
     connection.Params = {"user_name=sysdba", "password=drowsyelk", "lc_ctype=WIN1251"};
     connection.SQLDialect = 1;
+    connection.ProcessName = ProgramFile();
+}
+
+std::string WriterProcessName() {
+    // The mark stays whole however long the program's folder name is.
+    const std::string mark = kWriterMark;
+    std::string name = ProgramFile();
+    if (name.size() + mark.size() > 255) name = name.substr(name.size() + mark.size() - 255);
+    return name + mark;
 }
 
 Databases::Databases() {
@@ -14,6 +35,7 @@ Databases::Databases() {
     sourceSql_.BindTransaction(sourceTransaction_);
 
     SetStandardParams(destination_);
+    destination_.ProcessName = WriterProcessName();
     destinationTransaction_.Params = {""};
     destinationTransaction_.BindDatabase(destination_);
     destination_.DefaultTransaction = &destinationTransaction_;
@@ -22,6 +44,7 @@ Databases::Databases() {
     postScriptSql_.ParamCheck = false;
 
     SetStandardParams(secondDestination_);
+    secondDestination_.ProcessName = WriterProcessName();
     secondTransaction_.BindDatabase(secondDestination_);
     secondDestination_.DefaultTransaction = &secondTransaction_;
 }

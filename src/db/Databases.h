@@ -3,6 +3,7 @@
 // statements, bound to each other once for the program's life. The engine reaches them
 // through the sides.
 #include <array>
+#include <string>
 
 #include "db/Connection.h"
 #include "db/Side.h"
@@ -47,7 +48,12 @@ private:
     Transaction secondTransaction_;
 };
 
-// The fixed connection parameter lines.
+// The fixed connection parameter lines, and the program's own file as the process name.
 void SetStandardParams(Connection& connection);
+
+// The process name of a run's attachments to its destination: the program's file and this
+// mark, by which another run or a check finds a destination being written.
+inline constexpr const char* kWriterMark = " (transfer run)";
+std::string WriterProcessName();
 
 } // namespace kestrix::db

@@ -149,6 +149,14 @@ void GuiRunState::StageStarted(RunStage stage, const std::string& table) {
     if (c_.TabLabel->text() != status) c_.TabLabel->setText(status);
 }
 
+// The status line says it until the next stage sets its text; the summary says it again.
+void GuiRunState::RowsAlreadyPresent(const std::vector<PresentRows>& present) {
+    RunState::RowsAlreadyPresent(present);
+    std::string text;
+    for (const PresentRows& rows : present) text += (text.empty() ? "" : " ") + PresentRowsText(rows);
+    c_.TabLabel->setText(Qt(text));
+}
+
 void GuiRunState::DisplayChanged() {
     Show(c_.TablePB, TableProgress());
     Show(c_.AllPB, AllProgress());

@@ -40,6 +40,7 @@ public:
     void LockControls(bool locked) override;
     void ShowInterruptionWarning(const std::string& text) override;
     void StageStarted(RunStage stage, const std::string& table) override;
+    void RowsAlreadyPresent(const std::vector<PresentRows>& present) override;
 
     bool Locked() const { return locked_; }
 

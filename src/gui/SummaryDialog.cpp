@@ -50,12 +50,11 @@ QString UnmappedColumns(const TableAccount& t) {
     return parts.join(QStringLiteral(", "));
 }
 
+// The journal rows the run found already in the destination, then the account's verdict.
 std::string VerdictText(const RunAccount& account) {
-    const std::vector<std::string> missing = account.NotAccounted();
-    if (missing.empty()) return texts::kAllAccounted;
-    std::string text = texts::kNotAccounted;
-    for (std::size_t i = 0; i < missing.size(); ++i) text += (i ? ", " : "") + missing[i];
-    return text;
+    std::string text;
+    for (const PresentRows& rows : account.Present()) text += PresentRowsText(rows) + "\n";
+    return text + AccountedText(account);
 }
 
 std::string VerifiedText(const RunAccount& account) {

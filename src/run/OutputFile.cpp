@@ -45,6 +45,19 @@ bool WriteAll(int fd, const std::string& content) {
     return true;
 }
 
+// The folder a name is in: "." for a bare name.
+fs::path FolderOf(const std::string& name) {
+    const fs::path folder = fs::path(name).parent_path();
+    return folder.empty() ? fs::path(".") : folder;
+}
+
+// A link in a world-writable sticky folder, owned neither by this user nor by the folder's
+// owner: planted by someone else, as the kernel's protected links see it.
+bool PlantedLink(const struct stat& link, const struct stat& folder) {
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return S_ISLNK(link.st_mode) && shared && link.st_uid != ::geteuid() && link.st_uid != folder.st_uid;
+}
+
 // A new file beside the target, readable as a file created in its place would be.
 int CreateTemporary(const fs::path& target, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -79,14 +92,31 @@ std::optional<std::string> OutputClash(const std::vector<NamedFile>& outputs, co
     return std::nullopt;
 }
 
+std::optional<std::string> OutputRefusal(const std::string& path) {
+    const std::string folder = FolderOf(path).string();
+    struct stat dir {}, name {};
+    if (::stat(folder.c_str(), &dir) != 0) return "the folder '" + folder + "' cannot be used: " + std::strerror(errno);
+    if (!S_ISDIR(dir.st_mode)) return "'" + folder + "' is no folder";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return "the folder '" + folder + "' is not writable: " + std::strerror(errno);
+    if (::lstat(path.c_str(), &name) != 0) return std::nullopt;
+    if (S_ISDIR(name.st_mode)) return "it is a folder";
+    if (PlantedLink(name, dir))
+        return "it is a link that another user owns in the shared folder '" + folder + "'";
+    return std::nullopt;
+}
+
 void WriteFileWhole(const std::string& path, const std::string& content) {
-    const fs::path target = Resolved(path);
+    if (auto refusal = OutputRefusal(path))
+        throw Error(Error::Kind::File, EPERM, "Cannot write file \"" + FileNameToCp1251(path) + "\": " + FileNameToCp1251(*refusal));
+    const fs::path target = path;
     std::string temporary;
     int fd = CreateTemporary(target, temporary);
     if (fd < 0) throw FileError("Cannot create", path, errno);
+    // A file replaced keeps its permissions; a link replaced gives way to a new file.
     struct stat existing {};
-    bool written = WriteAll(fd, content) &&
-                   (::stat(target.c_str(), &existing) != 0 || ::fchmod(fd, existing.st_mode & 07777) == 0) &&
+    const bool keepMode = ::lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    bool written = WriteAll(fd, content) && (!keepMode || ::fchmod(fd, existing.st_mode & 07777) == 0) &&
                    ::fsync(fd) == 0;
     int err = errno;
     if (::close(fd) != 0 && written) {

@@ -28,9 +28,16 @@ struct OutputClashError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Writes the file through a temporary file in its folder, renamed over it once complete, so
-// that a failure leaves the file as it was. A link is replaced where it points. Raises the
-// file error.
+// Why an output cannot be written under its name, found before anything is written (UTF-8):
+// its folder is missing or not writable, the name is a folder, or the name is a link that
+// another user owns in a shared sticky folder (as /tmp), which the kernel would not follow
+// either. nullopt when it can be written.
+std::optional<std::string> OutputRefusal(const std::string& path);
+
+// Writes the file through a temporary file in the folder of the name given, renamed onto that
+// name once complete, so that a failure leaves the file as it was. A link of that name is
+// replaced by the file; what it pointed to is left alone. Raises the file error, also for a
+// name that OutputRefusal refuses.
 void WriteFileWhole(const std::string& path, const std::string& content);
 
 } // namespace kestrix

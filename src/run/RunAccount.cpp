@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "db/Charset.h"
+#include "run/Texts.h"
 
 namespace kestrix {
 
@@ -151,7 +152,25 @@ std::vector<std::string> RunAccount::NotAccounted() const {
     return names;
 }
 
+int RunAccount::Written() const {
+    int written = 0;
+    for (const TableAccount& t : tables_) written += t.written;
+    return written;
+}
+
+int RunAccount::Refused() const {
+    int refused = 0;
+    for (const TableAccount& t : tables_) refused += t.refused;
+    return refused;
+}
+
 namespace {
+
+std::string IsoDate(const db::DateTime& d) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
+    return text;
+}
 
 using Json = nlohmann::ordered_json;
 
@@ -191,7 +210,10 @@ Json TableJson(const TableAccount& t, std::chrono::steady_clock::time_point runS
 
 std::string AccountedLine(const RunAccount& account) {
     const std::vector<std::string> missing = account.NotAccounted();
-    if (missing.empty()) return "Every row is accounted for.";
+    if (missing.empty() && account.Refused() == 0) return "Every row is accounted for.";
+    if (missing.empty())
+        return "Every row is accounted for: " + std::to_string(account.Written()) + " written, " +
+               std::to_string(account.Refused()) + " refused (see the run log).";
     std::string line = "Not accounted for:";
     for (std::size_t i = 0; i < missing.size(); ++i) line += (i ? ", " : " ") + ToUtf8(missing[i]);
     return line;
@@ -206,6 +228,26 @@ std::string Names(const std::vector<std::string>& tables) {
 }
 
 } // namespace
+
+std::string AccountedText(const RunAccount& account) {
+    const std::vector<std::string> missing = account.NotAccounted();
+    if (missing.empty() && account.Refused() == 0) return texts::kAllAccounted;
+    if (missing.empty()) return texts::Formatted(texts::kAllAccountedRefused, account.Written(), account.Refused());
+    std::string text = texts::kNotAccounted;
+    for (std::size_t i = 0; i < missing.size(); ++i) text += (i ? ", " : "") + missing[i];
+    return text;
+}
+
+std::string PresentRowsLine(const PresentRows& p) {
+    return ToUtf8(p.table) + ": " + std::to_string(p.present) + " of the " + std::to_string(p.rows) + " rows from " +
+           IsoDate(p.from) + " are already in the destination; a run will refuse them";
+}
+
+std::string PresentRowsText(const PresentRows& p) {
+    char date[16];
+    std::snprintf(date, sizeof date, "%02d.%02d.%04d", p.from.day, p.from.month, p.from.year);
+    return texts::Formatted(texts::kRowsPresent, p.table.c_str(), p.present, p.rows, date);
+}
 
 std::string VerifiedLine(const RunAccount& account) {
     std::vector<std::string> differing;
@@ -230,11 +272,24 @@ std::string VerifiedLine(const RunAccount& account) {
 
 std::string AccountJson(const RunAccount& account, int exitCode) {
     Json tables = Json::array();
-    for (const TableAccount& t : account.Tables()) tables.push_back(TableJson(t, account.runStart_));
+    int read = 0, lost = 0;
+    for (const TableAccount& t : account.Tables()) {
+        tables.push_back(TableJson(t, account.runStart_));
+        read += t.Read();
+        lost += t.Lost();
+    }
+    Json present = Json::array();
+    for (const PresentRows& p : account.Present())
+        present.push_back({{"name", ToUtf8(p.table)}, {"present", p.present}, {"rows", p.rows}, {"from", IsoDate(p.from)}});
     const Json json = {{"outcome", OutcomeName(account.Outcome().value_or(RunOutcome::Failed))},
                        {"exit_code", exitCode},
                        {"accounted", account.NotAccounted().empty()},
                        {"cancel_too_late", account.CancelTooLate()},
+                       {"read", read},
+                       {"written", account.Written()},
+                       {"refused", account.Refused()},
+                       {"lost", lost},
+                       {"present", present},
                        {"tables", tables}};
     // Texts are UTF-8 already; a byte that is not would become U+FFFD rather than end the run.
     return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "db/Statement.h"
+
 namespace kestrix {
 
 // The stages of a run, as the front ends are told of them.
@@ -36,6 +38,15 @@ struct TableVerification {
     std::vector<RowDifference> listed;   // the first kListedDifferences
     double seconds = 0;
     bool inFull = true;   // every source row was read back; else the counts are of a part
+};
+
+// A journal table whose destination already holds rows of the copy: source rows from the
+// start date on whose keys are there, which the copy will refuse.
+struct PresentRows {
+    std::string table;     // Windows-1251
+    long long present = 0; // source rows whose key the destination holds
+    long long rows = 0;    // source rows the copy reads
+    db::DateTime from;     // the start date
 };
 
 struct TableAccount {
@@ -104,6 +115,9 @@ public:
     // last stage had begun.
     void CancelCameTooLate() { cancelTooLate_ = true; }
     bool CancelTooLate() const { return cancelTooLate_; }
+    // Before the first write: the journal rows the destination already holds.
+    void RowsAlreadyPresent(const std::vector<PresentRows>& present) { present_ = present; }
+    const std::vector<PresentRows>& Present() const { return present_; }
 
     const std::vector<TableAccount>& Tables() const { return tables_; }
     std::optional<RunOutcome> Outcome() const { return outcome_; }
@@ -114,6 +128,9 @@ public:
     int Differ() const;
     // Names of the tables the read-back did not read to their end, in run order.
     std::vector<std::string> NotVerified() const;
+    // Rows written and refused over every table.
+    int Written() const;
+    int Refused() const;
 
 private:
     void CloseTable();
@@ -126,23 +143,34 @@ private:
     std::chrono::steady_clock::time_point tableStart_;
     std::optional<RunOutcome> outcome_;
     bool cancelTooLate_ = false;
+    std::vector<PresentRows> present_;
     std::chrono::steady_clock::time_point runStart_ = std::chrono::steady_clock::now();
 
     friend std::string AccountJson(const RunAccount& account, int exitCode);
 };
 
-// "Every row is accounted for." or "Not accounted for: T1, T2" (names in UTF-8).
+// "Every row is accounted for." when no row was refused, else "Every row is accounted for:
+// N written, M refused (see the run log)."; or "Not accounted for: T1, T2" (names in UTF-8).
 std::string AccountedLine(const RunAccount& account);
+// The same for the window, in Russian (Windows-1251).
+std::string AccountedText(const RunAccount& account);
+// "EVENTS: 57 of the 57 rows from 2026-01-01 are already in the destination; a run will
+// refuse them" (UTF-8).
+std::string PresentRowsLine(const PresentRows& present);
+// The same for the window, in Russian (Windows-1251).
+std::string PresentRowsText(const PresentRows& present);
 // After a read-back: "Verified: the N rows written are in the destination as written." (with
 // "; M refused rows were not written" before the stop when the read tables refused rows) or
 // "Differences: N rows in T1, T2"; then, when a table was not read back to its end, the line
 // "Not verified: T1, T2 (the read-back was interrupted)" instead of the first or after the
 // second (names in UTF-8).
 std::string VerifiedLine(const RunAccount& account);
-// The account for scripts, UTF-8 JSON: outcome, exit code, whether a cancel came too late,
-// tables (name, read, written, refused, lost, seconds, started: seconds from the run's start,
+// The account for scripts, UTF-8 JSON: outcome, exit code, whether every table is accounted
+// for, whether a cancel came too late, the totals (read, written, refused, lost), the journal
+// rows already in the destination (present: name, present, rows, from), and the tables
+// (name, read, written, refused, lost, seconds, started: seconds from the run's start,
 // unmapped per column, accounted; after a read-back also verified, differ, verify_seconds, the
-// listed differences and verified_in_full) and whether every table is accounted for.
+// listed differences and verified_in_full).
 std::string AccountJson(const RunAccount& account, int exitCode);
 
 } // namespace kestrix

@@ -4,6 +4,7 @@
 // run is asked to do is in RunOptions.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "run/RunAccount.h"
 
@@ -69,6 +70,9 @@ public:
     void WrittenUndone(int rows) { account_.WrittenUndone(rows); }
     // the copy of the current table ended on an error, passed over or ending the run.
     void TableFailed(const std::string& message) { account_.TableFailed(message); }
+    // before the first write: journal rows the destination already holds, which the copy
+    // will refuse; the run goes on.
+    virtual void RowsAlreadyPresent(const std::vector<PresentRows>& present) { account_.RowsAlreadyPresent(present); }
     // the read-back of the copy counted in the account's row `row`.
     void ReadBackDue(std::size_t row) { account_.ReadBackDue(row); }
     void TableVerified(std::size_t row, const TableVerification& result) { account_.TableVerified(row, result); }

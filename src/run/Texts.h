@@ -1,10 +1,20 @@
 #pragma once
 // Every Russian text of the program, written once in UTF-8 and held in Windows-1251.
+#include <cstdio>
 #include <string>
 
 #include "db/Charset.h"
 
 namespace kestrix::texts {
+
+// A text with printf placeholders, filled.
+template <class... Args> std::string Formatted(const std::string& format, Args... args) {
+    const int size = std::snprintf(nullptr, 0, format.c_str(), args...);
+    std::string text(static_cast<std::size_t>(size > 0 ? size : 0) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format.c_str(), args...);
+    text.pop_back();
+    return text;
+}
 
 // Table copy
 inline const std::string kInsertError = ToCp1251("Ошибка Добавления ");
@@ -45,6 +55,9 @@ inline const std::string kInterruptedWarning =
     std::string(39, ' ') + ToCp1251("Внимание!!!") + "\r" + std::string(17, ' ') +
     ToCp1251("Перенос данных был прерван пользователем.") + "\r" + " " +
     ToCp1251("Перед врозобновлением переноса данных обновите Базу - приемник данных.");
+// printf format: the other run's computer, process id and start.
+inline const std::string kDestinationBusy =
+    ToCp1251("Базу - приемник данных сейчас заполняет другой перенос: компьютер %s, процесс %s, начат %s.");
 inline const std::string kSameDatabases = ToCp1251("БД источника и приемника должны быть разными.");
 // A run whose server left it waiting 30 s after a cancel request: its links were cut.
 inline const std::string kServerSilent = ToCp1251("Сервер не отвечает; соединение с ним разорвано.");
@@ -112,7 +125,12 @@ inline const std::string kOutcomeFailed = ToCp1251("перенос заверш�
 inline const std::string kSummaryHeaders[] = {ToCp1251("Таблица"), ToCp1251("Прочитано"), ToCp1251("Записано"),
                                               ToCp1251("Отказано"), ToCp1251("Секунд"), ToCp1251("Ссылок -1"),
                                               ToCp1251("Ссылки -1 по столбцам")};
-inline const std::string kAllAccounted = ToCp1251("Все строки учтены.");
+inline const std::string kAllAccountedHead = ToCp1251("Все строки учтены");
+inline const std::string kAllAccounted = kAllAccountedHead + ".";
+// printf formats: the rows written and refused; the table, the rows present, the rows read
+// and the start date.
+inline const std::string kAllAccountedRefused = kAllAccountedHead + ToCp1251(": записано %d, отказано %d (см. журнал переноса).");
+inline const std::string kRowsPresent = ToCp1251("%s: %lld из %lld строк с %s уже есть в приемнике; перенос откажет в их записи.");
 inline const std::string kNotAccounted = ToCp1251("Не учтены строки таблиц: ");
 inline const std::string kTableFailed = ToCp1251("Ошибка: ");
 // The read-back and the key map

@@ -201,6 +201,7 @@ private:
             for (auto [connection, name] : {std::pair{&a.sourceConnection, &sourceName_},
                                             std::pair{&a.destConnection, &destName_}}) {
                 db::SetStandardParams(*connection);
+                if (connection == &a.destConnection) connection->ProcessName = db::WriterProcessName();
                 connection->SetDatabaseFile(*name);
                 connection->Connect();
             }

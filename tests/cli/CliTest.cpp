@@ -7,6 +7,7 @@
 #include <cstring>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -132,13 +134,17 @@ TEST_F(CliTest, FullRunWithEventsMovesEverythingAndOnlyReadsTheSource) {
     EXPECT_NE(run.out.find("\nCONTROLLERS" + std::string(9, ' ')), std::string::npos);
     EXPECT_NE(run.out.find("\n  -1 in CT_HS_ID: 1\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\n  -1 in EV_DEV_ID: 1\n"), std::string::npos) << run.out;
-    EXPECT_TRUE(run.out.ends_with("\nEvery row is accounted for.\n")) << run.out;
     const std::string json = ReadFile(dir.File("summary.json"));
     EXPECT_EQ(json.rfind("{\n  \"outcome\": \"finished\",\n  \"exit_code\": 0,\n  \"accounted\": true,\n", 0), 0u)
         << json;
     EXPECT_EQ(JsonCounts(json, "EVENTS"), (std::vector<int>{events, events - 1, 1, 0})) << json;
     EXPECT_EQ(JsonTable(json, "EVENTS")["unmapped"], (nlohmann::json{{"EV_DEV_ID", 1}})) << json;
     EXPECT_EQ(JsonTable(json, "EVENTS")["accounted"], true) << json;
+    // The refused row is told apart from a clean copy, with the totals the JSON carries.
+    const nlohmann::json account = nlohmann::json::parse(json);
+    EXPECT_EQ(account["refused"], 1) << json;
+    EXPECT_TRUE(run.out.ends_with("\nEvery row is accounted for: " + std::to_string(account["written"].get<int>()) +
+                                  " written, 1 refused (see the run log).\n")) << run.out;
     // The progress ends at the last step, after the sequence set the overall bar back to 0.
     const std::string steps = run.err.substr(1, run.err.find(']') - 1);   // "0/N" of the clearing pass
     const std::string all = steps.substr(steps.find('/') + 1);
@@ -255,6 +261,42 @@ TEST_F(CliTest, RunWithoutEventsLeavesTheJournalsAlone) {
     EXPECT_EQ(dst.Rows("SELECT EV_ID FROM EVENTS"), (Rows{{"77"}}));
     EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM ALARM"), "0");
     EXPECT_EQ(run.out.find("EVENTS"), std::string::npos) << run.out;
+}
+
+// The journals are never cleared: into a destination that holds them already, the check
+// and the run before its first write say which rows the copy will refuse, and the account
+// tells the refusals from a clean copy.
+TEST_F(CliTest, JournalRowsAlreadyInTheDestinationAreSaidBeforehand) {
+    MakeDatabases();
+    const std::vector<std::string> events{"--events-from", "2026-01-01"};
+    ProcessResult first = Run(events);
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    const int rows = SummaryRow(first.out, "EVENTS").at(0);
+    const std::string present = "EVENTS: " + std::to_string(rows) + " of the " + std::to_string(rows) +
+                                " rows from 2026-01-01 are already in the destination; a run will refuse them\n";
+
+    ProcessResult check = Run({"--check", "--events-from", "2026-01-01"});
+    EXPECT_EQ(check.exitCode, 1);
+    EXPECT_NE(check.out.find("journal block: EVENTS=EV_ID\n"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("  PROBLEM: " + present), std::string::npos) << check.out;
+    // From an earlier date the copy reads more rows, of which the same ones are there.
+    const std::string earlier = Run({"--check", "--events-from", "2025-01-01"}).out;
+    std::smatch more;
+    ASSERT_TRUE(std::regex_search(earlier, more, std::regex("  PROBLEM: EVENTS: ([0-9]+) of the ([0-9]+) rows from 2025-01-01 "))) << earlier;
+    EXPECT_EQ(std::stoi(more[1]), rows);
+    EXPECT_GT(std::stoi(more[2]), rows);
+
+    ProcessResult second = Run({"--events-from", "2026-01-01", "--summary-json", dir.File("summary.json")});
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_LT(second.err.find("kestrix-cli: " + present), second.err.find("] Clearing the destination")) << second.err;
+    EXPECT_EQ(SummaryRow(second.out, "EVENTS"), (std::vector<int>{rows, 0, rows, 0})) << second.out;
+    const nlohmann::json account = nlohmann::json::parse(ReadFile(dir.File("summary.json")));
+    EXPECT_EQ(account["present"][0], (nlohmann::json{{"name", "EVENTS"}, {"present", rows}, {"rows", rows},
+                                                      {"from", "2026-01-01"}})) << account.dump();
+    const int written = account["written"], refused = account["refused"];
+    EXPECT_GE(refused, rows);
+    EXPECT_TRUE(second.out.ends_with("\nEvery row is accounted for: " + std::to_string(written) + " written, " +
+                                     std::to_string(refused) + " refused (see the run log).\n")) << second.out;
 }
 
 TEST_F(CliTest, SignalDuringTheCopyInterruptsAtTheNextRow) {
@@ -491,6 +533,13 @@ TEST_F(CliTest, AnOutputThatIsAFileOfTheRunIsRefusedAndLeftWhole) {
     auto sourceBefore = Dump(source), destBefore = Dump(dest);
     WriteFile(appDir + "/Kestrix.log", "an earlier run");
     fs::create_symlink(source, dir.File("link.fdb"));
+    // A shared sticky folder, as /tmp, where another user planted a link to a file of ours.
+    const std::string shared = dir.File("shared"), victim = dir.File("victim.csv");
+    fs::create_directories(shared);
+    fs::permissions(dir.Path(), fs::perms(0755));
+    fs::permissions(shared, fs::perms(01777));
+    WriteFile(victim, "ours");
+    ASSERT_EQ(test::SymlinkAs("nobody", victim, shared + "/keys.csv"), "");
     test::PrivateServer server;
     struct Row { std::string source, dest, output, clash; bool connected; std::string option = "--summary-json"; };
     const Row rows[] = {
@@ -500,6 +549,13 @@ TEST_F(CliTest, AnOutputThatIsAFileOfTheRunIsRefusedAndLeftWhole) {
         {source, dest, dir.File("link.fdb"), "is the source database", false},
         {source, dest, appDir + "/./Kestrix.log", "is the run log", false},
         {source, dest, dest, "is the destination database", false, "--map-file"},
+        // Outputs that cannot be written where they are named.
+        {source, dest, "/nonexistent/dir/s.json",
+         "cannot be written: the folder '/nonexistent/dir' cannot be used: No such file or directory", false},
+        {source, dest, shared, "cannot be written: it is a folder", false, "--map-file"},
+        {source, dest, shared + "/keys.csv",
+         "cannot be written: it is a link that another user owns in the shared folder '" + shared + "'", false,
+         "--map-file"},
         // The server on this machine names the file once connected, before anything is written.
         {server.Remote(source), server.Remote(dest), source, "is the source database", true},
         {server.Remote(source), server.Remote(dest), dir.File("link.fdb"), "is the source database", true},
@@ -515,6 +571,15 @@ TEST_F(CliTest, AnOutputThatIsAFileOfTheRunIsRefusedAndLeftWhole) {
     }
     EXPECT_EQ(Dump(source), sourceBefore);
     EXPECT_EQ(Dump(dest), destBefore);
+    EXPECT_EQ(ReadFile(victim), "ours");
+
+    // A link of the operator's own is replaced by the file, and what it pointed to stays.
+    fs::create_symlink(victim, shared + "/own.csv");
+    ProcessResult run = Run({"--map-file", shared + "/own.csv"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_FALSE(fs::is_symlink(shared + "/own.csv"));
+    EXPECT_EQ(ReadFile(shared + "/own.csv").rfind("table,old_key,new_key\n", 0), 0u);
+    EXPECT_EQ(ReadFile(victim), "ours");
 }
 
 TEST_F(CliTest, CheckWritesNothingAndExitsByWhatItFinds) {
@@ -738,6 +803,99 @@ private:
     bool mounted_ = false;
     std::string error_;
 };
+
+// An output that cannot be written once the run is done (its disk is full) fails the run after
+// its account, saying that what is on disk under that name is not this run's.
+TEST_F(CliTest, AnOutputThatCannotBeWrittenAtTheEndFailsTheRun) {
+    MakeDatabases();
+    SmallDisk disk("64k");
+    ASSERT_TRUE(disk.Mounted()) << disk.Error();
+    const std::string keys = disk.File("keys.csv");
+    WriteFile(keys, "an earlier map");
+    auto fill = [&](const std::string& name) {
+        std::ofstream file(disk.File(name), std::ios::binary);
+        const std::string block(512, 'x');
+        while (file.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {
+        }
+    };
+    fill("fill");
+    ProcessResult run = Run({"--map-file", keys, "--summary-json", dir.File("summary.json")});
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.out.find("\nEvery row is accounted for"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("kestrix-cli: cannot write the key map: Cannot write file \"" + keys +
+                           "\". No space left on device; the file '" + keys + "' on disk is not this run's\n"),
+              std::string::npos) << run.err;
+    EXPECT_EQ(ReadFile(keys), "an earlier map");
+    const std::string json = ReadFile(dir.File("summary.json"));
+    EXPECT_EQ(json.rfind("{\n  \"outcome\": \"finished\",\n  \"exit_code\": 1,", 0), 0u) << json;
+
+    std::filesystem::remove(keys);
+    fill("more");
+    run = Run({"--map-file", keys});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("No space left on device; no file was written\n"), std::string::npos) << run.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(disk.File("")), std::filesystem::directory_iterator()), 2)
+        << "a temporary file was left behind";
+}
+
+// One writer per destination: through a server, a run or a check started while another run
+// writes the destination is refused before it writes anything, naming that run, which goes on
+// to its end. The first run is held at a lock: in its clearing pass with one stream, and
+// inside the journal copy with four (the statement held then fails on the conflict, logged).
+TEST_F(CliTest, ADestinationThatAnotherRunWritesIsRefused) {
+    namespace fs = std::filesystem;
+    MakeDatabases();
+    test::PrivateServer server;
+    const std::string remoteSource = server.Remote(source), remoteDest = server.Remote(dest);
+    const std::string emptyDest = dir.File("empty.fdb"), secondApp = dir.File("second");
+    fs::copy_file(dest, emptyDest);
+    fs::create_directories(secondApp);
+    test::CopySampleAppDir(secondApp);
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    struct Row { const char* jobs; const char* hold; const char* waiting; };
+    const Row rows[] = {{"1", "UPDATE ACCGROUPS SET AG_NAME = 'held'", "Delete From ACCGROUPS"},
+                        {"4", "UPDATE KX_GATE SET G = 1", "EXECUTE BLOCK"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string("--jobs ") + row.jobs);
+        fs::copy_file(emptyDest, dest, fs::copy_options::overwrite_existing);
+        {
+            // A row the clearing pass deletes, and a gate every new event passes.
+            Db db(remoteDest);
+            db.Exec("INSERT INTO ACCGROUPS (AG_ID, AG_NAME) VALUES (1, 'kept')");
+            db.Exec("CREATE TABLE KX_GATE (G INTEGER)");
+            db.Exec("INSERT INTO KX_GATE VALUES (0)");
+            db.Exec("CREATE TRIGGER KX_GATE_EVENTS FOR EVENTS BEFORE INSERT AS BEGIN UPDATE KX_GATE SET G = G + 1; END");
+        }
+        std::optional<test::HeldRow> held(std::in_place, remoteDest, row.hold);
+        test::BackgroundProcess first({test::CliPath(), "--source", remoteSource, "--dest", remoteDest, "--app-dir",
+                                       appDir, "--events-from", "2025-01-01", "--jobs", row.jobs});
+        ASSERT_TRUE(test::AwaitWaitingStatement(remoteDest, row.waiting)) << first.Err();
+
+        const std::string busy = "kestrix-cli: the destination is being written by another run: host " +
+                                 std::string(host) + ", process " + std::to_string(first.Pid()) + ", started ";
+        // A second run let through would wait at the held row too: it must end by itself.
+        test::BackgroundProcess secondRun({test::CliPath(), "--source", remoteSource, "--dest", remoteDest,
+                                           "--app-dir", secondApp, "--events-from", "2025-01-01"});
+        ASSERT_TRUE(secondRun.EndsBy(std::chrono::steady_clock::now() + std::chrono::seconds(60))) << secondRun.Err();
+        ProcessResult second = secondRun.Wait();
+        EXPECT_EQ(second.exitCode, 1) << second.err;
+        EXPECT_NE(second.err.find(busy), std::string::npos) << second.err;
+        EXPECT_TRUE(std::regex_search(second.err, std::regex("started [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\n")))
+            << second.err;
+        EXPECT_EQ(ReadFile(secondApp + "/Kestrix.log"), "") << "the refused run wrote";
+        ProcessResult check = test::RunProcess({test::CliPath(), "--check", "--source", remoteSource, "--dest",
+                                                remoteDest, "--app-dir", secondApp});
+        EXPECT_EQ(check.exitCode, 1) << check.out;
+        EXPECT_NE(check.err.find(busy), std::string::npos) << check.err;
+
+        held.reset();
+        ProcessResult done = first.Wait();
+        EXPECT_EQ(done.exitCode, 0) << done.err;
+        Db dst(remoteDest);
+        EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM CONTROLLERS C JOIN HOSTS H ON H.HS_ID = C.CT_HS_ID"), "3");
+    }
+}
 
 // A destination whose disk fills up during the journals ends the run at the first refused
 // write, as a lost connection does: logged once, no row refused for it, failed, exit 1.

@@ -433,7 +433,7 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     EXPECT_TRUE(summary->isVisible() && !summary->isModal());
     EXPECT_EQ(summary->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeFinished));
     EXPECT_EQ(SummaryRows(*summary), (std::vector<std::vector<std::string>>{{"HOSTS", "3", "2", "1", "0", ""}}));
-    EXPECT_EQ(summary->Verdict->text(), Qt(texts::kAllAccounted));
+    EXPECT_EQ(summary->Verdict->text(), Qt(texts::Formatted(texts::kAllAccountedRefused, 2, 1)));
     summary->LogButton->click();
     auto* log = Opened<LogViewer>(form.get());
     ASSERT_NE(log, nullptr);

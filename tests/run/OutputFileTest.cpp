@@ -7,6 +7,7 @@
 #include "db/Error.h"
 #include "run/OutputFile.h"
 #include "support/Fixtures.h"
+#include "support/Process.h"
 
 namespace kestrix {
 namespace {
@@ -59,11 +60,12 @@ TEST(OutputFile, WrittenWholeOrLeftAsItWas) {
     EXPECT_EQ(ReadFile(file), "new");
     EXPECT_EQ(fs::status(file).permissions(), fs::perms(0640)) << "the replaced file's permissions kept";
 
-    // A link is written where it points, and stays a link.
+    // A link gives way to the file under its name; what it points to is left alone.
     fs::create_symlink(file, dir.File("link.json"));
-    WriteFileWhole(dir.File("link.json"), "through the link");
-    EXPECT_TRUE(fs::is_symlink(dir.File("link.json")));
-    EXPECT_EQ(ReadFile(file), "through the link");
+    WriteFileWhole(dir.File("link.json"), "in place of the link");
+    EXPECT_FALSE(fs::is_symlink(dir.File("link.json")));
+    EXPECT_EQ(ReadFile(dir.File("link.json")), "in place of the link");
+    EXPECT_EQ(ReadFile(file), "new");
 
     // A folder that cannot take the file: the file error, and nothing left behind.
     Error e = test::Raised([&] { WriteFileWhole(dir.File("missing/x.json"), "x"); });
@@ -73,6 +75,34 @@ TEST(OutputFile, WrittenWholeOrLeftAsItWas) {
     test::Raised([&] { WriteFileWhole(dir.File("taken.json"), "x"); });
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 3)
         << "a temporary file was left behind";
+}
+
+TEST(OutputFile, RefusedBeforehandWhereItCannotBeWritten) {
+    TempDir dir;
+    // A shared sticky folder, as /tmp: a link that another user planted there is refused, one
+    // of this user's own is not.
+    const std::string shared = dir.File("shared");
+    fs::create_directories(shared);
+    fs::permissions(dir.Path(), fs::perms(0755));
+    fs::permissions(shared, fs::perms(01777));
+    WriteFile(dir.File("ours.csv"), "ours");
+    ASSERT_EQ(test::SymlinkAs("nobody", dir.File("ours.csv"), shared + "/planted.csv"), "");
+    fs::create_symlink(dir.File("ours.csv"), shared + "/own.csv");
+    WriteFile(dir.File("file"), "x");
+    struct Row { std::string path, refusal; };
+    const Row rows[] = {
+        {dir.File("missing/x.json"), "the folder '" + dir.File("missing") + "' cannot be used: No such file or directory"},
+        {dir.File("file/x.json"), "'" + dir.File("file") + "' is no folder"},
+        {shared, "it is a folder"},
+        {shared + "/planted.csv", "it is a link that another user owns in the shared folder '" + shared + "'"},
+        {shared + "/own.csv", ""},
+        {shared + "/new.csv", ""},
+    };
+    for (const Row& row : rows) EXPECT_EQ(OutputRefusal(row.path).value_or(""), row.refusal) << row.path;
+
+    Error e = test::Raised([&] { WriteFileWhole(shared + "/planted.csv", "x"); });
+    EXPECT_NE(e.text().find("another user"), std::string::npos) << e.text();
+    EXPECT_EQ(ReadFile(dir.File("ours.csv")), "ours");
 }
 
 } // namespace

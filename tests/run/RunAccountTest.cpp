@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "db/Charset.h"
 #include "run/RunAccount.h"
 #include "run/RunState.h"
 
@@ -110,13 +111,22 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
                               "E \xCE\xF8\xE8\xE1\xEA\xE0\t\"\x01\r\n\x98", "int"})
         Feed(state, event);
     state.Account().TableVerified(0, {1, 1, {{"7", "HS_\xC8\xCC\xDF", "'\x98\"'", "\x1f"}}, 0.25});
+    const PresentRows present{"\xC7\xCE\xCD\xDB", 2, 3, {2026, 1, 1, 0, 0, 0, 0}};
+    state.RowsAlreadyPresent({present});
     state.Account().Close(RunOutcome::Interrupted);
     EXPECT_EQ(AccountedLine(state.Account()), "Not accounted for: ЗОНЫ");
+    EXPECT_EQ(ToUtf8(AccountedText(state.Account())), "Не учтены строки таблиц: ЗОНЫ");
+    EXPECT_EQ(PresentRowsLine(present), "ЗОНЫ: 2 of the 3 rows from 2026-01-01 are already in the destination; a run will refuse them");
+    EXPECT_EQ(ToUtf8(PresentRowsText(present)), "ЗОНЫ: 2 из 3 строк с 01.01.2026 уже есть в приемнике; перенос откажет в их записи.");
     const std::string text = AccountJson(state.Account(), 130);
     const Json json = Json::parse(text);
     EXPECT_EQ(text.rfind("{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,\n", 0), 0u)
         << "the fields in their order";
     EXPECT_EQ(json["cancel_too_late"], false);
+    // The totals over every table, and the journal rows found in the destination beforehand.
+    EXPECT_EQ((std::vector<int>{json["read"], json["written"], json["refused"], json["lost"]}),
+              (std::vector<int>{5, 2, 1, 2}));
+    EXPECT_EQ(json["present"], (Json::array({{{"name", "ЗОНЫ"}, {"present", 2}, {"rows", 3}, {"from", "2026-01-01"}}})));
     ASSERT_EQ(json["tables"].size(), 2u) << text;
     const Json& hosts = json["tables"][0];
     EXPECT_EQ(hosts["name"], "HOSTS");
@@ -143,12 +153,29 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
         EXPECT_GE(table["started"].get<double>(), 0);
     }
 
+    // Refused rows are accounted for, and the last line tells them from a clean copy.
+    struct Verdict { std::vector<const char*> events; const char *line, *text; };
+    const Verdict verdicts[] = {
+        {{"T HOSTS", "w", "step"}, "Every row is accounted for.", "Все строки учтены."},
+        {{"T HOSTS", "w", "r", "step", "T EVENTS", "w", "w", "r", "step"},
+         "Every row is accounted for: 3 written, 2 refused (see the run log).",
+         "Все строки учтены: записано 3, отказано 2 (см. журнал переноса)."},
+    };
+    for (const Verdict& v : verdicts) {
+        state.Account().Start();
+        for (const char* event : v.events) Feed(state, event);
+        state.Account().Close(RunOutcome::Finished);
+        EXPECT_EQ(AccountedLine(state.Account()), v.line);
+        EXPECT_EQ(ToUtf8(AccountedText(state.Account())), v.text);
+    }
+
     state.Account().Start();
     state.Account().CancelCameTooLate();
     state.Account().Close(RunOutcome::Finished);
     EXPECT_EQ(AccountedLine(state.Account()), "Every row is accounted for.");
     EXPECT_EQ(Json::parse(AccountJson(state.Account(), 0)),
               (Json{{"outcome", "finished"}, {"exit_code", 0}, {"accounted", true}, {"cancel_too_late", true},
+                    {"read", 0}, {"written", 0}, {"refused", 0}, {"lost", 0}, {"present", Json::array()},
                     {"tables", Json::array()}}));
 }
 

@@ -1,5 +1,6 @@
 #include "support/Process.h"
 
+#include <pwd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -149,6 +150,26 @@ void PrivateServer::Signal(int signal) {
 
 std::string PrivateServer::Remote(const std::string& path) const {
     return "localhost/" + std::to_string(port_) + ":" + path;
+}
+
+std::string SymlinkAs(const std::string& user, const std::string& target, const std::string& link) {
+    const passwd* account = ::getpwnam(user.c_str());
+    if (!account) return "no user " + user;
+    const uid_t uid = account->pw_uid;
+    const gid_t gid = account->pw_gid;
+    const pid_t child = ::fork();
+    if (child < 0) return "fork failed";
+    if (child == 0) {
+        if (::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(2);
+        ::_exit(::symlink(target.c_str(), link.c_str()) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return "the child did not end";
+    switch (WEXITSTATUS(status)) {
+    case 0: return "";
+    case 2: return "cannot become " + user;
+    default: return "the link could not be made as " + user;
+    }
 }
 
 } // namespace kestrix::test

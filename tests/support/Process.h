@@ -56,4 +56,8 @@ private:
 
 std::string CliPath();
 
+// Makes a symbolic link as another user, from a child process that takes that user's ids
+// (the tests run as root); "" when made, else why not.
+std::string SymlinkAs(const std::string& user, const std::string& target, const std::string& link);
+
 } // namespace kestrix::test

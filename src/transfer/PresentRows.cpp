@@ -1,0 +1,66 @@
+#include "transfer/PresentRows.h"
+
+#include <cstdlib>
+
+#include "db/Error.h"
+#include "db/Work.h"
+#include "transfer/TablePlan.h"
+
+namespace kestrix::transfer {
+namespace {
+
+long long Key(db::Statement& sql) { return std::strtoll(sql.ColumnAt(0).GetString().c_str(), nullptr, 10); }
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : " ") + line;
+    return text;
+}
+
+} // namespace
+
+PresentRows CountPresentRows(db::Side src, db::Side dst, const JournalTable& journal, db::DateTime startDate) {
+    const std::string table(journal.table), key(journal.key);
+    PresentRows result{table, 0, 0, startDate};
+    src.Bind();
+    dst.Bind();
+    db::WorkUnit destinationWork(dst.SQL);
+    const db::ClearSqlAtEnd releaseDestination(dst.SQL);
+    dst.SQL.ClearSql();
+    dst.SQL.AddSqlLine("select " + key + " from " + table + " Order BY " + key);
+    dst.SQL.Execute();
+    if (dst.SQL.AtEnd()) return result;   // a new destination: nothing to compare
+
+    const CopyQueries queries = PlanQueries({table, key, ""});
+    db::WorkUnit sourceWork(src.SQL);
+    const db::ClearSqlAtEnd releaseSource(src.SQL);
+    src.SQL.ClearSql();
+    src.SQL.AddSqlLine("select " + key + " from (" + Joined(queries.select) + ") Order BY " + key);
+    src.SQL.Prepare();
+    if (queries.startDate) src.SQL.ParameterAt(0).SetDateTime(StartOfDay(startDate));
+    src.SQL.Execute();
+    for (; !src.SQL.AtEnd(); src.SQL.FetchNext()) {
+        ++result.rows;
+        const long long wanted = Key(src.SQL);
+        while (!dst.SQL.AtEnd() && Key(dst.SQL) < wanted) dst.SQL.FetchNext();
+        if (!dst.SQL.AtEnd() && Key(dst.SQL) == wanted) ++result.present;
+    }
+    return result;
+}
+
+std::vector<PresentRows> JournalRowsPresent(db::Side src, db::Side dst, db::DateTime startDate) {
+    std::vector<PresentRows> found;
+    for (const JournalTable& journal : JournalTables()) {
+        try {
+            PresentRows rows = CountPresentRows(src, dst, journal, startDate);
+            if (rows.present > 0) found.push_back(std::move(rows));
+        } catch (const ConnectionLost&) {
+            throw;
+        } catch (const std::exception&) {
+            // A journal that cannot be read (missing on one side): its copy fails and says so.
+        }
+    }
+    return found;
+}
+
+} // namespace kestrix::transfer
