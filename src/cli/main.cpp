@@ -267,6 +267,7 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
              const Arguments& args) {
     using namespace kestrix;
     RunDriver driver(state, dm);
+    state.PlanSteps(options);
     driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
     driver.OutputFiles = args.Outputs();
     int status = 0;
