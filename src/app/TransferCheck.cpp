@@ -171,7 +171,7 @@ LineUse UseOf(const std::string& raw, const TableListLine& line) {
 CheckSays CopySays(const std::string& table) {
     if (table == "EVDESC" || table == "ACR$EVDESC") return CheckSays::UpdateFiveColumns;
     if (table == "OWNERPHOTOS") return CheckSays::UpdatePhotos;
-    return TableNo(table) > 0 ? CheckSays::CopyNewKeys : CheckSays::Copy;
+    return MapNumberOf(table) > 0 ? CheckSays::CopyNewKeys : CheckSays::Copy;
 }
 
 std::vector<CheckText> Actions(const TableListLine& line, const LineSteps& steps) {

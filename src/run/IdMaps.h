@@ -13,13 +13,14 @@ enum MapNo { kHosts = 1, kControllers = 2, kPcn = 3, kCinputs = 4, kSlaves = 5, 
              kInputs = 7, kReaders = 8, kMacroses = 9 };
 
 // Map number of an identifier table (exact, case-sensitive name), 0 for any other table.
-int TableNo(const std::string& tableName);
+int MapNumberOf(const std::string& tableName);
 // The identifier table of a map number, "" for none.
 std::string MapTable(int k);
 
 class IdMaps {
 public:
-    // k from 1 to 10; entries are decimal texts. The lists only grow during a run.
+    // k is a map number (MapNo, 1 to 9; slot 0 is unused); entries are decimal texts. The
+    // lists only grow during a run.
     const std::vector<std::string>& OldIds(int k) const;
     const std::vector<std::string>& NewIds(int k) const;
     void AppendOld(int k, std::string id);
@@ -36,6 +37,10 @@ private:
     // walk a map of thousands of devices for every reference.
     std::array<std::unordered_map<std::string, std::size_t>, 11> first_;
 };
+
+// A CSV field: as it is, or in double quotes (each inner one doubled) when it holds a comma, a
+// double quote or a line break.
+std::string CsvField(const std::string& text);
 
 // Every map as UTF-8 CSV: the header "table,old_key,new_key", then one line per source row of
 // each identifier table in map order, -1 where the row got no new key.

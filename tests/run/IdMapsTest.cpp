@@ -12,7 +12,7 @@ TEST(IdMaps, TableNumbersAreExactNames) {
     const std::pair<std::string, int> cases[] = {
         {"HOSTS", 1}, {"CONTROLLERS", 2}, {"PCN", 3}, {"CINPUTS", 4}, {"SLAVES", 5}, {"OUTPUTS", 6},
         {"INPUTS", 7}, {"READERS", 8}, {"MACROSES", 9}, {"hosts", 0}, {"HOSTS ", 0}, {"ZONES", 0}, {"", 0}};
-    for (const auto& [name, k] : cases) EXPECT_EQ(TableNo(name), k) << name;
+    for (const auto& [name, k] : cases) EXPECT_EQ(MapNumberOf(name), k) << name;
 }
 
 TEST(IdMaps, RemapsByFirstEqualEntry) {
@@ -74,6 +74,22 @@ TEST(IdMaps, MapNumbersOutsideOneToTenAreRefused) {
     EXPECT_THROW(maps.OldIds(0), std::out_of_range);
     EXPECT_THROW(maps.NewIds(11), std::out_of_range);
     EXPECT_THROW(maps.RemapId(-1, 1), std::out_of_range);
+}
+
+TEST(IdMaps, KeyMapQuotesOnlyFieldsThatNeedIt) {
+    const std::pair<std::string, std::string> fields[] = {
+        {"ACR$EVENTS", "ACR$EVENTS"},   {"12", "12"},     {"", ""},
+        {"a,b", "\"a,b\""},             {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"\"", "\"\"\"\""},             {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""},
+        {"$1,\"x\"", "\"$1,\"\"x\"\"\""}};
+    for (const auto& [field, written] : fields) EXPECT_EQ(CsvField(field), written) << field;
+
+    // Keys are Windows-1251 in the maps and UTF-8 in the file; a row without a new key gets -1.
+    IdMaps maps;
+    maps.AppendOld(kHosts, "7");
+    maps.AppendNew(kHosts, "1001");
+    maps.AppendOld(kMacroses, "\xCA,1");
+    EXPECT_EQ(KeyMapCsv(maps), "table,old_key,new_key\nHOSTS,7,1001\nMACROSES,\"К,1\",-1\n");
 }
 
 } // namespace
