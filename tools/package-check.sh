@@ -2,7 +2,8 @@
 # The package as a user meets it: installs kestrix_*.deb with apt-get, makes a sample
 # installation with the installed kestrix-sample in a temporary folder, runs the installed
 # kestrix-cli on it with a copy of the installed examples, asks the installed window for its
-# version, and removes the package and whatever its installation pulled in, also on failure.
+# version and help, looks for the about library's entry point, and removes the package and
+# whatever its installation pulled in, also on failure.
 #   tools/package-check.sh [PACKAGE.deb]     (as root, or with sudo)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -71,3 +72,7 @@ expect "the account's last line" "Every row is accounted for:" "$(tail -n 1 "$wo
 [ -s "$work/app/Kestrix.log" ] || { echo "package-check: no run log in $work/app" >&2; exit 1; }
 
 expect "kestrix --version" "kestrix $version" "$(QT_QPA_PLATFORM=offscreen /usr/bin/kestrix --version)"
+# Help without a display, and the about library where the window looks first, with its entry point.
+expect "kestrix --help without a display" "Usage: kestrix [--app-dir DIR]" "$(env -u DISPLAY /usr/bin/kestrix --help | head -n 1)"
+expect "the about library's entry point" "show_about" \
+    "$(nm -D --defined-only /usr/lib/kestrix/libkestrix-about.so | awk '$3 == "show_about" { print $3 }')"

@@ -2,6 +2,7 @@
 //   kestrix-sample source PATH [--size N] [--newer] [--samples DIR]
 //   kestrix-sample dest PATH [--samples DIR]
 //   kestrix-sample script source|dest [--size N] [--newer] [--samples DIR]   (prints the script)
+//   kestrix-sample --help
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -13,14 +14,18 @@
 
 namespace {
 
-int Usage() {
-    std::cerr << "usage: kestrix-sample source PATH [--size N] [--newer] [--samples DIR]\n"
-                 "       kestrix-sample dest PATH [--samples DIR]\n"
-                 "       kestrix-sample script source|dest [--size N] [--newer] [--samples DIR]\n"
-                 "source: older schema with the sample installation (size 1 = small)\n"
-                 "dest:   newer schema with the reference rows of a fresh database\n"
-                 "script: writes the Windows-1251 isql script to standard output\n";
-    return 2;
+// The usage text: asked for, on standard output with status 0; after a wrong call, on
+// standard error with status 2.
+int Usage(bool asked = false) {
+    (asked ? std::cout : std::cerr)
+        << "usage: kestrix-sample source PATH [--size N] [--newer] [--samples DIR]\n"
+           "       kestrix-sample dest PATH [--samples DIR]\n"
+           "       kestrix-sample script source|dest [--size N] [--newer] [--samples DIR]\n"
+           "       kestrix-sample --help\n"
+           "source: older schema with the sample installation (size 1 = small)\n"
+           "dest:   newer schema with the reference rows of a fresh database\n"
+           "script: writes the Windows-1251 isql script to standard output\n";
+    return asked ? 0 : 2;
 }
 
 // Installed as PREFIX/bin/kestrix-sample, the program takes the schema scripts from
@@ -36,6 +41,8 @@ std::string InstalledSamplesDir() {
 } // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") return Usage(true);
     if (argc < 3) return Usage();
     std::string mode = argv[1], target = argv[2];
     int size = 1;

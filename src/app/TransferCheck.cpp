@@ -16,6 +16,7 @@
 #include "run/IdMaps.h"
 #include "db/Charset.h"
 #include "run/TextFile.h"
+#include "run/Texts.h"
 #include "transfer/GeneratorList.h"
 #include "transfer/OwnerPhoto.h"
 #include "transfer/PresentRows.h"
@@ -170,24 +171,29 @@ LineUse UseOf(const std::string& raw, const TableListLine& line) {
     return use;
 }
 
-std::vector<std::string> Actions(const TableListLine& line, const LineSteps& steps) {
-    std::vector<std::string> actions;
-    if (steps.clear) actions.push_back(line.condition.empty() ? "clear" : "clear rows where " + line.condition);
-    if (steps.clearZones) actions.push_back("clear ZONES");
-    if (steps.clearAgain) actions.push_back(line.hasHash ? "clear again (all rows)" : "clear only (all rows)");
-    if (steps.macros) actions.push_back("macro transfer (all macros, new keys, device keys in the texts translated)");
+CheckSays CopySays(const std::string& table) {
+    if (table == "EVDESC" || table == "ACR$EVDESC") return CheckSays::UpdateFiveColumns;
+    if (table == "OWNERPHOTOS") return CheckSays::UpdatePhotos;
+    return MapNumberOf(table) > 0 ? CheckSays::CopyNewKeys : CheckSays::Copy;
+}
+
+std::vector<CheckText> Actions(const TableListLine& line, const LineSteps& steps) {
+    std::vector<CheckText> actions;
+    if (steps.clear)
+        actions.push_back(line.condition.empty() ? CheckText(CheckSays::Clear)
+                                                 : CheckText(CheckSays::ClearWhere, {line.condition}));
+    if (steps.clearZones) actions.emplace_back(CheckSays::ClearZones);
+    if (steps.clearAgain) actions.emplace_back(line.hasHash ? CheckSays::ClearAgain : CheckSays::ClearOnly);
+    if (steps.macros) actions.emplace_back(CheckSays::Macros);
     if (steps.copy) {
-        std::string copy = "copy";
-        if (MapNumberOf(line.table) > 0) copy += " with new keys";
-        if (line.table == "EVDESC" || line.table == "ACR$EVDESC") copy = "update five columns in place";
-        if (line.table == "OWNERPHOTOS") copy = "update the photos of the copied owners";
-        if (!line.tail.empty()) copy += " of the rows where " + line.tail;
+        CheckText copy(CopySays(line.table));
+        if (!line.tail.empty()) copy += {CheckSays::OfRowsWhere, {line.tail}};
         actions.push_back(copy);
     }
-    if (steps.update) actions.push_back("update column " + line.tail + " by " + line.key);
-    if (IsJournalOrDescriptionTable(line.table)) actions.push_back("never cleared by the table list");
-    if (IsJournalTable(line.table)) actions.push_back("not copied here: journals move only with the events option");
-    if (line.hasPercent && !steps.macros) actions.push_back("not copied");
+    if (steps.update) actions.emplace_back(CheckSays::UpdateColumn, std::vector<std::string>{line.tail, line.key});
+    if (IsJournalOrDescriptionTable(line.table)) actions.emplace_back(CheckSays::NeverCleared);
+    if (IsJournalTable(line.table)) actions.emplace_back(CheckSays::JournalNotHere);
+    if (line.hasPercent && !steps.macros) actions.emplace_back(CheckSays::NotCopied);
     return actions;
 }
 
@@ -197,32 +203,31 @@ void Presence(Reading& r, CheckedLine& out) {
 }
 
 void PresenceProblems(CheckedLine& out, bool needSource, bool needKey) {
-    std::vector<std::string>& problems = out.problems;
+    std::vector<CheckText>& problems = out.problems;
     if (out.table.empty()) {
-        problems.push_back("no table name (the line has no '=')");
+        problems.emplace_back(CheckSays::NoTableName);
         return;
     }
-    if (!out.dest.table) problems.push_back("table " + out.table + " does not exist in the destination");
-    if (needSource && !out.source.table) problems.push_back("table " + out.table + " does not exist in the source");
+    if (!out.dest.table) problems.emplace_back(CheckSays::TableMissingDest, std::vector<std::string>{out.table});
+    if (needSource && !out.source.table)
+        problems.emplace_back(CheckSays::TableMissingSource, std::vector<std::string>{out.table});
     if (!needKey) return;
     if (out.source.table && !out.source.key)
-        problems.push_back("key column " + out.key + " does not exist in " + out.table + " of the source");
+        problems.emplace_back(CheckSays::KeyMissingSource, std::vector<std::string>{out.key, out.table});
     if (out.dest.table && !out.dest.key)
-        problems.push_back("key column " + out.key + " does not exist in " + out.table + " of the destination");
+        problems.emplace_back(CheckSays::KeyMissingDest, std::vector<std::string>{out.key, out.table});
 }
 
-void NameProblems(const std::string& raw, const TableListLine& line, std::vector<std::string>& problems) {
+void NameProblems(const std::string& raw, const TableListLine& line, std::vector<CheckText>& problems) {
     const std::string name = SqlName(line.table);
     for (std::string_view special : kSpecialTables)
         if (special == name && line.table != special)
-            problems.push_back("'" + line.table + "' is not written exactly as " + name +
-                               ": the run treats it as an ordinary table (no new keys, no translated references)");
+            problems.emplace_back(CheckSays::NotWrittenExactly, std::vector<std::string>{line.table, name});
     const std::size_t at = raw.find('@');
     if (at == std::string::npos) return;
     for (char marker : {'#', '%', '&'})
         if (raw.find(marker) > at && raw.find(marker) != std::string::npos)
-            problems.push_back(std::string("the '") + marker +
-                               "' inside the condition is taken as the line's flag and changes what the line does");
+            problems.emplace_back(CheckSays::FlagInCondition, std::vector<std::string>{std::string(1, marker)});
 }
 
 void CountRows(Reading& r, const std::vector<std::string>& select, bool startDate, CheckedLine& out) {
@@ -230,7 +235,7 @@ void CountRows(Reading& r, const std::vector<std::string>& select, bool startDat
         const db::DateTime date = transfer::StartOfDay(r.options.startDate);
         out.rows = r.src.Count(select, startDate ? &date : nullptr);
     } catch (const std::exception& e) {
-        out.problems.push_back("the source rows cannot be read: " + std::string(e.what()));
+        out.problems.emplace_back(CheckSays::RowsUnreadable, std::vector<std::string>{e.what()});
     }
 }
 
@@ -246,7 +251,8 @@ void LeftOut(const CopyRequest& request, const CopyPlan& plan, const std::vector
     if (plan.kind != transfer::RowKind::Insert) return;
     for (const std::string& c : to) {
         if (transfer::ContainsColumn(from, c) || (plan.tableNo > 0 && c == SqlName(request.keyColumn))) continue;
-        out.noValue.push_back(c == "HS_PORT" && plan.portSetToOne ? c + " (set to 1)" : c);
+        out.noValue.push_back(c);
+        out.portSetToOne = out.portSetToOne || (c == "HS_PORT" && plan.portSetToOne);
     }
 }
 
@@ -259,20 +265,20 @@ void PlannedCopy(Reading& r, const CopyRequest& request, CheckedLine& out) {
         to = r.dst.ResultColumns({queries.destColumns});
         from = r.src.ResultColumns(queries.select);
     } catch (const std::exception& e) {
-        out.problems.push_back("the source rows cannot be read: " + std::string(e.what()));
+        out.problems.emplace_back(CheckSays::RowsUnreadable, std::vector<std::string>{e.what()});
         return;
     }
     CopyPlan plan;
     try {
         plan = transfer::PlanRows(request, to, from);
     } catch (const std::exception&) {
-        out.problems.push_back("fewer common columns than the in-place update of five columns needs");
+        out.problems.emplace_back(CheckSays::TooFewColumns);
         return;
     }
     out.copied = plan.WrittenColumns();
     LeftOut(request, plan, from, to, out);
     if (plan.tableNo > 0 && plan.oldKeyColumn != SqlName(request.keyColumn))
-        out.problems.push_back("the key column is not the first common column: the run maps " + plan.oldKeyColumn);
+        out.problems.emplace_back(CheckSays::KeyNotFirst, std::vector<std::string>{plan.oldKeyColumn});
     const transfer::JournalTable* journal = transfer::FindJournal(request.table);
     out.rowsFilter = !request.where.empty() ? request.where
                      : journal ? std::string(journal->dateColumn) + " >= " + DateText(r.options.startDate)
@@ -282,11 +288,11 @@ void PlannedCopy(Reading& r, const CopyRequest& request, CheckedLine& out) {
 
 void PlannedUpdate(Reading& r, const TableListLine& line, CheckedLine& out) {
     bool bothHave = true;
-    for (auto [side, where] : {std::pair{&r.src, "source"}, std::pair{&r.dst, "destination"}})
+    for (auto [side, missing] : {std::pair{&r.src, CheckSays::UpdateMissingSource},
+                                 std::pair{&r.dst, CheckSays::UpdateMissingDest}})
         if (!side->HasColumn(line.table, line.tail)) {
             bothHave = false;
-            out.problems.push_back("update column " + line.tail + " does not exist in " + line.table + " of the " +
-                                   where + ": nothing is updated");
+            out.problems.emplace_back(missing, std::vector<std::string>{line.tail, line.table});
         }
     if (bothHave) out.copied = {SqlName(line.tail)};
     if (!out.rows) CountRows(r, {"select * from " + line.table}, false, out);
@@ -322,7 +328,7 @@ CheckedLine CheckLine(Reading& r, const std::string& raw, const TableListLine& l
     bool needSource = out.reads;
     if (steps.copy && transfer::OwnerPhotoCase(r.Request(line))) {
         needSource = false;
-        out.actions.back() += " (photos taken from OWNER of the source)";
+        out.actions.back() += {CheckSays::PhotosFromOwner, {}};
     }
     PresenceProblems(out, needSource, steps.copy || steps.update);
     NameProblems(raw, line, out.problems);
@@ -343,8 +349,7 @@ void OrderProblems(CheckResult& result, const std::vector<LineUse>& uses) {
             for (int map : transfer::ReferencedMaps(line.table)) {
                 const std::string device = MapTable(map);
                 if (!copied.count(device))
-                    line.problems.push_back("references to " + device + " are translated, but " + device +
-                                            " is not copied before this line: they become -1");
+                    line.problems.emplace_back(CheckSays::ReferencesBecomeMinusOne, std::vector<std::string>{device});
             }
             copied.insert(line.table);
         }
@@ -360,7 +365,7 @@ void OrderProblems(CheckResult& result, const std::vector<LineUse>& uses) {
         auto copy = lastCopy.find(table);
         auto clear = lastClear.find(table);
         if (copy == lastCopy.end() || (clear != lastClear.end() && copy->second < clear->second))
-            result.lines[at].problems.push_back(table + " is cleared and never refilled");
+            result.lines[at].problems.emplace_back(CheckSays::ClearedNeverRefilled, std::vector<std::string>{table});
     }
 }
 
@@ -369,9 +374,12 @@ void OrderProblems(CheckResult& result, const std::vector<LineUse>& uses) {
 void PresentProblem(Reading& r, const transfer::JournalTable& journal, CheckedLine& out) {
     try {
         const PresentRows rows = transfer::CountPresentRows(r.src.Sql(), r.dst.Sql(), journal, r.options.startDate);
-        if (rows.present > 0) out.problems.push_back(ToCp1251(PresentRowsLine(rows)));
+        if (rows.present > 0)
+            out.problems.emplace_back(CheckSays::RowsPresent,
+                                      std::vector<std::string>{rows.table, std::to_string(rows.present),
+                                                               std::to_string(rows.rows), DateText(rows.from)});
     } catch (const std::exception& e) {
-        out.problems.push_back("the destination's rows cannot be compared: " + std::string(e.what()));
+        out.problems.emplace_back(CheckSays::PresentUncountable, std::vector<std::string>{e.what()});
     }
 }
 
@@ -382,7 +390,7 @@ void JournalBlock(Reading& r, CheckResult& result, std::vector<LineUse>& uses) {
         LineUse use;
         use.steps.copy = true;
         CheckedLine out = CheckLine(r, text, transfer::ParseTableListLine(text), use.steps);
-        out.actions = {"journal block: copy the rows from " + DateText(r.options.startDate)};
+        out.actions = {CheckText(CheckSays::JournalCopy, {DateText(r.options.startDate)})};
         if (out.source.key && out.dest.key) PresentProblem(r, j, out);
         result.lines.push_back(std::move(out));
         uses.push_back(use);
@@ -393,13 +401,14 @@ void GeneratorProblems(Side& dst, const std::vector<std::string>& lines, CheckRe
     for (std::size_t i = 0; i < lines.size(); ++i) {
         transfer::GeneratorLine g = transfer::ParseGeneratorLine(lines[i]);
         if (g.comment) continue;
-        const std::string where = std::string(kGeneratorListFile) + " line " + std::to_string(i + 1) + ": ";
+        const std::string file = kGeneratorListFile, number = std::to_string(i + 1);
         if (!dst.Columns(g.table))
-            result.fileProblems.push_back(where + "table '" + g.table + "' does not exist in the destination");
+            result.fileProblems.emplace_back(CheckSays::GeneratorTableMissing, std::vector<std::string>{file, number, g.table});
         else if (!dst.HasColumn(g.table, g.column))
-            result.fileProblems.push_back(where + "column '" + g.column + "' does not exist in " + SqlName(g.table));
+            result.fileProblems.emplace_back(CheckSays::GeneratorColumnMissing,
+                                             std::vector<std::string>{file, number, g.column, SqlName(g.table)});
         if (!dst.HasGenerator(g.generator))
-            result.fileProblems.push_back(where + "generator '" + g.generator + "' does not exist in the destination");
+            result.fileProblems.emplace_back(CheckSays::GeneratorMissing, std::vector<std::string>{file, number, g.generator});
     }
 }
 
@@ -407,7 +416,7 @@ void ScriptProblems(const std::string& appDir, CheckResult& result) {
     for (const char* script : {kPreScriptFile, kPostScriptFile}) {
         std::error_code ec;
         if (!std::filesystem::is_regular_file(FindDataFile(appDir, script), ec))
-            result.fileProblems.push_back(std::string("script file ") + script + " is missing");
+            result.fileProblems.emplace_back(CheckSays::ScriptMissing, std::vector<std::string>{script});
     }
 }
 
@@ -450,42 +459,172 @@ CheckResult CheckTransfer(const CheckOptions& options) {
 namespace kestrix {
 namespace {
 
-std::string YesNo(bool yes) { return yes ? "yes" : "NO"; }
+// Each phrase of the check in both languages, in the order of CheckSays.
+struct PhraseText {
+    CheckSays says;
+    const char* english;
+    const std::string& russian;   // Windows-1251
+};
+const std::string kProblemsFound = texts::kCheckProblems + "%1";
+const PhraseText kPhrases[] = {
+    {CheckSays::Clear, "clear", texts::kCheckClear},
+    {CheckSays::ClearWhere, "clear rows where %1", texts::kCheckClearWhere},
+    {CheckSays::ClearZones, "clear ZONES", texts::kCheckClearZones},
+    {CheckSays::ClearAgain, "clear again (all rows)", texts::kCheckClearAgain},
+    {CheckSays::ClearOnly, "clear only (all rows)", texts::kCheckClearOnly},
+    {CheckSays::Macros, "macro transfer (all macros, new keys, device keys in the texts translated)", texts::kCheckMacros},
+    {CheckSays::Copy, "copy", texts::kCheckCopy},
+    {CheckSays::CopyNewKeys, "copy with new keys", texts::kCheckCopyNewKeys},
+    {CheckSays::UpdateFiveColumns, "update five columns in place", texts::kCheckUpdateFiveColumns},
+    {CheckSays::UpdatePhotos, "update the photos of the copied owners", texts::kCheckUpdatePhotos},
+    {CheckSays::OfRowsWhere, " of the rows where %1", texts::kCheckOfRowsWhere},
+    {CheckSays::PhotosFromOwner, " (photos taken from OWNER of the source)", texts::kCheckPhotosFromOwner},
+    {CheckSays::UpdateColumn, "update column %1 by %2", texts::kCheckUpdateColumn},
+    {CheckSays::NeverCleared, "never cleared by the table list", texts::kCheckNeverCleared},
+    {CheckSays::JournalNotHere, "not copied here: journals move only with the events option", texts::kCheckJournalNotHere},
+    {CheckSays::NotCopied, "not copied", texts::kCheckNotCopied},
+    {CheckSays::JournalCopy, "journal block: copy the rows from %1", texts::kCheckJournalCopy},
+    {CheckSays::NoTableName, "no table name (the line has no '=')", texts::kCheckNoTableName},
+    {CheckSays::TableMissingSource, "table %1 does not exist in the source", texts::kCheckTableMissingSource},
+    {CheckSays::TableMissingDest, "table %1 does not exist in the destination", texts::kCheckTableMissingDest},
+    {CheckSays::KeyMissingSource, "key column %1 does not exist in %2 of the source", texts::kCheckKeyMissingSource},
+    {CheckSays::KeyMissingDest, "key column %1 does not exist in %2 of the destination", texts::kCheckKeyMissingDest},
+    {CheckSays::NotWrittenExactly, "'%1' is not written exactly as %2: the run treats it as an ordinary table (no new keys, no translated references)", texts::kCheckNotWrittenExactly},
+    {CheckSays::FlagInCondition, "the '%1' inside the condition is taken as the line's flag and changes what the line does", texts::kCheckFlagInCondition},
+    {CheckSays::RowsUnreadable, "the source rows cannot be read: %1", texts::kCheckRowsUnreadable},
+    {CheckSays::TooFewColumns, "fewer common columns than the in-place update of five columns needs", texts::kCheckTooFewColumns},
+    {CheckSays::KeyNotFirst, "the key column is not the first common column: the run maps %1", texts::kCheckKeyNotFirst},
+    {CheckSays::UpdateMissingSource, "update column %1 does not exist in %2 of the source: nothing is updated", texts::kCheckUpdateMissingSource},
+    {CheckSays::UpdateMissingDest, "update column %1 does not exist in %2 of the destination: nothing is updated", texts::kCheckUpdateMissingDest},
+    {CheckSays::ReferencesBecomeMinusOne, "references to %1 are translated, but %1 is not copied before this line: they become -1", texts::kCheckReferencesBecomeMinusOne},
+    {CheckSays::ClearedNeverRefilled, "%1 is cleared and never refilled", texts::kCheckClearedNeverRefilled},
+    {CheckSays::GeneratorTableMissing, "%1 line %2: table '%3' does not exist in the destination", texts::kCheckGeneratorTableMissing},
+    {CheckSays::GeneratorColumnMissing, "%1 line %2: column '%3' does not exist in %4", texts::kCheckGeneratorColumnMissing},
+    {CheckSays::GeneratorMissing, "%1 line %2: generator '%3' does not exist in the destination", texts::kCheckGeneratorMissing},
+    {CheckSays::ScriptMissing, "script file %1 is missing", texts::kCheckScriptMissing},
+    {CheckSays::RowsPresent, "%1: %2 of the %3 rows from %4 are already in the destination; a run will refuse them", texts::kRowsPresent},
+    {CheckSays::PresentUncountable, "the destination's rows cannot be compared: %1", texts::kCheckPresentUncountable},
+    {CheckSays::LineHeading, "%1 line %2", texts::kCheckLineHeading},
+    {CheckSays::JournalBlockHeading, "journal block", texts::kCheckJournalBlockHeading},
+    {CheckSays::Comment, "comment", texts::kCheckComment},
+    {CheckSays::Does, "does", texts::kCheckDoes},
+    {CheckSays::Source, "source", texts::kCheckSource},
+    {CheckSays::Destination, "destination", texts::kCheckDestination},
+    {CheckSays::Copies, "copies", texts::kCheckCopies},
+    {CheckSays::NotArriving, "not arriving", texts::kCheckNotArriving},
+    {CheckSays::NoValue, "no value", texts::kCheckNoValue},
+    {CheckSays::SourceRows, "source rows", texts::kCheckSourceRows},
+    {CheckSays::Presence, "table %1, key %2 %3", texts::kCheckPresence},
+    {CheckSays::Yes, "yes", texts::kCheckYes},
+    {CheckSays::No, "NO", texts::kCheckNo},
+    {CheckSays::RowsWhere, " (where %1)", texts::kCheckRowsWhere},
+    {CheckSays::SetToOne, " (set to 1)", texts::kCheckSetToOne},
+    {CheckSays::Problem, "PROBLEM", texts::kCheckProblem},
+    {CheckSays::NoProblems, "No problems found.", texts::kCheckNoProblems},
+    {CheckSays::OneProblem, "%1 problem found.", kProblemsFound},
+    {CheckSays::Problems, "%1 problems found.", kProblemsFound},
+};
 
-void LineReport(const CheckedLine& line, std::string& out) {
-    out += (line.number > 0 ? std::string(kTableListFile) + " line " + std::to_string(line.number)
-                            : std::string("journal block")) + ": " + ToUtf8(line.text) + "\n";
-    if (line.comment) {
-        out += "  comment\n";
-        return;
+// A template with %1, %2, ... filled; Windows-1251 in and out.
+std::string Filled(std::string text, const std::vector<std::string>& args) {
+    for (std::size_t i = args.size(); i-- > 0;) {
+        const std::string mark = "%" + std::to_string(i + 1);
+        for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + args[i].size()))
+            text.replace(at, mark.size(), args[i]);
     }
-    out += "  does:          " + ToUtf8(Joined(line.actions, "; ")) + "\n";
-    if (!line.table.empty() && (line.reads || !line.actions.empty())) {
-        auto presence = [&](const TablePresence& p) {
-            return "table " + YesNo(p.table) + ", key " + ToUtf8(line.key) + " " + YesNo(p.key) + "\n";
-        };
-        out += "  source:        " + presence(line.source);
-        out += "  destination:   " + presence(line.dest);
-    }
-    // Column names are text of the databases, Windows-1251 like every other name here.
-    if (!line.copied.empty()) out += "  copies:        " + ToUtf8(Joined(line.copied, ", ")) + "\n";
-    if (!line.notArriving.empty()) out += "  not arriving:  " + ToUtf8(Joined(line.notArriving, ", ")) + "\n";
-    if (!line.noValue.empty()) out += "  no value:      " + ToUtf8(Joined(line.noValue, ", ")) + "\n";
-    if (line.rows)
-        out += "  source rows:   " + std::to_string(*line.rows) +
-               (line.rowsFilter.empty() ? "" : " (where " + ToUtf8(line.rowsFilter) + ")") + "\n";
-    for (const std::string& problem : line.problems) out += "  PROBLEM: " + ToUtf8(problem) + "\n";
+    return text;
 }
+
+std::string Cp1251(const CheckPhrase& phrase, CheckLanguage language) {
+    const auto t = std::find_if(std::begin(kPhrases), std::end(kPhrases),
+                                [&](const PhraseText& p) { return p.says == phrase.says; });
+    if (t == std::end(kPhrases)) return {};
+    return Filled(language == CheckLanguage::Russian ? t->russian : std::string(t->english), phrase.args);
+}
+
+std::string Cp1251(const CheckText& text, CheckLanguage language) {
+    std::string out;
+    for (const CheckPhrase& phrase : text.phrases) out += Cp1251(phrase, language);
+    return out;
+}
+
+// A line's report in one language, Windows-1251 until the end.
+class LineWriter {
+public:
+    LineWriter(CheckLanguage language, std::string& out) : language_(language), out_(out) {
+        // The values start two columns after the longest label (in Windows-1251 every letter is
+        // one byte and one column).
+        for (CheckSays label : {CheckSays::Does, CheckSays::Source, CheckSays::Destination, CheckSays::Copies,
+                                CheckSays::NotArriving, CheckSays::NoValue, CheckSays::SourceRows})
+            valueColumn_ = std::max(valueColumn_, Say(label).size() + 5);
+    }
+
+    std::string Say(CheckSays says, std::vector<std::string> args = {}) const {
+        return Cp1251(CheckPhrase{says, std::move(args)}, language_);
+    }
+    // "  label:" padded to the values' column, then the value.
+    void Field(CheckSays label, const std::string& value) {
+        std::string head = "  " + Say(label) + ":";
+        head += std::string(valueColumn_ - head.size(), ' ');
+        out_ += ToUtf8(head + value) + "\n";
+    }
+    void Problem(const CheckText& problem, const char* indent) {
+        out_ += ToUtf8(indent + Say(CheckSays::Problem) + ": " + Cp1251(problem, language_)) + "\n";
+    }
+    void Line(const CheckedLine& line) {
+        const std::string heading = line.number > 0 ? Say(CheckSays::LineHeading, {kTableListFile, std::to_string(line.number)})
+                                                    : Say(CheckSays::JournalBlockHeading);
+        out_ += ToUtf8(heading + ": " + line.text) + "\n";
+        if (line.comment) {
+            out_ += ToUtf8("  " + Say(CheckSays::Comment)) + "\n";
+            return;
+        }
+        std::vector<std::string> actions;
+        for (const CheckText& action : line.actions) actions.push_back(Cp1251(action, language_));
+        Field(CheckSays::Does, Joined(actions, "; "));
+        if (!line.table.empty() && (line.reads || !line.actions.empty())) {
+            Field(CheckSays::Source, Presence(line.source, line.key));
+            Field(CheckSays::Destination, Presence(line.dest, line.key));
+        }
+        if (!line.copied.empty()) Field(CheckSays::Copies, Joined(line.copied, ", "));
+        if (!line.notArriving.empty()) Field(CheckSays::NotArriving, Joined(line.notArriving, ", "));
+        if (!line.noValue.empty()) Field(CheckSays::NoValue, NoValue(line));
+        if (line.rows)
+            Field(CheckSays::SourceRows, std::to_string(*line.rows) +
+                                             (line.rowsFilter.empty() ? "" : Say(CheckSays::RowsWhere, {line.rowsFilter})));
+        for (const CheckText& problem : line.problems) Problem(problem, "  ");
+    }
+
+private:
+    std::string Presence(const TablePresence& p, const std::string& key) const {
+        return Say(CheckSays::Presence, {YesNo(p.table), key, YesNo(p.key)});
+    }
+    std::string YesNo(bool yes) const { return Say(yes ? CheckSays::Yes : CheckSays::No); }
+    std::string NoValue(const CheckedLine& line) const {
+        std::string text;
+        for (const std::string& column : line.noValue)
+            text += (text.empty() ? "" : ", ") + column +
+                    (line.portSetToOne && column == "HS_PORT" ? Say(CheckSays::SetToOne) : std::string());
+        return text;
+    }
+
+    CheckLanguage language_;
+    std::string& out_;
+    std::size_t valueColumn_ = 0;
+};
 
 } // namespace
 
-std::string CheckReportText(const CheckResult& result) {
+std::string Rendered(const CheckText& text, CheckLanguage language) { return ToUtf8(Cp1251(text, language)); }
+
+std::string CheckReportText(const CheckResult& result, CheckLanguage language) {
     std::string out;
-    for (const CheckedLine& line : result.lines) LineReport(line, out);
-    for (const std::string& problem : result.fileProblems) out += "PROBLEM: " + ToUtf8(problem) + "\n";
+    LineWriter writer(language, out);
+    for (const CheckedLine& line : result.lines) writer.Line(line);
+    for (const CheckText& problem : result.fileProblems) writer.Problem(problem, "");
     const int problems = result.ProblemCount();
-    out += problems == 0 ? std::string("No problems found.\n")
-                         : std::to_string(problems) + (problems == 1 ? " problem" : " problems") + " found.\n";
+    const CheckSays verdict = problems == 0 ? CheckSays::NoProblems : problems == 1 ? CheckSays::OneProblem : CheckSays::Problems;
+    out += ToUtf8(writer.Say(verdict, {std::to_string(problems)})) + "\n";
     return out;
 }
 

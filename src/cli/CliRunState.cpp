@@ -9,6 +9,9 @@
 
 #include "db/Charset.h"
 #include "db/Strings.h"
+#include "run/DataFiles.h"
+#include "run/TextFile.h"
+#include "transfer/TableList.h"
 
 namespace kestrix::cli {
 namespace {
@@ -39,6 +42,16 @@ void CliRunState::ShowInterruptionWarning(const std::string& /*text*/) {
 
 void CliRunState::DisplayChanged() {
     allPeak_ = std::max(allPeak_, AllProgress().Position());
+    const std::pair counts(TableProgress().Position(), TableProgress().Max());
+    if (tableStale_ && counts != staleTable_) tableStale_ = false;
+    if (liveLine_ && !tableStale_ && settling_) {
+        // A stage's first counts are drawn at once: its maximum (which may hold the position
+        // before at the maximum), then its position from 0.
+        settling_ = counts.second > 0 && counts.first == counts.second;
+        lastDraw_ = std::chrono::steady_clock::now();
+        DrawLiveLine();
+        return;
+    }
     if (liveLine_) {
         auto now = std::chrono::steady_clock::now();
         if (now - lastDraw_ >= std::chrono::milliseconds(100)) {
@@ -71,12 +84,37 @@ void CliRunState::StageStarted(RunStage stage, const std::string& table) {
     if (isTable && lastTable_ && *lastTable_ == table) return;
     lastTable_ = isTable ? std::optional<std::string>(table) : std::nullopt;
     if (stage == RunStage::Verification) readBack_ = table;
+    tableStale_ = settling_ = true;
+    staleTable_ = {TableProgress().Position(), TableProgress().Max()};
     // A line of the table list without a table name gets no progress line.
     const bool named = !isTable || !table.empty();
-    if (liveLine_)
+    if (liveLine_) {
         DrawLiveLine();
-    else if (named)
-        std::cerr << "[" << ShownAllPosition() << "/" << AllProgress().Max() << "] " << StageLabel() << "\n";
+    } else if (named) {
+        ++linesPrinted_;
+        std::cerr << "[" << linesPrinted_ << "/" << std::max(linesPlanned_, linesPrinted_) << "] " << StageLabel()
+                  << "\n";
+    }
+}
+
+void CliRunState::PlanSteps(const RunOptions& options) {
+    int copies = 0, lines = 0;
+    std::string previous;
+    try {
+        for (const std::string& raw : ReadTextLines(FindDataFile(options.appDir, kTableListFile))) {
+            const transfer::TableListLine line = transfer::ParseTableListLine(raw);
+            if (line.comment) continue;
+            const transfer::LineSteps steps = transfer::StepsOf(line);
+            copies += steps.copy || steps.macros;
+            if (!line.table.empty() && line.table != previous) ++lines;
+            previous = line.table;
+        }
+    } catch (const std::exception&) {
+        // Read again by the run, which reports it.
+    }
+    const int journals = options.events ? static_cast<int>(transfer::JournalTables().size()) : 0;
+    const int finishing = 3;   // the post-transfer script, the generators, the end
+    linesPlanned_ = 1 + lines + journals + (options.verify ? copies + journals : 0) + finishing;
 }
 
 std::string CliRunState::StageLabel() const {
@@ -106,8 +144,9 @@ int CliRunState::ShownAllPosition() const {
 void CliRunState::DrawLiveLine() {
     std::ostringstream line;
     const int all = ShownAllPosition();
-    line << "\r\033[K" << StageLabel() << " " << Bar(TableProgress().Position(), TableProgress().Max(), 20)
-         << " " << TableProgress().Position() << "/" << TableProgress().Max() << "  all "
+    const int position = tableStale_ ? 0 : TableProgress().Position();
+    const int max = tableStale_ ? 0 : TableProgress().Max();
+    line << "\r\033[K" << StageLabel() << " " << Bar(position, max, 20) << " " << position << "/" << max << "  all "
          << Bar(all, AllProgress().Max(), 20) << " " << all << "/" << AllProgress().Max();
     std::cerr << line.str() << std::flush;
     lineOpen_ = true;

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "run/RunOptions.h"
 #include "run/RunState.h"
 
 namespace kestrix::cli {
@@ -25,6 +26,12 @@ public:
     // waiting for minutes). Once true, the run never begins to write: its thread waits at
     // the start of the pre-transfer script for the process to end.
     bool AbandonUnwritten();
+
+    // The progress lines a redirected run of these options prints, each numbered once in turn:
+    // the clearing pass, a named line of the table list (a table right after itself goes on in
+    // its line), the journals, a read-back per copy, the post-transfer script, the generators
+    // and the end. A run that prints more (a table list changed meanwhile) counts on.
+    void PlanSteps(const RunOptions& options);
 
     // Ends a live progress line so that the next output starts on a line of its own.
     void EndProgressLine();
@@ -53,6 +60,13 @@ private:
     std::string readBack_;                    // the table the read-back is at
     RunStage stage_ = RunStage::PreScript;
     int allPeak_ = 0;
+    int linesPrinted_ = 0;   // redirected: the progress lines so far
+    int linesPlanned_ = 0;
+    // Live: the table display still holds the table before; its counts are not shown until
+    // the new stage sets them.
+    bool tableStale_ = false;
+    bool settling_ = false;   // the stage's first counts are still to be drawn
+    std::pair<int, int> staleTable_;   // the position and maximum left by the stage before
     std::chrono::steady_clock::time_point lastDraw_;
 };
 

@@ -183,6 +183,7 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
              const kestrix::cli::CommandLine& line) {
     using namespace kestrix;
     RunDriver driver(state, dm);
+    state.PlanSteps(options);
     driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
     driver.OutputFiles = line.Outputs();
     int status = 0;

@@ -1,12 +1,25 @@
 #include "gui/Dialogs.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include "db/Charset.h"
 
 namespace kestrix::gui {
 
 QString Qt(const std::string& cp1251) { return QString::fromStdString(ToUtf8(cp1251)); }
+
+bool UseRussianQtTexts() {
+    static QTranslator translator;
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    if (!translator.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) return false;
+    return QCoreApplication::installTranslator(&translator);
+}
 
 BoxHook& MessageBoxHook() {
     static BoxHook hook;
@@ -49,7 +62,28 @@ QString QtFilter(const std::string& cp1251Filter) {
     if (bar < 0) return filter;
     QString patterns = filter.mid(bar + 1);
     patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-    return filter.left(bar) + QStringLiteral(" (") + patterns + QLatin1Char(')');
+    const QString listed = QStringLiteral(" (") + patterns + QLatin1Char(')');
+    // A description that already ends with its patterns keeps them once.
+    if (filter.left(bar).endsWith(listed)) return filter.left(bar);
+    return filter.left(bar) + listed;
+}
+
+namespace {
+
+// The suffix of a filter's first pattern ("csv" of "Tables (*.csv)"), empty for a wildcard.
+QString FilterSuffix(const QString& filter) {
+    const qsizetype open = filter.lastIndexOf(QStringLiteral("(*."));
+    if (open < 0) return {};
+    const QString suffix = filter.mid(open + 3).section(QRegularExpression(QStringLiteral("[ );]")), 0, 0);
+    return suffix.contains(QLatin1Char('*')) ? QString() : suffix;
+}
+
+} // namespace
+
+QString WithDefaultSuffix(const QString& file, const QString& filter) {
+    const QString suffix = FilterSuffix(filter);
+    if (suffix.isEmpty() || !QFileInfo(file).suffix().isEmpty()) return file;
+    return file + QLatin1Char('.') + suffix;
 }
 
 std::optional<QString> OpenDatabaseFile(QWidget* parent, const std::string& title, const std::string& filter) {
@@ -77,10 +111,21 @@ FileDialogHook& SaveFileDialogHook() {
 }
 
 std::optional<QString> SaveFile(QWidget* parent, const std::string& title, const std::string& filter) {
-    if (SaveFileDialogHook()) return SaveFileDialogHook()(Qt(title), QtFilter(filter));
-    const QString file = QFileDialog::getSaveFileName(parent, Qt(title), QString(), QtFilter(filter));
+    const QString qtFilter = QtFilter(filter);
+    QString file;
+    if (SaveFileDialogHook()) {
+        file = SaveFileDialogHook()(Qt(title), qtFilter).value_or(QString());
+    } else {
+        QFileDialog dialog(parent, Qt(title));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilter(qtFilter);
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
+        // The dialog adds the suffix itself, so that it asks before replacing the suffixed file.
+        dialog.setDefaultSuffix(FilterSuffix(qtFilter));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) file = dialog.selectedFiles().first();
+    }
     if (file.isEmpty()) return std::nullopt;
-    return file;
+    return WithDefaultSuffix(file, qtFilter);
 }
 
 } // namespace kestrix::gui

@@ -15,6 +15,10 @@ namespace kestrix::gui {
 // The program's Windows-1251 text as Qt text (carriage returns become line breaks when shown).
 QString Qt(const std::string& cp1251);
 
+// Qt's own texts (standard buttons, the file and folder dialogs, the calendar) in Russian
+// whatever the locale, from Qt's translation qtbase_ru; false when it is not installed.
+bool UseRussianQtTexts();
+
 enum class BoxKind { Error, Warning, Question, Information };
 
 struct Box {
@@ -53,10 +57,14 @@ std::optional<QString> ChooseFolder(QWidget* parent, const std::string& title, c
 // When set, SaveFile hands the request to it, as OpenFileDialogHook does for opening.
 FileDialogHook& SaveFileDialogHook();
 
-// The file-save dialog: the name of a file to write, or nothing when cancelled.
+// The file-save dialog: the name of a file to write, or nothing when cancelled; a name given
+// without a suffix gets the filter's first one.
 std::optional<QString> SaveFile(QWidget* parent, const std::string& title, const std::string& filter);
 
-// "Description|*.a;*.b" as Qt's "Description (*.a *.b)".
+// "Description|*.a;*.b" as Qt's "Description (*.a *.b)"; a description that ends with those
+// patterns already is taken as it is.
 QString QtFilter(const std::string& cp1251Filter);
+// file, or file with the first suffix of a Qt filter when it has none.
+QString WithDefaultSuffix(const QString& file, const QString& filter);
 
 } // namespace kestrix::gui

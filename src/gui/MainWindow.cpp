@@ -119,7 +119,7 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     controls.TablePB = TablePB;
     controls.AllPB = AllPB;
     controls.locked = {SourceFE, DestFE, EventsCB, FromDE, ClearDateBtn, MoveBitBtn};
-    controls.lockedMenus = {mnuFile->menuAction(), mnuHelp->menuAction()};
+    controls.lockedMenus = {mnuFile->menuAction(), mnuHelp->menuAction(), mnuFile_Exit};
     controls.CancelMoveBitBtn = CancelMoveBitBtn;
     state_ = std::make_unique<GuiRunState>(std::move(controls));
     driver_ = std::make_unique<RunDriver>(*state_, dm_);
@@ -162,9 +162,10 @@ void MainWindow::CreateControls() {
     for (QWidget* w : std::initializer_list<QWidget*>{BaseLabel1, BaseLabel2, EvFromLabel, TblLabel, TabLabel, AllLabel,
                                                       TablePB, AllPB})
         w->setFocusPolicy(::Qt::NoFocus);
+    // The described order; the date's clear button is for the mouse and stays out of it.
+    ClearDateBtn->setFocusPolicy(::Qt::NoFocus);
     setTabOrder(EventsCB, FromDE);
-    setTabOrder(FromDE, ClearDateBtn);
-    setTabOrder(ClearDateBtn, SourceFE);
+    setTabOrder(FromDE, SourceFE);
     setTabOrder(SourceFE, DestFE);
     setTabOrder(DestFE, MoveBitBtn);
     setTabOrder(MoveBitBtn, CancelMoveBitBtn);
@@ -237,26 +238,40 @@ void MainWindow::CreateRunControls() {
     ArrangeByTextWidth();
 }
 
+// A menu text with its keyboard accelerator on the letter at index accel.
+QString MenuText(const std::string& cp1251, int accel) { return Qt(cp1251).insert(accel, QLatin1Char('&')); }
+
 void MainWindow::CreateMenus() {
-    mnuFile = menuBar()->addMenu(Qt(texts::kMenuFile));
-    mnuFile_Source = mnuFile->addAction(Qt(texts::kMenuSource), this, [this] { mnuFile_SourceClick(); });
-    mnuFile_Dest = mnuFile->addAction(Qt(texts::kMenuDest), this, [this] { mnuFile_DestClick(); });
+    mnuFile = menuBar()->addMenu(MenuText(texts::kMenuFile, 0));
+    mnuFile_Source = mnuFile->addAction(MenuText(texts::kMenuSource, 0), this, [this] { mnuFile_SourceClick(); });
+    mnuFile_Dest = mnuFile->addAction(MenuText(texts::kMenuDest, 0), this, [this] { mnuFile_DestClick(); });
     mnuFile->addSeparator();
-    mnuFile_Move = mnuFile->addAction(Qt(texts::kMoveCaption), this, [this] { mnuFile_MoveClick(); });
-    mnuFile_Check = mnuFile->addAction(Qt(texts::kMenuCheck), this, [this] { mnuFile_CheckClick(); });
+    mnuFile_Move = mnuFile->addAction(MenuText(texts::kMoveCaption, 0), this, [this] { mnuFile_MoveClick(); });
+    mnuFile_Check = mnuFile->addAction(MenuText(texts::kMenuCheck, 1), this, [this] { mnuFile_CheckClick(); });
     // Whether a run reads its copies back, as the operator left it at the last start.
-    mnuFile_Verify = mnuFile->addAction(Qt(texts::kMenuVerify));
+    mnuFile_Verify = mnuFile->addAction(MenuText(texts::kMenuVerify, 4));
     mnuFile_Verify->setCheckable(true);
     mnuFile_Verify->setChecked(QSettings(kSettingsName, kSettingsName).value(kVerifyKey, false).toBool());
     connect(mnuFile_Verify, &QAction::toggled, this,
             [](bool on) { QSettings(kSettingsName, kSettingsName).setValue(kVerifyKey, on); });
     mnuFile->addSeparator();
-    mnuFile_Log = mnuFile->addAction(Qt(texts::kMenuLog), this, [this] { mnuFile_LogClick(); });
-    mnuFile_DataFolder = mnuFile->addAction(Qt(texts::kMenuDataFolder), this, [this] { mnuFile_DataFolderClick(); });
-    mnuHelp = menuBar()->addMenu(Qt(texts::kMenuHelp));
-    mnuHelp_MainWindow = mnuHelp->addAction(Qt(texts::kMenuMainWindow), this, [this] { mnuHelp_MainWindowClick(); });
+    mnuFile_Log = mnuFile->addAction(MenuText(texts::kMenuLog, 0), this, [this] { mnuFile_LogClick(); });
+    mnuFile_DataFolder =
+        mnuFile->addAction(MenuText(texts::kMenuDataFolder, 6), this, [this] { mnuFile_DataFolderClick(); });
+    mnuFile->addSeparator();
+    mnuFile_Exit = mnuFile->addAction(MenuText(texts::kMenuExit, 2), this, [this] { mnuFile_ExitClick(); });
+    mnuFile_Exit->setShortcut(QKeySequence(::Qt::CTRL | ::Qt::Key_Q));
+    mnuFile_Exit->setShortcutContext(::Qt::WindowShortcut);
+    mnuHelp = menuBar()->addMenu(MenuText(texts::kMenuHelp, 0));
+    mnuHelp_MainWindow =
+        mnuHelp->addAction(MenuText(texts::kMenuMainWindow, 0), this, [this] { mnuHelp_MainWindowClick(); });
     mnuHelp->addSeparator();
-    mnuHelp_About = mnuHelp->addAction(Qt(texts::kMenuAbout), this, [this] { mnuHelp_AboutClick(); });
+    mnuHelp_About = mnuHelp->addAction(MenuText(texts::kMenuAbout, 0), this, [this] { mnuHelp_AboutClick(); });
+}
+
+// Outside a run only: during one the item is disabled with the menus.
+void MainWindow::mnuFile_ExitClick() {
+    if (!running_) close();
 }
 
 void MainWindow::showEvent(QShowEvent* e) {
@@ -389,7 +404,8 @@ void MainWindow::mnuFile_CheckClick() {
         const int problems = result.ProblemCount();
         const std::string verdict =
             problems == 0 ? texts::kCheckNoProblems : texts::kCheckProblems + std::to_string(problems);
-        new TextViewer(this, texts::kCheckCaption + ": " + verdict, QString::fromStdString(CheckReportText(result)));
+        new TextViewer(this, texts::kCheckCaption + ": " + verdict,
+                       QString::fromStdString(CheckReportText(result, CheckLanguage::Russian)));
     } catch (const std::exception& e) {
         QApplication::restoreOverrideCursor();
         ShowBox(this, BoxKind::Error, texts::kErrorCaption, e.what());
@@ -461,8 +477,18 @@ void MainWindow::mnuHelp_MainWindowClick() {
     new HelpViewer(this);
 }
 
+// "about.dll" in this platform's form: the program's private library folder (../lib/kestrix
+// of an installed program), the program's own folder (a build), then the ordinary search.
+std::vector<std::string> AboutLibraryCandidates(const std::string& programFile) {
+    const std::filesystem::path programDir = std::filesystem::path(programFile).parent_path();
+    return {(programDir / ".." / "lib" / "kestrix" / kAboutLibrary).lexically_normal().string(),
+            (programDir / kAboutLibrary).string(), kAboutLibrary};
+}
+
 void MainWindow::ShowAboutBox() {
-    void* library = dlopen("about.dll", RTLD_NOW | RTLD_LOCAL);
+    void* library = nullptr;
+    for (const std::string& name : AboutLibraryCandidates(programFile_))
+        if ((library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL))) break;
     if (!library) {
         ShowBox(this, BoxKind::Error, texts::kErrorCaption, texts::kAboutLoadFailed);
         return;

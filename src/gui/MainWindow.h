@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QMainWindow>
 #include <QPointer>
@@ -26,6 +27,10 @@ class QPushButton;
 class QToolButton;
 
 namespace kestrix::gui {
+
+// The about library's file name on this platform, and where the window looks for it, in order.
+inline const std::string kAboutLibrary = "libkestrix-about.so";
+std::vector<std::string> AboutLibraryCandidates(const std::string& programFile);
 
 class MainWindow : public QMainWindow {
 public:
@@ -51,6 +56,7 @@ public:
     void mnuFile_LogClick();
     // Another data folder between runs; the start-up checks run for it.
     void mnuFile_DataFolderClick();
+    void mnuFile_ExitClick();
     void mnuHelp_MainWindowClick();
     void mnuHelp_AboutClick() { ShowAboutBox(); }
     void ShowAboutBox();
@@ -86,6 +92,7 @@ public:
     QAction* mnuFile_Verify;   // checkable, remembered between starts
     QAction* mnuFile_Log;
     QAction* mnuFile_DataFolder;
+    QAction* mnuFile_Exit;   // Ctrl+Q, outside a run
     QLabel* DataFolderLabel;   // the folder in use, in the status bar
     QMenu* mnuHelp;
     QAction* mnuHelp_MainWindow;

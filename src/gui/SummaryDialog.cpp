@@ -25,6 +25,8 @@ constexpr int kReferenceColumn = 6;
 constexpr int kReferenceColumnMax = 420;
 constexpr int kCellPadding = 12;
 constexpr int kMinWidth = 480;
+constexpr int kMinHeight = 240;
+constexpr int kMaxHeightPercent = 80;
 
 const std::string& OutcomeText(std::optional<RunOutcome> outcome) {
     switch (outcome.value_or(RunOutcome::Failed)) {
@@ -173,9 +175,17 @@ void SummaryDialog::FitColumns() {
     for (int column = 0; column < Table->columnCount(); ++column) tableWidth += Table->columnWidth(column);
     const QMargins margins = layout()->contentsMargins();
     int width = std::max(kMinWidth, tableWidth + margins.left() + margins.right());
-    if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen())
-        width = std::min(width, screen->availableGeometry().width());
-    resize(width, 420);
+    // Tall enough for every table, within a share of the screen's height.
+    int tableHeight = 2 * Table->frameWidth() + Table->horizontalHeader()->sizeHint().height();
+    for (int row = 0; row < Table->rowCount(); ++row) tableHeight += Table->rowHeight(row);
+    int height = layout()->sizeHint().height() - Table->sizeHint().height() + tableHeight;
+    if (const QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen()) {
+        const QRect area = screen->availableGeometry();
+        if (width > area.width()) height += style()->pixelMetric(QStyle::PM_ScrollBarExtent);   // scrolled sideways
+        width = std::min(width, area.width());
+        height = std::min(height, area.height() * kMaxHeightPercent / 100);
+    }
+    resize(width, std::max(height, kMinHeight));
 }
 
 } // namespace kestrix::gui

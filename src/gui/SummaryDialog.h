@@ -38,7 +38,8 @@ private:
     // Asks for a file and writes the key map there, whole or not at all.
     void SaveKeyMap();
     // Every column as wide as its texts (the reference column up to a bound, beyond which a
-    // text shows whole in its tooltip), and the dialog as wide as the table within the screen.
+    // text shows whole in its tooltip), and the dialog as wide as the table and tall enough for every row, within the screen
+    // (80% of its height).
     void FitColumns();
     std::string logPath_;
     std::string keyMap_;   // the maps of the run shown, as CSV: a later run does not change them

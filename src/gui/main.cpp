@@ -20,6 +20,18 @@ int main(int argc, char** argv) {
     // Answered before the application object, so that they need no display.
     std::optional<std::string> dataFolder;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::cout << "Usage: kestrix [--app-dir DIR]\n"
+                         "       kestrix --help | --version\n"
+                         "The window of Kestrix transfer: moves an access-control installation from one\n"
+                         "Firebird database into another.\n"
+                         "  --app-dir DIR  the folder of the data files (Conv.txt, Generator.txt, SQL/) and\n"
+                         "                 of the run log Kestrix.log\n"
+                         "  --help         print this text and exit\n"
+                         "  --version      print the version and exit\n"
+                         "See kestrix(1); the command line is kestrix-cli(1).\n";
+            return 0;
+        }
         if (std::strcmp(argv[i], "--version") == 0) {
             std::cout << "kestrix " << KESTRIX_VERSION << "\n";
             return 0;
@@ -33,6 +45,7 @@ int main(int argc, char** argv) {
         }
     }
     QApplication app(argc, argv);
+    gui::UseRussianQtTexts();
     QApplication::setApplicationDisplayName(gui::Qt(texts::kWindowTitle));
     QApplication::setWindowIcon(QIcon(":/icons/kestrix.png"));
     QApplication::setDesktopFileName("kestrix");   // the installed desktop entry

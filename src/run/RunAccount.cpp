@@ -246,7 +246,10 @@ std::string PresentRowsLine(const PresentRows& p) {
 std::string PresentRowsText(const PresentRows& p) {
     char date[16];
     std::snprintf(date, sizeof date, "%02d.%02d.%04d", p.from.day, p.from.month, p.from.year);
-    return texts::Formatted(texts::kRowsPresent, p.table.c_str(), p.present, p.rows, date);
+    std::string text = texts::kRowsPresent;
+    const std::string values[] = {p.table, std::to_string(p.present), std::to_string(p.rows), date};
+    for (int i = 0; i < 4; ++i) text.replace(text.find("%" + std::to_string(i + 1)), 2, values[i]);
+    return text;
 }
 
 std::string VerifiedLine(const RunAccount& account) {

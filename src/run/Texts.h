@@ -54,7 +54,7 @@ inline const std::string kConfirmCancel = ToCp1251("Вы действитель�
 inline const std::string kInterruptedWarning =
     std::string(39, ' ') + ToCp1251("Внимание!!!") + "\r" + std::string(17, ' ') +
     ToCp1251("Перенос данных был прерван пользователем.") + "\r" + " " +
-    ToCp1251("Перед врозобновлением переноса данных обновите Базу - приемник данных.");
+    ToCp1251("Перед возобновлением переноса данных обновите Базу - приемник данных.");
 // printf format: the other run's computer, process id and start.
 inline const std::string kDestinationBusy =
     ToCp1251("Базу - приемник данных сейчас заполняет другой перенос: компьютер %s, процесс %s, начат %s.");
@@ -98,6 +98,58 @@ inline const std::string kMenuCheck = ToCp1251("Проверка перенос�
 inline const std::string kCheckCaption = ToCp1251("Проверка переноса");
 inline const std::string kCheckNoProblems = ToCp1251("Проблем не найдено.");
 inline const std::string kCheckProblems = ToCp1251("Найдено проблем: ");
+// Main window: the check before a run, in the viewer (the command line says it in English)
+inline const std::string kCheckClear = ToCp1251("очистка");
+inline const std::string kCheckClearWhere = ToCp1251("очистка строк, где %1");
+inline const std::string kCheckClearZones = ToCp1251("очистка ZONES");
+inline const std::string kCheckClearAgain = ToCp1251("повторная очистка (все строки)");
+inline const std::string kCheckClearOnly = ToCp1251("только очистка (все строки)");
+inline const std::string kCheckMacros = ToCp1251("перенос макросов (все макросы, новые ключи, ключи устройств в текстах заменяются)");
+inline const std::string kCheckCopy = ToCp1251("копирование");
+inline const std::string kCheckCopyNewKeys = ToCp1251("копирование с новыми ключами");
+inline const std::string kCheckUpdateFiveColumns = ToCp1251("обновление пяти столбцов на месте");
+inline const std::string kCheckUpdatePhotos = ToCp1251("обновление фотографий перенесенных владельцев");
+inline const std::string kCheckOfRowsWhere = ToCp1251(" строк, где %1");
+inline const std::string kCheckPhotosFromOwner = ToCp1251(" (фотографии берутся из OWNER источника)");
+inline const std::string kCheckUpdateColumn = ToCp1251("обновление столбца %1 по %2");
+inline const std::string kCheckNeverCleared = ToCp1251("списком таблиц не очищается");
+inline const std::string kCheckJournalNotHere = ToCp1251("здесь не копируется: журналы переносятся только вместе с событиями");
+inline const std::string kCheckNotCopied = ToCp1251("не копируется");
+inline const std::string kCheckJournalCopy = ToCp1251("блок журналов: копирование строк с %1");
+inline const std::string kCheckNoTableName = ToCp1251("нет имени таблицы (в строке нет '=')");
+inline const std::string kCheckTableMissingSource = ToCp1251("таблицы %1 нет в источнике");
+inline const std::string kCheckTableMissingDest = ToCp1251("таблицы %1 нет в приемнике");
+inline const std::string kCheckKeyMissingSource = ToCp1251("ключевого столбца %1 нет в %2 источника");
+inline const std::string kCheckKeyMissingDest = ToCp1251("ключевого столбца %1 нет в %2 приемника");
+inline const std::string kCheckNotWrittenExactly = ToCp1251("'%1' написано не в точности как %2: перенос считает ее обычной таблицей (без новых ключей и замены ссылок)");
+inline const std::string kCheckFlagInCondition = ToCp1251("'%1' внутри условия считается признаком строки и меняет ее действие");
+inline const std::string kCheckRowsUnreadable = ToCp1251("строки источника не читаются: %1");
+inline const std::string kCheckTooFewColumns = ToCp1251("общих столбцов меньше, чем нужно для обновления пяти столбцов на месте");
+inline const std::string kCheckKeyNotFirst = ToCp1251("ключевой столбец не первый из общих: перенос сопоставляет ключи по %1");
+inline const std::string kCheckUpdateMissingSource = ToCp1251("обновляемого столбца %1 нет в %2 источника: ничего не обновляется");
+inline const std::string kCheckUpdateMissingDest = ToCp1251("обновляемого столбца %1 нет в %2 приемника: ничего не обновляется");
+inline const std::string kCheckReferencesBecomeMinusOne = ToCp1251("ссылки на %1 заменяются, но %1 не копируется до этой строки: они станут -1");
+inline const std::string kCheckClearedNeverRefilled = ToCp1251("%1 очищается и больше не заполняется");
+inline const std::string kCheckGeneratorTableMissing = ToCp1251("%1, строка %2: таблицы '%3' нет в приемнике");
+inline const std::string kCheckGeneratorColumnMissing = ToCp1251("%1, строка %2: столбца '%3' нет в %4");
+inline const std::string kCheckGeneratorMissing = ToCp1251("%1, строка %2: генератора '%3' нет в приемнике");
+inline const std::string kCheckScriptMissing = ToCp1251("нет файла сценария %1");
+inline const std::string kCheckLineHeading = ToCp1251("%1, строка %2");
+inline const std::string kCheckJournalBlockHeading = ToCp1251("блок журналов");
+inline const std::string kCheckComment = ToCp1251("комментарий");
+inline const std::string kCheckDoes = ToCp1251("действия");
+inline const std::string kCheckSource = ToCp1251("источник");
+inline const std::string kCheckDestination = ToCp1251("приемник");
+inline const std::string kCheckCopies = ToCp1251("копируются");
+inline const std::string kCheckNotArriving = ToCp1251("не переносятся");
+inline const std::string kCheckNoValue = ToCp1251("без значения");
+inline const std::string kCheckSourceRows = ToCp1251("строк источника");
+inline const std::string kCheckPresence = ToCp1251("таблица %1, ключ %2 %3");
+inline const std::string kCheckYes = ToCp1251("да");
+inline const std::string kCheckNo = ToCp1251("НЕТ");
+inline const std::string kCheckRowsWhere = ToCp1251(" (где %1)");
+inline const std::string kCheckSetToOne = ToCp1251(" (ставится 1)");
+inline const std::string kCheckProblem = ToCp1251("ПРОБЛЕМА");
 inline const std::string kMenuLog = ToCp1251("Журнал переноса ...");
 inline const std::string kLogCaption = ToCp1251("Журнал переноса");
 inline const std::string kLogMissing = ToCp1251("Журнал переноса не найден: ");
@@ -115,6 +167,7 @@ inline const std::string kClearDate = ToCp1251("Очистить дату");
 inline const std::string kClose = ToCp1251("Закрыть");
 // Main window: the folder of the data files and the run log
 inline const std::string kMenuDataFolder = ToCp1251("Папка данных ...");
+inline const std::string kMenuExit = ToCp1251("Выход");
 inline const std::string kDataFolderDialogTitle = ToCp1251("Папка данных: Conv.txt, Generator.txt, SQL");
 inline const std::string kDataFolderStatus = ToCp1251("Папка данных: ");
 // Main window: the account after a run
@@ -130,7 +183,9 @@ inline const std::string kAllAccounted = kAllAccountedHead + ".";
 // printf formats: the rows written and refused; the table, the rows present, the rows read
 // and the start date.
 inline const std::string kAllAccountedRefused = kAllAccountedHead + ToCp1251(": записано %d, отказано %d (см. журнал переноса).");
-inline const std::string kRowsPresent = ToCp1251("%s: %lld из %lld строк с %s уже есть в приемнике; перенос откажет в их записи.");
+// %1 the journal table, %2 its rows already present, %3 the rows the copy reads, %4 the start date.
+inline const std::string kRowsPresent = ToCp1251("%1: %2 из %3 строк с %4 уже есть в приемнике; перенос откажет в их записи.");
+inline const std::string kCheckPresentUncountable = ToCp1251("строки приемника не удается сравнить: %1");
 inline const std::string kNotAccounted = ToCp1251("Не учтены строки таблиц: ");
 inline const std::string kTableFailed = ToCp1251("Ошибка: ");
 // The read-back and the key map

@@ -53,13 +53,17 @@ void UpdateColumn(Context& ctx, db::Side Src, db::Side Dst, const std::string& T
     DstSQL.ClearSql();
     DstSQL.AddSqlLine(update);
     const db::ClearSqlAtEnd release(DstSQL);
+    // Each source row is counted in the table's account: updated, or refused and logged.
     while (!SrcSQL.AtEnd()) {
+        ctx.state.Account().RowRead();
         try {
             DstSQL.Prepare();
             DstSQL.ParameterAt(0).CopyValueFrom(SrcSQL.ColumnByName(Column));
             DstSQL.ParameterAt(1).CopyValueFrom(SrcSQL.ColumnByName(KeyColumn));
             DstSQL.Execute();
+            ctx.state.RowDone(true);
         } catch (const Error& e) {
+            ctx.state.RowDone(false);
             RunLog::Append(ctx.LogPath(), texts::kUpdateError + TableName + " " + KeyColumn + " =  " +
                                               SrcSQL.ColumnByName(KeyColumn).GetString() + " :  " + e.what());
             DstSQL.ClearSql();

@@ -1,5 +1,9 @@
 // The main window offscreen: the start rule, the start-up checks, the about item, the
 // posted close request, and whole runs started from the window.
+#include <dlfcn.h>
+#include <link.h>
+
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -12,6 +16,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateEdit>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +26,8 @@
 #include <QPushButton>
 #include <QPointer>
 #include <QScrollBar>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTextBrowser>
@@ -327,12 +334,113 @@ TEST_F(MainWindowTest, InstalledWindowAsksForItsFolderRemembersItAndRerunsTheChe
     EXPECT_EQ(Texts().size(), 1u);
 }
 
-TEST_F(MainWindowTest, AboutWithoutTheLibraryReportsItAndGoesOn) {
+// The file of a loaded shared library, by one of its names.
+std::string LibraryFile(const char* name) {
+    void* library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    link_map* map = nullptr;
+    if (!library || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0) return {};
+    std::string file = map->l_name;
+    dlclose(library);
+    return file;
+}
+
+TEST_F(MainWindowTest, AboutLoadsTheLibraryBesideOrBelowTheProgramOrReportsWhatIsMissing) {
+    // A library without the entry point, in the private library folder of an installed program.
+    const std::string other = LibraryFile("libz.so.1");
+    ASSERT_FALSE(other.empty());
+    std::filesystem::create_directories(dir.File("lib/kestrix"));
+    std::filesystem::copy_file(other, dir.File("lib/kestrix/") + kAboutLibrary);
+    struct Case {
+        std::string program;
+        std::vector<std::string> boxes;
+        bool aboutShown;
+    } cases[] = {
+        {dir.File("kestrix"), {texts::kAboutLoadFailed}, false},
+        {dir.File("bin/kestrix"), {texts::kAboutEntryMissing}, false},
+        {std::string(KESTRIX_BINARY_DIR) + "/kestrix", {}, true},   // the build's library beside it
+    };
+    for (const Case& c : cases) {
+        boxes.clear();
+        auto form = MakeForm(c.program);
+        QString about;
+        QTimer::singleShot(0, form.get(), [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                about = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->text();
+                box->close();
+            }
+        });
+        form->mnuHelp_About->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(Texts(), c.boxes) << c.program;
+        for (const Box& box : boxes) EXPECT_TRUE(box.kind == BoxKind::Error && box.caption == texts::kErrorCaption);
+        EXPECT_EQ(about.contains(QStringLiteral("Версия " KESTRIX_TEST_VERSION)), c.aboutShown) << about.toStdString();
+        if (c.aboutShown) {
+            // The client library's own words, "LI-V6.3.11.33637 Firebird 3.0".
+            EXPECT_TRUE(about.contains(QRegularExpression(QStringLiteral("Firebird: \\S+ Firebird \\d")))) << about.toStdString();
+        }
+    }
+}
+
+// Tab from the events option: the focus goes on to the next control of the window, however
+// many stops a control makes inside itself.
+TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators) {
     auto form = MakeForm();
-    form->mnuHelp_About->trigger();
-    ASSERT_EQ(Texts(), std::vector<std::string>{texts::kAboutLoadFailed});
-    EXPECT_EQ(boxes[0].caption, texts::kErrorCaption);
-    EXPECT_EQ(boxes[0].kind, BoxKind::Error);
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QStringLiteral("a.fdb"));
+    form->DestFE->setText(QStringLiteral("b.fdb"));
+    ASSERT_EQ(QApplication::focusWidget(), form->EventsCB) << "the window opens with the events option focused";
+    form->CancelMoveBitBtn->setEnabled(true);   // as during a run
+    const std::vector<QWidget*> order = {form->EventsCB, form->FromDE,     form->SourceFE,        form->DestFE,
+                                         form->MoveBitBtn, form->CancelMoveBitBtn, form->EventsCB};
+    auto control = [&](QWidget* w) {
+        while (w && std::find(order.begin(), order.end(), w) == order.end()) w = w->parentWidget();
+        return w;
+    };
+    // The chain Tab follows, control by control.
+    std::vector<QWidget*> chain = {form->EventsCB};
+    for (QWidget* w = form->EventsCB->nextInFocusChain(); chain.size() < order.size(); w = w->nextInFocusChain()) {
+        if (!(w->focusPolicy() & ::Qt::TabFocus) || !w->isEnabled() || !w->isVisibleTo(form.get())) continue;
+        if (QWidget* now = control(w); now && now != chain.back()) chain.push_back(now);
+        if (w == form->EventsCB) break;
+    }
+    EXPECT_EQ(chain, order);
+    // And the keys: into the date field, and from the source name on round to the events option.
+    QTest::keyClick(form->EventsCB, ::Qt::Key_Tab);
+    EXPECT_EQ(control(QApplication::focusWidget()), form->FromDE);
+    form->SourceFE->setFocus();
+    std::vector<QWidget*> walked = {control(QApplication::focusWidget())};
+    for (int press = 0; press < 4; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), ::Qt::Key_Tab);
+        walked.push_back(control(QApplication::focusWidget()));
+    }
+    EXPECT_EQ(walked, std::vector<QWidget*>(order.begin() + 2, order.end()));
+
+    // Every item of a menu has its own letter.
+    EXPECT_EQ(form->mnuFile->title(), QStringLiteral("&") + Qt(texts::kMenuFile));
+    EXPECT_EQ(form->mnuHelp->title(), QStringLiteral("&") + Qt(texts::kMenuHelp));
+    for (QMenu* menu : {form->mnuFile, form->mnuHelp}) {
+        QSet<QChar> letters;
+        qsizetype items = 0;
+        for (QAction* item : menu->actions()) {
+            if (item->isSeparator()) continue;
+            ++items;
+            const qsizetype amp = item->text().indexOf(QLatin1Char('&'));
+            ASSERT_GE(amp, 0) << item->text().toStdString();
+            letters.insert(item->text().at(amp + 1).toLower());
+        }
+        EXPECT_EQ(letters.size(), items) << menu->title().toStdString();
+    }
+
+    // Ctrl+Q outside a run ends the program as the close box does.
+    EXPECT_EQ(form->mnuFile_Exit->text().remove(QLatin1Char('&')), Qt(texts::kMenuExit));
+    EXPECT_EQ(form->mnuFile_Exit->shortcut(), QKeySequence(::Qt::CTRL | ::Qt::Key_Q));
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    giveUp.start(10000);
+    QTimer::singleShot(0, form.get(), [&] { QTest::keyClick(form.get(), ::Qt::Key_Q, ::Qt::ControlModifier); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(form->isVisible());
 }
 
 TEST_F(MainWindowTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
@@ -397,17 +505,17 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     ASSERT_TRUE(form->MoveBitBtn->isEnabled());
 
     // Seen at the run's first pump of the window's messages.
-    struct Seen { bool source, menu, events, start, cancel, closeBox; };
+    struct Seen { bool source, menu, exit, events, start, cancel, closeBox; };
     std::optional<Seen> during;
     QTimer::singleShot(0, form.get(), [&] {
-        during = Seen{form->SourceFE->isEnabled(), form->mnuFile->menuAction()->isEnabled(),
+        during = Seen{form->SourceFE->isEnabled(), form->mnuFile->menuAction()->isEnabled(), form->mnuFile_Exit->isEnabled(),
                       form->EventsCB->isEnabled(), form->MoveBitBtn->isEnabled(), form->CancelMoveBitBtn->isEnabled(),
                       bool(form->windowFlags() & ::Qt::WindowCloseButtonHint)};
     });
     QTest::mouseClick(form->MoveBitBtn, ::Qt::LeftButton);
 
     ASSERT_TRUE(during.has_value());
-    EXPECT_FALSE(during->source || during->menu || during->events || during->start || during->closeBox);
+    EXPECT_FALSE(during->source || during->menu || during->exit || during->events || during->start || during->closeBox);
     EXPECT_TRUE(during->cancel);
 
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
@@ -416,7 +524,8 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     EXPECT_EQ(form->AllPB->value(), 0);
     EXPECT_TRUE(form->SourceFE->isEnabled() && form->DestFE->isEnabled() && form->EventsCB->isEnabled() &&
                 form->FromDE->isEnabled() && form->MoveBitBtn->isEnabled());
-    EXPECT_TRUE(form->mnuFile->menuAction()->isEnabled() && form->mnuHelp->menuAction()->isEnabled());
+    EXPECT_TRUE(form->mnuFile->menuAction()->isEnabled() && form->mnuHelp->menuAction()->isEnabled() &&
+                form->mnuFile_Exit->isEnabled());
     EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
     EXPECT_TRUE(form->windowFlags() & ::Qt::WindowCloseButtonHint);
     EXPECT_TRUE(form->isVisible());
@@ -462,10 +571,16 @@ TEST_F(MainWindowTest, ReadBackItemIsRememberedAndTheSummaryCountsAndSavesTheKey
     ASSERT_NE(summary, nullptr);
     EXPECT_EQ(SummaryRows(*summary), (std::vector<std::vector<std::string>>{{"HOSTS", "2", "2", "0", "0", "", "2", "0"}}));
     EXPECT_TRUE(summary->Verdict->text().contains(Qt(texts::kAllVerified))) << summary->Verdict->text().toStdString();
-    std::string asked = dir.File("keys.csv");
-    SaveFileDialogHook() = [&](const QString&, const QString&) { return QString::fromStdString(asked); };
+    // A name typed without a suffix gets the filter's.
+    std::string asked = dir.File("keys");
+    QString filter;
+    SaveFileDialogHook() = [&](const QString&, const QString& shown) {
+        filter = shown;
+        return QString::fromStdString(asked);
+    };
     summary->KeyMapButton->click();
-    EXPECT_EQ(test::ReadFile(asked), "table,old_key,new_key\nHOSTS,3,501\nHOSTS,8,502\n");
+    EXPECT_EQ(filter, QStringLiteral("Таблицы CSV (*.csv)"));
+    EXPECT_EQ(test::ReadFile(dir.File("keys.csv")), "table,old_key,new_key\nHOSTS,3,501\nHOSTS,8,502\n");
     // The destination is no place for the keys: refused, and left whole.
     asked = dest;
     summary->KeyMapButton->click();
@@ -668,9 +783,12 @@ TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
     // Missing in both databases: two problems.
     EXPECT_EQ(viewer->windowTitle().toStdString(), ToUtf8(texts::kCheckCaption + ": " + texts::kCheckProblems + "2"));
     const QString report = viewer->Text->toPlainText();
-    EXPECT_TRUE(report.contains(QStringLiteral("Conv.txt line 1: HOSTS=HS_ID\n  does:          clear; copy with new keys")))
+    // In the window's language, names as they are.
+    EXPECT_TRUE(report.contains(
+        QStringLiteral("Conv.txt, строка 1: HOSTS=HS_ID\n  действия:         очистка; копирование с новыми ключами")))
         << report.toStdString();
-    EXPECT_TRUE(report.contains(QStringLiteral("PROBLEM: table NOSUCHTABLE does not exist in the destination")));
+    EXPECT_TRUE(report.contains(QStringLiteral("ПРОБЛЕМА: таблицы NOSUCHTABLE нет в приемнике")));
+    EXPECT_TRUE(report.endsWith(Qt(texts::kCheckProblems) + QStringLiteral("2\n")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("Kestrix.log")));
     EXPECT_EQ(Db(dest).Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "500");
     viewer->close();
@@ -755,6 +873,48 @@ TEST_F(MainWindowTest, SummaryClosesOnEnterOrEscapeAndShowsItsColumnsWhole) {
         EXPECT_TRUE(boxes.empty()) << "the log was asked for";
         delete summary.data();
     }
+}
+
+// Few tables show whole; many take 80% of the screen's height and scroll.
+TEST_F(MainWindowTest, SummaryOpensTallEnoughForEveryTableWithinTheScreen) {
+    for (int tables : {3, 35, 120}) {
+        RunAccount account;
+        account.Start();
+        for (int i = 0; i < tables; ++i) account.StageStarted(RunStage::Table, "T" + std::to_string(i));
+        account.Close(RunOutcome::Finished);
+        QPointer<SummaryDialog> summary = new SummaryDialog(nullptr, account, dir.File("Kestrix.log"));
+        QCoreApplication::processEvents();
+        const int limit = summary->screen()->availableGeometry().height() * 80 / 100;
+        if (summary->Table->verticalScrollBar()->maximum() > 0)
+            EXPECT_EQ(summary->height(), limit) << tables;
+        else
+            EXPECT_LE(summary->height(), limit) << tables;
+        if (tables == 3) {
+            EXPECT_EQ(summary->Table->verticalScrollBar()->maximum(), 0);
+        }
+        if (tables == 120) {
+            EXPECT_GT(summary->Table->verticalScrollBar()->maximum(), 0);
+        }
+        delete summary.data();
+    }
+}
+
+// Qt's own buttons and dialogs speak the window's language.
+TEST_F(MainWindowTest, QtsOwnButtonsAndDialogsAreRussian) {
+    ASSERT_TRUE(UseRussianQtTexts());
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("t"), QStringLiteral("x"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok | QMessageBox::Cancel);
+    auto shown = [&](QMessageBox::StandardButton b) { return box.button(b)->text().remove(QLatin1Char('&')); };
+    EXPECT_EQ(shown(QMessageBox::Yes), QStringLiteral("Да"));
+    EXPECT_EQ(shown(QMessageBox::No), QStringLiteral("Нет"));
+    EXPECT_EQ(shown(QMessageBox::Cancel), QStringLiteral("Отмена"));
+    QFileDialog dialog(nullptr, QStringLiteral("t"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+        EXPECT_FALSE(label->text().contains(QStringLiteral("Look in")) || label->text().contains(QStringLiteral("File name")))
+            << label->text().toStdString();
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        EXPECT_FALSE(button->text().contains(QStringLiteral("Cancel"))) << button->text().toStdString();
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowClosesEveryOtherWindowAndEndsTheLoop) {

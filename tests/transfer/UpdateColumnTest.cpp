@@ -77,7 +77,11 @@ TEST_F(UpdateColumnTest, ColumnMissingOrNamedInOtherCaseUpdatesNothing) {
 }
 
 TEST_F(UpdateColumnTest, FailingUpdateIsLoggedAndTheOthersAreCommitted) {
+    run.state.StageStarted(RunStage::Table, "ITEMS");
     Update("ITEMS", "ID", "NOTE");
+    // The account counts every source row: updated, or refused.
+    const TableAccount& account = run.state.Account().Tables().back();
+    EXPECT_EQ((std::vector<int>{account.Read(), account.written, account.refused}), (std::vector<int>{4, 3, 1}));
 
     Rows after = Destination();
     EXPECT_EQ(after[0][2], "ok");
