@@ -76,13 +76,14 @@ bool ParseDate(const std::string& text, kestrix::db::DateTime& date) {
     return true;
 }
 
-// SIGINT and SIGTERM are blocked in every thread, the client library's included (it would
-// otherwise shut its attachments down on them), and taken by one thread that only turns them
-// into a cancel request. A second signal changes nothing.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) are blocked in every thread, the client
+// library's included (it would otherwise shut its attachments down on them), and taken by one
+// thread that only turns them into a cancel request. A second signal changes nothing.
 void BlockCancelSignals(sigset_t& signals) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
@@ -103,7 +104,7 @@ void WatchCancelSignals(sigset_t signals, kestrix::cli::CliRunState& state) {
     }).detach();
 }
 
-// A check writes nothing: SIGINT or SIGTERM ends it at once, as interrupted.
+// A check writes nothing: any of the three signals ends it at once, as interrupted.
 void EndOnCancelSignals(sigset_t signals) {
     std::thread([signals] {
         int signal = 0;
