@@ -270,6 +270,7 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
     RunDriver driver(state, dm);
     driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
     driver.OutputFiles = args.Outputs();
+    std::cerr << JournalsLine(options.events ? std::optional(options.startDate) : std::nullopt) << "\n";
     int status = 0;
     try {
         driver.Run(options);

@@ -39,7 +39,16 @@ DateField::DateField(QWidget* parent) : QDateEdit(parent) {
     setMinimumDate(kNoDate);
     setSpecialValueText(QStringLiteral(" "));
     setDate(kNoDate);
+    // Typing changes the text; the calendar, the arrows and setDate change the date, and the
+    // text with it without telling.
     connect(lineEdit(), &QLineEdit::textChanged, this, [this] { ShowValidity(); });
+    connect(this, &QDateEdit::dateChanged, this, [this] { ShowValidity(); });
+}
+
+void DateField::SetEmpty() {
+    setDate(kNoDate);
+    lineEdit()->setText(specialValueText());
+    ShowValidity();
 }
 
 bool DateField::HasValidText() const {

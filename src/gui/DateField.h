@@ -23,6 +23,8 @@ public:
 
     explicit DateField(QWidget* parent = nullptr);
 
+    // Empties the field, whatever its text.
+    void SetEmpty();
     // Whether the text is a date or empty.
     bool HasValidText() const;
     // Called whenever HasValidText may have changed.

@@ -245,7 +245,7 @@ void MainWindow::CreateEventOptions() {
     ClearDateBtn->setIcon(style()->standardIcon(QStyle::SP_LineEditClearButton));
     ClearDateBtn->setToolTip(Qt(texts::kClearDate));
     ClearDateBtn->setAutoRaise(true);
-    connect(ClearDateBtn, &QToolButton::clicked, this, [this] { FromDE->setDate(DateField::kNoDate); });
+    connect(ClearDateBtn, &QToolButton::clicked, this, [this] { FromDE->SetEmpty(); });
     QCalendarWidget* calendar = FromDE->calendarWidget();
     calendar->installEventFilter(new ShowWatcher(calendar, [this, calendar] {
         if (FromDE->date() == DateField::kNoDate)
@@ -543,6 +543,7 @@ void MainWindow::LeaveRunConnecting() {
     // Interrupted before anything was written.
     state_->CancelFlag = true;
     state_->Account().Start();
+    state_->Account().SetEventsFrom(options_.events ? std::optional(options_.startDate) : std::nullopt);
     state_->SetStatusText(texts::kStatusInterrupted);
     state_->Account().Close(RunOutcome::Interrupted);
     state_->ShowAll();

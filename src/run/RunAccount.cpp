@@ -203,6 +203,16 @@ std::string VerifiedLine(const RunAccount& account) {
     return "Differences: " + std::to_string(account.Differ()) + " rows" + tables;
 }
 
+std::string IsoDate(const db::DateTime& day) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day.year, day.month, day.day);
+    return text;
+}
+
+std::string JournalsLine(const std::optional<db::DateTime>& eventsFrom) {
+    return eventsFrom ? "Journals from: " + IsoDate(*eventsFrom) : std::string("Journals: not transferred");
+}
+
 std::string AccountJson(const RunAccount& account, int exitCode) {
     std::string out = "{\n  \"outcome\": \"";
     out += OutcomeName(account.Outcome().value_or(RunOutcome::Failed));
@@ -210,6 +220,8 @@ std::string AccountJson(const RunAccount& account, int exitCode) {
     out += account.NotAccounted().empty() ? "true" : "false";
     out += ",\n  \"cancel_too_late\": ";
     out += account.CancelTooLate() ? "true" : "false";
+    out += ",\n  \"events_from\": ";
+    out += account.EventsFrom() ? "\"" + IsoDate(*account.EventsFrom()) + "\"" : std::string("null");
     out += ",\n  \"tables\": [";
     const auto& tables = account.Tables();
     for (std::size_t i = 0; i < tables.size(); ++i) out += (i ? ",\n    " : "\n    ") + TableJson(tables[i], account.runStart_);

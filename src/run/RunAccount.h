@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "db/Statement.h"
+
 namespace kestrix {
 
 // The stages of a run, as the front ends are told of them.
@@ -96,6 +98,9 @@ public:
     // last stage had begun.
     void CancelCameTooLate() { cancelTooLate_ = true; }
     bool CancelTooLate() const { return cancelTooLate_; }
+    // The first day of the journals the run copies; none when it copies no journals.
+    void SetEventsFrom(std::optional<db::DateTime> day) { eventsFrom_ = day; }
+    const std::optional<db::DateTime>& EventsFrom() const { return eventsFrom_; }
 
     const std::vector<TableAccount>& Tables() const { return tables_; }
     std::optional<RunOutcome> Outcome() const { return outcome_; }
@@ -116,10 +121,17 @@ private:
     std::chrono::steady_clock::time_point tableStart_;
     std::optional<RunOutcome> outcome_;
     bool cancelTooLate_ = false;
+    std::optional<db::DateTime> eventsFrom_;
     std::chrono::steady_clock::time_point runStart_ = std::chrono::steady_clock::now();
 
     friend std::string AccountJson(const RunAccount& account, int exitCode);
 };
+
+// A day as YYYY-MM-DD.
+std::string IsoDate(const db::DateTime& day);
+// The line that tells which journals a run copies: "Journals from: YYYY-MM-DD", or
+// "Journals: not transferred".
+std::string JournalsLine(const std::optional<db::DateTime>& eventsFrom);
 
 // "Every row is accounted for." or "Not accounted for: T1, T2" (names in UTF-8).
 std::string AccountedLine(const RunAccount& account);

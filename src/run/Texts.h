@@ -113,6 +113,8 @@ inline const std::string kSummaryHeaders[] = {ToCp1251("Таблица"), ToCp12
                                               ToCp1251("Отказано"), ToCp1251("Секунд"), ToCp1251("Ссылок -1"),
                                               ToCp1251("Ссылки -1 по столбцам")};
 inline const std::string kAllAccounted = ToCp1251("Все строки учтены.");
+inline const std::string kSummaryJournalsFrom = ToCp1251("Журналы событий и тревог: с ");
+inline const std::string kSummaryNoJournals = ToCp1251("Журналы событий и тревог: не переносились");
 inline const std::string kNotAccounted = ToCp1251("Не учтены строки таблиц: ");
 inline const std::string kTableFailed = ToCp1251("Ошибка: ");
 // The read-back and the key map

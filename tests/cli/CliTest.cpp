@@ -248,6 +248,7 @@ TEST_F(CliTest, RunWithoutEventsLeavesTheJournalsAlone) {
     EXPECT_EQ(dst.Rows("SELECT EV_ID FROM EVENTS"), (Rows{{"77"}}));
     EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM ALARM"), "0");
     EXPECT_EQ(run.out.find("EVENTS"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.rfind("Journals: not transferred\n", 0), 0u) << run.err;
 }
 
 // SIGINT, and SIGHUP (a closed terminal) the same, embedded and through a server.
@@ -276,6 +277,7 @@ TEST_F(CliTest, SignalDuringTheCopyInterruptsAtTheNextRow) {
         ProcessResult run = cli.Wait();
 
         EXPECT_EQ(run.exitCode, 130) << run.err;
+        EXPECT_EQ(run.err.rfind("Journals from: 2025-01-01\n", 0), 0u) << run.err;
         EXPECT_NE(run.err.find(kInterruptedWarning), std::string::npos) << run.err;
 
         Db src(name(source)), dst(name(dest));
@@ -296,6 +298,7 @@ TEST_F(CliTest, SignalDuringTheCopyInterruptsAtTheNextRow) {
         const std::string json = ReadFile(dir.File("summary.json"));
         EXPECT_EQ(json.rfind("{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,", 0), 0u)
             << json;
+        EXPECT_NE(json.find("\n  \"events_from\": \"2025-01-01\",\n"), std::string::npos) << json;
         EXPECT_EQ(ReadFile(dir.File("keys.csv")).rfind("table,old_key,new_key\nHOSTS,", 0), 0u);
     }
 }

@@ -758,6 +758,71 @@ TEST_F(MainWindowTest, DateFieldCanBeMadeEmptyAgain) {
     EXPECT_EQ(form->ClearDateBtn->toolTip(), Qt(texts::kClearDate));
 }
 
+// The start date as an operator gives it: typed with or without dots, stepped with the
+// arrows; a text that is no date stays as typed, in red, and keeps the start disabled while
+// the journals are ticked. The run takes the date and its account tells it.
+TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
+    struct Row {
+        const char* typed;
+        std::vector<int> keys;   // pressed after typing
+        QDate date;              // the field's date; DateField::kNoDate for none
+        bool valid;
+    };
+    const QDate none = DateField::kNoDate, today = QDate::currentDate();
+    const Row rows[] = {
+        {"01.01.2026", {}, QDate(2026, 1, 1), true},
+        {"01012026", {}, QDate(2026, 1, 1), true},
+        {"1.2.2026", {}, QDate(2026, 2, 1), true},
+        {"15.03.2026", {::Qt::Key_Up}, QDate(2027, 3, 15), true},    // the year, at the cursor
+        {"15.03.2026", {::Qt::Key_Home, ::Qt::Key_Down}, QDate(2026, 3, 14), true},
+        {"", {::Qt::Key_Up}, today, true},
+        {"31.02.2026", {}, none, false},
+        {"29.02.2026", {::Qt::Key_Return}, none, false},
+        {"01.13.2026", {}, none, false},
+        {"01.01.", {}, none, false},
+        {"", {}, none, true},
+    };
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QStringLiteral("a.fdb"));
+    form->DestFE->setText(QStringLiteral("b.fdb"));
+    form->EventsCB->setChecked(true);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.typed) + ", keys pressed after it: " + std::to_string(row.keys.size()));
+        form->ClearDateBtn->click();
+        form->FromDE->setFocus();
+        QTest::keyClicks(form->FromDE, row.typed);
+        for (int key : row.keys) QTest::keyClick(form->FromDE, static_cast<::Qt::Key>(key));
+        EXPECT_EQ(form->FromDE->date(), row.date);
+        EXPECT_EQ(form->FromDE->HasValidText(), row.valid);
+        EXPECT_EQ(form->MoveBitBtn->isEnabled(), row.valid);
+        // Tab leaves the field, empty or not, and a text that is no date stays as typed.
+        QTest::keyClick(form->FromDE, ::Qt::Key_Tab);
+        EXPECT_NE(QApplication::focusWidget(), form->FromDE);
+        EXPECT_EQ(form->FromDE->HasValidText(), row.valid);
+        if (!row.valid) {
+            EXPECT_EQ(form->FromDE->text(), QString::fromLatin1(row.typed));
+            EXPECT_EQ(form->FromDE->findChild<QLineEdit*>()->palette().color(QPalette::Text), QColor(::Qt::red));
+        }
+    }
+    // Unticked journals need no date.
+    form->EventsCB->setChecked(false);
+    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+
+    MakeDatabases();
+    form->SourceFE->setText(QString::fromStdString(source));
+    form->DestFE->setText(QString::fromStdString(dest));
+    form->EventsCB->setChecked(true);
+    form->ClearDateBtn->click();
+    form->FromDE->setFocus();
+    QTest::keyClicks(form->FromDE, "01.01.2026");
+    RunFromWindow(*form);
+    EXPECT_EQ(form->Driver().Options().startDate, (db::DateTime{2026, 1, 1}));
+    auto* summary = Opened<SummaryDialog>(form.get());
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(summary->Journals->text(), Qt(texts::kSummaryJournalsFrom) + QStringLiteral("01.01.2026"));
+}
+
 TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
     MakeDatabases();
     WriteFile(dir.File("Conv.txt"), "HOSTS=HS_ID\r\nNOSUCHTABLE=X_ID\r\n");
@@ -835,6 +900,7 @@ TEST_F(MainWindowTest, SummaryClosesOnEnterOrEscapeAndShowsItsColumnsWhole) {
     const RunAccount account = TwoTableAccount(error);
     for (int key : {::Qt::Key_Return, ::Qt::Key_Escape}) {
         QPointer<SummaryDialog> summary = new SummaryDialog(nullptr, account, dir.File("Kestrix.log"));
+        EXPECT_EQ(summary->Journals->text(), Qt(texts::kSummaryNoJournals));
         summary->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(summary));
         QTableWidget* table = summary->Table;

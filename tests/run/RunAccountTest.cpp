@@ -114,7 +114,7 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
             json.replace(at + key.size(), json.find(',', at) - at - key.size(), "S");
     EXPECT_EQ(json,
               "{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,\n"
-              "  \"cancel_too_late\": false,\n  \"tables\": [\n"
+              "  \"cancel_too_late\": false,\n  \"events_from\": null,\n  \"tables\": [\n"
               "    {\"name\": \"HOSTS\", \"read\": 2, \"written\": 2, \"refused\": 0, \"lost\": 0, \"seconds\": S, \"started\": S, "
               "\"unmapped\": {\"HS_\\\"Q\\\"\": 1}, \"accounted\": true},\n"
               "    {\"name\": \"ЗОНЫ\", \"read\": 3, \"written\": 0, \"refused\": 1, \"lost\": 2, \"seconds\": S, \"started\": S, "
@@ -122,10 +122,11 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
 
     state.Account().Start();
     state.Account().CancelCameTooLate();
+    state.Account().SetEventsFrom(db::DateTime{2026, 1, 5});
     state.Account().Close(RunOutcome::Finished);
     EXPECT_EQ(AccountedLine(state.Account()), "Every row is accounted for.");
     EXPECT_EQ(AccountJson(state.Account(), 0), "{\n  \"outcome\": \"finished\",\n  \"exit_code\": 0,\n  \"accounted\": true,\n"
-                                                "  \"cancel_too_late\": true,\n  \"tables\": []\n}\n");
+                                                "  \"cancel_too_late\": true,\n  \"events_from\": \"2026-01-05\",\n  \"tables\": []\n}\n");
 }
 
 } // namespace
