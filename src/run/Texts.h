@@ -100,6 +100,11 @@ inline const std::string kLogNotFound = ToCp1251("Не найдено: ");
 inline const std::string kHelpCaption = ToCp1251("Помощь: главное окно");
 inline const std::string kClearDate = ToCp1251("Очистить дату");
 inline const std::string kClose = ToCp1251("Закрыть");
+// Login dialog
+inline const std::string kLoginCaption = ToCp1251("Вход на сервер");
+inline const std::string kLoginRefused = ToCp1251("Сервер отклонил вход. ");
+inline const std::string kLoginUser = ToCp1251("Пользователь:");
+inline const std::string kLoginPassword = ToCp1251("Пароль:");
 // Main window: the folder of the data files and the run log
 inline const std::string kMenuDataFolder = ToCp1251("Папка данных ...");
 inline const std::string kDataFolderDialogTitle = ToCp1251("Папка данных: Conv.txt, Generator.txt, SQL");

@@ -40,6 +40,7 @@
 #include "gui/MainWindow.h"
 #include "gui/MasterEventFilter.h"
 #include "gui/LogViewer.h"
+#include "gui/LoginDialog.h"
 #include "gui/SummaryDialog.h"
 #include "gui/TerminationSignals.h"
 #include "gui/Viewers.h"
@@ -821,6 +822,56 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
     auto* summary = Opened<SummaryDialog>(form.get());
     ASSERT_NE(summary, nullptr);
     EXPECT_EQ(summary->Journals->text(), Qt(texts::kSummaryJournalsFrom) + QStringLiteral("01.01.2026"));
+}
+
+// Asked from a run's thread, the login dialog comes up on the window thread with the side
+// named; OK gives the user and password and remembers the user only, Cancel gives nothing.
+TEST_F(MainWindowTest, LoginDialogAskedFromARunThreadAnswersOnTheWindowThread) {
+    QWidget window;
+    window.show();
+    struct Row {
+        LoginSide side;
+        bool ok;
+        QString userShown;   // in the dialog as it comes up
+    };
+    for (const Row& row : {Row{LoginSide::Destination, true, QString()}, Row{LoginSide::Destination, false, "sysdba"},
+                           Row{LoginSide::Source, true, QString()}}) {
+        SCOPED_TRACE(static_cast<int>(row.side));
+        std::optional<Login> answer{Login{"not", "asked"}};
+        // The dialog runs its own loop on the window thread: a timer there answers it.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = dynamic_cast<LoginDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll.stop();
+            EXPECT_EQ(dialog->Side->text(), Qt(row.side == LoginSide::Source ? texts::kSourceTitle : texts::kDestTitle));
+            EXPECT_EQ(dialog->User->text(), row.userShown);
+            EXPECT_TRUE(dialog->Password->text().isEmpty());
+            EXPECT_EQ(dialog->Password->echoMode(), QLineEdit::Password);
+            dialog->User->setText(QStringLiteral("sysdba"));
+            dialog->Password->setText(QStringLiteral("secret"));
+            (row.ok ? dialog->OkButton : dialog->CancelButton)->click();
+        });
+        poll.start(20);
+        std::atomic<bool> answered{false};
+        std::thread run([&] {
+            answer = AskLogin(&window, row.side, "login refused");
+            answered = true;
+        });
+        const bool inTime = QTest::qWaitFor([&] { return answered.load(); }, 20000);
+        if (!inTime && QApplication::activeModalWidget()) QApplication::activeModalWidget()->close();
+        run.join();
+        ASSERT_TRUE(inTime);
+        if (row.ok) {
+            ASSERT_TRUE(answer.has_value());
+            EXPECT_EQ(answer->user, "sysdba");
+            EXPECT_EQ(answer->password, "secret");
+        } else {
+            EXPECT_FALSE(answer.has_value());
+        }
+    }
+    // Nothing of the password in the settings.
+    EXPECT_EQ(test::ReadFile(dir.File("settings/kestrix/kestrix.conf")).find("secret"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
