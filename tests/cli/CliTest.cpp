@@ -397,7 +397,7 @@ TEST_F(CliTest, SignalWhileConnectingToAStalledServerEndsAtOnce) {
         ASSERT_TRUE(cli.EndsBy(std::chrono::steady_clock::now() + std::chrono::seconds(2))) << cli.Err();
         ProcessResult run = cli.Wait();
         EXPECT_EQ(run.exitCode, 130) << run.err;
-        EXPECT_EQ(run.err, "kestrix-cli: interrupted before anything was written\n");
+        EXPECT_EQ(run.err, "Journals: not transferred\nkestrix-cli: interrupted before anything was written\n");
         EXPECT_EQ(Log(), "");
     }
     server.Signal(SIGCONT);
