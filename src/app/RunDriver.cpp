@@ -176,6 +176,7 @@ void RunDriver::Run(const RunOptions& options) {
     options_.destName = StripQuotes(options.destName);
     state_.CancelFlag = false;
     state_.Account().Start();
+    state_.Account().SetEventsFrom(options_.events ? std::optional(options_.startDate) : std::nullopt);
     state_.LockControls(true);
 
     CancelWatcher watcher(CancelRequest, {&dm_.SourceConnection(), &dm_.DestinationConnection(),

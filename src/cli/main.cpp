@@ -56,13 +56,14 @@ std::string ProgramDir() {
     return ec ? std::string("./") : exe.parent_path().string() + "/";
 }
 
-// SIGINT and SIGTERM are blocked in every thread, the client library's included (it would
-// otherwise shut its attachments down on them), and taken by one thread that only turns them
-// into a cancel request. A second signal changes nothing.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) are blocked in every thread, the client
+// library's included (it would otherwise shut its attachments down on them), and taken by one
+// thread that only turns them into a cancel request. A second signal changes nothing.
 void BlockCancelSignals(sigset_t& signals) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
@@ -83,7 +84,7 @@ void WatchCancelSignals(sigset_t signals, kestrix::cli::CliRunState& state) {
     }).detach();
 }
 
-// A check writes nothing: SIGINT or SIGTERM ends it at once, as interrupted.
+// A check writes nothing: any of the three signals ends it at once, as interrupted.
 void EndOnCancelSignals(sigset_t signals) {
     std::thread([signals] {
         int signal = 0;
@@ -186,6 +187,7 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
     state.PlanSteps(options);
     driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
     driver.OutputFiles = line.Outputs();
+    std::cerr << JournalsLine(options.events ? std::optional(options.startDate) : std::nullopt) << "\n";
     int status = 0;
     try {
         driver.Run(options);

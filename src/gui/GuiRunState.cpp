@@ -1,11 +1,6 @@
 #include "gui/GuiRunState.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <thread>
 
 #include <QAction>
 #include <QApplication>
@@ -13,113 +8,95 @@
 #include <QProgressBar>
 #include <QThread>
 
+#include "db/Error.h"
 #include "gui/Dialogs.h"
-#include "run/Texts.h"
 
 namespace kestrix::gui {
-namespace {
 
-void Show(QProgressBar* bar, const Progress& progress) {
-    // A maximum of 0 would turn the bar into a busy indicator: keep a range of at least 1.
-    int max = std::max(progress.Max(), 1);
-    if (bar->maximum() != max) bar->setRange(0, max);
-    if (bar->value() != progress.Position()) bar->setValue(progress.Position());
-}
-
-// The thread that runs the long calls, one at a time, for the life of the program.
-class CallThread {
-public:
-    ~CallThread() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
-    void Run(const std::function<void()>& call) {
-        std::unique_lock lock(mutex_);
-        job_ = &call;
-        done_ = false;
-        changed_.notify_all();
-        // Most calls end at once; messages are processed while one takes longer. The call
-        // refers to the caller's frame: a handler's exception waits for its end.
-        std::exception_ptr failure;
-        while (!changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; })) {
-            if (failure) continue;
-            lock.unlock();
-            try {
-                QCoreApplication::processEvents();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            lock.lock();
-        }
-        if (failure) std::rethrow_exception(failure);
-    }
-
-private:
-    void Serve() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [this] { return stop_ || job_; });
-            if (!job_) return;
-            const std::function<void()>* call = job_;
-            lock.unlock();
-            (*call)();
-            lock.lock();
-            job_ = nullptr;
-            done_ = true;
-            changed_.notify_all();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    const std::function<void()>* job_ = nullptr;
-    bool done_ = false, stop_ = false;
-    std::thread thread_{[this] { Serve(); }};
+struct GuiRunState::Shown {
+    std::atomic<bool> abandoned{false};
+    // The last displays set, and whether a call to show them is on its way: a table copy
+    // steps once per row, and the window shows the latest values only.
+    std::atomic<int> tableMax{100}, tablePosition{0}, allMax{100}, allPosition{0};
+    std::atomic<bool> displayPosted{false};
+    bool waitCursor = false;   // window thread only
 };
 
-bool g_waiting = false;   // window thread only
+namespace {
+
+void Show(QProgressBar* bar, int max, int position) {
+    // A maximum of 0 would turn the bar into a busy indicator: keep a range of at least 1.
+    max = std::max(max, 1);
+    if (bar->maximum() != max) bar->setRange(0, max);
+    if (bar->value() != position) bar->setValue(position);
+}
+
+bool OnWindowThread() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
 
 } // namespace
 
-void WaitProcessingMessages(const std::function<void()>& call) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (g_waiting || !app || QThread::currentThread() != app->thread()) {
-        call();
-        return;
-    }
-    static CallThread worker;
-    struct Waiting {
-        Waiting() { g_waiting = true; }
-        ~Waiting() { g_waiting = false; }
-    } waiting;
-    worker.Run(call);
-}
-
-GuiRunState::GuiRunState(Controls controls) : c_(std::move(controls)) {
+GuiRunState::GuiRunState(Controls controls, const std::atomic<bool>* cancelRequest)
+    : c_(std::move(controls)), cancelRequest_(cancelRequest), shown_(std::make_shared<Shown>()) {
     c_.TabLabel->setText(Qt(StatusText()));
-    DisplayChanged();
+    ShowAll();
 }
 
 GuiRunState::~GuiRunState() {
-    if (waitCursor_) QApplication::restoreOverrideCursor();
+    if (!shown_->abandoned) RestoreCursor();
 }
 
-void GuiRunState::PumpMessages() { QCoreApplication::processEvents(); }
+template <class Call> void GuiRunState::OnWindowThread(Call&& call) {
+    if (shown_->abandoned) return;
+    // The window as context: a call still queued when the window goes is dropped.
+    QMetaObject::invokeMethod(
+        c_.window, [shown = shown_, call = std::forward<Call>(call)] {
+            if (!shown->abandoned) call(*shown);
+        },
+        ::Qt::QueuedConnection);
+}
+
+void GuiRunState::PumpMessages() {
+    if (gui::OnWindowThread()) {
+        QCoreApplication::processEvents();
+        return;
+    }
+    if (cancelRequest_ && *cancelRequest_) CancelFlag = true;
+}
 
 void GuiRunState::SetWaitCursor(bool wait) {
-    if (wait == waitCursor_) return;
-    waitCursor_ = wait;
-    if (wait)
-        QApplication::setOverrideCursor(::Qt::WaitCursor);
-    else
-        QApplication::restoreOverrideCursor();
+    OnWindowThread([wait](Shown& shown) {
+        if (wait == shown.waitCursor) return;
+        shown.waitCursor = wait;
+        if (wait)
+            QApplication::setOverrideCursor(::Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    });
 }
 
-void GuiRunState::LockControls(bool locked) {
+void GuiRunState::RestoreCursor() {
+    if (!shown_->waitCursor) return;
+    shown_->waitCursor = false;
+    QApplication::restoreOverrideCursor();
+}
+
+void GuiRunState::Starting() {
+    writing_ = Writing::NotYet;
+    warning_.clear();
+}
+
+bool GuiRunState::AbandonUnwritten() {
+    Writing expected = Writing::NotYet;
+    if (!writing_.compare_exchange_strong(expected, Writing::Abandoned)) return false;
+    RestoreCursor();
+    shown_->abandoned = true;
+    return true;
+}
+
+void GuiRunState::Lock(bool locked) {
     locked_ = locked;
     for (QWidget* w : c_.locked) w->setEnabled(!locked);
     for (QAction* a : c_.lockedMenus) a->setEnabled(!locked);
@@ -138,15 +115,17 @@ void GuiRunState::LockControls(bool locked) {
     }
 }
 
-void GuiRunState::ShowInterruptionWarning(const std::string& text) {
-    ShowBox(c_.window, BoxKind::Warning, texts::kWarningCaption, text, QMessageBox::Yes);
-}
-
 // The label shows the status text each stage and table sets as it starts.
 void GuiRunState::StageStarted(RunStage stage, const std::string& table) {
+    // A run left to itself while it connected never begins to write.
+    Writing expected = Writing::NotYet;
+    if (stage == RunStage::PreScript && !writing_.compare_exchange_strong(expected, Writing::Begun) &&
+        expected == Writing::Abandoned)
+        throw Interruption{};
     RunState::StageStarted(stage, table);
-    QString status = Qt(StatusText());
-    if (c_.TabLabel->text() != status) c_.TabLabel->setText(status);
+    OnWindowThread([label = c_.TabLabel, status = Qt(StatusText())](Shown&) {
+        if (label->text() != status) label->setText(status);
+    });
 }
 
 // The status line says it until the next stage sets its text; the summary says it again.
@@ -158,8 +137,22 @@ void GuiRunState::RowsAlreadyPresent(const std::vector<PresentRows>& present) {
 }
 
 void GuiRunState::DisplayChanged() {
-    Show(c_.TablePB, TableProgress());
-    Show(c_.AllPB, AllProgress());
+    shown_->tableMax = TableProgress().Max();
+    shown_->tablePosition = TableProgress().Position();
+    shown_->allMax = AllProgress().Max();
+    shown_->allPosition = AllProgress().Position();
+    if (shown_->displayPosted.exchange(true)) return;
+    OnWindowThread([table = c_.TablePB, all = c_.AllPB](Shown& shown) {
+        shown.displayPosted = false;
+        Show(table, shown.tableMax, shown.tablePosition);
+        Show(all, shown.allMax, shown.allPosition);
+    });
+}
+
+void GuiRunState::ShowAll() {
+    c_.TabLabel->setText(Qt(StatusText()));
+    Show(c_.TablePB, TableProgress().Max(), TableProgress().Position());
+    Show(c_.AllPB, AllProgress().Max(), AllProgress().Position());
 }
 
 } // namespace kestrix::gui

@@ -1,6 +1,9 @@
 #pragma once
-// The run state bound to the main window's controls.
-#include <functional>
+// The run state bound to the main window's controls, for a run on a thread of its own: the
+// run's thread changes the displays and the window thread shows them, through queued calls.
+#include <atomic>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "run/RunState.h"
@@ -11,12 +14,6 @@ class QProgressBar;
 class QWidget;
 
 namespace kestrix::gui {
-
-// The waiter of a run's long client calls (db::SetLongCallWaiter): the call runs on a thread
-// of its own while the window thread goes on processing its messages, so that the window
-// repaints and a press of the cancel button is taken while a statement waits. A call made
-// from a handler of those messages, or from another thread, runs directly.
-void WaitProcessingMessages(const std::function<void()>& call);
 
 class GuiRunState : public RunState {
 public:
@@ -32,24 +29,52 @@ public:
         QWidget* CancelMoveBitBtn = nullptr;
     };
 
-    explicit GuiRunState(Controls controls);
+    // cancelRequest: set by the window thread; the run takes it as the cancel flag at a pump.
+    GuiRunState(Controls controls, const std::atomic<bool>* cancelRequest);
     ~GuiRunState() override;
 
+    // Run's thread: the cancel request becomes the cancel flag. Window thread (the start-up
+    // checks): the pending window messages are processed.
     void PumpMessages() override;
     void SetWaitCursor(bool wait) override;
-    void LockControls(bool locked) override;
-    void ShowInterruptionWarning(const std::string& text) override;
+    // The window locks itself before the run's thread starts and unlocks once it has ended.
+    void LockControls(bool /*locked*/) override {}
+    // Kept for the window, which shows it once the run's thread has ended.
+    void ShowInterruptionWarning(const std::string& text) override { warning_ = text; }
     void StageStarted(RunStage stage, const std::string& table) override;
     void RowsAlreadyPresent(const std::vector<PresentRows>& present) override;
 
+    // Window thread only.
+    void Lock(bool locked);
     bool Locked() const { return locked_; }
+    // Every display as the state holds it, the default cursor, and the warning of the run
+    // forgotten; for when the run's thread has ended.
+    void ShowAll();
+    void RestoreCursor();
+    const std::string& InterruptionWarning() const { return warning_; }
+    // Before the run's thread starts: not written yet, no warning.
+    void Starting();
+    // Whether the run may be left to itself because it has not begun to write (it connects,
+    // and a server that does not answer keeps a connect waiting for minutes). Once true, the
+    // state shows nothing more and the run never begins to write: it ends as interrupted at
+    // the start of the pre-transfer script.
+    bool AbandonUnwritten();
 
 protected:
     void DisplayChanged() override;
 
 private:
+    // What the queued calls share with the state, which may be gone by the time they run.
+    struct Shown;
+    // Runs the call on the window thread, unless the run was left to itself by then.
+    template <class Call> void OnWindowThread(Call&& call);
+
+    enum class Writing { NotYet, Begun, Abandoned };
     Controls c_;
-    bool waitCursor_ = false;
+    const std::atomic<bool>* cancelRequest_;
+    std::shared_ptr<Shown> shown_;
+    std::atomic<Writing> writing_{Writing::NotYet};
+    std::string warning_;
     bool locked_ = false;
 };
 

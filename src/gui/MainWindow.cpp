@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include <QAction>
 #include <QCalendarWidget>
@@ -42,9 +44,6 @@ namespace {
 constexpr int kClientWidth = 479;
 constexpr int kClientHeight = 311;
 constexpr int kPanel1Height = 169;
-
-// The start date field's "empty" value: day 0 of the program's dates.
-const QDate kNoDate(1899, 12, 30);
 
 // The folder chosen at an earlier start, kept in the user's settings.
 const QString kSettingsName = QStringLiteral("kestrix");
@@ -113,15 +112,14 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     CreateControls();
     CreateMenus();
 
-    GuiRunState::Controls controls;
-    controls.window = this;
-    controls.TabLabel = TabLabel;
-    controls.TablePB = TablePB;
-    controls.AllPB = AllPB;
-    controls.locked = {SourceFE, DestFE, EventsCB, FromDE, ClearDateBtn, MoveBitBtn};
-    controls.lockedMenus = {mnuFile->menuAction(), mnuHelp->menuAction(), mnuFile_Exit};
-    controls.CancelMoveBitBtn = CancelMoveBitBtn;
-    state_ = std::make_unique<GuiRunState>(std::move(controls));
+    controls_.window = this;
+    controls_.TabLabel = TabLabel;
+    controls_.TablePB = TablePB;
+    controls_.AllPB = AllPB;
+    controls_.locked = {SourceFE, DestFE, EventsCB, FromDE, ClearDateBtn, MoveBitBtn};
+    controls_.lockedMenus = {mnuFile->menuAction(), mnuHelp->menuAction(), mnuFile_Exit};
+    controls_.CancelMoveBitBtn = CancelMoveBitBtn;
+    state_ = std::make_unique<GuiRunState>(controls_, &cancelRequest_);
     driver_ = std::make_unique<RunDriver>(*state_, dm_);
     driver_->CancelRequest = &cancelRequest_;
 
@@ -141,7 +139,54 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     CheckMoveEnabled();
 }
 
-MainWindow::~MainWindow() = default;
+// A run's thread. The window joins it once the run has ended; a run left connecting is
+// detached, and ends with the state, driver and databases it was given.
+struct MainWindow::RunThread {
+    int serial = 0;
+    std::thread thread;
+    std::exception_ptr failure;   // written by the thread before it tells its end
+
+    struct LeftBehind {
+        std::unique_ptr<GuiRunState> state;
+        std::unique_ptr<RunDriver> driver;
+        std::unique_ptr<db::Databases> dm;
+    };
+    // The thread, at its end: whether the window still waits for it.
+    bool Ended() {
+        std::optional<LeftBehind> objects;
+        {
+            std::lock_guard lock(mutex);
+            ended = true;
+            if (!left) return true;
+            objects = std::move(left);
+        }
+        objects.reset();
+        --leftConnecting;
+        return false;
+    }
+    void Leave(LeftBehind objects) {
+        std::lock_guard lock(mutex);
+        left = std::move(objects);
+        if (!ended) ++leftConnecting;
+        thread.detach();
+    }
+
+    static inline std::atomic<int> leftConnecting{0};
+    std::mutex mutex;
+    bool ended = false;
+    std::optional<LeftBehind> left;
+};
+
+int MainWindow::RunsLeftConnecting() { return RunThread::leftConnecting; }
+
+MainWindow::~MainWindow() {
+    if (!run_) return;
+    cancelRequest_ = true;
+    if (state_->AbandonUnwritten())
+        run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_)});
+    else
+        run_->thread.join();
+}
 
 void MainWindow::CreateControls() {
     auto* client = new QWidget(this);
@@ -193,22 +238,18 @@ void MainWindow::CreateEventOptions() {
     EventsCB = new QCheckBox(Qt(texts::kEventsOption), Panel1);
     EvFromLabel = Label(Panel1, texts::kFromTitle, 248, 133);
 
-    FromDE = new QDateEdit(Panel1);
+    FromDE = new DateField(Panel1);
     FromDE->setGeometry(272, 129, 121, 21);
-    FromDE->setCalendarPopup(true);
-    FromDE->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
-    // Qt has no empty date field: the earliest date stands for "no date" and shows blank.
-    FromDE->setMinimumDate(kNoDate);
-    FromDE->setSpecialValueText(QStringLiteral(" "));
-    FromDE->setDate(kNoDate);
+    FromDE->OnValidityChanged = [this] { DateOrEventsChanged(); };
+    connect(EventsCB, &QCheckBox::toggled, this, [this] { DateOrEventsChanged(); });
     ClearDateBtn = new QToolButton(Panel1);
     ClearDateBtn->setIcon(style()->standardIcon(QStyle::SP_LineEditClearButton));
     ClearDateBtn->setToolTip(Qt(texts::kClearDate));
     ClearDateBtn->setAutoRaise(true);
-    connect(ClearDateBtn, &QToolButton::clicked, this, [this] { FromDE->setDate(kNoDate); });
+    connect(ClearDateBtn, &QToolButton::clicked, this, [this] { FromDE->SetEmpty(); });
     QCalendarWidget* calendar = FromDE->calendarWidget();
     calendar->installEventFilter(new ShowWatcher(calendar, [this, calendar] {
-        if (FromDE->date() == kNoDate)
+        if (FromDE->date() == DateField::kNoDate)
             calendar->setCurrentPage(QDate::currentDate().year(), QDate::currentDate().month());
     }));
 }
@@ -302,7 +343,7 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     // Closing defers the deletion of a window, so every window of the list stays valid.
     for (QWidget* window : QApplication::topLevelWidgets())
         if (window != this && window->isVisible()) window->close();
-    QCoreApplication::quit();
+    QCoreApplication::exit(exitStatus_);
 }
 
 void MainWindow::FormActivate() {
@@ -362,7 +403,22 @@ void MainWindow::EqualityCheck() {
     EnableStart(false);
 }
 
-void MainWindow::CheckMoveEnabled() { EnableStart(!SourceFE->text().isEmpty() && !DestFE->text().isEmpty()); }
+void MainWindow::CheckMoveEnabled() {
+    EnableStart(!SourceFE->text().isEmpty() && !DestFE->text().isEmpty() && DateAllowsStart());
+}
+
+bool MainWindow::DateAllowsStart() const { return !EventsCB->isChecked() || FromDE->HasValidText(); }
+
+void MainWindow::DateOrEventsChanged() {
+    if (!MoveBitBtn || !mnuFile_Move) return;   // while the controls are made
+    const bool namesEqual = TrimBlanksAndControls(SourceFE->text().toStdString()) ==
+                                TrimBlanksAndControls(DestFE->text().toStdString()) &&
+                            !TrimBlanksAndControls(SourceFE->text().toStdString()).empty();
+    if (namesEqual)
+        EnableStart(false);
+    else
+        CheckMoveEnabled();
+}
 
 // The check before a run follows the start.
 void MainWindow::EnableStart(bool enabled) {
@@ -427,41 +483,121 @@ void MainWindow::SyncOptions() {
 void MainWindow::StartRun() {
     if (running_) return;
     running_ = true;
+    endAfterRun_ = false;
     cancelRequest_ = false;
     SyncOptions();
-    // The window goes on handling its messages while a statement waits (see WaitProcessingMessages).
-    struct LongCalls {
-        LongCalls() { db::SetLongCallWaiter(&WaitProcessingMessages); }
-        ~LongCalls() { db::SetLongCallWaiter(nullptr); }
-    };
-    try {
-        LongCalls waiting;
-        driver_->Run(options_);
-    } catch (const std::exception& e) {
-        // The top-level handler: an error that left the run, shown after its cleanup.
-        running_ = false;
-        ShowBox(this, BoxKind::Error, texts::kErrorCaption, e.what());
-        ShowSummary();
-        return;
-    }
-    running_ = false;
-    ShowSummary();
+    state_->Starting();
+    state_->Lock(true);
+    run_ = std::make_shared<RunThread>();
+    run_->serial = ++runSerial_;
+    run_->thread = std::thread([this, run = run_, driver = driver_.get(), options = options_] {
+        try {
+            driver->Run(options);
+        } catch (...) {
+            run->failure = std::current_exception();
+        }
+        if (!run->Ended()) return;   // left connecting: the window has gone on without it
+        QMetaObject::invokeMethod(
+            this, [this, serial = run->serial] {
+                if (run_ && run_->serial == serial) RunEnded();
+            },
+            ::Qt::QueuedConnection);
+    });
 }
 
-void MainWindow::ShowSummary() {
+namespace {
+
+// The program's status when a signal ended it after its run.
+int SignalledStatus(const RunAccount& account) {
+    switch (account.Outcome().value_or(RunOutcome::Failed)) {
+    case RunOutcome::Finished: return 0;
+    case RunOutcome::Interrupted: return 130;
+    case RunOutcome::Failed: break;
+    }
+    return 1;
+}
+
+} // namespace
+
+void MainWindow::RunEnded() {
+    run_->thread.join();
+    const std::exception_ptr failure = run_->failure;
+    run_.reset();
+    running_ = false;
+    state_->ShowAll();
+    state_->RestoreCursor();
+    state_->Lock(false);
+    if (endAfterRun_) return EndProgram(SignalledStatus(state_->Account()));
+    if (!state_->InterruptionWarning().empty())
+        ShowBox(this, BoxKind::Warning, texts::kWarningCaption, state_->InterruptionWarning(), QMessageBox::Yes);
+    if (failure) {
+        // The top-level handler: an error that left the run, shown after its cleanup.
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+            ShowBox(this, BoxKind::Error, texts::kErrorCaption, e.what());
+        }
+    }
+    ShowSummary(state_->Account(), driver_->Maps());
+}
+
+void MainWindow::LeaveRunConnecting() {
+    // The run keeps what it holds; the window goes on with a state, a driver and databases
+    // of its own, as the run left them.
+    const auto pause = driver_->postScriptPause;
+    const auto beforeVerification = driver_->BeforeVerification;
+    run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_)});
+    run_.reset();
+    running_ = false;
+    ownDm_ = std::make_unique<db::Databases>();
+    state_ = std::make_unique<GuiRunState>(controls_, &cancelRequest_);
+    driver_ = std::make_unique<RunDriver>(*state_, *ownDm_);
+    driver_->CancelRequest = &cancelRequest_;
+    driver_->postScriptPause = pause;
+    driver_->BeforeVerification = beforeVerification;
+
+    // Interrupted before anything was written.
+    state_->CancelFlag = true;
+    state_->Account().Start();
+    state_->Account().SetEventsFrom(options_.events ? std::optional(options_.startDate) : std::nullopt);
+    state_->SetStatusText(texts::kStatusInterrupted);
+    state_->Account().Close(RunOutcome::Interrupted);
+    state_->ShowAll();
+    state_->Lock(false);
+    if (endAfterRun_) return EndProgram(SignalledStatus(state_->Account()));
+    ShowBox(this, BoxKind::Warning, texts::kWarningCaption, texts::kInterruptedWarning, QMessageBox::Yes);
+    ShowSummary(state_->Account(), driver_->Maps());
+}
+
+void MainWindow::ShowSummary(const RunAccount& account, const IdMaps& maps) {
     if (summary_) summary_->close();
-    const RunOptions& run = driver_->Options();
-    const std::string log = run.appDir + kLogFile;
-    summary_ = new SummaryDialog(this, state_->Account(), log, driver_->Maps(),
-                                 {{"source", run.sourceName}, {"destination", run.destName}, {"log", log}});
+    const std::string log = options_.appDir + kLogFile;
+    summary_ = new SummaryDialog(this, account, log, maps,
+                                 {{"source", StripQuotes(options_.sourceName)},
+                                  {"destination", StripQuotes(options_.destName)},
+                                  {"log", log}});
 }
 
 void MainWindow::CancelMoveBitBtnClick() {
     if (ShowBox(this, BoxKind::Question, texts::kConfirmCaption, texts::kConfirmCancel,
-                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
-        state_->CancelFlag = true;
-        cancelRequest_ = true;
-    }
+                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+        RequestCancel();
+}
+
+void MainWindow::RequestCancel() {
+    cancelRequest_ = true;
+    if (running_ && state_->AbandonUnwritten()) LeaveRunConnecting();
+}
+
+void MainWindow::EndOnSignal() {
+    if (!running_) return EndProgram(0);
+    endAfterRun_ = true;
+    RequestCancel();
+}
+
+void MainWindow::EndProgram(int status) {
+    exitStatus_ = status;
+    CloseItself(this);
 }
 
 void MainWindow::Browse(QLineEdit* field) {

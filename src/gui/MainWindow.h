@@ -1,7 +1,7 @@
 #pragma once
 // The main window: the two database names, the events option, start and cancel, the
 // status and the two progress bars; it holds the options of the next run and the run state,
-// and starts runs.
+// and starts runs, each on a thread of its own, so that the window never waits for a server.
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -12,12 +12,12 @@
 #include <QPointer>
 
 #include "app/RunDriver.h"
+#include "gui/DateField.h"
 #include "gui/GuiRunState.h"
 #include "db/Databases.h"
 
 class QAction;
 class QCheckBox;
-class QDateEdit;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -48,6 +48,9 @@ public:
     void CheckMoveEnabled();
     void StartRun();
     void CancelMoveBitBtnClick();
+    // A termination signal: during a run, the run is interrupted at its next safe point and
+    // the program then ends (status 130); outside a run the program ends at once (status 0).
+    void EndOnSignal();
     void mnuFile_SourceClick();
     void mnuFile_DestClick();
     void mnuFile_MoveClick() { StartRun(); }
@@ -66,6 +69,9 @@ public:
     RunState& State() { return *state_; }
     RunDriver& Driver() { return *driver_; }
     bool Running() const { return running_; }
+    // Runs left to themselves while they connected, whose threads have not ended yet: the
+    // program ends without waiting for them.
+    static int RunsLeftConnecting();
 
     QFrame* Panel1;
     QFrame* Panel2;
@@ -75,9 +81,9 @@ public:
     QLineEdit* DestFE;
     QCheckBox* EventsCB;
     QLabel* EvFromLabel;
-    QDateEdit* FromDE;
+    DateField* FromDE;
     QToolButton* ClearDateBtn;   // makes FromDE empty again
-    QPushButton* MoveBitBtn;
+    QPushButton* MoveBitBtn = nullptr;
     QPushButton* CancelMoveBitBtn;
     QLabel* TblLabel;
     QLabel* TabLabel = nullptr;
@@ -87,7 +93,7 @@ public:
     QMenu* mnuFile;
     QAction* mnuFile_Source;
     QAction* mnuFile_Dest;
-    QAction* mnuFile_Move;
+    QAction* mnuFile_Move = nullptr;
     QAction* mnuFile_Check;
     QAction* mnuFile_Verify;   // checkable, remembered between starts
     QAction* mnuFile_Log;
@@ -119,13 +125,28 @@ private:
     void Browse(QLineEdit* field);
     void SyncOptions();
     void EnableStart(bool enabled);
+    // The start after a change of the events option or the date: enabled by the names as the
+    // equality check leaves it, and while the journals are ticked only with a date or none.
+    void DateOrEventsChanged();
+    bool DateAllowsStart() const;
     // Keeps the described positions where the texts fit and moves a control right of the
     // text before it where that text, measured in the current font, is wider.
     void ArrangeByTextWidth();
     // The account of the run just ended, in a dialog that replaces the one of a run before.
-    void ShowSummary();
+    void ShowSummary(const RunAccount& account, const IdMaps& maps);
+    // The run's thread has ended: the window unlocked, the warning, the error, the account.
+    void RunEnded();
+    // Cancel confirmed or signalled: the run is asked to stop; a run that has not begun to
+    // write is left to itself and ends as interrupted at once.
+    void RequestCancel();
+    void LeaveRunConnecting();
+    void EndProgram(int status);
 
+    struct RunThread;
     db::Databases& dm_;
+    // The databases of the runs after one left connecting, which keeps those it had.
+    std::unique_ptr<db::Databases> ownDm_;
+    GuiRunState::Controls controls_;
     std::string programFile_;
     std::optional<std::string> dataFolder_;
     RunOptions options_;
@@ -134,7 +155,12 @@ private:
     bool activated_ = false;
     bool shown_ = false;
     bool running_ = false;
-    // Set by a confirmed cancel press; the run cancels a statement that waits meanwhile.
+    bool endAfterRun_ = false;   // a termination signal came during the run
+    int exitStatus_ = 0;
+    std::shared_ptr<RunThread> run_;
+    int runSerial_ = 0;
+    // Set by a confirmed cancel press or a signal; the run cancels a statement that waits
+    // meanwhile.
     std::atomic<bool> cancelRequest_{false};
     QPointer<QDialog> summary_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QDate>
 #include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -80,6 +81,11 @@ SummaryDialog::SummaryDialog(QWidget* parent, const RunAccount& account, std::st
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->verticalHeader()->hide();
     layout->addWidget(Table);
+    const std::optional<db::DateTime>& from = account.EventsFrom();
+    Journals = new QLabel(from ? Qt(texts::kSummaryJournalsFrom) + QDate(from->year, from->month, from->day).toString(QStringLiteral("dd.MM.yyyy"))
+                               : Qt(texts::kSummaryNoJournals),
+                          this);
+    layout->addWidget(Journals);
     Verdict = new QLabel(this);
     layout->addWidget(Verdict);
     Fill(account);

@@ -28,6 +28,7 @@ public:
 
     QTableWidget* Table;
     QLabel* Verdict;
+    QLabel* Journals;   // the start date of the journals copied, or none copied
     QPushButton* LogButton;
     QPushButton* KeyMapButton;
     QPushButton* CloseButton;

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QIcon>
 
@@ -12,11 +14,13 @@
 #include "gui/Dialogs.h"
 #include "gui/MainWindow.h"
 #include "gui/MasterEventFilter.h"
+#include "gui/TerminationSignals.h"
 #include "db/Databases.h"
 #include "messaging/MasterModule.h"
 
 int main(int argc, char** argv) {
     using namespace kestrix;
+    gui::BlockTerminationSignals();
     // Answered before the application object, so that they need no display.
     std::optional<std::string> dataFolder;
     for (int i = 1; i < argc; ++i) {
@@ -69,8 +73,12 @@ int main(int argc, char** argv) {
         }
         gui::MainWindow form(*dm, QApplication::applicationFilePath().toStdString(), dataFolder);
         hook.SetMainWindow(&form);
+        gui::TerminationSignals onSignal([&form] { form.EndOnSignal(); });
         form.show();
         status = app.exec();
+        // A run left waiting for a server that does not answer holds the data module: the
+        // program ends without it.
+        if (gui::MainWindow::RunsLeftConnecting() > 0) _exit(status);
     }   // the window, then the data module
     return status;
 }

@@ -164,13 +164,13 @@ int RunAccount::Refused() const {
     return refused;
 }
 
-namespace {
-
-std::string IsoDate(const db::DateTime& d) {
+std::string IsoDate(const db::DateTime& day) {
     char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day.year, day.month, day.day);
     return text;
 }
+
+namespace {
 
 using Json = nlohmann::ordered_json;
 
@@ -273,6 +273,10 @@ std::string VerifiedLine(const RunAccount& account) {
     return unread.empty() ? line : line + "\n" + notVerified;
 }
 
+std::string JournalsLine(const std::optional<db::DateTime>& eventsFrom) {
+    return eventsFrom ? "Journals from: " + IsoDate(*eventsFrom) : std::string("Journals: not transferred");
+}
+
 std::string AccountJson(const RunAccount& account, int exitCode) {
     Json tables = Json::array();
     int read = 0, lost = 0;
@@ -293,6 +297,7 @@ std::string AccountJson(const RunAccount& account, int exitCode) {
                        {"refused", account.Refused()},
                        {"lost", lost},
                        {"present", present},
+                       {"events_from", account.EventsFrom() ? Json(IsoDate(*account.EventsFrom())) : Json(nullptr)},
                        {"tables", tables}};
     // Texts are UTF-8 already; a byte that is not would become U+FFFD rather than end the run.
     return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

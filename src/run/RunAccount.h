@@ -118,6 +118,9 @@ public:
     // Before the first write: the journal rows the destination already holds.
     void RowsAlreadyPresent(const std::vector<PresentRows>& present) { present_ = present; }
     const std::vector<PresentRows>& Present() const { return present_; }
+    // The first day of the journals the run copies; none when it copies no journals.
+    void SetEventsFrom(std::optional<db::DateTime> day) { eventsFrom_ = day; }
+    const std::optional<db::DateTime>& EventsFrom() const { return eventsFrom_; }
 
     const std::vector<TableAccount>& Tables() const { return tables_; }
     std::optional<RunOutcome> Outcome() const { return outcome_; }
@@ -144,10 +147,17 @@ private:
     std::optional<RunOutcome> outcome_;
     bool cancelTooLate_ = false;
     std::vector<PresentRows> present_;
+    std::optional<db::DateTime> eventsFrom_;
     std::chrono::steady_clock::time_point runStart_ = std::chrono::steady_clock::now();
 
     friend std::string AccountJson(const RunAccount& account, int exitCode);
 };
+
+// A day as YYYY-MM-DD.
+std::string IsoDate(const db::DateTime& day);
+// The line that tells which journals a run copies: "Journals from: YYYY-MM-DD", or
+// "Journals: not transferred".
+std::string JournalsLine(const std::optional<db::DateTime>& eventsFrom);
 
 // "Every row is accounted for." when no row was refused, else "Every row is accounted for:
 // N written, M refused (see the run log)."; or "Not accounted for: T1, T2" (names in UTF-8).

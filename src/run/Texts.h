@@ -165,6 +165,11 @@ inline const std::string kLogNotFound = ToCp1251("Не найдено: ");
 inline const std::string kHelpCaption = ToCp1251("Помощь: главное окно");
 inline const std::string kClearDate = ToCp1251("Очистить дату");
 inline const std::string kClose = ToCp1251("Закрыть");
+// Login dialog
+inline const std::string kLoginCaption = ToCp1251("Вход на сервер");
+inline const std::string kLoginRefused = ToCp1251("Сервер отклонил вход. ");
+inline const std::string kLoginUser = ToCp1251("Пользователь:");
+inline const std::string kLoginPassword = ToCp1251("Пароль:");
 // Main window: the folder of the data files and the run log
 inline const std::string kMenuDataFolder = ToCp1251("Папка данных ...");
 inline const std::string kMenuExit = ToCp1251("Выход");
@@ -186,6 +191,8 @@ inline const std::string kAllAccountedRefused = kAllAccountedHead + ToCp1251(": 
 // %1 the journal table, %2 its rows already present, %3 the rows the copy reads, %4 the start date.
 inline const std::string kRowsPresent = ToCp1251("%1: %2 из %3 строк с %4 уже есть в приемнике; перенос откажет в их записи.");
 inline const std::string kCheckPresentUncountable = ToCp1251("строки приемника не удается сравнить: %1");
+inline const std::string kSummaryJournalsFrom = ToCp1251("Журналы событий и тревог: с ");
+inline const std::string kSummaryNoJournals = ToCp1251("Журналы событий и тревог: не переносились");
 inline const std::string kNotAccounted = ToCp1251("Не учтены строки таблиц: ");
 inline const std::string kTableFailed = ToCp1251("Ошибка: ");
 // The read-back and the key map

@@ -272,6 +272,7 @@ TEST_F(CliTest, RunWithoutEventsLeavesTheJournalsAlone) {
     EXPECT_EQ(dst.Rows("SELECT EV_ID FROM EVENTS"), (Rows{{"77"}}));
     EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM ALARM"), "0");
     EXPECT_EQ(run.out.find("EVENTS"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.rfind("Journals: not transferred\n", 0), 0u) << run.err;
 }
 
 // The journals are never cleared: into a destination that holds them already, the check
@@ -310,39 +311,56 @@ TEST_F(CliTest, JournalRowsAlreadyInTheDestinationAreSaidBeforehand) {
                                      std::to_string(refused) + " refused (see the run log).\n")) << second.out;
 }
 
+// SIGINT, and SIGHUP (a closed terminal) the same, embedded and through a server.
 TEST_F(CliTest, SignalDuringTheCopyInterruptsAtTheNextRow) {
+    struct Case {
+        int signal;
+        bool remote;
+    };
     MakeDatabases(60);   // journals large enough to be caught mid-copy
-    test::BackgroundProcess cli({test::CliPath(), "--source", source, "--dest", dest, "--app-dir", appDir,
-                                 "--events-from", "2025-01-01", "--summary-json", dir.File("summary.json")});
-    // Progress goes to a file here, one line per table: wait for the first journal.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (cli.Err().find("] EVENTS\n") == std::string::npos) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Err();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    test::PrivateServer server;
+    for (const Case& c : {Case{SIGINT, false}, Case{SIGHUP, false}, Case{SIGHUP, true}}) {
+        SCOPED_TRACE(std::to_string(c.signal) + (c.remote ? " through the server" : " embedded"));
+        std::filesystem::remove(dest);
+        test::MakeSampleDest(dest);
+        auto name = [&](const std::string& path) { return c.remote ? server.Remote(path) : path; };
+        test::BackgroundProcess cli({test::CliPath(), "--source", name(source), "--dest", name(dest), "--app-dir",
+                                     appDir, "--events-from", "2025-01-01", "--summary-json", dir.File("summary.json"),
+                                     "--map-file", dir.File("keys.csv")});
+        // Progress goes to a file here, one line per table: wait for the first journal.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+        while (cli.Err().find("] EVENTS\n") == std::string::npos) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Err();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        kill(cli.Pid(), c.signal);
+        ProcessResult run = cli.Wait();
+
+        EXPECT_EQ(run.exitCode, 130) << run.err;
+        EXPECT_EQ(run.err.rfind("Journals from: 2025-01-01\n", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(kInterruptedWarning), std::string::npos) << run.err;
+
+        Db src(name(source)), dst(name(dest));
+        int copied = std::stoi(dst.Scalar("SELECT COUNT(*) FROM EVENTS"));
+        EXPECT_LT(copied, std::stoi(src.Scalar("SELECT COUNT(*) FROM EVENTS")) - 10) << "the copy was not interrupted";
+        for (const char* later : {"ALARM", "ACR$EVENTS", "STR_EVENTS", "STR_ALARMS", "ACR$ALARMS"})
+            EXPECT_EQ(dst.Scalar(std::string("SELECT COUNT(*) FROM ") + later), "0") << later;
+        // The log tells the copy and ends with it: the post-transfer script did not run.
+        EXPECT_NE(Log().find(texts::kCopyPassHeader), std::string::npos);
+        EXPECT_EQ(Log().find(texts::kBeginRuler, Log().find(texts::kCopyPassHeader)), std::string::npos);
+
+        // The account: the rows copied before the interruption, and the table cut short.
+        const std::vector<int> row = SummaryRow(run.out, "EVENTS");
+        ASSERT_EQ(row.size(), 4u) << run.out;
+        EXPECT_EQ(row[1], copied);
+        EXPECT_EQ(row[0], row[1] + row[2]) << "every row read before the interruption was handled";
+        EXPECT_TRUE(run.out.ends_with("\nNot accounted for: EVENTS\n")) << run.out;
+        const std::string json = ReadFile(dir.File("summary.json"));
+        EXPECT_EQ(json.rfind("{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,", 0), 0u)
+            << json;
+        EXPECT_NE(json.find("\n  \"events_from\": \"2025-01-01\",\n"), std::string::npos) << json;
+        EXPECT_EQ(ReadFile(dir.File("keys.csv")).rfind("table,old_key,new_key\nHOSTS,", 0), 0u);
     }
-    kill(cli.Pid(), SIGINT);
-    ProcessResult run = cli.Wait();
-
-    EXPECT_EQ(run.exitCode, 130) << run.err;
-    EXPECT_NE(run.err.find(kInterruptedWarning), std::string::npos) << run.err;
-
-    Db src(source), dst(dest);
-    int copied = std::stoi(dst.Scalar("SELECT COUNT(*) FROM EVENTS"));
-    EXPECT_LT(copied, std::stoi(src.Scalar("SELECT COUNT(*) FROM EVENTS")) - 10) << "the copy was not interrupted";
-    for (const char* later : {"ALARM", "ACR$EVENTS", "STR_EVENTS", "STR_ALARMS", "ACR$ALARMS"})
-        EXPECT_EQ(dst.Scalar(std::string("SELECT COUNT(*) FROM ") + later), "0") << later;
-    // The post-transfer script did not run, and the log ends with the copy.
-    EXPECT_EQ(Log().find(texts::kBeginRuler, Log().find(texts::kCopyPassHeader)), std::string::npos);
-
-    // The account: the rows copied before the interruption, and the table cut short.
-    const std::vector<int> row = SummaryRow(run.out, "EVENTS");
-    ASSERT_EQ(row.size(), 4u) << run.out;
-    EXPECT_EQ(row[1], copied);
-    EXPECT_EQ(row[0], row[1] + row[2]) << "every row read before the interruption was handled";
-    EXPECT_TRUE(run.out.ends_with("\nNot accounted for: EVENTS\n")) << run.out;
-    const std::string json = ReadFile(dir.File("summary.json"));
-    EXPECT_EQ(json.rfind("{\n  \"outcome\": \"interrupted\",\n  \"exit_code\": 130,\n  \"accounted\": false,", 0), 0u)
-        << json;
 }
 
 TEST_F(CliTest, SignalDuringAStatementThatWaitsForALockCancelsItThroughAServer) {
@@ -423,7 +441,7 @@ TEST_F(CliTest, SignalWhileConnectingToAStalledServerEndsAtOnce) {
     test::PrivateServer server;
     const auto destBefore = Dump(dest);
     server.Signal(SIGSTOP);
-    for (int signal : {SIGINT, SIGTERM}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
         test::BackgroundProcess cli({test::CliPath(), "--source", server.Remote(source), "--dest",
                                      server.Remote(dest), "--app-dir", appDir});
@@ -432,7 +450,7 @@ TEST_F(CliTest, SignalWhileConnectingToAStalledServerEndsAtOnce) {
         ASSERT_TRUE(cli.EndsBy(std::chrono::steady_clock::now() + std::chrono::seconds(2))) << cli.Err();
         ProcessResult run = cli.Wait();
         EXPECT_EQ(run.exitCode, 130) << run.err;
-        EXPECT_EQ(run.err, "kestrix-cli: interrupted before anything was written\n");
+        EXPECT_EQ(run.err, "Journals: not transferred\nkestrix-cli: interrupted before anything was written\n");
         EXPECT_EQ(Log(), "");
     }
     server.Signal(SIGCONT);

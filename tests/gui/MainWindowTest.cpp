@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <csignal>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -39,12 +40,16 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "run/Texts.h"
 #include "gui/Dialogs.h"
 #include "gui/MainWindow.h"
 #include "gui/MasterEventFilter.h"
 #include "gui/LogViewer.h"
+#include "gui/LoginDialog.h"
 #include "gui/SummaryDialog.h"
+#include "gui/TerminationSignals.h"
 #include "gui/Viewers.h"
 #include "messaging/MasterModule.h"
 #include "support/Fixtures.h"
@@ -63,6 +68,17 @@ using test::WriteFile;
 void Type(QLineEdit* field, const std::string& utf8) {
     for (QChar c : QString::fromStdString(utf8))
         QTest::sendKeyEvent(QTest::Click, field, ::Qt::Key_unknown, QString(c), ::Qt::NoModifier);
+}
+
+// Waits for the run started from the window to end; its thread tells the window thread.
+void AwaitRunEnd(MainWindow& form) {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.Running(); }, 120000)) << "the run did not end";
+}
+
+// Starts a run with the start button and waits for its end.
+void RunFromWindow(MainWindow& form) {
+    form.MoveBitBtn->click();
+    AwaitRunEnd(form);
 }
 
 const char* kSchema =
@@ -98,6 +114,8 @@ protected:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.File("settings")));
     }
     void TearDown() override {
+        // A run left connecting holds the databases until its server answers.
+        EXPECT_TRUE(QTest::qWaitFor([] { return MainWindow::RunsLeftConnecting() == 0; }, 120000));
         MessageBoxHook() = nullptr;
         OpenFileDialogHook() = nullptr;
         ChooseFolderHook() = nullptr;
@@ -504,19 +522,14 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     form->DestFE->setText(QString::fromStdString(dest));
     ASSERT_TRUE(form->MoveBitBtn->isEnabled());
 
-    // Seen at the run's first pump of the window's messages.
-    struct Seen { bool source, menu, exit, events, start, cancel, closeBox; };
-    std::optional<Seen> during;
-    QTimer::singleShot(0, form.get(), [&] {
-        during = Seen{form->SourceFE->isEnabled(), form->mnuFile->menuAction()->isEnabled(), form->mnuFile_Exit->isEnabled(),
-                      form->EventsCB->isEnabled(), form->MoveBitBtn->isEnabled(), form->CancelMoveBitBtn->isEnabled(),
-                      bool(form->windowFlags() & ::Qt::WindowCloseButtonHint)};
-    });
+    // Locked as the run starts, on its own thread.
     QTest::mouseClick(form->MoveBitBtn, ::Qt::LeftButton);
-
-    ASSERT_TRUE(during.has_value());
-    EXPECT_FALSE(during->source || during->menu || during->exit || during->events || during->start || during->closeBox);
-    EXPECT_TRUE(during->cancel);
+    EXPECT_TRUE(form->Running());
+    EXPECT_FALSE(form->SourceFE->isEnabled() || form->mnuFile->menuAction()->isEnabled() || form->mnuFile_Exit->isEnabled() ||
+                 form->EventsCB->isEnabled() || form->MoveBitBtn->isEnabled() ||
+                 bool(form->windowFlags() & ::Qt::WindowCloseButtonHint));
+    EXPECT_TRUE(form->CancelMoveBitBtn->isEnabled());
+    AwaitRunEnd(*form);
 
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
     EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
@@ -549,7 +562,7 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     EXPECT_TRUE(log->Text->toPlainText().contains(Qt(texts::kInsertError + "HOSTS"))) << log->Text->toPlainText().toStdString();
 
     // A second run replaces the dialog of the first.
-    form->MoveBitBtn->click();
+    RunFromWindow(*form);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     int summaries = 0;
     for (QDialog* dialog : form->findChildren<QDialog*>()) summaries += dynamic_cast<SummaryDialog*>(dialog) != nullptr;
@@ -565,7 +578,7 @@ TEST_F(MainWindowTest, ReadBackItemIsRememberedAndTheSummaryCountsAndSavesTheKey
     ShowAndActivate(*form);
     form->SourceFE->setText(QString::fromStdString(source));
     form->DestFE->setText(QString::fromStdString(dest));
-    form->MoveBitBtn->click();
+    RunFromWindow(*form);
 
     auto* summary = Opened<SummaryDialog>(form.get());
     ASSERT_NE(summary, nullptr);
@@ -598,20 +611,20 @@ TEST_F(MainWindowTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
     form->EventsCB->setChecked(true);
     QTimer::singleShot(0, form.get(), [&] { QTest::mouseClick(form->CancelMoveBitBtn, ::Qt::LeftButton); });
     form->mnuFile_Move->trigger();
+    AwaitRunEnd(*form);
 
     ASSERT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
     EXPECT_EQ(boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
     EXPECT_EQ(boxes[1].kind, BoxKind::Warning);
     EXPECT_EQ(boxes[1].buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
     EXPECT_TRUE(form->State().CancelFlag);
-    EXPECT_EQ(form->Driver().Options().TotalSteps(), 2 + 4);
     ASSERT_NE(Opened<SummaryDialog>(form.get()), nullptr);
     EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeInterrupted));
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());
     EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
     Db check(dest);
-    // Seen before the transfer sequence: only the pre-transfer script ran.
-    EXPECT_EQ(check.Rows("SELECT ST_NAME FROM SETTINGS"), (std::vector<std::vector<std::string>>{{"pre"}}));
+    // Seen while connecting (nothing written) or at the start of the transfer sequence.
+    EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS WHERE ST_NAME = 'post'"), "0");
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "0");
 }
 
@@ -638,7 +651,7 @@ TEST_F(MainWindowTest, CancelPressedWhileAStatementWaitsForALockInterrupts) {
     });
     poll.start(20);
     // Should the cancel not reach the statement, the row is given up after a minute.
-    held.During([&] { form->MoveBitBtn->click(); });
+    held.During([&] { RunFromWindow(*form); });
 
     EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
     EXPECT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
@@ -646,6 +659,99 @@ TEST_F(MainWindowTest, CancelPressedWhileAStatementWaitsForALockInterrupts) {
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());
     EXPECT_FALSE(dm.DestinationConnection().IsConnected());
     EXPECT_EQ(Db(dest).Rows("SELECT HS_NAME FROM HOSTS"), (std::vector<std::vector<std::string>>{{"held"}}));
+}
+
+// A server that does not answer the connect: the window goes on taking its messages and
+// refuses to close; the cancel button ends the run at once, as interrupted with nothing
+// written (the command line's rule), and the window runs again once the server is back.
+TEST_F(MainWindowTest, ConnectToAStalledServerKeepsTheWindowAliveAndIsCancelledAtOnce) {
+    MakeDatabases();
+    test::PrivateServer server;
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QString::fromStdString(server.Remote(source)));
+    form->DestFE->setText(QString::fromStdString(server.Remote(dest)));
+    server.Signal(SIGSTOP);
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(50);
+    form->MoveBitBtn->click();
+    QTest::qWait(2000);
+    ASSERT_TRUE(form->Running());
+    EXPECT_GE(ticks, 10) << "the window thread waited";
+    QCloseEvent fromWindowSystem;
+    QSpontaneKeyEvent::setSpontaneous(&fromWindowSystem);
+    QCoreApplication::instance()->notify(form->windowHandle(), &fromWindowSystem);
+    EXPECT_TRUE(form->isVisible()) << "closed during the connect";
+
+    QTest::mouseClick(form->CancelMoveBitBtn, ::Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Running(); }, 2000));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
+    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusInterrupted));
+    EXPECT_TRUE(form->MoveBitBtn->isEnabled() && form->SourceFE->isEnabled());
+    EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
+    ASSERT_NE(Opened<SummaryDialog>(form.get()), nullptr);
+    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeInterrupted));
+
+    // The run left connecting ends when the server answers, writing nothing.
+    server.Signal(SIGCONT);
+    ASSERT_TRUE(QTest::qWaitFor([] { return MainWindow::RunsLeftConnecting() == 0; }, 120000));
+    EXPECT_EQ(Db(server.Remote(dest)).Scalar("SELECT COUNT(*) FROM SETTINGS"), "0");
+    boxes.clear();
+    RunFromWindow(*form);
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
+    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(Db(server.Remote(dest)).Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
+}
+
+// A termination signal during a run (here while a statement waits for a lock) interrupts it
+// at its next safe point and ends the program with the status of an interrupted run; no box
+// waits for an answer.
+TEST_F(MainWindowTest, SignalDuringARunInterruptsItAndEndsTheProgram) {
+    MakeDatabases();
+    Db(dest).Exec("INSERT INTO HOSTS VALUES (1, 'kept')");
+    test::HeldRow held(dest, "UPDATE HOSTS SET HS_NAME = 'held'");
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QString::fromStdString(source));
+    form->DestFE->setText(QString::fromStdString(dest));
+    TerminationSignals onSignal([&] { form->EndOnSignal(); });
+    Db monitor(dest);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (monitor.Scalar("SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE = 1 AND "
+                           "MON$SQL_TEXT STARTING WITH 'Delete From HOSTS'") == "0")
+            return;
+        poll.stop();
+        kill(getpid(), SIGTERM);
+    });
+    poll.start(20);
+    int status = -1;
+    held.During([&] {
+        form->MoveBitBtn->click();
+        status = QApplication::exec();
+    });
+    EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
+    EXPECT_EQ(status, 130);
+    EXPECT_FALSE(form->Running() || form->isVisible());
+    EXPECT_TRUE(boxes.empty()) << boxes[0].text;
+    EXPECT_EQ(Db(dest).Scalar("SELECT COUNT(*) FROM SETTINGS WHERE ST_NAME = 'post'"), "0");
+}
+
+// The program outside a run ends at once with status 0 on each termination signal.
+TEST_F(MainWindowTest, SignalOutsideARunEndsTheProgramAtOnce) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        std::filesystem::remove(dir.File("Kestrix.log"));
+        test::BackgroundProcess window({std::string(KESTRIX_BINARY_DIR) + "/kestrix", "--app-dir", dir.Path()});
+        // Up once its start-up checks have made the run log.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(dir.File("Kestrix.log")); }, 60000))
+            << window.Err();
+        kill(window.Pid(), signal);
+        ASSERT_TRUE(window.EndsBy(std::chrono::steady_clock::now() + std::chrono::seconds(10))) << window.Err();
+        EXPECT_EQ(window.Wait().exitCode, 0);
+    }
 }
 
 TEST_F(MainWindowTest, CancelAnsweredNoChangesNothing) {
@@ -656,7 +762,7 @@ TEST_F(MainWindowTest, CancelAnsweredNoChangesNothing) {
     form->DestFE->setText(QString::fromStdString(dest));
     answer = QMessageBox::No;
     QTimer::singleShot(0, form.get(), [&] { form->CancelMoveBitBtn->click(); });
-    form->MoveBitBtn->click();
+    RunFromWindow(*form);
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kConfirmCancel});
     EXPECT_FALSE(form->State().CancelFlag);
     EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
@@ -683,7 +789,7 @@ TEST_F(MainWindowTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
         Type(form->SourceFE, name(from));
         Type(form->DestFE, name(to));
         ASSERT_EQ(form->SourceFE->text().toStdString(), name(from));
-        form->MoveBitBtn->click();
+        RunFromWindow(*form);
 
         EXPECT_EQ(Texts(), std::vector<std::string>{}) << folder;
         EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
@@ -702,7 +808,7 @@ TEST_F(MainWindowTest, OneDatabaseUnderTwoNamesIsRefusedWhenTheRunStarts) {
     form->SourceFE->setText(QString::fromStdString(source));
     form->DestFE->setText(QString::fromStdString(dir.File("link.fdb")));
     ASSERT_TRUE(form->MoveBitBtn->isEnabled()) << "the texts differ";
-    form->MoveBitBtn->click();
+    RunFromWindow(*form);
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kSameDatabases});
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());
     Db check(source);
@@ -721,7 +827,7 @@ TEST_F(MainWindowTest, FailedRunIsShownAfterTheWindowIsUnlocked) {
         unlockedWhenShown = form->MoveBitBtn->isEnabled() && !form->CancelMoveBitBtn->isEnabled();
         return QMessageBox::Ok;
     };
-    form->MoveBitBtn->click();
+    RunFromWindow(*form);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].kind, BoxKind::Error);
     EXPECT_NE(boxes[0].text.find("missing.fdb"), std::string::npos) << boxes[0].text;
@@ -766,6 +872,121 @@ TEST_F(MainWindowTest, DateFieldCanBeMadeEmptyAgain) {
     QTest::mouseClick(form->ClearDateBtn, ::Qt::LeftButton);
     EXPECT_TRUE(form->FromDE->text().trimmed().isEmpty()) << form->FromDE->text().toStdString();
     EXPECT_EQ(form->ClearDateBtn->toolTip(), Qt(texts::kClearDate));
+}
+
+// The start date as an operator gives it: typed with or without dots, stepped with the
+// arrows; a text that is no date stays as typed, in red, and keeps the start disabled while
+// the journals are ticked. The run takes the date and its account tells it.
+TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
+    struct Row {
+        const char* typed;
+        std::vector<int> keys;   // pressed after typing
+        QDate date;              // the field's date; DateField::kNoDate for none
+        bool valid;
+    };
+    const QDate none = DateField::kNoDate, today = QDate::currentDate();
+    const Row rows[] = {
+        {"01.01.2026", {}, QDate(2026, 1, 1), true},
+        {"01012026", {}, QDate(2026, 1, 1), true},
+        {"1.2.2026", {}, QDate(2026, 2, 1), true},
+        {"15.03.2026", {::Qt::Key_Up}, QDate(2027, 3, 15), true},    // the year, at the cursor
+        {"15.03.2026", {::Qt::Key_Home, ::Qt::Key_Down}, QDate(2026, 3, 14), true},
+        {"", {::Qt::Key_Up}, today, true},
+        {"31.02.2026", {}, none, false},
+        {"29.02.2026", {::Qt::Key_Return}, none, false},
+        {"01.13.2026", {}, none, false},
+        {"01.01.", {}, none, false},
+        {"", {}, none, true},
+    };
+    auto form = MakeForm();
+    ShowAndActivate(*form);
+    form->SourceFE->setText(QStringLiteral("a.fdb"));
+    form->DestFE->setText(QStringLiteral("b.fdb"));
+    form->EventsCB->setChecked(true);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.typed) + ", keys pressed after it: " + std::to_string(row.keys.size()));
+        form->ClearDateBtn->click();
+        form->FromDE->setFocus();
+        QTest::keyClicks(form->FromDE, row.typed);
+        for (int key : row.keys) QTest::keyClick(form->FromDE, static_cast<::Qt::Key>(key));
+        EXPECT_EQ(form->FromDE->date(), row.date);
+        EXPECT_EQ(form->FromDE->HasValidText(), row.valid);
+        EXPECT_EQ(form->MoveBitBtn->isEnabled(), row.valid);
+        // Tab leaves the field, empty or not, and a text that is no date stays as typed.
+        QTest::keyClick(form->FromDE, ::Qt::Key_Tab);
+        EXPECT_NE(QApplication::focusWidget(), form->FromDE);
+        EXPECT_EQ(form->FromDE->HasValidText(), row.valid);
+        if (!row.valid) {
+            EXPECT_EQ(form->FromDE->text(), QString::fromLatin1(row.typed));
+            EXPECT_EQ(form->FromDE->findChild<QLineEdit*>()->palette().color(QPalette::Text), QColor(::Qt::red));
+        }
+    }
+    // Unticked journals need no date.
+    form->EventsCB->setChecked(false);
+    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+
+    MakeDatabases();
+    form->SourceFE->setText(QString::fromStdString(source));
+    form->DestFE->setText(QString::fromStdString(dest));
+    form->EventsCB->setChecked(true);
+    form->ClearDateBtn->click();
+    form->FromDE->setFocus();
+    QTest::keyClicks(form->FromDE, "01.01.2026");
+    RunFromWindow(*form);
+    EXPECT_EQ(form->Driver().Options().startDate, (db::DateTime{2026, 1, 1}));
+    auto* summary = Opened<SummaryDialog>(form.get());
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(summary->Journals->text(), Qt(texts::kSummaryJournalsFrom) + QStringLiteral("01.01.2026"));
+}
+
+// Asked from a run's thread, the login dialog comes up on the window thread with the side
+// named; OK gives the user and password and remembers the user only, Cancel gives nothing.
+TEST_F(MainWindowTest, LoginDialogAskedFromARunThreadAnswersOnTheWindowThread) {
+    QWidget window;
+    window.show();
+    struct Row {
+        LoginSide side;
+        bool ok;
+        QString userShown;   // in the dialog as it comes up
+    };
+    for (const Row& row : {Row{LoginSide::Destination, true, QString()}, Row{LoginSide::Destination, false, "sysdba"},
+                           Row{LoginSide::Source, true, QString()}}) {
+        SCOPED_TRACE(static_cast<int>(row.side));
+        std::optional<Login> answer{Login{"not", "asked"}};
+        // The dialog runs its own loop on the window thread: a timer there answers it.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = dynamic_cast<LoginDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll.stop();
+            EXPECT_EQ(dialog->Side->text(), Qt(row.side == LoginSide::Source ? texts::kSourceTitle : texts::kDestTitle));
+            EXPECT_EQ(dialog->User->text(), row.userShown);
+            EXPECT_TRUE(dialog->Password->text().isEmpty());
+            EXPECT_EQ(dialog->Password->echoMode(), QLineEdit::Password);
+            dialog->User->setText(QStringLiteral("sysdba"));
+            dialog->Password->setText(QStringLiteral("secret"));
+            (row.ok ? dialog->OkButton : dialog->CancelButton)->click();
+        });
+        poll.start(20);
+        std::atomic<bool> answered{false};
+        std::thread run([&] {
+            answer = AskLogin(&window, row.side, "login refused");
+            answered = true;
+        });
+        const bool inTime = QTest::qWaitFor([&] { return answered.load(); }, 20000);
+        if (!inTime && QApplication::activeModalWidget()) QApplication::activeModalWidget()->close();
+        run.join();
+        ASSERT_TRUE(inTime);
+        if (row.ok) {
+            ASSERT_TRUE(answer.has_value());
+            EXPECT_EQ(answer->user, "sysdba");
+            EXPECT_EQ(answer->password, "secret");
+        } else {
+            EXPECT_FALSE(answer.has_value());
+        }
+    }
+    // Nothing of the password in the settings.
+    EXPECT_EQ(test::ReadFile(dir.File("settings/kestrix/kestrix.conf")).find("secret"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
@@ -848,6 +1069,7 @@ TEST_F(MainWindowTest, SummaryClosesOnEnterOrEscapeAndShowsItsColumnsWhole) {
     const RunAccount account = TwoTableAccount(error);
     for (int key : {::Qt::Key_Return, ::Qt::Key_Escape}) {
         QPointer<SummaryDialog> summary = new SummaryDialog(nullptr, account, dir.File("Kestrix.log"));
+        EXPECT_EQ(summary->Journals->text(), Qt(texts::kSummaryNoJournals));
         summary->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(summary));
         QTableWidget* table = summary->Table;

@@ -127,6 +127,7 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
     EXPECT_EQ((std::vector<int>{json["read"], json["written"], json["refused"], json["lost"]}),
               (std::vector<int>{5, 2, 1, 2}));
     EXPECT_EQ(json["present"], (Json::array({{{"name", "ЗОНЫ"}, {"present", 2}, {"rows", 3}, {"from", "2026-01-01"}}})));
+    EXPECT_TRUE(json["events_from"].is_null());
     ASSERT_EQ(json["tables"].size(), 2u) << text;
     const Json& hosts = json["tables"][0];
     EXPECT_EQ(hosts["name"], "HOSTS");
@@ -171,11 +172,12 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
 
     state.Account().Start();
     state.Account().CancelCameTooLate();
+    state.Account().SetEventsFrom(db::DateTime{2026, 1, 5});
     state.Account().Close(RunOutcome::Finished);
     EXPECT_EQ(AccountedLine(state.Account()), "Every row is accounted for.");
     EXPECT_EQ(Json::parse(AccountJson(state.Account(), 0)),
               (Json{{"outcome", "finished"}, {"exit_code", 0}, {"accounted", true}, {"cancel_too_late", true},
-                    {"read", 0}, {"written", 0}, {"refused", 0}, {"lost", 0}, {"present", Json::array()},
+                    {"read", 0}, {"written", 0}, {"refused", 0}, {"lost", 0}, {"present", Json::array()}, {"events_from", "2026-01-05"},
                     {"tables", Json::array()}}));
 }
 
