@@ -15,6 +15,7 @@
 #include "scripts/SqlScripts.h"
 #include "run/Context.h"
 #include "transfer/Generators.h"
+#include "transfer/LoadIndexes.h"
 #include "transfer/MoveTables.h"
 #include "transfer/Verification.h"
 
@@ -207,6 +208,9 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
     Context ctx{state_, options_, maps_, postScriptPause};
     ctx.attachmentWatch = &watcher;
     state_.PumpMessages();
+
+    // Indexes that a run which never ended left inactive are active before anything is written.
+    transfer::RestoreIndexesLeftInactive(ctx, dm_.Destination());
 
     state_.StageStarted(RunStage::PreScript, "");
     scripts::RunPreTransferScript(ctx, dm_);

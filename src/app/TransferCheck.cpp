@@ -17,6 +17,7 @@
 #include "db/Charset.h"
 #include "run/TextFile.h"
 #include "transfer/GeneratorList.h"
+#include "transfer/LoadIndexes.h"
 #include "transfer/OwnerPhoto.h"
 #include "transfer/TableList.h"
 #include "transfer/TablePlan.h"
@@ -77,6 +78,10 @@ public:
         }
     }
 
+    // Indexes an earlier run left inactive, which the next run makes active first.
+    std::vector<transfer::LoadIndex> IndexesLeftInactive() {
+        return transfer::IndexesLeftInactive({sql_, transaction_, connection_});
+    }
     // The owner-photo probe of the run.
     bool HasOwnerPhotos() { return transfer::ProbeOwnerPhotos({sql_, transaction_, connection_}); }
 
@@ -425,6 +430,9 @@ CheckResult CheckTransfer(const CheckOptions& options) {
     OrderProblems(result, uses);
     GeneratorProblems(dst, generators, result);
     ScriptProblems(options.appDir, result);
+    for (const transfer::LoadIndex& index : dst.IndexesLeftInactive())
+        result.fileProblems.push_back("index " + index.name + " of " + index.table +
+                                      " was left inactive by a run that did not end; the next run makes it active");
     return result;
 }
 

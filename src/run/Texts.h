@@ -46,6 +46,8 @@ inline const std::string kInterruptedWarning =
     ToCp1251("Перенос данных был прерван пользователем.") + "\r" + " " +
     ToCp1251("Перед врозобновлением переноса данных обновите Базу - приемник данных.");
 inline const std::string kSameDatabases = ToCp1251("БД источника и приемника должны быть разными.");
+// An index of the destination that a run which never ended left inactive, made active again.
+inline const std::string kIndexRestored = ToCp1251("   Восстановлен индекс, оставленный неактивным прерванным переносом: ");
 // A run whose server left it waiting 30 s after a cancel request: its links were cut.
 inline const std::string kServerSilent = ToCp1251("Сервер не отвечает; соединение с ним разорвано.");
 // Start-up checks
