@@ -23,9 +23,10 @@ struct RunOptions {
     bool verify = false;          // the copied tables are read back before the post-transfer script
     // Attachment pairs the journal block is copied over; 1: one table after the other.
     int jobs = 1;
-    // Over several streams, a journal of more source rows than this is copied in parts by key
-    // range, each part taken by the next free stream, so that no table is one stream's work
-    // alone. An internal setting (KESTRIX_JOURNAL_PART_ROWS, for tests of small journals).
+    // Over several streams, the fewest source rows of a part of a journal copied in parts by
+    // key range (each part taken by the next free stream, so that no table is the critical
+    // path of its stream). An internal setting (KESTRIX_JOURNAL_PART_ROWS, for tests of small
+    // journals).
     int journalPartRows = DefaultJournalPartRows();
 
     // The steps of the overall progress: one per line of the table list, and the journal block's.
