@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build make pkg-config libgtest-dev time
   firebird3.0-server-core firebird3.0-server firebird3.0-utils firebird-dev libfbclient2
+  libcli11-dev nlohmann-json3-dev
   qt6-base-dev
   clang libclang-rt-14-dev
   dpkg-dev lintian

@@ -29,6 +29,7 @@
 #include "db/Error.h"
 #include "db/Charset.h"
 #include "cli/CliRunState.h"
+#include "cli/CommandLine.h"
 
 namespace {
 
@@ -36,27 +37,9 @@ std::atomic<bool> g_cancelRequested{false};
 
 constexpr const char* kSameDatabases = "the source and the destination must be different databases";
 
-constexpr const char* kUsage =
-    "usage: kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
-    "                   [--summary-json FILE] [--map-file FILE] [--verify] [--jobs N]\n"
-    "  --source SRC        source database (a file, or host/port:path on a server)\n"
-    "  --dest DST          destination database, of the same or a newer schema\n"
-    "  --events-from DATE  also transfer the event and alarm journals from that day\n"
-    "  --app-dir DIR       folder of Conv.txt, Generator.txt and SQL/; receives Kestrix.log\n"
-    "                      (default: the folder of this program)\n"
-    "  --summary-json FILE also write the run's account (the summary) to FILE as JSON\n"
-    "  --map-file FILE     write the old and new key of every device and macro to FILE (CSV)\n"
-    "  --verify            read every copied table back before the post-transfer script;\n"
-    "                      exit 4 when the destination differs\n"
-    "  --jobs N            copy the journals over N attachments to each database at once,\n"
-    "                      largest first (default 1: one after the other)\n"
-    "       kestrix-cli --check --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR]\n"
-    "                      what a run would do, line by line, with nothing written;\n"
-    "                      exit 0 without problems, 1 with problems\n"
-    "       kestrix-cli --version\n";
-
+// A usage error: its line, and where the full usage is.
 int Usage(const std::string& problem) {
-    std::cerr << "kestrix-cli: " << problem << "\n" << kUsage;
+    std::cerr << "kestrix-cli: " << problem << "\nTry 'kestrix-cli --help'.\n";
     return 2;
 }
 
@@ -64,16 +47,6 @@ std::string ProgramDir() {
     std::error_code ec;
     std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string("./") : exe.parent_path().string() + "/";
-}
-
-bool ParseDate(const std::string& text, kestrix::db::DateTime& date) {
-    int y = 0, m = 0, d = 0;
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) != 3 || text.size() != 10) return false;
-    kestrix::db::DateTime parsed{y, m, d, 0, 0, 0, 0};
-    if (!kestrix::db::ValidDateTime(parsed)) return false;
-    date = parsed;
-    return true;
 }
 
 // SIGINT and SIGTERM are blocked in every thread, the client library's included (it would
@@ -115,101 +88,23 @@ void EndOnCancelSignals(sigset_t signals) {
     }).detach();
 }
 
-// The command line taken apart.
-struct Arguments {
-    std::string source, dest, appDir, eventsFrom, summaryJson, mapFile, jobs;
-    bool haveSource = false, haveDest = false, haveEvents = false, haveJson = false, haveMap = false,
-         haveJobs = false;
-    bool check = false, verify = false;
-
-    // The files the run writes for the operator, each with the option that names it.
-    std::vector<kestrix::NamedFile> Outputs() const {
-        std::vector<kestrix::NamedFile> outputs;
-        if (haveJson) outputs.push_back({"--summary-json", summaryJson});
-        if (haveMap) outputs.push_back({"--map-file", mapFile});
-        return outputs;
-    }
-};
-
-// The value after argument i, which is then passed over; false when there is none.
-bool TakeValue(int argc, char** argv, int& i, std::string& out, bool* seen) {
-    if (i + 1 >= argc) return false;
-    out = argv[++i];
-    if (seen) *seen = true;
-    return true;
-}
-
-// Reads the arguments; an exit status when the program ends here (help, a usage error).
-std::optional<int> ParseArguments(int argc, char** argv, Arguments& args) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            std::cout << kUsage;
-            return 0;
-        }
-        if (arg == "--version") {
-            std::cout << "kestrix-cli " << KESTRIX_VERSION << "\n";
-            return 0;
-        }
-        bool ok = false;
-        if (arg == "--check") ok = args.check = true;
-        else if (arg == "--verify") ok = args.verify = true;
-        else if (arg == "--map-file") ok = TakeValue(argc, argv, i, args.mapFile, &args.haveMap);
-        else if (arg == "--source") ok = TakeValue(argc, argv, i, args.source, &args.haveSource);
-        else if (arg == "--dest") ok = TakeValue(argc, argv, i, args.dest, &args.haveDest);
-        else if (arg == "--events-from") ok = TakeValue(argc, argv, i, args.eventsFrom, &args.haveEvents);
-        else if (arg == "--app-dir") ok = TakeValue(argc, argv, i, args.appDir, nullptr);
-        else if (arg == "--summary-json") ok = TakeValue(argc, argv, i, args.summaryJson, &args.haveJson);
-        else if (arg == "--jobs") ok = TakeValue(argc, argv, i, args.jobs, &args.haveJobs);
-        else return Usage("unknown argument '" + arg + "'");
-        if (!ok) return Usage("'" + arg + "' needs a value");
-    }
-    if (!args.haveSource || !args.haveDest) return Usage("--source and --dest are required");
-    if (args.check && args.haveJson) return Usage("--summary-json is for a run, not --check");
-    if (args.check && args.haveMap) return Usage("--map-file is for a run, not --check");
-    if (args.check && args.verify) return Usage("--verify is for a run, not --check");
-    for (const kestrix::NamedFile& output : args.Outputs())
-        if (output.path.empty()) return Usage("'" + output.role + "' needs a file name");
-    return std::nullopt;
-}
-
-// The run's options, the database names as given; an exit status when one of them is refused.
-std::optional<int> TakeOptions(const Arguments& args, kestrix::RunOptions& options) {
-    using namespace kestrix;
-    if (args.haveEvents) {
-        if (!ParseDate(args.eventsFrom, options.startDate))
-            return Usage("--events-from takes a date as YYYY-MM-DD, not '" + args.eventsFrom + "'");
-        options.events = true;
-    }
-    if (args.haveJobs) {
-        constexpr int kMaxJobs = 16;
-        const bool digits = !args.jobs.empty() && args.jobs.size() <= 2 &&
-                            args.jobs.find_first_not_of("0123456789") == std::string::npos;
-        options.jobs = digits ? std::stoi(args.jobs) : 0;
-        if (options.jobs < 1 || options.jobs > kMaxJobs)
-            return Usage("--jobs takes a number from 1 to " + std::to_string(kMaxJobs) + ", not '" + args.jobs + "'");
-    }
-    // Database names are file names: they stay in the file system's encoding.
-    options.sourceName = args.source;
-    options.destName = args.dest;
-    options.verify = args.verify;
-    if (SameDatabaseNames(options.sourceName, options.destName)) {
-        std::cerr << "kestrix-cli: " << kSameDatabases << "\n";
-        return 2;
-    }
-    return std::nullopt;
+// The database names refused when they name one database; an exit status then.
+std::optional<int> RefuseSameDatabases(const kestrix::RunOptions& options) {
+    if (!kestrix::SameDatabaseNames(options.sourceName, options.destName)) return std::nullopt;
+    std::cerr << "kestrix-cli: " << kSameDatabases << "\n";
+    return 2;
 }
 
 // An output that is one of the run's files (a database, the run log, another output) is
 // refused before anything is written, the run log included; the databases through a server
 // on this machine are compared once connected.
-std::optional<int> RefuseClashingOutputs(const Arguments& args) {
+std::optional<int> RefuseClashingOutputs(const kestrix::cli::CommandLine& line, const std::string& appDir) {
     using namespace kestrix;
     auto databaseFile = [](const std::string& name) { return TrimBlanksAndControls(StripQuotes(name)); };
-    const std::vector<NamedFile> files{{"the source database", databaseFile(args.source)},
-                                       {"the destination database", databaseFile(args.dest)},
-                                       {"the run log", AppDirPath(args.appDir) + kLogFile}};
-    auto clash = OutputClash(args.Outputs(), files);
+    const std::vector<NamedFile> files{{"the source database", databaseFile(line.run.sourceName)},
+                                       {"the destination database", databaseFile(line.run.destName)},
+                                       {"the run log", AppDirPath(appDir) + kLogFile}};
+    auto clash = OutputClash(line.Outputs(), files);
     if (!clash) return std::nullopt;
     std::cerr << "kestrix-cli: " << *clash << "; name another file\n";
     return 2;
@@ -264,11 +159,11 @@ void WriteKeyMap(const std::string& file, const kestrix::IdMaps& maps) {
 
 // The run, then the summary and the place of the log; the exit status.
 int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const kestrix::RunOptions& options,
-             const Arguments& args) {
+             const kestrix::cli::CommandLine& line) {
     using namespace kestrix;
     RunDriver driver(state, dm);
     driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
-    driver.OutputFiles = args.Outputs();
+    driver.OutputFiles = line.Outputs();
     int status = 0;
     try {
         driver.Run(options);
@@ -288,20 +183,20 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
         status = 1;
     }
     state.PrintSummary(std::cout);
-    if (args.haveJson) WriteSummaryJson(args.summaryJson, state, status);
-    if (args.haveMap) WriteKeyMap(args.mapFile, driver.Maps());
+    if (line.summaryJson) WriteSummaryJson(*line.summaryJson, state, status);
+    if (line.mapFile) WriteKeyMap(*line.mapFile, driver.Maps());
     std::cerr << "Log: " << options.appDir << kLogFile << "\n";
     return status;
 }
 
 // --check: what a run would do, read from both databases and the data files, with nothing
 // written to either database and no run log.
-int Check(const Arguments& args, const kestrix::RunOptions& options) {
+int Check(const kestrix::RunOptions& options, const std::string& appDir) {
     using namespace kestrix;
     CheckOptions check;
     check.events = options.events;
     check.startDate = options.startDate;
-    check.appDir = AppDirPath(args.appDir);
+    check.appDir = AppDirPath(appDir);
     check.source = options.sourceName;
     check.dest = options.destName;
     try {
@@ -328,21 +223,28 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t cancelSignals;
     BlockCancelSignals(cancelSignals);
-    Arguments args;
-    args.appDir = ProgramDir();
-    if (auto exit = ParseArguments(argc, argv, args)) return *exit;
-
-    RunOptions options;
-    if (auto exit = TakeOptions(args, options)) return *exit;
-    if (auto exit = RefuseClashingOutputs(args)) return *exit;
-    if (args.check) {
+    cli::CommandLine line;
+    try {
+        line = cli::ParseCommandLine(argc, argv);
+    } catch (const cli::UsageError& e) {
+        return Usage(e.what());
+    }
+    if (line.answer) {
+        std::cout << *line.answer;
+        return 0;
+    }
+    const std::string appDir = line.appDir.value_or(ProgramDir());
+    RunOptions options = line.run;
+    if (auto exit = RefuseSameDatabases(options)) return *exit;
+    if (auto exit = RefuseClashingOutputs(line, appDir)) return *exit;
+    if (line.check) {
         EndOnCancelSignals(cancelSignals);
-        return Check(args, options);
+        return Check(options, appDir);
     }
     cli::CliRunState state(isatty(STDERR_FILENO) != 0, &g_cancelRequested);
     std::unique_ptr<db::Databases> dm;
-    if (auto exit = PrepareRun(state, options, args.appDir, dm)) return *exit;
+    if (auto exit = PrepareRun(state, options, appDir, dm)) return *exit;
 
     WatchCancelSignals(cancelSignals, state);
-    return Transfer(state, *dm, options, args);
+    return Transfer(state, *dm, options, line);
 }

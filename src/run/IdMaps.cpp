@@ -56,9 +56,6 @@ void IdMaps::Clear() {
     for (auto& index : first_) index.clear();
 }
 
-namespace {
-
-// A field quoted when it holds a separator, a quote or a line break.
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
@@ -66,15 +63,13 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
-} // namespace
-
 std::string KeyMapCsv(const IdMaps& maps) {
     std::string csv = "table,old_key,new_key\n";
     for (int k = 1; k <= 9; ++k) {
         const std::vector<std::string>& olds = maps.OldIds(k);
         const std::vector<std::string>& news = maps.NewIds(k);
         for (std::size_t i = 0; i < olds.size(); ++i)
-            csv += MapTable(k) + "," + CsvField(ToUtf8(olds[i])) + "," +
+            csv += CsvField(MapTable(k)) + "," + CsvField(ToUtf8(olds[i])) + "," +
                    CsvField(i < news.size() ? ToUtf8(news[i]) : std::string("-1")) + "\n";
     }
     return csv;

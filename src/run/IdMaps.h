@@ -38,6 +38,10 @@ private:
     std::array<std::unordered_map<std::string, std::size_t>, 11> first_;
 };
 
+// A CSV field: as it is, or in double quotes (each inner one doubled) when it holds a comma, a
+// double quote or a line break.
+std::string CsvField(const std::string& text);
+
 // Every map as UTF-8 CSV: the header "table,old_key,new_key", then one line per source row of
 // each identifier table in map order, -1 where the row got no new key.
 std::string KeyMapCsv(const IdMaps& maps);

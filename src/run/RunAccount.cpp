@@ -1,8 +1,10 @@
 #include "run/RunAccount.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cmath>
 #include <numeric>
+
+#include <nlohmann/json.hpp>
 
 #include "db/Charset.h"
 
@@ -137,52 +139,37 @@ std::vector<std::string> RunAccount::NotAccounted() const {
 
 namespace {
 
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (char c : utf8) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+using Json = nlohmann::ordered_json;
+
+// Seconds to the millisecond.
+double Seconds(double seconds) { return std::round(seconds * 1000) / 1000; }
+
+Json VerificationJson(const TableVerification& v) {
+    Json differences = Json::array();
+    for (const RowDifference& d : v.listed)
+        differences.push_back({{"key", ToUtf8(d.key)},
+                               {"column", ToUtf8(d.column)},
+                               {"source", ToUtf8(d.source)},
+                               {"destination", ToUtf8(d.destination)}});
+    return {{"verified", v.verified}, {"differ", v.differ}, {"verify_seconds", Seconds(v.seconds)},
+            {"differences", differences}};
 }
 
-std::string VerificationJson(const TableVerification& v) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", v.seconds);
-    std::string out = ", \"verified\": " + std::to_string(v.verified) + ", \"differ\": " + std::to_string(v.differ) +
-                      ", \"verify_seconds\": " + seconds + ", \"differences\": [";
-    for (std::size_t i = 0; i < v.listed.size(); ++i) {
-        const RowDifference& d = v.listed[i];
-        out += std::string(i ? ", " : "") + "{\"key\": " + JsonString(ToUtf8(d.key)) +
-               ", \"column\": " + JsonString(ToUtf8(d.column)) + ", \"source\": " + JsonString(ToUtf8(d.source)) +
-               ", \"destination\": " + JsonString(ToUtf8(d.destination)) + "}";
-    }
-    return out + "]";
-}
-
-std::string TableJson(const TableAccount& t, std::chrono::steady_clock::time_point runStart) {
-    char seconds[32], started[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", t.seconds);
-    std::snprintf(started, sizeof started, "%.3f",
-                  std::max(0.0, std::chrono::duration<double>(t.startedAt - runStart).count()));
-    std::string out = "{\"name\": " + JsonString(ToUtf8(t.table)) + ", \"read\": " + std::to_string(t.Read()) +
-                      ", \"written\": " + std::to_string(t.written) + ", \"refused\": " + std::to_string(t.refused) +
-                      ", \"lost\": " + std::to_string(t.Lost()) + ", \"seconds\": " + seconds + ", \"started\": " + started + ", \"unmapped\": {";
-    for (std::size_t i = 0; i < t.unmapped.size(); ++i)
-        out += (i ? ", " : "") + JsonString(ToUtf8(t.unmapped[i].first)) + ": " + std::to_string(t.unmapped[i].second);
-    out += "}, \"accounted\": ";
-    out += t.Accounted() ? "true" : "false";
-    if (!t.error.empty()) out += ", \"error\": " + JsonString(ToUtf8(t.error));
-    if (t.verification) out += VerificationJson(*t.verification);
-    return out + "}";
+Json TableJson(const TableAccount& t, std::chrono::steady_clock::time_point runStart) {
+    Json unmapped = Json::object();
+    for (const auto& [column, rows] : t.unmapped) unmapped[ToUtf8(column)] = rows;
+    Json table = {{"name", ToUtf8(t.table)},
+                  {"read", t.Read()},
+                  {"written", t.written},
+                  {"refused", t.refused},
+                  {"lost", t.Lost()},
+                  {"seconds", Seconds(t.seconds)},
+                  {"started", Seconds(std::max(0.0, std::chrono::duration<double>(t.startedAt - runStart).count()))},
+                  {"unmapped", unmapped},
+                  {"accounted", t.Accounted()}};
+    if (!t.error.empty()) table["error"] = ToUtf8(t.error);
+    if (t.verification) table.update(VerificationJson(*t.verification));
+    return table;
 }
 
 } // namespace
@@ -204,16 +191,15 @@ std::string VerifiedLine(const RunAccount& account) {
 }
 
 std::string AccountJson(const RunAccount& account, int exitCode) {
-    std::string out = "{\n  \"outcome\": \"";
-    out += OutcomeName(account.Outcome().value_or(RunOutcome::Failed));
-    out += "\",\n  \"exit_code\": " + std::to_string(exitCode) + ",\n  \"accounted\": ";
-    out += account.NotAccounted().empty() ? "true" : "false";
-    out += ",\n  \"cancel_too_late\": ";
-    out += account.CancelTooLate() ? "true" : "false";
-    out += ",\n  \"tables\": [";
-    const auto& tables = account.Tables();
-    for (std::size_t i = 0; i < tables.size(); ++i) out += (i ? ",\n    " : "\n    ") + TableJson(tables[i], account.runStart_);
-    return out + (tables.empty() ? "]\n}\n" : "\n  ]\n}\n");
+    Json tables = Json::array();
+    for (const TableAccount& t : account.Tables()) tables.push_back(TableJson(t, account.runStart_));
+    const Json json = {{"outcome", OutcomeName(account.Outcome().value_or(RunOutcome::Failed))},
+                       {"exit_code", exitCode},
+                       {"accounted", account.NotAccounted().empty()},
+                       {"cancel_too_late", account.CancelTooLate()},
+                       {"tables", tables}};
+    // Texts are UTF-8 already; a byte that is not would become U+FFFD rather than end the run.
+    return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 } // namespace kestrix

@@ -76,5 +76,21 @@ TEST(IdMaps, MapNumbersOutsideOneToTenAreRefused) {
     EXPECT_THROW(maps.RemapId(-1, 1), std::out_of_range);
 }
 
+TEST(IdMaps, KeyMapQuotesOnlyFieldsThatNeedIt) {
+    const std::pair<std::string, std::string> fields[] = {
+        {"ACR$EVENTS", "ACR$EVENTS"},   {"12", "12"},     {"", ""},
+        {"a,b", "\"a,b\""},             {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"\"", "\"\"\"\""},             {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""},
+        {"$1,\"x\"", "\"$1,\"\"x\"\"\""}};
+    for (const auto& [field, written] : fields) EXPECT_EQ(CsvField(field), written) << field;
+
+    // Keys are Windows-1251 in the maps and UTF-8 in the file; a row without a new key gets -1.
+    IdMaps maps;
+    maps.AppendOld(kHosts, "7");
+    maps.AppendNew(kHosts, "1001");
+    maps.AppendOld(kMacroses, "\xCA,1");
+    EXPECT_EQ(KeyMapCsv(maps), "table,old_key,new_key\nHOSTS,7,1001\nMACROSES,\"К,1\",-1\n");
+}
+
 } // namespace
 } // namespace kestrix
