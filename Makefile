@@ -29,8 +29,10 @@ gui: build
 # program and route, of which the median counts
 SIZE ?= 1000
 ROUNDS ?= 3
+# SCALE=1 adds the scale row: the whole embedded run at three times SIZE against SIZE
+SCALE ?= 0
 bench: build
-	@bench/transfer.sh $(BUILD) $(SIZE) $(ROUNDS)
+	@SCALE=$(SCALE) bench/transfer.sh $(BUILD) $(SIZE) $(ROUNDS)
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 asan:

@@ -4,9 +4,14 @@
 # alternating, every run on a fresh copy of the destination. Prints per table the rows, seconds
 # and rows/s of both (medians) and their ratio, peak memory, the time per row of INPUTS at two
 # sizes, the time of a read-back (--verify) over the copy's, and last the line "ratio embedded
-# X.XX server Y.YY parallel-embedded Z.ZZ parallel-server W.WW" (transfer time over one-stream
-# yardstick time, summed over the tables both copy; the parallel ones with the journals over two
-# streams, --jobs 2, whose time is the wall time of the journal block).
+# X.XX server Y.YY parallel-embedded Z.ZZ parallel-server W.WW gbak-line V.VV parallel-gbak-line
+# U.UU" (transfer time over one-stream yardstick time, summed over the tables both copy; the
+# parallel ones with the journals over two streams, --jobs 2, whose time is the wall time of the
+# journal block; the gbak-line ones: the whole embedded run's wall time, one stream and --jobs 2,
+# over that of the engine's own move of the same source, "gbak -b | gbak -c", timed in the same
+# rounds).
+# With SCALE=1 in the environment, also the scale row: the whole embedded run at three times
+# SIZE (ROUNDS runs), its time per row written and peak memory over those at SIZE.
 #   bench/transfer.sh BUILD SIZE [ROUNDS]      SIZE: a number of sample units, or "small"
 set -euo pipefail
 build=${1:-build}
@@ -35,7 +40,8 @@ trap cleanup EXIT
 
 # One run: program (kestrix|yardstick, with -j2: the journals over two streams), route
 # (embedded|server), source, round; writes "$work/<program>-<route>-<round>.tables" (table rows
-# seconds, then "journal-block rows seconds": the journals' wall time) and ".peak" (KiB).
+# seconds, then "journal-block rows seconds": the journals' wall time) and ".peak" (the whole
+# run's wall seconds, then its peak memory in KiB).
 run_one() {
     local program=$1 route=$2 source=$3 tag=$4 extra=${5:-}
     local dest="$work/dest-$tag.fdb" out="$work/$program-$route-$tag" jobs=1
@@ -44,7 +50,7 @@ run_one() {
     local src_name=$source dst_name=$dest
     if [ "$route" = server ]; then src_name="127.0.0.1/$port:$source"; dst_name="127.0.0.1/$port:$dest"; fi
     if [ "${program%-j2}" = kestrix ]; then
-        /usr/bin/time -f '%M' -o "$out.peak" "$bin/kestrix-cli" --source "$src_name" --dest "$dst_name" \
+        /usr/bin/time -f '%e %M' -o "$out.peak" "$bin/kestrix-cli" --source "$src_name" --dest "$dst_name" \
             --events-from "$events_from" --app-dir "$work/app" --summary-json "$out.json" --jobs "$jobs" $extra \
             >"$out.summary" 2>"$out.err" || { cat "$out.err" >&2; exit 1; }
         # The account in JSON (seconds to the millisecond); the first entry of each table is its
@@ -66,11 +72,24 @@ if start is not None:
     print("journal-block", rows, round(end - start, 3))
 ' "$out.json" >"$out.tables"
     else
-        /usr/bin/time -f '%M' -o "$out.peak" "$bin/yardstick" --source "$src_name" --dest "$dst_name" \
+        /usr/bin/time -f '%e %M' -o "$out.peak" "$bin/yardstick" --source "$src_name" --dest "$dst_name" \
             --events-from "$events_from" --app-dir "$work/app" --jobs "$jobs" >"$out.tables" 2>"$out.err" ||
             { cat "$out.err" >&2; exit 1; }
     fi
     rm -f "$dest"
+}
+
+# The engine's own move of the whole source, embedded: a backup piped into a restore. Writes
+# "$work/gbak-<round>.seconds" (wall seconds).
+export ISC_USER=SYSDBA ISC_PASSWORD=drowsyelk
+run_gbak() {
+    local new="$work/gbak-$1.fdb" start end
+    rm -f "$new"
+    start=$(date +%s.%N)
+    gbak -b "$work/source.fdb" stdout | gbak -c stdin "$new"
+    end=$(date +%s.%N)
+    python3 -c "print(round($end - $start, 3))" >"$work/gbak-$1.seconds"
+    rm -f "$new"
 }
 
 routes="embedded server"
@@ -85,6 +104,7 @@ for route in $routes; do
         if [ $((round % 2)) -eq 1 ]; then order="kestrix yardstick kestrix-j2 yardstick-j2"
         else order="yardstick-j2 kestrix-j2 yardstick kestrix"; fi
         for program in $order; do run_one "$program" "$route" "$work/source.fdb" "$round"; done
+        [ "$route" = embedded ] && run_gbak "$round"
     done
     # One more run that reads its copies back: the read-back's time against the copy's.
     echo "bench: $route read-back" >&2
@@ -93,10 +113,18 @@ done
 echo "bench: INPUTS at size $small_size" >&2
 for round in $(seq "$rounds"); do run_one kestrix embedded "$work/source-small.fdb" "small$round"; done
 
+scale=${SCALE:-0}
+if [ "$scale" = 1 ]; then
+    echo "bench: scale, size $((size * 3))" >&2
+    "$bin/kestrix-sample" source "$work/source-large.fdb" --size "$((size * 3))" >/dev/null
+    for round in $(seq "$rounds"); do run_one kestrix embedded "$work/source-large.fdb" "large$round"; done
+    rm -f "$work/source-large.fdb"
+fi
+
 # Medians per table and program, then the table and the ratio line.
-python3 - "$work" "$rounds" "$size" "$small_size" <<'PY'
+python3 - "$work" "$rounds" "$size" "$small_size" "$scale" <<'PY'
 import glob, os, statistics, sys
-work, rounds, size, small = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+work, rounds, size, small, scale = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5] == "1"
 
 BLOCK = "journal-block"
 JOURNALS = {"EVENTS", "ALARM", "ACR$EVENTS", "ACR$ALARMS", "STR_EVENTS", "STR_ALARMS"}
@@ -128,6 +156,9 @@ def copy_time(program, route, tags, names):
 
 def peak(program, route, tags):
     return max(int(open(f"{work}/{program}-{route}-{t}.peak").read().split()[-1]) for t in tags) // 1024
+
+def wall(program, tag):
+    return float(open(f"{work}/{program}-embedded-{tag}.peak").read().split()[-2])
 
 tags = [str(r) for r in range(1, rounds + 1)]
 ratios, parallel = {}, {}
@@ -173,6 +204,23 @@ for route in ("embedded", "server"):
     copy = sum(t["seconds"] for t in tables)
     verify[route] = sum(t["verify_seconds"] for t in tables) / copy if copy > 0 else float("nan")
 print(f"\nread-back over copy time (--verify, one run): embedded {verify['embedded']:.2f} server {verify['server']:.2f}")
+gbak = statistics.median(float(open(f"{work}/gbak-{t}.seconds").read()) for t in tags)
+whole1 = statistics.median(wall("kestrix", t) for t in tags)
+whole2 = statistics.median(wall("kestrix-j2", t) for t in tags)
+if scale:
+    def per_row(tag):
+        rows = sum(int(line.split()[1]) for line in open(f"{work}/kestrix-embedded-{tag}.tables")
+                   if line.split()[0] != BLOCK)
+        return wall("kestrix", tag) / rows * 1e6
+    base = statistics.median(per_row(t) for t in tags)
+    large = statistics.median(per_row("large" + t) for t in tags)
+    peak_large = peak("kestrix", "embedded", ["large" + t for t in tags])
+    peak_base = peak("kestrix", "embedded", tags)
+    print(f"\nscale: whole embedded run per row {base:.2f} us at size {size}, {large:.2f} us at size {int(size) * 3} "
+          f"(growth {large / base:.2f}); peak memory {peak_base} MiB and {peak_large} MiB ({peak_large / peak_base:.2f})")
+print(f"\nwhole embedded run against the engine's own move (gbak -b | gbak -c, {gbak:.2f} s): "
+      f"one stream {whole1:.2f} s ({whole1 / gbak:.2f}), --jobs 2 {whole2:.2f} s ({whole2 / gbak:.2f})")
 print(f"ratio embedded {ratios['embedded']:.2f} server {ratios['server']:.2f} "
-      f"parallel-embedded {parallel['embedded']:.2f} parallel-server {parallel['server']:.2f}")
+      f"parallel-embedded {parallel['embedded']:.2f} parallel-server {parallel['server']:.2f} "
+      f"gbak-line {whole1 / gbak:.2f} parallel-gbak-line {whole2 / gbak:.2f}")
 PY

@@ -17,6 +17,7 @@
 #include "scripts/SqlScripts.h"
 #include "run/Context.h"
 #include "transfer/Generators.h"
+#include "transfer/LoadIndexes.h"
 #include "transfer/MoveTables.h"
 #include "transfer/PresentRows.h"
 #include "transfer/Verification.h"
@@ -249,6 +250,9 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
         if (!present.empty()) state_.RowsAlreadyPresent(present);
     }
     state_.PumpMessages();
+
+    // Indexes that a run which never ended left inactive are active before anything is written.
+    transfer::RestoreIndexesLeftInactive(ctx, dm_.Destination());
 
     state_.StageStarted(RunStage::PreScript, "");
     scripts::RunPreTransferScript(ctx, dm_);

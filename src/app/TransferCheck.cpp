@@ -18,6 +18,7 @@
 #include "run/TextFile.h"
 #include "run/Texts.h"
 #include "transfer/GeneratorList.h"
+#include "transfer/LoadIndexes.h"
 #include "transfer/OwnerPhoto.h"
 #include "transfer/PresentRows.h"
 #include "transfer/TableList.h"
@@ -80,6 +81,11 @@ public:
     }
 
     db::Side Sql() { return {sql_, transaction_, connection_}; }
+
+    // Indexes an earlier run left inactive, which the next run makes active first.
+    std::vector<transfer::LoadIndex> IndexesLeftInactive() {
+        return transfer::IndexesLeftInactive({sql_, transaction_, connection_});
+    }
 
     // The owner-photo probe of the run.
     bool HasOwnerPhotos() { return transfer::ProbeOwnerPhotos({sql_, transaction_, connection_}); }
@@ -451,6 +457,8 @@ CheckResult CheckTransfer(const CheckOptions& options) {
     OrderProblems(result, uses);
     GeneratorProblems(dst, generators, result);
     ScriptProblems(options.appDir, result);
+    for (const transfer::LoadIndex& index : dst.IndexesLeftInactive())
+        result.fileProblems.emplace_back(CheckSays::IndexLeftInactive, std::vector<std::string>{index.name, index.table});
     return result;
 }
 
@@ -503,6 +511,7 @@ const PhraseText kPhrases[] = {
     {CheckSays::GeneratorMissing, "%1 line %2: generator '%3' does not exist in the destination", texts::kCheckGeneratorMissing},
     {CheckSays::ScriptMissing, "script file %1 is missing", texts::kCheckScriptMissing},
     {CheckSays::RowsPresent, "%1: %2 of the %3 rows from %4 are already in the destination; a run will refuse them", texts::kRowsPresent},
+    {CheckSays::IndexLeftInactive, "index %1 of %2 was left inactive by a run that did not end; the next run makes it active", texts::kCheckIndexLeftInactive},
     {CheckSays::PresentUncountable, "the destination's rows cannot be compared: %1", texts::kCheckPresentUncountable},
     {CheckSays::LineHeading, "%1 line %2", texts::kCheckLineHeading},
     {CheckSays::JournalBlockHeading, "journal block", texts::kCheckJournalBlockHeading},

@@ -2,6 +2,7 @@
 // What a run is asked to do, fixed when it starts: the front end fills it from the operator's
 // input and the start-up checks, the run driver takes it at the start, and the engine only
 // reads it.
+#include <cstdlib>
 #include <string>
 
 #include "db/Statement.h"
@@ -22,6 +23,11 @@ struct RunOptions {
     bool verify = false;          // the copied tables are read back before the post-transfer script
     // Attachment pairs the journal block is copied over; 1: one table after the other.
     int jobs = 1;
+    // Over several streams, the fewest source rows of a part of a journal copied in parts by
+    // key range (each part taken by the next free stream, so that no table is the critical
+    // path of its stream). An internal setting (KESTRIX_JOURNAL_PART_ROWS, for tests of small
+    // journals).
+    int journalPartRows = DefaultJournalPartRows();
 
     // The steps of the overall progress: one per line of the table list, and the journal block's.
     int TotalSteps() const { return tableListLines + (events ? kJournalBlockSteps : 0); }
@@ -29,6 +35,12 @@ struct RunOptions {
     // always counted it so, and the progress stops at its maximum, so the bar is full over the
     // last two tables.
     static constexpr int kJournalBlockSteps = 4;
+
+    static int DefaultJournalPartRows() {
+        const char* set = std::getenv("KESTRIX_JOURNAL_PART_ROWS");
+        const int rows = set ? std::atoi(set) : 0;
+        return rows > 0 ? rows : 100'000;
+    }
 };
 
 } // namespace kestrix

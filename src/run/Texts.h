@@ -59,6 +59,8 @@ inline const std::string kInterruptedWarning =
 inline const std::string kDestinationBusy =
     ToCp1251("Базу - приемник данных сейчас заполняет другой перенос: компьютер %s, процесс %s, начат %s.");
 inline const std::string kSameDatabases = ToCp1251("БД источника и приемника должны быть разными.");
+// An index of the destination that a run which never ended left inactive, made active again.
+inline const std::string kIndexRestored = ToCp1251("   Восстановлен индекс, оставленный неактивным прерванным переносом: ");
 // A run whose server left it waiting 30 s after a cancel request: its links were cut.
 inline const std::string kServerSilent = ToCp1251("Сервер не отвечает; соединение с ним разорвано.");
 // Start-up checks
@@ -190,6 +192,8 @@ inline const std::string kAllAccounted = kAllAccountedHead + ".";
 inline const std::string kAllAccountedRefused = kAllAccountedHead + ToCp1251(": записано %d, отказано %d (см. журнал переноса).");
 // %1 the journal table, %2 its rows already present, %3 the rows the copy reads, %4 the start date.
 inline const std::string kRowsPresent = ToCp1251("%1: %2 из %3 строк с %4 уже есть в приемнике; перенос откажет в их записи.");
+inline const std::string kCheckIndexLeftInactive =
+    ToCp1251("индекс %1 таблицы %2 оставлен неактивным незавершенным переносом; следующий перенос сделает его активным");
 inline const std::string kCheckPresentUncountable = ToCp1251("строки приемника не удается сравнить: %1");
 inline const std::string kSummaryJournalsFrom = ToCp1251("Журналы событий и тревог: с ");
 inline const std::string kSummaryNoJournals = ToCp1251("Журналы событий и тревог: не переносились");

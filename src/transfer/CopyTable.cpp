@@ -541,6 +541,21 @@ int CountSourceRows(Context& ctx, db::Side Src, const CopyRequest& request) {
     return CountRows(copy, PlanQueries(request));
 }
 
+std::optional<KeyRange> SourceKeyBounds(Context& ctx, db::Side Src, const CopyRequest& request) {
+    const CopyQueries queries = PlanQueries(request);
+    if (queries.keyBounds.empty()) return std::nullopt;
+    Src.Bind();
+    Statement unused;
+    TableCopy copy{ctx, request, Src.SQL, unused, {}, {}, {}, {}};
+    db::WorkUnit work(copy.src);
+    RunSourceQuery(copy, {queries.keyBounds}, queries.startDate);
+    std::optional<KeyRange> bounds;
+    if (!copy.src.ColumnAt(0).IsNull())
+        bounds = KeyRange{std::stoll(copy.src.ColumnAt(0).GetString()), std::stoll(copy.src.ColumnAt(1).GetString())};
+    copy.src.CloseCursor();
+    return bounds;
+}
+
 void EndWrittenUnit(RunState& state, db::WorkUnit& work, int written) {
     bool committed = false;
     try {

@@ -34,6 +34,8 @@ CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyReques
 
 // The source rows the copy of the table would read: its count query.
 int CountSourceRows(Context& ctx, db::Side Src, const CopyRequest& request);
+// A journal's lowest and highest key among the rows it counts; nothing when it has none.
+std::optional<KeyRange> SourceKeyBounds(Context& ctx, db::Side Src, const CopyRequest& request);
 
 // The end of the destination's unit of work in which `written` rows were counted written:
 // they are in the destination only once it commits. By its commit, which raises what ends

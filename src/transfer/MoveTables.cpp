@@ -1,5 +1,6 @@
 #include "transfer/MoveTables.h"
 
+#include <optional>
 #include <vector>
 
 #include "db/Error.h"
@@ -9,6 +10,7 @@
 #include "transfer/OwnerPhoto.h"
 #include "transfer/CopyTable.h"
 #include "transfer/JournalStreams.h"
+#include "transfer/LoadIndexes.h"
 #include "transfer/CopyMacros.h"
 #include "transfer/TableList.h"
 #include "run/TextFile.h"
@@ -133,11 +135,25 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::v
     return true;
 }
 
+// The journals' plain indexes are built after their load; where they cannot be made inactive,
+// the load keeps them.
+void JournalIndexesOff(db::Databases& dm, std::optional<IndexesOffWhileLoading>& off) {
+    std::vector<std::string> tables;
+    for (const JournalTable& journal : JournalTables())
+        if (IndexesBuiltAfterLoad(std::string(journal.table))) tables.emplace_back(journal.table);
+    try {
+        off.emplace(dm.Destination(), tables);
+    } catch (const Error&) {
+    }
+}
+
 void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
-    if (!ctx.options.events) return;
+    if (!ctx.options.events || state.CancelFlag) return;
+    // Active again however the block ends; a lost connection leaves them to the next run.
+    std::optional<IndexesOffWhileLoading> indexesOff;
+    JournalIndexesOff(dm, indexesOff);
     if (ctx.options.jobs > 1) {
-        if (state.CancelFlag) return;
         std::vector<CopyRequest> journals;
         for (const JournalTable& journal : JournalTables())
             journals.push_back(CopyRequest{std::string(journal.table), std::string(journal.key), "", photos.destination,

@@ -236,8 +236,21 @@ CopyQueries PlanQueries(const CopyRequest& request) {
     if (const SourceQueries* fixed = Find(kSourceQueries, table)) {
         queries.count = std::string(fixed->count);
         queries.select = {std::string(fixed->select)};
-        queries.selectInKeyOrder = {queries.select[0], " Order BY " + key};
         queries.startDate = FindJournal(table) != nullptr;
+        if (queries.startDate) {
+            // The journals' count reads "Select Count(KEY) from ...": the bounds read the same rows.
+            const std::string counted = "Count(" + key + ")";
+            queries.keyBounds = queries.count;
+            const std::size_t at = queries.keyBounds.find(counted);
+            if (at != std::string::npos) queries.keyBounds.replace(at, counted.size(), "Min(" + key + "), Max(" + key + ")");
+        }
+        if (request.part) {
+            const std::string range = " and (" + key + " between " + std::to_string(request.part->first) + " and " +
+                                      std::to_string(request.part->last) + ")";
+            queries.count += range;
+            queries.select[0] += range;
+        }
+        queries.selectInKeyOrder = {queries.select[0], " Order BY " + key};
         return queries;
     }
     if (OwnerPhotoCase(request)) {
@@ -252,6 +265,8 @@ CopyQueries PlanQueries(const CopyRequest& request) {
     queries.selectInKeyOrder = queries.select;
     return queries;
 }
+
+bool IndexesBuiltAfterLoad(const std::string& table) { return FindJournal(table) != nullptr; }
 
 db::DateTime StartOfDay(db::DateTime date) {
     date.hour = date.minute = date.second = date.millisecond = 0;

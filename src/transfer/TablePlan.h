@@ -4,12 +4,18 @@
 // columns are written, where each insert parameter comes from and how it is translated,
 // and which special steps a row takes.
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "db/Statement.h"
 
 namespace kestrix::transfer {
+
+// A part of a journal's rows: those whose key lies from `first` to `last`.
+struct KeyRange {
+    long long first = 0, last = 0;
+};
 
 // A table-list line's copy and the owner-photo answers of the run.
 struct CopyRequest {
@@ -19,6 +25,7 @@ struct CopyRequest {
     bool destHasPhotos = false;
     bool sourceHasPhotos = false;
     int blockRows = 1;   // rows per insert block; 1: each row alone
+    std::optional<KeyRange> part;   // a journal copied in parts: this part's keys; none: all rows
 };
 
 // The photos move from the source's OWNER rows into the destination's photo table.
@@ -33,9 +40,13 @@ struct CopyQueries {
     std::vector<std::string> select;   // source rows, added line by line
     std::vector<std::string> selectInKeyOrder;   // the same rows ordered by the line's key
     bool startDate = false;            // count and select take the start of day as parameter 0
+    std::string keyBounds;             // journals: the lowest and highest key of the rows counted
 };
 
 CopyQueries PlanQueries(const CopyRequest& request);
+// Whether the table's plain indexes are made inactive for its load and built after it: where
+// the load is large enough for that to pay (the journals).
+bool IndexesBuiltAfterLoad(const std::string& table);
 // The start date's parameter: the start of that day.
 db::DateTime StartOfDay(db::DateTime date);
 

@@ -30,6 +30,7 @@
 #include "support/HeldRow.h"
 #include "support/Process.h"
 #include "support/Sample.h"
+#include "transfer/LoadIndexes.h"
 
 namespace kestrix {
 namespace {
@@ -716,9 +717,15 @@ TEST_F(CliTest, FullDiskUnderTheLogEndsTheRunWithTheFileError) {
 }
 
 // Over several streams the journals give what one stream gives: the destination, the log
-// (timestamps aside) and the account (seconds aside), embedded and through a server.
+// (timestamps aside) and the account (seconds aside), embedded and through a server; the
+// larger journals copied in parts by key range, several streams at once.
 TEST_F(CliTest, JournalsOverStreamsGiveWhatOneStreamGives) {
     MakeDatabases(3);
+    struct PartRows {
+        PartRows() { ::setenv("KESTRIX_JOURNAL_PART_ROWS", "300", 1); }
+        ~PartRows() { ::unsetenv("KESTRIX_JOURNAL_PART_ROWS"); }
+    } partRows;
+    ASSERT_GT(std::stoi(Db(source).Scalar("SELECT COUNT(*) FROM EVENTS")), 3 * 300);
     const std::string emptyDest = dir.File("empty.fdb");
     std::filesystem::copy_file(dest, emptyDest);
     const std::regex timestamp("[0-9]{2}\\.[0-9]{2}\\.[0-9]{4}( [0-9]{1,2}:[0-9]{2}:[0-9]{2})?");
@@ -809,6 +816,48 @@ TEST_F(CliTest, LostServerEndsTheRunWithThatErrorLoggedOnce) {
     }
     EXPECT_GT(lost, 0) << json;
     EXPECT_NE(json.find("\"error\": \"" + error), std::string::npos) << json;
+    // The journals' index could not be made active again: it is left marked for the next run.
+    EXPECT_EQ(Db(dest).Scalar("SELECT COALESCE(RDB$INDEX_INACTIVE, 0) FROM RDB$INDICES WHERE RDB$INDEX_NAME = 'EVENTS_DATE'"),
+              "1");
+}
+
+// A run killed while the journals load leaves their indexes inactive and marked: the check
+// reports them, and the next run makes them active before it writes, with a log line each.
+TEST_F(CliTest, IndexesLeftInactiveByAKilledRunAreReportedAndRestoredByTheNextRun) {
+    MakeDatabases(60);   // journals large enough to be caught mid-copy
+    const std::string indexes = "SELECT TRIM(RDB$INDEX_NAME), COALESCE(RDB$INDEX_INACTIVE, 0), "
+                                "CAST(RDB$DESCRIPTION AS VARCHAR(200)) FROM RDB$INDICES "
+                                "WHERE RDB$INDEX_NAME IN ('EVENTS_DATE', 'ALARM_DATE') ORDER BY 1";
+    {
+        test::BackgroundProcess cli({test::CliPath(), "--source", source, "--dest", dest, "--app-dir", appDir,
+                                     "--events-from", "2025-01-01"});
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
+        while (cli.Err().find("] EVENTS\n") == std::string::npos) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << cli.Err();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ::kill(cli.Pid(), SIGKILL);
+        EXPECT_EQ(cli.Wait().exitCode, -1);
+    }
+    const std::string mark(transfer::kInactiveIndexMark);
+    EXPECT_EQ(Db(dest).Rows(indexes), (Rows{{"ALARM_DATE", "1", mark}, {"EVENTS_DATE", "1", mark}}));
+
+    ProcessResult check = Run({"--check", "--events-from", "2025-01-01"});
+    EXPECT_EQ(check.exitCode, 1) << check.out << check.err;
+    for (const char* line : {"PROBLEM: index ALARM_DATE of ALARM was left inactive by a run that did not end; "
+                             "the next run makes it active\n",
+                             "PROBLEM: index EVENTS_DATE of EVENTS was left inactive by a run that did not end; "
+                             "the next run makes it active\n"})
+        EXPECT_NE(check.out.find(line), std::string::npos) << check.out;
+
+    ProcessResult run = Run();   // no journals this time: the indexes are made active all the same
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(Db(dest).Rows(indexes), (Rows{{"ALARM_DATE", "0", "<null>"}, {"EVENTS_DATE", "0", "<null>"}}));
+    const std::string log = Log();
+    const std::size_t restored = log.rfind(texts::kIndexRestored + "EVENTS_DATE (EVENTS)\r\n");
+    ASSERT_NE(restored, std::string::npos) << ToUtf8(log);
+    EXPECT_LT(restored, log.rfind(texts::kBeginRuler)) << "made active before the pre-transfer script";
+    EXPECT_EQ(Run({"--check"}).out.find("left inactive"), std::string::npos);
 }
 
 // A small file system of its own, unmounted at the end.

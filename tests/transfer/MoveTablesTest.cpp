@@ -9,6 +9,7 @@
 #include "support/Fixtures.h"
 #include "support/Sample.h"
 #include "transfer/EngineSides.h"
+#include "transfer/LoadIndexes.h"
 #include "transfer/MoveTables.h"
 
 namespace kestrix {
@@ -264,6 +265,68 @@ TEST_F(StreamsTest, NoJournalIsStartedAfterAFailedOne) {
     EXPECT_LE(tables.end() - events, 2);
     for (const char* later : {"ACR$EVENTS", "STR_EVENTS", "STR_ALARMS", "ACR$ALARMS"})
         EXPECT_EQ(Rows(destPath, later), 0) << later;
+}
+
+// The journals' plain indexes: inactive while the journals load, active again with their own
+// descriptions however the block ends; one inactive before the run is left so, unmarked.
+using IndexRows = std::vector<std::vector<std::string>>;
+
+struct IndexEnding {
+    const char* name;
+    int jobs;
+    bool failing;   // reading the events fails from their tenth on
+    bool cancel;    // cancelled while the events are copied
+};
+
+class LoadIndexesTest : public StreamsTest, public ::testing::WithParamInterface<IndexEnding> {
+protected:
+    // Per journal index: whether it is inactive, and its description.
+    static IndexRows Indexes(const std::string& path) {
+        return Db(path).Rows("SELECT TRIM(RDB$INDEX_NAME), COALESCE(RDB$INDEX_INACTIVE, 0), "
+                             "CAST(RDB$DESCRIPTION AS VARCHAR(200)) FROM RDB$INDICES "
+                             "WHERE RDB$INDEX_NAME IN ('EVENTS_DATE', 'ALARM_DATE', 'STR_EVENTS_DATE') "
+                             "ORDER BY RDB$INDEX_NAME");
+    }
+};
+INSTANTIATE_TEST_SUITE_P(Endings, LoadIndexesTest,
+                         ::testing::Values(IndexEnding{"finished_one_stream", 1, false, false},
+                                           IndexEnding{"finished_streams", 2, false, false},
+                                           IndexEnding{"failed_journal", 1, true, false},
+                                           IndexEnding{"cancelled", 1, false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(LoadIndexesTest, AreInactiveWhileTheJournalsLoadAndActiveAfter) {
+    const IndexEnding& ending = GetParam();
+    run.options.jobs = ending.jobs;
+    Db(destPath).Exec("COMMENT ON INDEX EVENTS_DATE IS 'by date: it''s kept'");
+    Db(destPath).Exec("ALTER INDEX STR_EVENTS_DATE INACTIVE");
+    const IndexRows before = Indexes(destPath);
+    ASSERT_EQ(before, (IndexRows{{"ALARM_DATE", "0", "<null>"}, {"EVENTS_DATE", "0", "by date: it's kept"},
+                            {"STR_EVENTS_DATE", "1", "<null>"}}));
+    if (ending.failing) {
+        const std::string tenth = Db(sourcePath).Scalar("SELECT MIN(EV_ID) + 9 FROM EVENTS");
+        Db(sourcePath).Exec("ALTER TABLE EVENTS ADD EV_BAD COMPUTED BY (10 / (CASE WHEN EV_ID < " + tenth +
+                            " THEN 1 ELSE 0 END))");
+    }
+    IndexRows loading;
+    const std::string dest = destPath;
+    run.state.OnPump = [&](HeadlessRunState& s) {
+        if (!loading.empty() || s.StatusText().find("EVENTS") == std::string::npos || s.TableProgress().Position() == 0)
+            return;
+        loading = Indexes(dest);
+        if (ending.cancel) s.CancelFlag = true;
+    };
+    Move();
+    EXPECT_EQ(run.state.CancelFlag, ending.cancel);
+    if (ending.failing) {
+        EXPECT_EQ(run.state.Account().NotAccounted(), std::vector<std::string>{"EVENTS"});
+    }
+    ASSERT_EQ(loading.size(), 3u) << "the events were not seen loading";
+    EXPECT_EQ(loading[0][1], "1");
+    EXPECT_EQ(loading[1][1], "1");
+    EXPECT_EQ(loading[1][2], std::string(transfer::kInactiveIndexMark) + "\nby date: it's kept");
+    EXPECT_EQ(loading[2], before[2]);
+    EXPECT_EQ(Indexes(destPath), before);
 }
 
 } // namespace
