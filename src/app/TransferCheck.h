@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "db/Databases.h"
 #include "db/Statement.h"
 
 namespace kestrix {
@@ -15,6 +16,8 @@ struct CheckOptions {
     std::string appDir;          // folder of the data files, with a trailing separator
     bool events = false;         // the journal block runs, from startDate on
     db::DateTime startDate;
+    db::Credentials sourceLogin = db::FixedCredentials();
+    db::Credentials destLogin = db::FixedCredentials();
 };
 
 struct TablePresence {
@@ -46,7 +49,7 @@ struct CheckResult {
 };
 
 // Reads the data files and both databases. Raises the layer's error when a database cannot
-// be attached or a data file of the start-up checks (table list, generator list) cannot be read;
+// be attached (LoginRefused when its server refuses the login) or a data file of the start-up checks (table list, generator list) cannot be read;
 // the latter as Error::Kind::File.
 CheckResult CheckTransfer(const CheckOptions& options);
 

@@ -23,6 +23,7 @@
 #include "run/DataFiles.h"
 #include "run/OutputFile.h"
 #include "run/RunOptions.h"
+#include "app/Logins.h"
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
 #include "app/TransferCheck.h"
@@ -138,6 +139,35 @@ std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, kestrix::RunOpti
     return std::nullopt;
 }
 
+// Each side's login into the options; an exit status when a password file cannot be read.
+std::optional<int> ResolveLogins(const kestrix::cli::CommandLine& line, kestrix::RunOptions& options) {
+    using namespace kestrix;
+    std::vector<std::string> warnings;
+    try {
+        options.sourceLogin = ResolveLogin(line.sourceLogin, ProcessEnvironment, warnings);
+        options.destLogin = ResolveLogin(line.destLogin, ProcessEnvironment, warnings);
+    } catch (const PasswordFileError& e) {
+        std::cerr << "kestrix-cli: " << e.what() << "\n";
+        return 2;
+    }
+    // One file for both sides is warned of once.
+    for (std::size_t i = 0; i < warnings.size(); ++i)
+        if (std::find(warnings.begin(), warnings.begin() + static_cast<std::ptrdiff_t>(i), warnings[i]) ==
+            warnings.begin() + static_cast<std::ptrdiff_t>(i))
+            std::cerr << "kestrix-cli: warning: " << warnings[i] << "\n";
+    return std::nullopt;
+}
+
+// Which side refused whom, and how to give another login.
+std::string LoginRefusedMessage(const kestrix::LoginRefused& refused) {
+    const bool source = refused.role() == kestrix::DatabaseRole::Source;
+    const std::string side = source ? "source" : "destination", option = source ? "--source" : "--dest";
+    return "the " + side + " database '" + refused.database() + "' refused the login of user '" + refused.user() +
+           "': " + kestrix::ToUtf8(kestrix::OneLine(refused.text())) + "\nkestrix-cli: give the " + side +
+           "'s password in a file with " + option + "-password-file FILE or --password-file FILE, or in "
+           "ISC_PASSWORD; its user with " + option + "-user NAME, --user NAME or ISC_USER";
+}
+
 // The account as JSON into the file the operator named, whole or not at all; a file that
 // cannot be written is reported and leaves the exit status as the run made it.
 void WriteSummaryJson(const std::string& file, const kestrix::RunState& state, int status) {
@@ -177,6 +207,10 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
         state.EndProgressLine();
         std::cerr << "kestrix-cli: " << e.what() << "; name another file\n";
         return 2;
+    } catch (const LoginRefused& e) {
+        state.EndProgressLine();
+        std::cerr << "kestrix-cli: " << LoginRefusedMessage(e) << "\n";
+        status = 1;
     } catch (const std::exception& e) {
         state.EndProgressLine();
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
@@ -199,10 +233,15 @@ int Check(const kestrix::RunOptions& options, const std::string& appDir) {
     check.appDir = AppDirPath(appDir);
     check.source = options.sourceName;
     check.dest = options.destName;
+    check.sourceLogin = options.sourceLogin;
+    check.destLogin = options.destLogin;
     try {
         CheckResult result = CheckTransfer(check);
         std::cout << CheckReportText(result);
         return result.ProblemCount() == 0 ? 0 : 1;
+    } catch (const LoginRefused& e) {
+        std::cerr << "kestrix-cli: " << LoginRefusedMessage(e) << "\n";
+        return 1;
     } catch (const Error& e) {
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
         const bool startup = e.kind() == Error::Kind::File ||
@@ -237,6 +276,7 @@ int main(int argc, char** argv) {
     RunOptions options = line.run;
     if (auto exit = RefuseSameDatabases(options)) return *exit;
     if (auto exit = RefuseClashingOutputs(line, appDir)) return *exit;
+    if (auto exit = ResolveLogins(line, options)) return *exit;
     if (line.check) {
         EndOnCancelSignals(cancelSignals);
         return Check(options, appDir);

@@ -2,9 +2,20 @@
 
 namespace kestrix::db {
 
-void SetStandardParams(Connection& connection) {
-    connection.Params = {"user_name=sysdba", "password=drowsyelk", "lc_ctype=WIN1251"};
+const Credentials& FixedCredentials() {
+    static const Credentials fixed{"sysdba", "drowsyelk"};
+    return fixed;
+}
+
+void SetStandardParams(Connection& connection, const Credentials& login) {
+    connection.Params = {"user_name=" + login.user, "password=" + login.password, "lc_ctype=WIN1251"};
     connection.SQLDialect = 1;
+}
+
+void Databases::SetLogins(const Credentials& source, const Credentials& destination) {
+    SetStandardParams(source_, source);
+    SetStandardParams(destination_, destination);
+    SetStandardParams(secondDestination_, destination);
 }
 
 Databases::Databases() {
@@ -14,6 +25,7 @@ Databases::Databases() {
     sourceSql_.BindTransaction(sourceTransaction_);
 
     SetStandardParams(destination_);
+    destination_.Role = DatabaseRole::Destination;
     destinationTransaction_.Params = {""};
     destinationTransaction_.BindDatabase(destination_);
     destination_.DefaultTransaction = &destinationTransaction_;
@@ -22,6 +34,7 @@ Databases::Databases() {
     postScriptSql_.ParamCheck = false;
 
     SetStandardParams(secondDestination_);
+    secondDestination_.Role = DatabaseRole::Destination;
     secondTransaction_.BindDatabase(secondDestination_);
     secondDestination_.DefaultTransaction = &secondTransaction_;
 }

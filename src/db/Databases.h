@@ -3,12 +3,23 @@
 // statements, bound to each other once for the program's life. The engine reaches them
 // through the sides.
 #include <array>
+#include <string>
 
 #include "db/Connection.h"
 #include "db/Side.h"
 #include "db/Statement.h"
 
 namespace kestrix::db {
+
+// Whom a connection logs in as.
+struct Credentials {
+    std::string user;
+    std::string password;
+    bool operator==(const Credentials&) const = default;
+};
+
+// The login the program has always used, where no other is given.
+const Credentials& FixedCredentials();
 
 class Databases {
 public:
@@ -22,6 +33,8 @@ public:
     // A second attachment to the destination, used by no statement.
     Connection& SecondDestinationConnection() { return secondDestination_; }
     std::array<Connection*, 3> Connections() { return {&source_, &destination_, &secondDestination_}; }
+    // The login of the source connection, and of both destination connections.
+    void SetLogins(const Credentials& source, const Credentials& destination);
 
     Side Source() { return {sourceSql_, sourceTransaction_, source_}; }
     Side Destination() { return {destinationSql_, destinationTransaction_, destination_}; }
@@ -45,7 +58,7 @@ private:
     Transaction secondTransaction_;
 };
 
-// The fixed connection parameter lines.
-void SetStandardParams(Connection& connection);
+// The connection parameter lines: the login, and the character set WIN1251.
+void SetStandardParams(Connection& connection, const Credentials& login = FixedCredentials());
 
 } // namespace kestrix::db

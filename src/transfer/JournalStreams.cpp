@@ -198,9 +198,11 @@ private:
         // Each stream works on its own attachments, so its units of work need no other's lock.
         db::OwnWorkLock ownLock;
         try {
+            a.destConnection.Role = DatabaseRole::Destination;
+            db::SetStandardParams(a.sourceConnection, ctx_.options.sourceLogin);
+            db::SetStandardParams(a.destConnection, ctx_.options.destLogin);
             for (auto [connection, name] : {std::pair{&a.sourceConnection, &sourceName_},
                                             std::pair{&a.destConnection, &destName_}}) {
-                db::SetStandardParams(*connection);
                 connection->SetDatabaseFile(*name);
                 connection->Connect();
             }

@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <mutex>
+#include <random>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -664,6 +665,99 @@ TEST_F(CliTest, RunsThroughAFirebirdServer) {
     EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM CONTROLLERS C JOIN HOSTS H ON H.HS_ID = C.CT_HS_ID"),
               "3");
     EXPECT_NE(dst.Scalar("SELECT COUNT(*) FROM EVENTS"), "0");
+}
+
+// A server whose SYSDBA has a password of its own: given as options, in password files or in
+// the client library's variables, it reaches every attachment (the journal streams' and the
+// read-back's too); a refused login names the side, the database and the user, and how to
+// give a password, and nothing is written.
+TEST_F(CliTest, LoginsOfAServerWithItsOwnPassword) {
+    namespace fs = std::filesystem;
+    std::string password;
+    std::random_device random;
+    for (int i = 0; i < 16; ++i) password += "abcdefghijkmnpqrstuvwxyzACDEFGHJKLMNPQRTUVWXY345679"[random() % 51];
+    test::PrivateServer server(password);
+    MakeDatabases();
+    const std::string passwordFile = dir.File("password"), sharedFile = dir.File("shared"), wrongFile = dir.File("wrong");
+    WriteFile(passwordFile, password + "\n");
+    WriteFile(sharedFile, password + "\n");
+    WriteFile(wrongFile, "not-" + password + "\n");
+    fs::permissions(passwordFile, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(sharedFile, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(wrongFile, fs::perms::owner_read | fs::perms::owner_write);
+    const std::string src = server.Remote(source), dst = server.Remote(dest);
+    const test::Environment noVariables{{"ISC_USER", std::nullopt}, {"ISC_PASSWORD", std::nullopt}};
+
+    struct Given {
+        const char* name;
+        std::vector<std::string> options;
+        test::Environment environment;
+        bool warned = false;
+    };
+    const Given accepted[] = {
+        {"options", {"--user", "SYSDBA", "--password-file", passwordFile}, noVariables},
+        {"a file per side, the fixed user", {"--source-password-file", sharedFile, "--dest-password-file", sharedFile},
+         noVariables, true},
+        {"the variables", {}, {{"ISC_USER", "SYSDBA"}, {"ISC_PASSWORD", password}}},
+    };
+    for (const Given& given : accepted) {
+        SCOPED_TRACE(given.name);
+        std::vector<std::string> argv{test::CliPath(), "--source", src, "--dest", dst, "--app-dir", appDir};
+        argv.insert(argv.end(), given.options.begin(), given.options.end());
+        std::vector<std::string> check = argv;
+        check.push_back("--check");
+        ProcessResult checked = test::RunProcess(check, given.environment);
+        EXPECT_EQ(checked.exitCode, 0) << checked.err << checked.out;
+        const std::vector<std::string> more{"--events-from", "2026-01-01", "--jobs",   "2", "--verify", "--summary-json",
+                                            dir.File("s.json"), "--map-file", dir.File("k.csv")};
+        argv.insert(argv.end(), more.begin(), more.end());
+        ProcessResult run = test::RunProcess(argv, given.environment);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(Count(run.err, "kestrix-cli: warning: the password file '" + sharedFile +
+                                     "' can be read by others than its owner"),
+                  given.warned ? 1u : 0u) << run.err;
+        EXPECT_NE(run.out.find("\nVerified: the destination holds every copied row as written.\n"), std::string::npos)
+            << run.out;
+        for (const std::string& output : {run.out, run.err, checked.out, checked.err, Log(), ReadFile(dir.File("s.json")),
+                                          ReadFile(dir.File("k.csv"))})
+            EXPECT_EQ(output.find(password), std::string::npos) << "the password was written out";
+    }
+
+    struct Refused {
+        const char* name;
+        std::vector<std::string> options;
+        test::Environment environment;
+        std::string side, database, prefix;   // the side's option prefix
+    };
+    const auto destBefore = Dump(dest);
+    const Refused refused[] = {
+        {"the fixed password", {}, noVariables, "source", src, "--source"},
+        {"a wrong ISC_PASSWORD", {"--user", "sysdba"}, {{"ISC_PASSWORD", "wrong"}}, "source", src, "--source"},
+        {"the destination's file wrong", {"--source-password-file", passwordFile, "--dest-password-file", wrongFile},
+         noVariables, "destination", dst, "--dest"},
+    };
+    for (const Refused& row : refused) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> argv{test::CliPath(), "--source", src, "--dest", dst, "--app-dir", appDir};
+        argv.insert(argv.end(), row.options.begin(), row.options.end());
+        for (bool check : {false, true}) {
+            if (check) argv.push_back("--check");
+            ProcessResult run = test::RunProcess(argv, row.environment);
+            EXPECT_EQ(run.exitCode, 1) << run.err;
+            EXPECT_EQ(run.err.find("kestrix-cli: the " + row.side + " database '" + row.database +
+                                   "' refused the login of user 'sysdba': "),
+                      0u) << run.err;
+            EXPECT_NE(run.err.find("\nkestrix-cli: give the " + row.side + "'s password in a file with " + row.prefix +
+                                   "-password-file FILE or --password-file FILE, or in ISC_PASSWORD; its user with " +
+                                   row.prefix + "-user NAME, --user NAME or ISC_USER\n"),
+                      std::string::npos) << run.err;
+            EXPECT_EQ(run.err.find(password), std::string::npos) << run.err;
+            if (!check) {
+                EXPECT_EQ(Log(), "");
+            }
+        }
+    }
+    EXPECT_EQ(Dump(dest), destBefore);
 }
 
 TEST_F(CliTest, LostServerEndsTheRunWithThatErrorLoggedOnce) {
