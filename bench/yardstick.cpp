@@ -117,7 +117,7 @@ long CopyTable(Side& src, Side& dst, const Copy& copy, const db::DateTime& from,
         if (Has(destColumns, select.ColumnAt(i).Name())) shared.push_back(select.ColumnAt(i).Name());
     // Tables a transfer updates in place: the rows are there; update every other column.
     const bool update = copy.table == "EVDESC" || copy.table == "ACR$EVDESC" || photos;
-    const bool newKeys = TableNo(copy.table) > 0;
+    const bool newKeys = MapNumberOf(copy.table) > 0;
     if (copy.table == "OWNER" && Has(Columns(dst, "OWNERPHOTOS"), "OW_PHOTO"))
         std::erase(shared, std::string("OW_PHOTO"));
 

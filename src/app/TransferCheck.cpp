@@ -176,7 +176,7 @@ std::vector<std::string> Actions(const TableListLine& line, const LineSteps& ste
     if (steps.macros) actions.push_back("macro transfer (all macros, new keys, device keys in the texts translated)");
     if (steps.copy) {
         std::string copy = "copy";
-        if (TableNo(line.table) > 0) copy += " with new keys";
+        if (MapNumberOf(line.table) > 0) copy += " with new keys";
         if (line.table == "EVDESC" || line.table == "ACR$EVDESC") copy = "update five columns in place";
         if (line.table == "OWNERPHOTOS") copy = "update the photos of the copied owners";
         if (!line.tail.empty()) copy += " of the rows where " + line.tail;

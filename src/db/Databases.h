@@ -30,7 +30,9 @@ public:
 
     Connection& SourceConnection() { return source_; }
     Connection& DestinationConnection() { return destination_; }
-    // A second attachment to the destination, used by no statement.
+    // A second attachment to the destination that no statement uses: a run opens it after the
+    // destination's first and closes it with the others, so a destination that admits only
+    // one attachment fails the run at its start.
     Connection& SecondDestinationConnection() { return secondDestination_; }
     std::array<Connection*, 3> Connections() { return {&source_, &destination_, &secondDestination_}; }
     // The login of the source connection, and of both destination connections.

@@ -1,6 +1,6 @@
 #pragma once
-// One side of a transfer: a statement that runs in a transaction on a connection. The
-// engine routines take a side where the described names list the three objects.
+// One side of a transfer: a statement that runs in a transaction on a connection. Engine
+// routines that work on one database take these three together as one argument.
 #include "db/Connection.h"
 #include "db/Statement.h"
 

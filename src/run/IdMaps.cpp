@@ -22,7 +22,7 @@ constexpr const char* kMapTables[] = {"HOSTS",   "CONTROLLERS", "PCN",    "CINPU
 
 } // namespace
 
-int TableNo(const std::string& tableName) {
+int MapNumberOf(const std::string& tableName) {
     for (int i = 0; i < 9; ++i)
         if (tableName == kMapTables[i]) return i + 1;
     return 0;

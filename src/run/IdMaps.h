@@ -13,13 +13,14 @@ enum MapNo { kHosts = 1, kControllers = 2, kPcn = 3, kCinputs = 4, kSlaves = 5, 
              kInputs = 7, kReaders = 8, kMacroses = 9 };
 
 // Map number of an identifier table (exact, case-sensitive name), 0 for any other table.
-int TableNo(const std::string& tableName);
+int MapNumberOf(const std::string& tableName);
 // The identifier table of a map number, "" for none.
 std::string MapTable(int k);
 
 class IdMaps {
 public:
-    // k from 1 to 10; entries are decimal texts. The lists only grow during a run.
+    // k is a map number (MapNo, 1 to 9; slot 0 is unused); entries are decimal texts. The
+    // lists only grow during a run.
     const std::vector<std::string>& OldIds(int k) const;
     const std::vector<std::string>& NewIds(int k) const;
     void AppendOld(int k, std::string id);

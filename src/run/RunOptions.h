@@ -28,10 +28,11 @@ struct RunOptions {
     // Attachment pairs the journal block is copied over; 1: one table after the other.
     int jobs = 1;
 
-    // The steps of the overall progress: one per line of the table list, and 4 for the journal
-    // block, which steps once per journal table (6): the progress stops at its maximum, so the
-    // bar is full over the last two.
+    // The steps of the overall progress: one per line of the table list, and the journal block's.
     int TotalSteps() const { return tableListLines + (events ? kJournalBlockSteps : 0); }
+    // The journal block counts 4 steps though it steps once per journal table (6): the run has
+    // always counted it so, and the progress stops at its maximum, so the bar is full over the
+    // last two tables.
     static constexpr int kJournalBlockSteps = 4;
 };
 

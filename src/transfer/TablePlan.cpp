@@ -306,7 +306,7 @@ CopyPlan PlanRows(const CopyRequest& request, const std::vector<std::string>& de
                   const std::vector<std::string>& sourceColumns) {
     const std::string& table = request.table;
     CopyPlan plan;
-    plan.tableNo = TableNo(table);
+    plan.tableNo = MapNumberOf(table);
 
     // The columns to copy: those of the source row that the destination also has.
     std::vector<std::string> copy =

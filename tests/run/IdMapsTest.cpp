@@ -12,7 +12,7 @@ TEST(IdMaps, TableNumbersAreExactNames) {
     const std::pair<std::string, int> cases[] = {
         {"HOSTS", 1}, {"CONTROLLERS", 2}, {"PCN", 3}, {"CINPUTS", 4}, {"SLAVES", 5}, {"OUTPUTS", 6},
         {"INPUTS", 7}, {"READERS", 8}, {"MACROSES", 9}, {"hosts", 0}, {"HOSTS ", 0}, {"ZONES", 0}, {"", 0}};
-    for (const auto& [name, k] : cases) EXPECT_EQ(TableNo(name), k) << name;
+    for (const auto& [name, k] : cases) EXPECT_EQ(MapNumberOf(name), k) << name;
 }
 
 TEST(IdMaps, RemapsByFirstEqualEntry) {
