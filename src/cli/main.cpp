@@ -1,6 +1,6 @@
 // kestrix-cli: the transfer run without the window.
 //   kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR] [--summary-json FILE]
-//               [--map-file FILE] [--verify] [--jobs N]
+//               [--map-file FILE] [--verify] [--jobs N] [--user/--password-file and their per-side forms]
 //   kestrix-cli --check ... (same options): what a run would do, nothing written
 // Exit status: 0 finished (check: no problem), 1 the run failed (check: problems found),
 // 2 usage error, 3 a start-up check failed, 4 the read-back found a difference, 130 interrupted.
@@ -216,9 +216,13 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
         status = 1;
     }
-    state.PrintSummary(std::cout);
-    if (line.summaryJson) WriteSummaryJson(*line.summaryJson, state, status);
-    if (line.mapFile) WriteKeyMap(*line.mapFile, driver.Maps());
+    // A run that failed before it copied anything has no account to give.
+    const bool copiedNothing = status == 1 && state.Account().Tables().empty();
+    if (!copiedNothing) {
+        state.PrintSummary(std::cout);
+        if (line.summaryJson) WriteSummaryJson(*line.summaryJson, state, status);
+        if (line.mapFile) WriteKeyMap(*line.mapFile, driver.Maps());
+    }
     std::cerr << "Log: " << options.appDir << kLogFile << "\n";
     return status;
 }
@@ -272,6 +276,11 @@ int main(int argc, char** argv) {
         std::cout << *line.answer;
         return 0;
     }
+    // Without --app-dir, the program's own folder only when the data files are beside it (not
+    // an installed /usr/bin/kestrix-cli): nothing is created before that is known.
+    if (!line.appDir && !FolderHoldsTableList(ProgramDir()))
+        return Usage("no table list " + std::string(kTableListFile) + " beside the program in '" + ProgramDir() +
+                     "': name the data folder with --app-dir DIR");
     const std::string appDir = line.appDir.value_or(ProgramDir());
     RunOptions options = line.run;
     if (auto exit = RefuseSameDatabases(options)) return *exit;

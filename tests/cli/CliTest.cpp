@@ -422,13 +422,39 @@ TEST_F(CliTest, StartupCheckFailuresExitThreeWithTheMessageAndAnEmptyLog) {
               std::string::npos) << run.err;
 }
 
+// Without --app-dir the program takes its own folder only when the table list is beside it.
+TEST_F(CliTest, ProgramFolderIsTheDataFolderOnlyWithTheTableListBesideIt) {
+    namespace fs = std::filesystem;
+    MakeDatabases();
+    // The build folder holds no table list: nothing is created there.
+    ProcessResult installed = test::RunProcess({test::CliPath(), "--source", source, "--dest", dest});
+    EXPECT_EQ(installed.exitCode, 2);
+    EXPECT_EQ(installed.err, "kestrix-cli: no table list Conv.txt beside the program in '" +
+                                 fs::path(test::CliPath()).parent_path().string() +
+                                 "/': name the data folder with --app-dir DIR\nTry 'kestrix-cli --help'.\n");
+    EXPECT_FALSE(fs::exists(fs::path(test::CliPath()).parent_path() / "Kestrix.log"));
+    EXPECT_EQ(test::RunProcess({test::CliPath(), "--check", "--source", source, "--dest", dest}).exitCode, 2);
+
+    // A folder copied to a customer's machine: the program beside its data files, any letter case.
+    fs::rename(appDir + "/Conv.txt", appDir + "/CONV.TXT");
+    fs::copy_file(test::CliPath(), appDir + "/kestrix-cli");
+    ProcessResult beside = test::RunProcess({appDir + "/kestrix-cli", "--source", source, "--dest", dest});
+    EXPECT_EQ(beside.exitCode, 0) << beside.err;
+    EXPECT_NE(beside.err.find("Log: " + appDir + "/Kestrix.log"), std::string::npos) << beside.err;
+    EXPECT_NE(Log().find(texts::kCopyPassHeader), std::string::npos);
+}
+
 TEST_F(CliTest, RefusedSourceFailsWithTheServerTextAndChangesNothing) {
     test::MakeSampleDest(dest);
     auto destBefore = Dump(dest);
     source = dir.File("missing.fdb");
-    ProcessResult run = Run();
+    ProcessResult run = Run({"--summary-json", dir.File("s.json"), "--map-file", dir.File("k.csv")});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("missing.fdb"), std::string::npos) << run.err;
+    EXPECT_TRUE(run.err.ends_with("\nLog: " + appDir + "/Kestrix.log\n")) << run.err;
+    EXPECT_EQ(run.out, "") << "an account of a run that copied nothing";
+    EXPECT_FALSE(std::filesystem::exists(dir.File("s.json")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("k.csv")));
     EXPECT_EQ(Log(), "");
     EXPECT_EQ(Dump(dest), destBefore);
     EXPECT_FALSE(std::filesystem::exists(source));
@@ -441,6 +467,7 @@ TEST_F(CliTest, MissingPreTransferScriptStopsTheRunNamingTheFile) {
     ProcessResult run = Run();
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("_Upd.sql"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
     EXPECT_EQ(Log(), "");
     EXPECT_EQ(Dump(dest), destBefore);
 }
@@ -754,6 +781,7 @@ TEST_F(CliTest, LoginsOfAServerWithItsOwnPassword) {
             EXPECT_EQ(run.err.find(password), std::string::npos) << run.err;
             if (!check) {
                 EXPECT_EQ(Log(), "");
+                EXPECT_EQ(run.out, "") << "an account of a run that copied nothing";
             }
         }
     }
