@@ -307,6 +307,8 @@ std::string SqlValue::Declaration() const {
 
 bool SqlValue::IsBlob() const { return SqlType() == SQL_BLOB; }
 bool SqlValue::IsArray() const { return SqlType() == SQL_ARRAY; }
+bool SqlValue::IsText() const { return SqlType() == SQL_TEXT || SqlType() == SQL_VARYING; }
+bool SqlValue::IsFixedText() const { return SqlType() == SQL_TEXT; }
 
 std::string SqlValue::InlineBlobDeclaration(int length) const {
     const char* charset = SqlSubtype() == 1 ? "WIN1251" : "OCTETS";
@@ -360,6 +362,39 @@ std::string SqlValue::GetString() const {
     case SQL_BLOB: return BlobContent();
     case SQL_ARRAY: return "(Array)";
     default: throw ClientError(ClientCode::InvalidConversion);
+    }
+}
+
+namespace {
+
+std::string Digits17(double value, int digits) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
+    return buffer;
+}
+
+} // namespace
+
+std::string SqlValue::StoredText() const {
+    if (IsNull()) return {};
+    switch (SqlType()) {
+    case SQL_TEXT: return std::string(data_.data(), std::min<std::size_t>(static_cast<std::size_t>(sqllen_), data_.size()));
+    case SQL_SHORT: return Decimal(Load<std::int16_t>(data_), std::min(0, static_cast<int>(sqlscale_)));
+    case SQL_LONG: return Decimal(Load<std::int32_t>(data_), std::min(0, static_cast<int>(sqlscale_)));
+    case SQL_INT64: return Decimal(Load<std::int64_t>(data_), std::min(0, static_cast<int>(sqlscale_)));
+    case SQL_FLOAT: return Digits17(Load<float>(data_), 9);
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: return Digits17(Load<double>(data_), 17);
+    case SQL_TIMESTAMP: {
+        const ISC_TIMESTAMP stamp = Load<ISC_TIMESTAMP>(data_);
+        const unsigned fraction = stamp.timestamp_time % 10000;   // 1/10000 s, below the seconds
+        if (fraction == 0) return GetString();
+        std::string text = GetString();
+        char tail[8];
+        std::snprintf(tail, sizeof tail, ".%04u", fraction);
+        return text + tail;
+    }
+    default: return GetString();
     }
 }
 

@@ -329,8 +329,11 @@ std::string Statement::InlineBlobSelect(const std::string& text) const {
         if (!plain) return {};
         if (!column->IsBlob()) continue;
         const std::string value = "KX$ROWS." + name;
+        // A text blob as its fetch hands it over, in the attachment's character set (a blob
+        // of another one transliterated); any other as its bytes.
+        const char* charset = column->SqlSubtype() == 1 ? "WIN1251" : "OCTETS";
         texts += ", CASE WHEN OCTET_LENGTH(" + value + ") <= " + n + " THEN CAST(" + value + " AS VARCHAR(" + n +
-                 ") CHARACTER SET OCTETS) END";
+                 ") CHARACTER SET " + charset + ") END";
     }
     if (texts.empty()) return {};
     return "SELECT KX$ROWS.*" + texts + " FROM (" + text + "\r\n) KX$ROWS";

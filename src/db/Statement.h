@@ -46,6 +46,8 @@ public:
     std::string Declaration() const;
     bool IsBlob() const;
     bool IsArray() const;
+    bool IsText() const;        // CHAR or VARCHAR
+    bool IsFixedText() const;   // CHAR
     // The declaration of a text input that carries the content of this blob parameter, up to
     // `length` bytes: octets for a binary blob, the database's character set for a text one.
     std::string InlineBlobDeclaration(int length) const;
@@ -55,6 +57,11 @@ public:
 
     int GetInteger() const;
     std::string GetString() const;
+    // The value as text in its full stored precision, for comparing two values byte for byte:
+    // a CHAR with its padding, an exact number with every decimal of its scale's worth (without
+    // trailing zeros), a DOUBLE to 17 digits and a FLOAT to 9, a timestamp to 1/10000 s, a
+    // blob's content; "" for NULL.
+    std::string StoredText() const;
 
     void SetInteger(int value);
     void SetString(const std::string& value);

@@ -62,7 +62,10 @@ std::string VerifiedText(const RunAccount& account) {
     std::string tables;
     for (const TableAccount& t : account.Tables())
         if (t.verification && t.verification->differ > 0) tables += (tables.empty() ? "" : ", ") + t.table;
-    return tables.empty() ? texts::kAllVerified : texts::kDifferences + tables;
+    std::string unread;
+    for (const std::string& table : account.NotVerified()) unread += (unread.empty() ? texts::kNotVerified : ", ") + table;
+    if (tables.empty()) return unread.empty() ? texts::kAllVerified : unread;
+    return texts::kDifferences + tables + (unread.empty() ? "" : "\n" + unread);
 }
 
 } // namespace

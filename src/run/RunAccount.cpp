@@ -86,8 +86,13 @@ void RunAccount::TableFailed(const std::string& message) {
     if (table.error.empty()) table.error = message;
 }
 
+void RunAccount::ReadBackDue(std::size_t row) {
+    if (row < tables_.size()) ++tables_[row].readBacksDue;
+}
+
 void RunAccount::TableVerified(std::size_t row, const TableVerification& result) {
     if (row >= tables_.size()) return;
+    if (result.inFull && tables_[row].readBacksDue > 0) --tables_[row].readBacksDue;
     std::optional<TableVerification>& kept = tables_[row].verification;
     if (!kept) {
         kept = result;
@@ -96,12 +101,21 @@ void RunAccount::TableVerified(std::size_t row, const TableVerification& result)
     kept->verified += result.verified;
     kept->differ += result.differ;
     kept->seconds += result.seconds;
+    kept->inFull = kept->inFull && result.inFull;
     for (const RowDifference& d : result.listed)
         if (kept->listed.size() < kListedDifferences) kept->listed.push_back(d);
 }
 
 bool RunAccount::Verified() const {
-    return std::any_of(tables_.begin(), tables_.end(), [](const TableAccount& t) { return t.verification.has_value(); });
+    return std::any_of(tables_.begin(), tables_.end(),
+                       [](const TableAccount& t) { return t.verification.has_value() || !t.VerifiedInFull(); });
+}
+
+std::vector<std::string> RunAccount::NotVerified() const {
+    std::vector<std::string> names;
+    for (const TableAccount& t : tables_)
+        if (!t.VerifiedInFull()) names.push_back(t.table);
+    return names;
 }
 
 int RunAccount::Differ() const {
@@ -169,6 +183,7 @@ Json TableJson(const TableAccount& t, std::chrono::steady_clock::time_point runS
                   {"accounted", t.Accounted()}};
     if (!t.error.empty()) table["error"] = ToUtf8(t.error);
     if (t.verification) table.update(VerificationJson(*t.verification));
+    if (t.verification || !t.VerifiedInFull()) table["verified_in_full"] = t.VerifiedInFull();
     return table;
 }
 
@@ -182,12 +197,35 @@ std::string AccountedLine(const RunAccount& account) {
     return line;
 }
 
+namespace {
+
+std::string Names(const std::vector<std::string>& tables) {
+    std::string names;
+    for (const std::string& table : tables) names += (names.empty() ? "" : ", ") + ToUtf8(table);
+    return names;
+}
+
+} // namespace
+
 std::string VerifiedLine(const RunAccount& account) {
-    std::string tables;
-    for (const TableAccount& t : account.Tables())
-        if (t.verification && t.verification->differ > 0) tables += (tables.empty() ? " in " : ", ") + ToUtf8(t.table);
-    if (tables.empty()) return "Verified: the destination holds every copied row as written.";
-    return "Differences: " + std::to_string(account.Differ()) + " rows" + tables;
+    std::vector<std::string> differing;
+    int verified = 0, refused = 0;
+    for (const TableAccount& t : account.Tables()) {
+        if (!t.verification) continue;
+        if (t.verification->differ > 0) differing.push_back(t.table);
+        verified += t.verification->verified;
+        refused += t.refused;
+    }
+    const std::vector<std::string> unread = account.NotVerified();
+    const std::string notVerified = "Not verified: " + Names(unread) + " (the read-back was interrupted)";
+    if (differing.empty() && !unread.empty()) return notVerified;
+    if (differing.empty()) {
+        std::string line = "Verified: the " + std::to_string(verified) + " rows written are in the destination as written";
+        if (refused > 0) line += "; " + std::to_string(refused) + " refused rows were not written";
+        return line + ".";
+    }
+    const std::string line = "Differences: " + std::to_string(account.Differ()) + " rows in " + Names(differing);
+    return unread.empty() ? line : line + "\n" + notVerified;
 }
 
 std::string AccountJson(const RunAccount& account, int exitCode) {

@@ -35,6 +35,7 @@ struct TableVerification {
     int differ = 0;     // source rows missing or different there (refused rows aside)
     std::vector<RowDifference> listed;   // the first kListedDifferences
     double seconds = 0;
+    bool inFull = true;   // every source row was read back; else the counts are of a part
 };
 
 struct TableAccount {
@@ -54,6 +55,10 @@ struct TableAccount {
     bool cutShort = false;
     std::string error;   // Windows-1251: the error that ended the table's copy, "" for none
     std::optional<TableVerification> verification;   // when the run read the table back
+    int readBacksDue = 0;   // copies of the table not (yet) read back to their end
+
+    // The read-back was to read the table and read every copy of it to its end.
+    bool VerifiedInFull() const { return readBacksDue == 0; }
 
     // Rows read from the source: those fetched, or every row handled when the copy does not tell.
     int Read() const { return fetched >= 0 ? fetched : written + refused + undone; }
@@ -85,7 +90,10 @@ public:
     // The copy of the open table ended on an error, one that the sequence passes over or one
     // that ends the run: the rows after it were never read. The first error of a table is kept.
     void TableFailed(const std::string& message);
-    // The read-back of the copy counted in row `row` (added up over the copies of that row).
+    // The read-back is to read the copy counted in row `row`.
+    void ReadBackDue(std::size_t row);
+    // The read-back of the copy counted in row `row` (added up over the copies of that row);
+    // one read to its end is no longer due.
     void TableVerified(std::size_t row, const TableVerification& result);
     // The open table was copied on a stream of its own, whose account is `copied`: the row
     // takes its figures and is closed.
@@ -101,9 +109,11 @@ public:
     std::optional<RunOutcome> Outcome() const { return outcome_; }
     // Names of the tables not accounted for, in run order.
     std::vector<std::string> NotAccounted() const;
-    // Whether the run read its copies back, and the rows that differ.
+    // Whether the run read (or was to read) its copies back, and the rows that differ.
     bool Verified() const;
     int Differ() const;
+    // Names of the tables the read-back did not read to their end, in run order.
+    std::vector<std::string> NotVerified() const;
 
 private:
     void CloseTable();
@@ -123,13 +133,16 @@ private:
 
 // "Every row is accounted for." or "Not accounted for: T1, T2" (names in UTF-8).
 std::string AccountedLine(const RunAccount& account);
-// After a read-back: "Verified: the destination holds every copied row as written." or
-// "Differences: N rows in T1, T2" (names in UTF-8).
+// After a read-back: "Verified: the N rows written are in the destination as written." (with
+// "; M refused rows were not written" before the stop when the read tables refused rows) or
+// "Differences: N rows in T1, T2"; then, when a table was not read back to its end, the line
+// "Not verified: T1, T2 (the read-back was interrupted)" instead of the first or after the
+// second (names in UTF-8).
 std::string VerifiedLine(const RunAccount& account);
 // The account for scripts, UTF-8 JSON: outcome, exit code, whether a cancel came too late,
 // tables (name, read, written, refused, lost, seconds, started: seconds from the run's start,
-// unmapped per column, accounted; after a read-back also verified, differ, verify_seconds and
-// the listed differences) and whether every table is accounted for.
+// unmapped per column, accounted; after a read-back also verified, differ, verify_seconds, the
+// listed differences and verified_in_full) and whether every table is accounted for.
 std::string AccountJson(const RunAccount& account, int exitCode);
 
 } // namespace kestrix

@@ -70,6 +70,7 @@ public:
     // the copy of the current table ended on an error, passed over or ending the run.
     void TableFailed(const std::string& message) { account_.TableFailed(message); }
     // the read-back of the copy counted in the account's row `row`.
+    void ReadBackDue(std::size_t row) { account_.ReadBackDue(row); }
     void TableVerified(std::size_t row, const TableVerification& result) { account_.TableVerified(row, result); }
 
     // The account of the current or last run. A table copy steps the table progress once per

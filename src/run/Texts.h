@@ -120,6 +120,7 @@ inline const std::string kMenuVerify = ToCp1251("Проверять перено
 inline const std::string kVerifyHeaders[] = {ToCp1251("Проверено"), ToCp1251("Различий")};
 inline const std::string kAllVerified = ToCp1251("Приемник содержит все перенесенные строки без изменений.");
 inline const std::string kDifferences = ToCp1251("Различия с источником в таблицах: ");
+inline const std::string kNotVerified = ToCp1251("Проверка прервана, не проверены таблицы: ");
 inline const std::string kSaveKeyMap = ToCp1251("Сохранить ключи ...");
 inline const std::string kKeyMapDialogTitle = ToCp1251("Старые и новые ключи устройств");
 inline const std::string kKeyMapDialogFilter = ToCp1251("Таблицы CSV (*.csv)|*.csv");

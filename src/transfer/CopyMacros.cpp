@@ -39,7 +39,7 @@ void ReadSourceMacros(Context& ctx, Statement& src, const std::string& select, M
     while (!src.AtEnd()) {
         ctx.maps.AppendOld(kMacroses, src.ColumnByName("MCR_ID").GetString());
         auto macro = std::make_unique<MacroTextConverter>(ctx.maps);
-        macro->MacroName = src.ColumnAt(0).GetString();
+        macro->MacroName = AsWrittenText(src.ColumnAt(0));
         buffer.clear();
         const db::SqlValue& fill = src.ColumnAt(1);
         // An absent text is read as an empty one.

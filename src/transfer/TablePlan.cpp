@@ -283,7 +283,19 @@ CopiedTable PlanMacros() {
     plan.tableNo = kMacroses;
     plan.returnedKey = plan.sourceKey = plan.destKey = plan.oldKeyColumn = "MCR_ID";
     plan.macroTexts = true;
+    plan.textColumns = {"MCR_NAME"};   // a macro without a name gets the empty one
     return macros;
+}
+
+std::string AsWrittenText(const db::SqlValue& column) { return column.GetString(); }
+
+std::string StoredText(std::string text, const db::SqlValue& column) {
+    if (!column.IsText()) return text;
+    const bool fixed = column.IsFixedText();
+    const auto length = static_cast<std::size_t>(column.SqlLength());
+    while (text.size() > length && text.back() == ' ') text.pop_back();
+    if (fixed && text.size() < length) text.append(length - text.size(), ' ');
+    return text;
 }
 
 std::vector<int> ReferencedMaps(const std::string& table) {

@@ -83,6 +83,7 @@ struct CopyPlan {
                                                  // by the key its insert returned (parameter 0)
     bool portSetToOne = false;                   // HOSTS: HS_PORT, absent in the source, gets 1
     bool macroTexts = false;                     // MACROSES: texts renumbered as macro lines
+    std::vector<std::string> textColumns;        // source columns written as their text (AsWrittenText)
     std::string sourceKey;                       // the source column that identifies a row ...
     std::string destKey;                         // ... and the destination column it becomes
 
@@ -100,6 +101,12 @@ struct CopiedTable {
     std::vector<std::string> refusedKeys;
     std::size_t accountRow = static_cast<std::size_t>(-1);   // the run account's row of the copy
 };
+
+// A value written as its text: NULL as the empty text, a CHAR without its trailing blanks.
+std::string AsWrittenText(const db::SqlValue& column);
+// The bytes a text written into `column` is stored as: a CHAR padded with blanks to its
+// length, blanks beyond a column's length dropped (the server refuses anything else).
+std::string StoredText(std::string text, const db::SqlValue& column);
 
 // The macro transfer: every macro read at once, inserted with new keys and renumbered texts.
 CopiedTable PlanMacros();

@@ -21,14 +21,14 @@ namespace {
 using db::SqlValue;
 using db::Statement;
 
-// A column value as compared: NULL, or its text (a blob's content).
+// A column value as compared: NULL, or its text in full stored precision (a blob's content).
 struct Value {
     bool null = true;
     std::string text;
     bool operator==(const Value&) const = default;
 };
 
-Value Read(const SqlValue& v) { return v.IsNull() ? Value{} : Value{false, v.GetString()}; }
+Value Read(const SqlValue& v) { return v.IsNull() ? Value{} : Value{false, v.StoredText()}; }
 Value Number(int n) { return {false, std::to_string(n)}; }
 // As the copy reads a parameter back as integer: NULL as 0.
 int Integer(const Value& v) { return v.null ? 0 : StrToInt(v.text); }
@@ -104,13 +104,27 @@ void RewriteTexts(Reading& r, ExpectedRow& row) {
     }
 }
 
+// A source value as the copy writes it: a text column's value as its text.
+Value Written(Reading& r, std::size_t j) {
+    const SqlValue& v = r.src.ColumnAt(r.sourceIndex[j]);
+    if (ContainsColumn(r.plan.textColumns, r.plan.parameterSources[j])) return {false, AsWrittenText(v)};
+    return Read(v);
+}
+
+// Each written text as the destination column stores it.
+void FitTexts(Reading& r, ExpectedRow& row) {
+    for (std::size_t j = 0; j < row.values.size(); ++j)
+        if (!row.values[j].null) row.values[j].text = StoredText(std::move(row.values[j].text), r.cursor.ColumnAt(r.destIndex[j]));
+}
+
 ExpectedRow Expected(Reading& r) {
     ExpectedRow row;
     row.key = r.src.ColumnByName(r.copied.request.keyColumn).GetString();
     try {
-        for (int index : r.sourceIndex) row.values.push_back(Read(r.src.ColumnAt(index)));
+        for (std::size_t j = 0; j < r.sourceIndex.size(); ++j) row.values.push_back(Written(r, j));
         RewriteTexts(r, row);
         ApplyTranslations(r, row);
+        FitTexts(r, row);
         const Value sourceKey = Read(r.src.ColumnByName(r.plan.sourceKey));
         if (r.plan.tableNo > 0) {
             row.destKey = Number(r.ctx.maps.RemapId(r.plan.tableNo, Integer(sourceKey)));
@@ -198,24 +212,27 @@ void Settle(Reading& r, std::vector<ExpectedRow>& group) {
     if (group.empty()) return;
     const std::vector<std::vector<Value>> dest = DestinationRows(r, group.front().destKey);
     std::vector<bool> used(dest.size(), false);
-    std::vector<const ExpectedRow*> unmatched;
+    std::vector<const ExpectedRow*> matched, unmatched;
     for (const ExpectedRow& row : group) {
         std::size_t d = 0;
         while (d < dest.size() && (used[d] || !row.error.empty() || dest[d] != row.values)) ++d;
-        if (d < dest.size()) {
-            used[d] = true;
-            ++r.result.verified;
-        } else {
-            unmatched.push_back(&row);
-        }
+        if (d < dest.size()) used[d] = true;
+        (d < dest.size() ? matched : unmatched).push_back(&row);
     }
     // An update of a row the destination does not have changes nothing: no row is missing.
     if (dest.empty() && r.plan.kind != RowKind::Insert) unmatched.clear();
-    for (const ExpectedRow* row : unmatched) {
-        auto refused = r.refused.find(row->key);
-        if (refused != r.refused.end() && refused->second > 0) --refused->second;
-        else Differs(r, *row, dest, used);
-    }
+    // A refused row of a key is one that is not found, else one found that the copy did not
+    // write (the destination held it before): never counted verified.
+    auto takeRefused = [&](const ExpectedRow& row) {
+        auto refused = r.refused.find(row.key);
+        if (refused == r.refused.end() || refused->second == 0) return false;
+        --refused->second;
+        return true;
+    };
+    for (const ExpectedRow* row : unmatched)
+        if (!takeRefused(*row)) Differs(r, *row, dest, used);
+    for (const ExpectedRow* row : matched)
+        if (!takeRefused(*row)) ++r.result.verified;
     group.clear();
 }
 
@@ -266,7 +283,8 @@ TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const Co
         if (!group.empty() && !(group.front().destKey == row.destKey)) Settle(r, group);
         group.push_back(std::move(row));
     }
-    Settle(r, group);
+    r.result.inFull = src.SQL.AtEnd();
+    if (r.result.inFull) Settle(r, group);
     if (r.cursorOpen) r.cursor.CloseCursor();
     r.result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return r.result;
@@ -274,6 +292,8 @@ TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const Co
 
 void VerifyCopies(Context& ctx, db::Side src, db::Side dst, const std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
+    // Every copy is due until it is read back to its end.
+    for (const CopiedTable& copied : copies) state.ReadBackDue(copied.accountRow);
     for (const CopiedTable& copied : copies) {
         if (state.CancelFlag) return;
         state.SetStatusText(texts::kStatusVerification + copied.request.table);
@@ -288,9 +308,9 @@ void VerifyCopies(Context& ctx, db::Side src, db::Side dst, const std::vector<Co
             throw;
         } catch (const std::exception& e) {
             // A table that cannot be read back is not known to hold what was copied.
-            result = TableVerification{0, 1, {{"", "", std::string("cannot be read back: ") + e.what(), ""}}, 0};
+            result = TableVerification{0, 1, {{"", "", std::string("cannot be read back: ") + e.what(), ""}}, 0, false};
         }
-        if (!state.CancelFlag) state.TableVerified(copied.accountRow, result);
+        state.TableVerified(copied.accountRow, result);
     }
 }
 
