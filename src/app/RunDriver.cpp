@@ -218,6 +218,7 @@ void RunDriver::Run(const RunOptions& options) {
 
 void RunDriver::Connect() {
     if (SameDatabaseNames(options_.sourceName, options_.destName)) throw SameDatabasesError();
+    dm_.SetLogins(options_.sourceLogin, options_.destLogin);
     dm_.SourceConnection().SetDatabaseFile(options_.sourceName);
     dm_.SourceConnection().Connect();
     dm_.DestinationConnection().SetDatabaseFile(options_.destName);

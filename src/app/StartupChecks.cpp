@@ -1,5 +1,7 @@
 #include "app/StartupChecks.h"
 
+#include <filesystem>
+
 #include "db/Strings.h"
 #include "run/DataFiles.h"
 #include "run/RunLog.h"
@@ -12,6 +14,11 @@ std::string FilePath(const std::string& path) {
     std::string trimmed = TrimBlanksAndControls(path);
     std::size_t last = trimmed.find_last_of('/');
     return last == std::string::npos ? std::string() : trimmed.substr(0, last + 1);
+}
+
+bool FolderHoldsTableList(const std::string& dir) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(FindDataFile(AppDirPath(dir), kTableListFile), error);
 }
 
 std::optional<StartupFailure> CheckStartup(RunState& state, RunOptions& options, const std::string& appDir) {

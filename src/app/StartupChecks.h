@@ -12,6 +12,9 @@ namespace kestrix {
 // Up to and including the last separator, blanks and control characters trimmed.
 std::string FilePath(const std::string& path);
 
+// Whether the folder holds the table list (any letter case): a data folder to take unasked.
+bool FolderHoldsTableList(const std::string& dir);
+
 // The start-up check that failed.
 enum class StartupFailure { RunLog, TableList, GeneratorList };
 

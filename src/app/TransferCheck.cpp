@@ -65,8 +65,9 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
 // One database, read through a read-only transaction.
 class Side {
 public:
-    explicit Side(const std::string& name) {
-        db::SetStandardParams(connection_);
+    Side(const std::string& name, DatabaseRole role, const db::Credentials& login) {
+        db::SetStandardParams(connection_, login);
+        connection_.Role = role;
         connection_.SetDatabaseFile(StripQuotes(name));
         transaction_.Params = {"read", "concurrency", "nowait"};
         transaction_.BindDatabase(connection_);
@@ -437,8 +438,8 @@ int CheckResult::ProblemCount() const {
 CheckResult CheckTransfer(const CheckOptions& options) {
     const std::vector<std::string> list = ReadTextLines(FindDataFile(options.appDir, kTableListFile));
     const std::vector<std::string> generators = ReadTextLines(FindDataFile(options.appDir, kGeneratorListFile));
-    Side src(options.source);
-    Side dst(options.dest);
+    Side src(options.source, DatabaseRole::Source, options.sourceLogin);
+    Side dst(options.dest, DatabaseRole::Destination, options.destLogin);
     // A destination another run is writing changes under the check: refused as the run would be.
     RefuseOtherWriter(dst.Sql(), {});
     Reading r{src, dst, options};

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "db/Databases.h"
 #include "db/Statement.h"
 
 namespace kestrix {
@@ -15,6 +16,8 @@ struct CheckOptions {
     std::string appDir;          // folder of the data files, with a trailing separator
     bool events = false;         // the journal block runs, from startDate on
     db::DateTime startDate;
+    db::Credentials sourceLogin = db::FixedCredentials();
+    db::Credentials destLogin = db::FixedCredentials();
 };
 
 // What the check says, apart from the names and numbers it says it of, so that each front
@@ -87,9 +90,9 @@ struct CheckResult {
 };
 
 // Reads the data files and both databases. Raises the layer's error when a database cannot
-// be attached or a data file of the start-up checks (table list, generator list) cannot be read,
-// the latter as Error::Kind::File; DestinationBusyError when another run is writing the
-// destination.
+// be attached (LoginRefused when its server refuses the login) or a data file of the start-up
+// checks (table list, generator list) cannot be read, the latter as Error::Kind::File;
+// DestinationBusyError when another run is writing the destination.
 CheckResult CheckTransfer(const CheckOptions& options);
 
 // The result as plain text (UTF-8), one block per line of the table list; English for the

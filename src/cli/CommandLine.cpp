@@ -22,7 +22,11 @@ constexpr const char* kExitStatuses =
     "  3    a start-up check failed (run log, table list or generator list), or the\n"
     "       Firebird client library could not be loaded\n"
     "  4    the transfer finished, and --verify found a difference\n"
-    "  130  interrupted (Ctrl-C or SIGTERM)\n";
+    "  130  interrupted (Ctrl-C or SIGTERM)\n"
+    "\n"
+    "Each side's user is the one given, else ISC_USER, else SYSDBA; its password\n"
+    "independently the password file's first line, else ISC_PASSWORD, else the\n"
+    "program's fixed SYSDBA password.\n";
 
 // The help's column of option descriptions; the parser starts a description's later lines
 // there too.
@@ -31,6 +35,7 @@ constexpr std::size_t kHelpColumn = 30;
 // The values as the operator wrote them; checked and converted after the parse.
 struct Given {
     std::string source, dest, eventsFrom, appDir, summaryJson, mapFile, jobs;
+    std::string user, sourceUser, destUser, passwordFile, sourcePasswordFile, destPasswordFile;
     bool check = false, verify = false;
 };
 
@@ -38,6 +43,7 @@ struct Declared {
     CLI::App app{kDescription, "kestrix-cli"};
     Given given;
     CLI::Option *eventsFrom, *appDir, *summaryJson, *mapFile, *jobs;
+    CLI::Option *user, *sourceUser, *destUser, *passwordFile, *sourcePasswordFile, *destPasswordFile;
 
     Declared() {
         app.set_help_flag("-h,--help", "print this help and exit");
@@ -72,10 +78,35 @@ struct Declared {
                               "database at once, largest first (1 to 16,\n"
                               "default 1)")
                    ->type_name("N");
+        DeclareLogins();
         app.get_formatter()->column_width(kHelpColumn);
         app.footer(kExitStatuses);
     }
+
+    // No option takes a password: it would show in the process list.
+    void DeclareLogins() {
+        user = app.add_option("--user", given.user, "user name on both databases")->type_name("NAME");
+        sourceUser = app.add_option("--source-user", given.sourceUser, "user name on the source")->type_name("NAME");
+        destUser = app.add_option("--dest-user", given.destUser, "user name on the destination")->type_name("NAME");
+        passwordFile = app.add_option("--password-file", given.passwordFile,
+                                      "password for both databases: the first line of\nFILE (keep it private: chmod 600)")
+                           ->type_name("FILE");
+        sourcePasswordFile = app.add_option("--source-password-file", given.sourcePasswordFile,
+                                            "password on the source, as --password-file")
+                                 ->type_name("FILE");
+        destPasswordFile = app.add_option("--dest-password-file", given.destPasswordFile,
+                                          "password on the destination, as --password-file")
+                               ->type_name("FILE");
+    }
 };
+
+// A side's own option over the common one; nullopt when neither was given.
+std::optional<std::string> Either(const CLI::Option* side, const std::string& sideValue, const CLI::Option* common,
+                                  const std::string& commonValue) {
+    if (side->count()) return sideValue;
+    if (common->count()) return commonValue;
+    return std::nullopt;
+}
 
 int ParseJobs(const std::string& text) {
     const bool digits = !text.empty() && text.size() <= 2 && text.find_first_not_of("0123456789") == std::string::npos;
@@ -115,6 +146,12 @@ CommandLine Convert(const Declared& declared) {
         line.run.startDate = *date;
     }
     if (declared.jobs->count()) line.run.jobs = ParseJobs(given.jobs);
+    line.sourceLogin = {Either(declared.sourceUser, given.sourceUser, declared.user, given.user),
+                        Either(declared.sourcePasswordFile, given.sourcePasswordFile, declared.passwordFile,
+                               given.passwordFile)};
+    line.destLogin = {Either(declared.destUser, given.destUser, declared.user, given.user),
+                      Either(declared.destPasswordFile, given.destPasswordFile, declared.passwordFile,
+                             given.passwordFile)};
     RefuseRunOptionsInCheck(line);
     for (const NamedFile& output : line.Outputs())
         if (output.path.empty()) throw UsageError("'" + output.role + "' needs a file name");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Logins.h"
 #include "run/OutputFile.h"
 #include "run/RunOptions.h"
 
@@ -25,6 +26,8 @@ struct CommandLine {
     std::optional<std::string> mapFile;       // a run's key map as CSV
     // The database names as given, the journals, the read-back and the streams.
     RunOptions run;
+    // Each side's user and password file as given (a side's own option over the common one).
+    LoginGiven sourceLogin, destLogin;
 
     // The files the run writes for the operator, each with the option that names it.
     std::vector<NamedFile> Outputs() const;

@@ -1,6 +1,6 @@
 // kestrix-cli: the transfer run without the window.
 //   kestrix-cli --source SRC --dest DST [--events-from YYYY-MM-DD] [--app-dir DIR] [--summary-json FILE]
-//               [--map-file FILE] [--verify] [--jobs N]
+//               [--map-file FILE] [--verify] [--jobs N] [--user/--password-file and their per-side forms]
 //   kestrix-cli --check ... (same options): what a run would do, nothing written
 // Exit status: 0 finished (check: no problem), 1 the run failed (check: problems found),
 // 2 usage error, 3 a start-up check failed, 4 the read-back found a difference, 130 interrupted.
@@ -23,6 +23,7 @@
 #include "run/DataFiles.h"
 #include "run/OutputFile.h"
 #include "run/RunOptions.h"
+#include "app/Logins.h"
 #include "app/RunDriver.h"
 #include "app/StartupChecks.h"
 #include "app/TransferCheck.h"
@@ -159,6 +160,35 @@ std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, kestrix::RunOpti
     return std::nullopt;
 }
 
+// Each side's login into the options; an exit status when a password file cannot be read.
+std::optional<int> ResolveLogins(const kestrix::cli::CommandLine& line, kestrix::RunOptions& options) {
+    using namespace kestrix;
+    std::vector<std::string> warnings;
+    try {
+        options.sourceLogin = ResolveLogin(line.sourceLogin, ProcessEnvironment, warnings);
+        options.destLogin = ResolveLogin(line.destLogin, ProcessEnvironment, warnings);
+    } catch (const PasswordFileError& e) {
+        std::cerr << "kestrix-cli: " << e.what() << "\n";
+        return 2;
+    }
+    // One file for both sides is warned of once.
+    for (std::size_t i = 0; i < warnings.size(); ++i)
+        if (std::find(warnings.begin(), warnings.begin() + static_cast<std::ptrdiff_t>(i), warnings[i]) ==
+            warnings.begin() + static_cast<std::ptrdiff_t>(i))
+            std::cerr << "kestrix-cli: warning: " << warnings[i] << "\n";
+    return std::nullopt;
+}
+
+// Which side refused whom, and how to give another login.
+std::string LoginRefusedMessage(const kestrix::LoginRefused& refused) {
+    const bool source = refused.role() == kestrix::DatabaseRole::Source;
+    const std::string side = source ? "source" : "destination", option = source ? "--source" : "--dest";
+    return "the " + side + " database '" + refused.database() + "' refused the login of user '" + refused.user() +
+           "': " + kestrix::ToUtf8(kestrix::OneLine(refused.text())) + "\nkestrix-cli: give the " + side +
+           "'s password in a file with " + option + "-password-file FILE or --password-file FILE, or in "
+           "ISC_PASSWORD; its user with " + option + "-user NAME, --user NAME or ISC_USER";
+}
+
 // An output the operator asked for, written whole or not at all; whether it was written. A
 // file that cannot be written is reported with what is left on disk under its name.
 bool WriteOutput(const char* what, const std::string& file, const std::string& content) {
@@ -205,16 +235,25 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
         state.EndProgressLine();
         std::cerr << "kestrix-cli: " << e.what() << "; name another file\n";
         return 2;
+    } catch (const LoginRefused& e) {
+        state.EndProgressLine();
+        std::cerr << "kestrix-cli: " << LoginRefusedMessage(e) << "\n";
+        status = 1;
     } catch (const std::exception& e) {
         state.EndProgressLine();
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
         status = 1;
     }
-    state.PrintSummary(std::cout);
-    // The key map first: the JSON account carries the status that its failure makes.
-    if (line.mapFile && !WriteOutput("the key map", *line.mapFile, KeyMapCsv(driver.Maps()))) status = OutputFailed(status);
-    if (line.summaryJson && !WriteOutput("the summary", *line.summaryJson, AccountJson(state.Account(), status)))
-        status = OutputFailed(status);
+    // A run that failed before it copied anything has no account to give.
+    const bool copiedNothing = status == 1 && state.Account().Tables().empty();
+    if (!copiedNothing) {
+        state.PrintSummary(std::cout);
+        // The key map first: the JSON account carries the status that its failure makes.
+        if (line.mapFile && !WriteOutput("the key map", *line.mapFile, KeyMapCsv(driver.Maps())))
+            status = OutputFailed(status);
+        if (line.summaryJson && !WriteOutput("the summary", *line.summaryJson, AccountJson(state.Account(), status)))
+            status = OutputFailed(status);
+    }
     std::cerr << "Log: " << options.appDir << kLogFile << "\n";
     return status;
 }
@@ -229,12 +268,16 @@ int Check(const kestrix::RunOptions& options, const std::string& appDir) {
     check.appDir = AppDirPath(appDir);
     check.source = options.sourceName;
     check.dest = options.destName;
+    check.sourceLogin = options.sourceLogin;
+    check.destLogin = options.destLogin;
     try {
         CheckResult result = CheckTransfer(check);
         std::cout << CheckReportText(result);
         return result.ProblemCount() == 0 ? 0 : 1;
     } catch (const DestinationBusyError& e) {
         std::cerr << "kestrix-cli: " << BusyMessage(e) << "\n";
+    } catch (const LoginRefused& e) {
+        std::cerr << "kestrix-cli: " << LoginRefusedMessage(e) << "\n";
         return 1;
     } catch (const Error& e) {
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";
@@ -266,11 +309,17 @@ int main(int argc, char** argv) {
         std::cout << *line.answer;
         return 0;
     }
+    // Without --app-dir, the program's own folder only when the data files are beside it (not
+    // an installed /usr/bin/kestrix-cli): nothing is created before that is known.
+    if (!line.appDir && !FolderHoldsTableList(ProgramDir()))
+        return Usage("no table list " + std::string(kTableListFile) + " beside the program in '" + ProgramDir() +
+                     "': name the data folder with --app-dir DIR");
     const std::string appDir = line.appDir.value_or(ProgramDir());
     RunOptions options = line.run;
     if (auto exit = RefuseSameDatabases(options)) return *exit;
     if (auto exit = RefuseClashingOutputs(line, appDir)) return *exit;
     if (auto exit = RefuseUnwritableOutputs(line)) return *exit;
+    if (auto exit = ResolveLogins(line, options)) return *exit;
     if (line.check) {
         EndOnCancelSignals(cancelSignals);
         return Check(options, appDir);

@@ -67,6 +67,16 @@ std::string DatabaseParameterBlock(const std::vector<std::string>& lines, const 
     return block;
 }
 
+// The value of the parameter line `name`, "" without one.
+std::string ParamValue(const std::vector<std::string>& lines, const std::string& name) {
+    for (const std::string& line : lines) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos && LowerAscii(TrimSpacesAndTabs(line.substr(0, eq))) == name)
+            return line.substr(eq + 1);
+    }
+    return {};
+}
+
 std::string TransactionParameterBlock(const std::vector<std::string>& lines) {
     std::string block;
     for (const std::string& line : lines) {
@@ -128,7 +138,10 @@ void Connection::Connect() {
         }
         // What a failed attach names (files, hosts) comes in the file system's encoding.
         Error error = client::ServerError(status);
-        throw Error(error.kind(), error.code(), FileNameToCp1251(error.text()), error.sqlCode());
+        Error named(error.kind(), error.code(), FileNameToCp1251(error.text()), error.sqlCode());
+        if (client::HasCode(status, isc_login))
+            throw LoginRefused(named, Role, databaseName_, ParamValue(Params, "user_name"));
+        throw named;
     }
     handle_ = handle;
     cancelHandle_ = handle;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "db/Error.h"
+
 namespace kestrix::db {
 
 class Transaction;
@@ -35,11 +37,14 @@ public:
     // Parameter lines of the form name=value: user_name, password, lc_ctype.
     std::vector<std::string> Params;
     int SQLDialect = 1;
+    // The side named by LoginRefused when the server refuses the login.
+    DatabaseRole Role = DatabaseRole::Source;
     Transaction* DefaultTransaction = nullptr;
     // The name the attachment gives the server for this process, with the process id (the
     // server shows both among its attachments); none when empty. At most 255 bytes are sent.
     std::string ProcessName;
 
+    // Raises LoginRefused when the server refuses the user name or password.
     void Connect();
     void Disconnect();
     bool IsConnected() const { return handle_ != 0; }

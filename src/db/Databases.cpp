@@ -14,8 +14,13 @@ std::string ProgramFile() {
 
 } // namespace
 
-void SetStandardParams(Connection& connection) {
-    connection.Params = {"user_name=sysdba", "password=drowsyelk", "lc_ctype=WIN1251"};
+const Credentials& FixedCredentials() {
+    static const Credentials fixed{"sysdba", "drowsyelk"};
+    return fixed;
+}
+
+void SetStandardParams(Connection& connection, const Credentials& login) {
+    connection.Params = {"user_name=" + login.user, "password=" + login.password, "lc_ctype=WIN1251"};
     connection.SQLDialect = 1;
     connection.ProcessName = ProgramFile();
 }
@@ -28,6 +33,13 @@ std::string WriterProcessName() {
     return name + mark;
 }
 
+void Databases::SetLogins(const Credentials& source, const Credentials& destination) {
+    SetStandardParams(source_, source);
+    SetStandardParams(destination_, destination);
+    SetStandardParams(secondDestination_, destination);
+    destination_.ProcessName = secondDestination_.ProcessName = WriterProcessName();
+}
+
 Databases::Databases() {
     SetStandardParams(source_);
     sourceTransaction_.BindDatabase(source_);
@@ -36,6 +48,7 @@ Databases::Databases() {
 
     SetStandardParams(destination_);
     destination_.ProcessName = WriterProcessName();
+    destination_.Role = DatabaseRole::Destination;
     destinationTransaction_.Params = {""};
     destinationTransaction_.BindDatabase(destination_);
     destination_.DefaultTransaction = &destinationTransaction_;
@@ -45,6 +58,7 @@ Databases::Databases() {
 
     SetStandardParams(secondDestination_);
     secondDestination_.ProcessName = WriterProcessName();
+    secondDestination_.Role = DatabaseRole::Destination;
     secondTransaction_.BindDatabase(secondDestination_);
     secondDestination_.DefaultTransaction = &secondTransaction_;
 }

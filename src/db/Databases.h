@@ -11,6 +11,16 @@
 
 namespace kestrix::db {
 
+// Whom a connection logs in as.
+struct Credentials {
+    std::string user;
+    std::string password;
+    bool operator==(const Credentials&) const = default;
+};
+
+// The login the program has always used, where no other is given.
+const Credentials& FixedCredentials();
+
 class Databases {
 public:
     Databases();   // binds everything; raises client error 1 without the client library
@@ -25,6 +35,8 @@ public:
     // one attachment fails the run at its start.
     Connection& SecondDestinationConnection() { return secondDestination_; }
     std::array<Connection*, 3> Connections() { return {&source_, &destination_, &secondDestination_}; }
+    // The login of the source connection, and of both destination connections.
+    void SetLogins(const Credentials& source, const Credentials& destination);
 
     Side Source() { return {sourceSql_, sourceTransaction_, source_}; }
     Side Destination() { return {destinationSql_, destinationTransaction_, destination_}; }
@@ -48,8 +60,9 @@ private:
     Transaction secondTransaction_;
 };
 
-// The fixed connection parameter lines, and the program's own file as the process name.
-void SetStandardParams(Connection& connection);
+// The connection parameter lines (the login, and the character set WIN1251), and the
+// program's own file as the process name.
+void SetStandardParams(Connection& connection, const Credentials& login = FixedCredentials());
 
 // The process name of a run's attachments to its destination: the program's file and this
 // mark, by which another run or a check finds a destination being written.

@@ -55,6 +55,26 @@ enum class ClientCode : int {
 // A client error of the access layer. The argument fills the "%d" or "%s" of its text.
 Error ClientError(ClientCode code, const std::string& argument = {});
 
+// Which database of the run a connection reaches.
+enum class DatabaseRole { Source, Destination };
+
+// A login the server refused: an unknown user or a wrong password. The text is the server's;
+// the rest tells a front end whom to ask for another login: the side, the database name as
+// given (UTF-8) and the user.
+class LoginRefused : public Error {
+public:
+    LoginRefused(const Error& serverError, DatabaseRole role, std::string database, std::string user)
+        : Error(serverError), role_(role), database_(std::move(database)), user_(std::move(user)) {}
+    DatabaseRole role() const noexcept { return role_; }
+    const std::string& database() const noexcept { return database_; }
+    const std::string& user() const noexcept { return user_; }
+
+private:
+    DatabaseRole role_;
+    std::string database_;
+    std::string user_;
+};
+
 // A server error saying that the connection to the server is gone or the database is shut
 // down: nothing more can be done on that attachment, so a run ends at the first one. On
 // purpose not an Error, so that no handler that logs a statement's error and goes on takes

@@ -27,6 +27,7 @@
 #include <QStyle>
 #include <QTimer>
 
+#include "app/Logins.h"
 #include "app/StartupChecks.h"
 #include "db/Strings.h"
 #include "run/DataFiles.h"
@@ -99,6 +100,8 @@ QProgressBar* Bar(QWidget* panel, int left, int top) {
 MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional<std::string> dataFolder,
                        QWidget* parent)
     : QMainWindow(parent), dm_(dm), programFile_(std::move(programFile)), dataFolder_(std::move(dataFolder)) {
+    // The client library's usual variables, else the fixed login; a login dialog may change them.
+    options_.sourceLogin = options_.destLogin = LoginFromEnvironment();
     setWindowTitle(Qt(texts::kWindowTitle));
     setWindowFlags(::Qt::Window | ::Qt::CustomizeWindowHint | ::Qt::WindowTitleHint |
                    ::Qt::WindowSystemMenuHint | ::Qt::WindowMinimizeButtonHint | ::Qt::WindowCloseButtonHint);
@@ -453,6 +456,8 @@ void MainWindow::mnuFile_CheckClick() {
     check.appDir = options_.appDir;
     check.events = options_.events;
     check.startDate = options_.startDate;
+    check.sourceLogin = options_.sourceLogin;
+    check.destLogin = options_.destLogin;
     QApplication::setOverrideCursor(::Qt::WaitCursor);
     try {
         CheckResult result = CheckTransfer(check);

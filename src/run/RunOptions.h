@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "db/Databases.h"
 #include "db/Statement.h"
 
 namespace kestrix {
@@ -18,6 +19,10 @@ struct RunOptions {
     // The database names; the run driver removes their quotes as the run starts.
     std::string sourceName;
     std::string destName;
+    // Whom each side logs in as, for every attachment of the run; the fixed login unless the
+    // front end resolved another.
+    db::Credentials sourceLogin = db::FixedCredentials();
+    db::Credentials destLogin = db::FixedCredentials();
     bool events = false;          // the journal block is copied
     db::DateTime startDate;       // of the journals copied, taken at the start of that day
     bool verify = false;          // the copied tables are read back before the post-transfer script

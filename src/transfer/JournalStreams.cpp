@@ -321,10 +321,12 @@ private:
         // Each stream works on its own attachments, so its units of work need no other's lock.
         db::OwnWorkLock ownLock;
         try {
+            a.destConnection.Role = DatabaseRole::Destination;
+            db::SetStandardParams(a.sourceConnection, ctx_.options.sourceLogin);
+            db::SetStandardParams(a.destConnection, ctx_.options.destLogin);
+            a.destConnection.ProcessName = db::WriterProcessName();
             for (auto [connection, name] : {std::pair{&a.sourceConnection, &sourceName_},
                                             std::pair{&a.destConnection, &destName_}}) {
-                db::SetStandardParams(*connection);
-                if (connection == &a.destConnection) connection->ProcessName = db::WriterProcessName();
                 connection->SetDatabaseFile(*name);
                 connection->Connect();
             }

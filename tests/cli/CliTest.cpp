@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <mutex>
+#include <random>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -493,13 +494,39 @@ TEST_F(CliTest, StartupCheckFailuresExitThreeWithTheMessageAndAnEmptyLog) {
               std::string::npos) << run.err;
 }
 
+// Without --app-dir the program takes its own folder only when the table list is beside it.
+TEST_F(CliTest, ProgramFolderIsTheDataFolderOnlyWithTheTableListBesideIt) {
+    namespace fs = std::filesystem;
+    MakeDatabases();
+    // The build folder holds no table list: nothing is created there.
+    ProcessResult installed = test::RunProcess({test::CliPath(), "--source", source, "--dest", dest});
+    EXPECT_EQ(installed.exitCode, 2);
+    EXPECT_EQ(installed.err, "kestrix-cli: no table list Conv.txt beside the program in '" +
+                                 fs::path(test::CliPath()).parent_path().string() +
+                                 "/': name the data folder with --app-dir DIR\nTry 'kestrix-cli --help'.\n");
+    EXPECT_FALSE(fs::exists(fs::path(test::CliPath()).parent_path() / "Kestrix.log"));
+    EXPECT_EQ(test::RunProcess({test::CliPath(), "--check", "--source", source, "--dest", dest}).exitCode, 2);
+
+    // A folder copied to a customer's machine: the program beside its data files, any letter case.
+    fs::rename(appDir + "/Conv.txt", appDir + "/CONV.TXT");
+    fs::copy_file(test::CliPath(), appDir + "/kestrix-cli");
+    ProcessResult beside = test::RunProcess({appDir + "/kestrix-cli", "--source", source, "--dest", dest});
+    EXPECT_EQ(beside.exitCode, 0) << beside.err;
+    EXPECT_NE(beside.err.find("Log: " + appDir + "/Kestrix.log"), std::string::npos) << beside.err;
+    EXPECT_NE(Log().find(texts::kCopyPassHeader), std::string::npos);
+}
+
 TEST_F(CliTest, RefusedSourceFailsWithTheServerTextAndChangesNothing) {
     test::MakeSampleDest(dest);
     auto destBefore = Dump(dest);
     source = dir.File("missing.fdb");
-    ProcessResult run = Run();
+    ProcessResult run = Run({"--summary-json", dir.File("s.json"), "--map-file", dir.File("k.csv")});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("missing.fdb"), std::string::npos) << run.err;
+    EXPECT_TRUE(run.err.ends_with("\nLog: " + appDir + "/Kestrix.log\n")) << run.err;
+    EXPECT_EQ(run.out, "") << "an account of a run that copied nothing";
+    EXPECT_FALSE(std::filesystem::exists(dir.File("s.json")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("k.csv")));
     EXPECT_EQ(Log(), "");
     EXPECT_EQ(Dump(dest), destBefore);
     EXPECT_FALSE(std::filesystem::exists(source));
@@ -512,6 +539,7 @@ TEST_F(CliTest, MissingPreTransferScriptStopsTheRunNamingTheFile) {
     ProcessResult run = Run();
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("_Upd.sql"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
     EXPECT_EQ(Log(), "");
     EXPECT_EQ(Dump(dest), destBefore);
 }
@@ -765,6 +793,100 @@ TEST_F(CliTest, RunsThroughAFirebirdServer) {
     EXPECT_EQ(dst.Scalar("SELECT COUNT(*) FROM CONTROLLERS C JOIN HOSTS H ON H.HS_ID = C.CT_HS_ID"),
               "3");
     EXPECT_NE(dst.Scalar("SELECT COUNT(*) FROM EVENTS"), "0");
+}
+
+// A server whose SYSDBA has a password of its own: given as options, in password files or in
+// the client library's variables, it reaches every attachment (the journal streams' and the
+// read-back's too); a refused login names the side, the database and the user, and how to
+// give a password, and nothing is written.
+TEST_F(CliTest, LoginsOfAServerWithItsOwnPassword) {
+    namespace fs = std::filesystem;
+    std::string password;
+    std::random_device random;
+    for (int i = 0; i < 16; ++i) password += "abcdefghijkmnpqrstuvwxyzACDEFGHJKLMNPQRTUVWXY345679"[random() % 51];
+    test::PrivateServer server(password);
+    MakeDatabases();
+    const std::string passwordFile = dir.File("password"), sharedFile = dir.File("shared"), wrongFile = dir.File("wrong");
+    WriteFile(passwordFile, password + "\n");
+    WriteFile(sharedFile, password + "\n");
+    WriteFile(wrongFile, "not-" + password + "\n");
+    fs::permissions(passwordFile, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(sharedFile, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(wrongFile, fs::perms::owner_read | fs::perms::owner_write);
+    const std::string src = server.Remote(source), dst = server.Remote(dest);
+    const test::Environment noVariables{{"ISC_USER", std::nullopt}, {"ISC_PASSWORD", std::nullopt}};
+
+    struct Given {
+        const char* name;
+        std::vector<std::string> options;
+        test::Environment environment;
+        bool warned = false;
+    };
+    const Given accepted[] = {
+        {"options", {"--user", "SYSDBA", "--password-file", passwordFile}, noVariables},
+        {"a file per side, the fixed user", {"--source-password-file", sharedFile, "--dest-password-file", sharedFile},
+         noVariables, true},
+        {"the variables", {}, {{"ISC_USER", "SYSDBA"}, {"ISC_PASSWORD", password}}},
+    };
+    for (const Given& given : accepted) {
+        SCOPED_TRACE(given.name);
+        std::vector<std::string> argv{test::CliPath(), "--source", src, "--dest", dst, "--app-dir", appDir};
+        argv.insert(argv.end(), given.options.begin(), given.options.end());
+        std::vector<std::string> check = argv;
+        check.push_back("--check");
+        ProcessResult checked = test::RunProcess(check, given.environment);
+        EXPECT_EQ(checked.exitCode, 0) << checked.err << checked.out;
+        const std::vector<std::string> more{"--events-from", "2026-01-01", "--jobs",   "2", "--verify", "--summary-json",
+                                            dir.File("s.json"), "--map-file", dir.File("k.csv")};
+        argv.insert(argv.end(), more.begin(), more.end());
+        ProcessResult run = test::RunProcess(argv, given.environment);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(Count(run.err, "kestrix-cli: warning: the password file '" + sharedFile +
+                                     "' can be read by others than its owner"),
+                  given.warned ? 1u : 0u) << run.err;
+        EXPECT_NE(run.out.find("\nVerified: "), std::string::npos)
+            << run.out;
+        for (const std::string& output : {run.out, run.err, checked.out, checked.err, Log(), ReadFile(dir.File("s.json")),
+                                          ReadFile(dir.File("k.csv"))})
+            EXPECT_EQ(output.find(password), std::string::npos) << "the password was written out";
+    }
+
+    struct Refused {
+        const char* name;
+        std::vector<std::string> options;
+        test::Environment environment;
+        std::string side, database, prefix;   // the side's option prefix
+    };
+    const auto destBefore = Dump(dest);
+    const Refused refused[] = {
+        {"the fixed password", {}, noVariables, "source", src, "--source"},
+        {"a wrong ISC_PASSWORD", {"--user", "sysdba"}, {{"ISC_PASSWORD", "wrong"}}, "source", src, "--source"},
+        {"the destination's file wrong", {"--source-password-file", passwordFile, "--dest-password-file", wrongFile},
+         noVariables, "destination", dst, "--dest"},
+    };
+    for (const Refused& row : refused) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> argv{test::CliPath(), "--source", src, "--dest", dst, "--app-dir", appDir};
+        argv.insert(argv.end(), row.options.begin(), row.options.end());
+        for (bool check : {false, true}) {
+            if (check) argv.push_back("--check");
+            ProcessResult run = test::RunProcess(argv, row.environment);
+            EXPECT_EQ(run.exitCode, 1) << run.err;
+            EXPECT_EQ(run.err.find("kestrix-cli: the " + row.side + " database '" + row.database +
+                                   "' refused the login of user 'sysdba': "),
+                      0u) << run.err;
+            EXPECT_NE(run.err.find("\nkestrix-cli: give the " + row.side + "'s password in a file with " + row.prefix +
+                                   "-password-file FILE or --password-file FILE, or in ISC_PASSWORD; its user with " +
+                                   row.prefix + "-user NAME, --user NAME or ISC_USER\n"),
+                      std::string::npos) << run.err;
+            EXPECT_EQ(run.err.find(password), std::string::npos) << run.err;
+            if (!check) {
+                EXPECT_EQ(Log(), "");
+                EXPECT_EQ(run.out, "") << "an account of a run that copied nothing";
+            }
+        }
+    }
+    EXPECT_EQ(Dump(dest), destBefore);
 }
 
 TEST_F(CliTest, LostServerEndsTheRunWithThatErrorLoggedOnce) {

@@ -28,6 +28,12 @@ std::string Describe(const CommandLine& line) {
     if (run.jobs != 1) text += " jobs=" + std::to_string(run.jobs);
     if (run.verify) text += " verify";
     if (line.check) text += " check";
+    const std::pair<std::string, const LoginGiven*> logins[] = {{" source-", &line.sourceLogin},
+                                                                 {" dest-", &line.destLogin}};
+    for (const auto& [side, login] : logins) {
+        if (login->user) text += side + "user=" + *login->user;
+        if (login->passwordFile) text += side + "file=" + *login->passwordFile;
+    }
     return text;
 }
 
@@ -45,6 +51,13 @@ TEST(CommandLine, OptionsSpacedOrJoinedAndTheLastOneCounts) {
         {{"--check", "--source", "a", "--dest", "b", "--events-from=2026-01-01"},
          "source=a dest=b events=2026-1-1 check"},
         {{"--source", "a", "--source", "c", "--dest", "b", "--jobs", "1", "--jobs", "02"}, "source=c dest=b jobs=2"},
+        {{"--source", "a", "--dest", "b", "--user", "u", "--password-file", "pw"},
+         "source=a dest=b source-user=u source-file=pw dest-user=u dest-file=pw"},
+        {{"--source", "a", "--dest", "b", "--user=u", "--dest-user", "d", "--source-password-file", "s", "--password-file",
+          "pw"},
+         "source=a dest=b source-user=u source-file=s dest-user=d dest-file=pw"},
+        {{"--source", "a", "--dest", "b", "--source-user", "s", "--dest-password-file=d"},
+         "source=a dest=b source-user=s dest-file=d"},
         {{"--source", "Базы данных/a.fdb", "--dest", "b", "--app-dir", ""}, "source=Базы данных/a.fdb dest=b app="},
     };
     for (const Row& row : rows) {
@@ -84,6 +97,7 @@ TEST(CommandLine, UsageErrorsSayWhatIsWrongOnOneLine) {
         {with({"--check", "--summary-json", "s.json"}), "--summary-json is for a run, not --check"},
         {with({"--check", "--map-file", "k.csv"}), "--map-file is for a run, not --check"},
         {with({"--check", "--verify"}), "--verify is for a run, not --check"},
+        {with({"--password", "secret"}), "--password"},
     };
     for (const Row& row : rows) {
         std::string joined;
@@ -106,8 +120,10 @@ TEST(CommandLine, HelpNamesEveryOptionAndExitStatus) {
     EXPECT_EQ(*help.answer, HelpText());
     EXPECT_EQ(*Parse({"--source", "a", "-h"}).answer, HelpText());
     for (const char* option : {"--source SRC", "--dest DST", "--check", "--events-from YYYY-MM-DD", "--app-dir DIR",
-                               "--summary-json FILE", "--map-file FILE", "--verify", "--jobs N", "--version",
-                               "--help"})
+                               "--summary-json FILE", "--map-file FILE", "--verify", "--jobs N", "--user NAME",
+                               "--source-user NAME", "--dest-user NAME", "--password-file FILE",
+                               "--source-password-file FILE", "--dest-password-file FILE", "ISC_USER",
+                               "ISC_PASSWORD", "--version", "--help"})
         EXPECT_NE(help.answer->find(option), std::string::npos) << option << "\n" << *help.answer;
     for (const char* status : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  130 "})
         EXPECT_NE(help.answer->find(status), std::string::npos) << status << "\n" << *help.answer;

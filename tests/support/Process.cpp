@@ -1,5 +1,6 @@
 #include "support/Process.h"
 
+#include <algorithm>
 #include <pwd.h>
 #include <cerrno>
 #include <csignal>
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "db/Databases.h"
 #include "support/Fixtures.h"
 
 namespace kestrix::test {
@@ -23,20 +25,39 @@ std::string MakeTempDir() {
     return pattern;
 }
 
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& dir) {
+// This process's environment with the changes made, built before the fork: the child of a
+// process with threads may only make async-signal-safe calls.
+std::vector<std::string> ChildEnvironment(const Environment& changes) {
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable; ++variable) {
+        const std::string entry = *variable;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (std::none_of(changes.begin(), changes.end(), [&](const auto& change) { return change.first == name; }))
+            variables.push_back(entry);
+    }
+    for (const auto& [name, value] : changes)
+        if (value) variables.push_back(name + "=" + *value);
+    return variables;
+}
+
+pid_t Spawn(const std::vector<std::string>& argv, const Environment& environment, const std::string& dir) {
+    const std::vector<std::string> variables = ChildEnvironment(environment);
+    std::vector<char*> args, envp;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const std::string& v : variables) envp.push_back(const_cast<char*>(v.c_str()));
+    envp.push_back(nullptr);
+    const std::string outFile = dir + "/out", errFile = dir + "/err";
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        int out = open((dir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open((dir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int in = open("/dev/null", O_RDONLY);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
+        execve(args[0], args.data(), envp.data());
         _exit(127);
     }
     return pid;
@@ -74,13 +95,14 @@ std::string ServerScript() { return std::string(KESTRIX_SOURCE_DIR) + "/tests/su
 
 std::string CliPath() { return std::string(KESTRIX_BINARY_DIR) + "/kestrix-cli"; }
 
-ProcessResult RunProcess(const std::vector<std::string>& argv) {
-    BackgroundProcess process(argv);
+ProcessResult RunProcess(const std::vector<std::string>& argv, const Environment& environment) {
+    BackgroundProcess process(argv, environment);
     return process.Wait();
 }
 
-BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) : dir_(MakeTempDir()) {
-    pid_ = Spawn(argv, dir_);
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, const Environment& environment)
+    : dir_(MakeTempDir()) {
+    pid_ = Spawn(argv, environment, dir_);
 }
 
 BackgroundProcess::~BackgroundProcess() {
@@ -119,13 +141,16 @@ ProcessResult BackgroundProcess::Wait() {
     return result;
 }
 
-PrivateServer::PrivateServer() {
+PrivateServer::PrivateServer() : PrivateServer(db::FixedCredentials().password) {}
+
+PrivateServer::PrivateServer(const std::string& sysdbaPassword) {
     // A free port can be taken by someone else before the server binds it: try a few.
     std::string output;
     for (int attempt = 0; attempt < 3; ++attempt) {
         root_ = MakeTempDir();
         port_ = FreePort();
-        ProcessResult started = RunProcess({"/bin/bash", ServerScript(), "start", root_, std::to_string(port_)});
+        ProcessResult started = RunProcess({"/bin/bash", ServerScript(), "start", root_, std::to_string(port_)},
+                                           {{"KESTRIX_SERVER_PASSWORD", sysdbaPassword}});
         if (started.exitCode == 0) return;
         output += started.out + started.err;
         RunProcess({"/bin/bash", ServerScript(), "stop", root_});

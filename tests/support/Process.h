@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/types.h>
@@ -14,13 +15,16 @@ struct ProcessResult {
     std::string out, err;
 };
 
+// Variables of the environment set (a value) or removed (nullopt) for the child.
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
 // Runs the program to its end with stdout and stderr captured through files.
-ProcessResult RunProcess(const std::vector<std::string>& argv);
+ProcessResult RunProcess(const std::vector<std::string>& argv, const Environment& environment = {});
 
 // A program started in the background with stdout and stderr going to files.
 class BackgroundProcess {
 public:
-    explicit BackgroundProcess(const std::vector<std::string>& argv);
+    explicit BackgroundProcess(const std::vector<std::string>& argv, const Environment& environment = {});
     ~BackgroundProcess();   // kills a process still running
     pid_t Pid() const { return pid_; }
     std::string Err() const;
@@ -38,7 +42,9 @@ private:
 // A private Firebird server on 127.0.0.1 and a free port, for the lifetime of the object.
 class PrivateServer {
 public:
+    // SYSDBA has the program's fixed password, or the one given.
     PrivateServer();
+    explicit PrivateServer(const std::string& sysdbaPassword);
     ~PrivateServer();
     int Port() const { return port_; }
     // "localhost/PORT:" + path

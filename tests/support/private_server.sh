@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A private Firebird server for tests: its own root folder, its own security database in
-# which SYSDBA has the program's fixed password, listening on 127.0.0.1 only.
+# which SYSDBA has the password in KESTRIX_SERVER_PASSWORD (given through the environment,
+# not on a command line), listening on 127.0.0.1 only.
 #   private_server.sh start ROOT PORT   prepares ROOT, starts the server, waits for the port
 #   private_server.sh stop ROOT         stops it
 set -euo pipefail
@@ -31,7 +32,8 @@ CONF
     export FIREBIRD="$root" FIREBIRD_LOCK="$root/lock" LC_ALL=C.UTF-8
     echo "create database '$root/security3.fdb';" | isql-fb -q
     isql-fb -q -user SYSDBA -i /usr/share/firebird/3.0/security.sql "$root/security3.fdb"
-    echo "CREATE OR ALTER USER SYSDBA PASSWORD 'drowsyelk' USING PLUGIN Srp; COMMIT;" |
+    password=${KESTRIX_SERVER_PASSWORD:?the SYSDBA password}
+    echo "CREATE OR ALTER USER SYSDBA PASSWORD '$password' USING PLUGIN Srp; COMMIT;" |
         isql-fb -q -user SYSDBA "$root/security3.fdb"
     nohup /usr/sbin/firebird >"$root/server.log" 2>&1 &
     echo $! >"$root/server.pid"

@@ -1,0 +1,47 @@
+#include "app/Logins.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include <sys/stat.h>
+
+namespace kestrix {
+
+std::optional<std::string> ProcessEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) return std::nullopt;
+    return std::string(value);
+}
+
+std::string ReadPasswordFile(const std::string& path, std::vector<std::string>& warnings) {
+    std::ifstream file(path, std::ios::binary);
+    struct stat status {};
+    if (!file || ::stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode))
+        throw PasswordFileError("cannot read the password file '" + path + "': " +
+                                (S_ISDIR(status.st_mode) ? std::string("a folder") : std::strerror(errno)));
+    if (status.st_mode & (S_IRGRP | S_IROTH))
+        warnings.push_back("the password file '" + path + "' can be read by others than its owner (chmod 600 '" +
+                           path + "')");
+    std::string line;
+    std::getline(file, line);
+    return line.substr(0, line.find_first_of("\r\n"));
+}
+
+db::Credentials ResolveLogin(const LoginGiven& given, const EnvironmentLookup& environment,
+                             std::vector<std::string>& warnings) {
+    const db::Credentials& fixed = db::FixedCredentials();
+    db::Credentials login;
+    login.user = given.user ? *given.user : environment("ISC_USER").value_or(fixed.user);
+    login.password = given.passwordFile ? ReadPasswordFile(*given.passwordFile, warnings)
+                                        : environment("ISC_PASSWORD").value_or(fixed.password);
+    return login;
+}
+
+db::Credentials LoginFromEnvironment(const EnvironmentLookup& environment) {
+    std::vector<std::string> noWarnings;
+    return ResolveLogin({}, environment, noWarnings);
+}
+
+} // namespace kestrix

@@ -1,0 +1,42 @@
+#pragma once
+// Whom each side of a run logs in as: what the operator gave, the client library's usual
+// environment variables, and last the fixed login the program has always used.
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "db/Databases.h"
+
+namespace kestrix {
+
+// What the operator gave for one side's login; what is left out falls back.
+struct LoginGiven {
+    std::optional<std::string> user;           // a user name
+    std::optional<std::string> passwordFile;   // a file whose first line is the password
+};
+
+// A variable of the environment; nullopt when it is unset or empty.
+using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
+std::optional<std::string> ProcessEnvironment(const char* name);
+
+// A password file that cannot be read; the message (UTF-8) names it.
+class PasswordFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The first line of the file, without its line end. A file that group or others may read
+// adds a warning (English) to `warnings`. Raises PasswordFileError.
+std::string ReadPasswordFile(const std::string& path, std::vector<std::string>& warnings);
+
+// One side's login. The user is the one given, else ISC_USER, else the fixed one; the password
+// independently the first line of the file given, else ISC_PASSWORD, else the fixed one.
+db::Credentials ResolveLogin(const LoginGiven& given, const EnvironmentLookup& environment,
+                             std::vector<std::string>& warnings);
+
+// The login where nothing is given: ISC_USER and ISC_PASSWORD, else the fixed ones.
+db::Credentials LoginFromEnvironment(const EnvironmentLookup& environment = ProcessEnvironment);
+
+} // namespace kestrix

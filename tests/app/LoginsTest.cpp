@@ -1,0 +1,95 @@
+// Each side's login: the order of what is given, the password file, and its warning.
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/Logins.h"
+#include "support/Fixtures.h"
+
+namespace kestrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Logins, UserAndPasswordEachTakeTheFirstGiven) {
+    test::TempDir dir;
+    const std::string file = dir.File("pw");
+    test::WriteFile(file, "from-file\r\nsecond line\n");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    const std::string fixedUser = db::FixedCredentials().user, fixedPassword = db::FixedCredentials().password;
+    struct Row {
+        const char* name;
+        LoginGiven given;
+        std::map<std::string, std::string> environment;
+        db::Credentials login;
+    };
+    const Row rows[] = {
+        {"nothing given: the fixed login", {}, {}, {fixedUser, fixedPassword}},
+        {"the variables", {}, {{"ISC_USER", "envuser"}, {"ISC_PASSWORD", "envpw"}}, {"envuser", "envpw"}},
+        {"a user option over ISC_USER, ISC_PASSWORD kept", {"bob", std::nullopt},
+         {{"ISC_USER", "envuser"}, {"ISC_PASSWORD", "envpw"}}, {"bob", "envpw"}},
+        {"a password file over ISC_PASSWORD, ISC_USER kept", {std::nullopt, file},
+         {{"ISC_USER", "envuser"}, {"ISC_PASSWORD", "envpw"}}, {"envuser", "from-file"}},
+        {"only ISC_PASSWORD: the fixed user", {}, {{"ISC_PASSWORD", "envpw"}}, {fixedUser, "envpw"}},
+        {"only a user: the fixed password", {"bob", std::nullopt}, {}, {"bob", fixedPassword}},
+        {"an empty variable counts as unset", {}, {{"ISC_USER", ""}, {"ISC_PASSWORD", ""}}, {fixedUser, fixedPassword}},
+        {"both given", {"bob", file}, {}, {"bob", "from-file"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const EnvironmentLookup environment = [&](const char* name) -> std::optional<std::string> {
+            auto found = row.environment.find(name);
+            if (found == row.environment.end() || found->second.empty()) return std::nullopt;
+            return found->second;
+        };
+        std::vector<std::string> warnings;
+        EXPECT_EQ(ResolveLogin(row.given, environment, warnings), row.login);
+        EXPECT_TRUE(warnings.empty());
+        if (!row.given.user && !row.given.passwordFile) {
+            EXPECT_EQ(LoginFromEnvironment(environment), row.login);
+        }
+    }
+}
+
+TEST(Logins, PasswordFileFirstLineAndWhoMayReadIt) {
+    test::TempDir dir;
+    struct Row {
+        std::string content;
+        fs::perms perms;
+        std::string password;
+        bool warned;
+    };
+    const fs::perms owner = fs::perms::owner_read | fs::perms::owner_write;
+    const Row rows[] = {
+        {"secret\n", owner, "secret", false},
+        {"secret", owner, "secret", false},
+        {"pass word \r\nnext\r\n", owner, "pass word ", false},
+        {"", owner, "", false},
+        {"\nsecond", owner, "", false},
+        {"secret\n", owner | fs::perms::group_read, "secret", true},
+        {"secret\n", owner | fs::perms::others_read, "secret", true},
+        {"secret\n", owner | fs::perms::group_write, "secret", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.content + " " + std::to_string(static_cast<int>(row.perms)));
+        const std::string file = dir.File("pw");
+        test::WriteFile(file, row.content);
+        fs::permissions(file, row.perms);
+        std::vector<std::string> warnings;
+        EXPECT_EQ(ReadPasswordFile(file, warnings), row.password);
+        ASSERT_EQ(warnings.size(), row.warned ? 1u : 0u);
+        if (row.warned) {
+            EXPECT_NE(warnings[0].find("'" + file + "' can be read by others than its owner"), std::string::npos);
+        }
+    }
+    std::vector<std::string> warnings;
+    for (const std::string& unreadable : {dir.File("missing"), dir.Path()})
+        EXPECT_THROW(ReadPasswordFile(unreadable, warnings), PasswordFileError) << unreadable;
+}
+
+} // namespace
+} // namespace kestrix
