@@ -276,6 +276,7 @@ int Check(const kestrix::RunOptions& options, const std::string& appDir) {
         return result.ProblemCount() == 0 ? 0 : 1;
     } catch (const DestinationBusyError& e) {
         std::cerr << "kestrix-cli: " << BusyMessage(e) << "\n";
+        return 1;
     } catch (const LoginRefused& e) {
         std::cerr << "kestrix-cli: " << LoginRefusedMessage(e) << "\n";
         return 1;
