@@ -105,7 +105,7 @@ void LoginAsker::Show(const std::shared_ptr<Question>& question, LoginSide side,
     question->done = true;
     question->answer = answer;
     if (answer && Answered) {
-        lock.unlock();   // Close, which could come meanwhile, runs on this thread too
+        lock.unlock();   // the window's own code, run without the asker's lock
         Answered(side, *answer);
         lock.lock();
     }
