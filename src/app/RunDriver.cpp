@@ -220,11 +220,11 @@ void RunDriver::Connect() {
     if (SameDatabaseNames(options_.sourceName, options_.destName)) throw SameDatabasesError();
     dm_.SetLogins(options_.sourceLogin, options_.destLogin);
     dm_.SourceConnection().SetDatabaseFile(options_.sourceName);
-    dm_.SourceConnection().Connect();
+    ConnectAs(dm_.SourceConnection(), DatabaseRole::Source);
     dm_.DestinationConnection().SetDatabaseFile(options_.destName);
     dm_.SecondDestinationConnection().SetDatabaseFile(options_.destName);
-    dm_.DestinationConnection().Connect();
-    dm_.SecondDestinationConnection().Connect();
+    ConnectAs(dm_.DestinationConnection(), DatabaseRole::Destination);
+    ConnectAs(dm_.SecondDestinationConnection(), DatabaseRole::Destination);
     // Any two spellings of one database, through a server too: the server knows its files.
     if (dm_.SourceConnection().Identity() == dm_.DestinationConnection().Identity()) throw SameDatabasesError();
     const std::vector<NamedFile> databases{{"the source database", dm_.SourceConnection().LocalFile()},
@@ -234,6 +234,22 @@ void RunDriver::Connect() {
     // engine's file lock has refused that already).
     RefuseOtherWriter(dm_.Destination(), {dm_.DestinationConnection().AttachmentId(),
                                           dm_.SecondDestinationConnection().AttachmentId()});
+}
+
+void RunDriver::ConnectAs(db::Connection& connection, DatabaseRole role) {
+    for (;;) {
+        try {
+            connection.Connect();
+            return;
+        } catch (const LoginRefused& refused) {
+            std::optional<db::Credentials> login;
+            if (AskLogin) login = AskLogin(role, refused);
+            if (!login) throw;
+            (role == DatabaseRole::Source ? options_.sourceLogin : options_.destLogin) = std::move(*login);
+            // Only the parameters of the next attach change: a connected side keeps its attachment.
+            dm_.SetLogins(options_.sourceLogin, options_.destLogin);
+        }
+    }
 }
 
 bool RunDriver::Steps(CancelWatcher& watcher) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,11 +93,17 @@ public:
     // output that is the file of an attachment through a server on this machine raises
     // OutputClashError.
     std::vector<NamedFile> OutputFiles;
+    // Asked from the run's thread when a side's server refuses its login while connecting:
+    // another login for that side, tried at once (and kept in Options()), or nothing, which
+    // ends the run with the refusal. Unset, a refusal ends the run.
+    std::function<std::optional<db::Credentials>(DatabaseRole, const LoginRefused&)> AskLogin;
 
 private:
     // Whether every stage was done.
     bool Steps(CancelWatcher& watcher);
     void Connect();
+    // Connects, asking AskLogin for another login of the side as long as its server refuses one.
+    void ConnectAs(db::Connection& connection, DatabaseRole role);
     bool Interrupted();
     void DisconnectAll();
 

@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QThread>
@@ -23,7 +24,8 @@ QSettings Settings() { return QSettings(QStringLiteral("kestrix"), QStringLitera
 
 } // namespace
 
-LoginDialog::LoginDialog(QWidget* parent, LoginSide side, const std::string& refusal) : QDialog(parent), side_(side) {
+LoginDialog::LoginDialog(QWidget* parent, LoginSide side, const std::string& refusal, const std::string& userTried)
+    : QDialog(parent), side_(side) {
     setWindowTitle(Qt(texts::kLoginCaption));
     auto* layout = new QFormLayout(this);
     Side = new QLabel(Qt(side == LoginSide::Source ? texts::kSourceTitle : texts::kDestTitle), this);
@@ -31,7 +33,7 @@ LoginDialog::LoginDialog(QWidget* parent, LoginSide side, const std::string& ref
     auto* reason = new QLabel(Qt(texts::kLoginRefused + refusal), this);
     reason->setWordWrap(true);
     layout->addRow(reason);
-    User = new QLineEdit(Settings().value(UserKey(side)).toString(), this);
+    User = new QLineEdit(Settings().value(UserKey(side), QString::fromStdString(userTried)).toString(), this);
     layout->addRow(Qt(texts::kLoginUser), User);
     Password = new QLineEdit(this);
     Password->setEchoMode(QLineEdit::Password);
@@ -50,10 +52,11 @@ Login LoginDialog::Answer() const {
     return {User->text().toStdString(), Password->text().toStdString()};
 }
 
-std::optional<Login> AskLogin(QWidget* window, LoginSide side, const std::string& refusal) {
+std::optional<Login> AskLogin(QWidget* window, LoginSide side, const std::string& refusal,
+                              const std::string& userTried) {
     std::optional<Login> answer;
     auto ask = [&] {
-        LoginDialog dialog(window, side, refusal);
+        LoginDialog dialog(window, side, refusal, userTried);
         if (dialog.exec() == QDialog::Accepted) answer = dialog.Answer();
     };
     if (QThread::currentThread() == QCoreApplication::instance()->thread())
@@ -61,6 +64,68 @@ std::optional<Login> AskLogin(QWidget* window, LoginSide side, const std::string
     else
         QMetaObject::invokeMethod(window, ask, ::Qt::BlockingQueuedConnection);
     return answer;
+}
+
+struct LoginAsker::Question {
+    bool done = false;
+    std::optional<Login> answer;
+    QPointer<LoginDialog> dialog;   // the window's thread only
+};
+
+std::optional<Login> LoginAsker::Ask(LoginSide side, const std::string& refusal, const std::string& user) {
+    auto question = std::make_shared<Question>();
+    std::unique_lock lock(mutex_);
+    if (closed_) return std::nullopt;
+    waiting_ = question;
+    // Posted to the application, not the window: a window deleted meanwhile is not the
+    // receiver of the event that shows the dialog.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [self = shared_from_this(), question, side, refusal, user] { self->Show(question, side, refusal, user); },
+        ::Qt::QueuedConnection);
+    answered_.wait(lock, [&] { return question->done; });
+    return question->answer;
+}
+
+void LoginAsker::Show(const std::shared_ptr<Question>& question, LoginSide side, const std::string& refusal,
+                      const std::string& user) {
+    QPointer<LoginDialog> dialog;
+    {
+        std::lock_guard lock(mutex_);
+        if (question->done) return;   // closed before it came up: window_ may be gone
+        dialog = question->dialog = new LoginDialog(window_, side, refusal, user);
+    }
+    // The dialog goes with the window when the window is deleted while it is open.
+    const bool accepted = dialog->exec() == QDialog::Accepted && dialog;
+    std::optional<Login> answer;
+    if (accepted) answer = dialog->Answer();
+    delete dialog.data();
+    std::unique_lock lock(mutex_);
+    if (question->done) return;
+    question->done = true;
+    question->answer = answer;
+    if (answer && Answered) {
+        lock.unlock();   // the window's own code, run without the asker's lock
+        Answered(side, *answer);
+        lock.lock();
+    }
+    answered_.notify_all();
+}
+
+void LoginAsker::Close() {
+    QPointer<LoginDialog> dialog;
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        if (waiting_ && !waiting_->done) {
+            waiting_->done = true;
+            waiting_->answer.reset();
+            dialog = waiting_->dialog;
+        }
+        waiting_.reset();
+    }
+    answered_.notify_all();
+    if (dialog) dialog->reject();
 }
 
 } // namespace kestrix::gui

@@ -59,6 +59,13 @@ std::optional<std::string> RememberedDataFolder() {
 
 void RememberDataFolder(const QString& folder) { QSettings(kSettingsName, kSettingsName).setValue(kDataFolderKey, folder); }
 
+// Which side refused whom, then the server's text.
+std::string LoginRefusedText(const LoginRefused& refused) {
+    return texts::Formatted(refused.role() == DatabaseRole::Source ? texts::kSourceLoginRefused : texts::kDestLoginRefused,
+                            FileNameToCp1251(refused.database()).c_str(), FileNameToCp1251(refused.user()).c_str()) +
+           refused.text();
+}
+
 bool HoldsTableList(const std::string& dir) {
     std::error_code error;
     return std::filesystem::is_regular_file(FindDataFile(AppDirPath(dir), kTableListFile), error);
@@ -125,6 +132,7 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     state_ = std::make_unique<GuiRunState>(controls_, &cancelRequest_);
     driver_ = std::make_unique<RunDriver>(*state_, dm_);
     driver_->CancelRequest = &cancelRequest_;
+    AskLoginsFor(*driver_);
 
     DataFolderLabel = new QLabel(this);
     statusBar()->addWidget(DataFolderLabel, 1);
@@ -183,6 +191,8 @@ struct MainWindow::RunThread {
 int MainWindow::RunsLeftConnecting() { return RunThread::leftConnecting; }
 
 MainWindow::~MainWindow() {
+    // A run's thread waiting for a login is answered Cancel: it ends, or is left connecting.
+    loginAsker_->Close();
     if (!run_) return;
     cancelRequest_ = true;
     if (state_->AbandonUnwritten())
@@ -460,13 +470,32 @@ void MainWindow::mnuFile_CheckClick() {
     check.destLogin = options_.destLogin;
     QApplication::setOverrideCursor(::Qt::WaitCursor);
     try {
-        CheckResult result = CheckTransfer(check);
+        std::optional<CheckResult> checked;
+        while (!checked) {
+            try {
+                checked = CheckTransfer(check);
+            } catch (const LoginRefused& refused) {
+                // Asked as a run asks; the answer is kept for the runs.
+                QApplication::restoreOverrideCursor();
+                const bool source = refused.role() == DatabaseRole::Source;
+                std::optional<Login> login = AskLogin(this, source ? LoginSide::Source : LoginSide::Destination,
+                                                      refused.text(), refused.user());
+                if (!login) throw;
+                db::Credentials& kept = source ? options_.sourceLogin : options_.destLogin;
+                kept = {login->user, login->password};
+                (source ? check.sourceLogin : check.destLogin) = kept;
+                QApplication::setOverrideCursor(::Qt::WaitCursor);
+            }
+        }
+        CheckResult result = std::move(*checked);
         QApplication::restoreOverrideCursor();
         const int problems = result.ProblemCount();
         const std::string verdict =
             problems == 0 ? texts::kCheckNoProblems : texts::kCheckProblems + std::to_string(problems);
         new TextViewer(this, texts::kCheckCaption + ": " + verdict,
                        QString::fromStdString(CheckReportText(result, CheckLanguage::Russian)));
+    } catch (const LoginRefused& e) {
+        ShowBox(this, BoxKind::Error, texts::kErrorCaption, LoginRefusedText(e));
     } catch (const std::exception& e) {
         QApplication::restoreOverrideCursor();
         ShowBox(this, BoxKind::Error, texts::kErrorCaption, e.what());
@@ -539,6 +568,8 @@ void MainWindow::RunEnded() {
         // The top-level handler: an error that left the run, shown after its cleanup.
         try {
             std::rethrow_exception(failure);
+        } catch (const LoginRefused& e) {
+            ShowBox(this, BoxKind::Error, texts::kErrorCaption, LoginRefusedText(e));
         } catch (const std::exception& e) {
             ShowBox(this, BoxKind::Error, texts::kErrorCaption, e.what());
         }
@@ -551,6 +582,7 @@ void MainWindow::LeaveRunConnecting() {
     // of its own, as the run left them.
     const auto pause = driver_->postScriptPause;
     const auto beforeVerification = driver_->BeforeVerification;
+    loginAsker_->Close();
     run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_)});
     run_.reset();
     running_ = false;
@@ -560,6 +592,7 @@ void MainWindow::LeaveRunConnecting() {
     driver_->CancelRequest = &cancelRequest_;
     driver_->postScriptPause = pause;
     driver_->BeforeVerification = beforeVerification;
+    AskLoginsFor(*driver_);
 
     // Interrupted before anything was written.
     state_->CancelFlag = true;
@@ -572,6 +605,20 @@ void MainWindow::LeaveRunConnecting() {
     if (endAfterRun_) return EndProgram(SignalledStatus(state_->Account()));
     ShowBox(this, BoxKind::Warning, texts::kWarningCaption, texts::kInterruptedWarning, QMessageBox::Yes);
     ShowSummary(state_->Account(), driver_->Maps());
+}
+
+void MainWindow::AskLoginsFor(RunDriver& driver) {
+    loginAsker_ = std::make_shared<LoginAsker>(this);
+    loginAsker_->Answered = [this](LoginSide side, const Login& login) {
+        (side == LoginSide::Source ? options_.sourceLogin : options_.destLogin) = {login.user, login.password};
+    };
+    driver.AskLogin = [asker = loginAsker_](DatabaseRole role, const LoginRefused& refused)
+        -> std::optional<db::Credentials> {
+        const LoginSide side = role == DatabaseRole::Source ? LoginSide::Source : LoginSide::Destination;
+        std::optional<Login> login = asker->Ask(side, refused.text(), refused.user());
+        if (!login) return std::nullopt;
+        return db::Credentials{login->user, login->password};
+    };
 }
 
 void MainWindow::ShowSummary(const RunAccount& account, const IdMaps& maps) {

@@ -14,6 +14,7 @@
 #include "app/RunDriver.h"
 #include "gui/DateField.h"
 #include "gui/GuiRunState.h"
+#include "gui/LoginDialog.h"
 #include "db/Databases.h"
 
 class QAction;
@@ -140,6 +141,9 @@ private:
     // write is left to itself and ends as interrupted at once.
     void RequestCancel();
     void LeaveRunConnecting();
+    // The driver's question for another login, through a new asker; the answers are kept in
+    // the window's options for its later runs.
+    void AskLoginsFor(RunDriver& driver);
     void EndProgram(int status);
 
     struct RunThread;
@@ -152,6 +156,7 @@ private:
     RunOptions options_;
     std::unique_ptr<GuiRunState> state_;
     std::unique_ptr<RunDriver> driver_;
+    std::shared_ptr<LoginAsker> loginAsker_;
     bool activated_ = false;
     bool shown_ = false;
     bool running_ = false;

@@ -172,6 +172,9 @@ inline const std::string kLoginCaption = ToCp1251("Вход на сервер");
 inline const std::string kLoginRefused = ToCp1251("Сервер отклонил вход. ");
 inline const std::string kLoginUser = ToCp1251("Пользователь:");
 inline const std::string kLoginPassword = ToCp1251("Пароль:");
+// A run or check ended by a refused login: the database, the user, then the server's text.
+inline const std::string kSourceLoginRefused = ToCp1251("Источник данных \"%s\": сервер отклонил вход пользователя \"%s\".\n");
+inline const std::string kDestLoginRefused = ToCp1251("Приемник данных \"%s\": сервер отклонил вход пользователя \"%s\".\n");
 // Main window: the folder of the data files and the run log
 inline const std::string kMenuDataFolder = ToCp1251("Папка данных ...");
 inline const std::string kMenuExit = ToCp1251("Выход");

@@ -15,6 +15,7 @@
 #include "db/Work.h"
 #include "support/Fixtures.h"
 #include "support/HeldRow.h"
+#include "support/Process.h"
 
 namespace kestrix {
 namespace {
@@ -227,6 +228,28 @@ TEST_F(RunDriverTest, MissingSourceFailsAfterCleanupAndChangesNothing) {
     EXPECT_EQ(Log(), "");
     Db check(dest);
     EXPECT_EQ(check.Scalar("SELECT HS_NAME FROM HOSTS"), "stale");
+}
+
+// Through a server with its own SYSDBA password: each refused side is asked for, again after
+// a wrong answer, and the answer serves both destination connections and stays in the options.
+TEST_F(RunDriverTest, RefusedLoginIsAskedForPerSideUntilTheServerTakesIt) {
+    const std::string password = "own-Pw7k";
+    test::PrivateServer server(password);
+    std::vector<std::pair<DatabaseRole, std::string>> asked;   // the side and the user refused
+    driver.AskLogin = [&](DatabaseRole role, const LoginRefused& refused) -> std::optional<db::Credentials> {
+        asked.emplace_back(role, refused.user());
+        if (asked.size() > 5) return std::nullopt;   // asked on and on: the answers are not used
+        const bool wrongFirst = role == DatabaseRole::Source && asked.size() == 1;
+        return db::Credentials{"SYSDBA", wrongFirst ? "not-" + password : password};
+    };
+    options.sourceLogin = options.destLogin = {"NOBODY", "nothing"};
+    Run(server.Remote(source), server.Remote(dest));
+    EXPECT_EQ(asked, (std::vector<std::pair<DatabaseRole, std::string>>{
+                         {DatabaseRole::Source, "NOBODY"}, {DatabaseRole::Source, "SYSDBA"}, {DatabaseRole::Destination, "NOBODY"}}));
+    EXPECT_EQ(state.StatusText(), texts::kStatusFinished);
+    EXPECT_EQ(driver.Options().sourceLogin, (db::Credentials{"SYSDBA", password}));
+    EXPECT_EQ(driver.Options().destLogin, (db::Credentials{"SYSDBA", password}));
+    EXPECT_EQ(Db(dest).Scalar("SELECT COUNT(*) FROM NOTES"), "2");
 }
 
 TEST_F(RunDriverTest, MissingPostScriptStopsBeforeGeneratorsAndNamesTheFile) {

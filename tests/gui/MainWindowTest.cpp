@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <optional>
+#include <random>
 #include <vector>
 
 #include <QAction>
@@ -987,6 +988,93 @@ TEST_F(MainWindowTest, LoginDialogAskedFromARunThreadAnswersOnTheWindowThread) {
     }
     // Nothing of the password in the settings.
     EXPECT_EQ(test::ReadFile(dir.File("settings/kestrix/kestrix.conf")).find("secret"), std::string::npos);
+}
+
+// A server with its own SYSDBA password refuses the destination's login: the login dialog
+// asks for that side until the operator gives the right password or cancels; the answer is
+// kept for the window's later runs and its check; a window deleted while the dialog waits
+// does not wait for the run.
+TEST_F(MainWindowTest, RefusedLoginIsAskedForUntilRightOrCancelledAndKeptForLaterRuns) {
+    std::string password;
+    std::random_device random;
+    for (int i = 0; i < 16; ++i) password += "abcdefghijkmnpqrstuvwxyzACDEFGHJKLMNPQRTUVWXY345679"[random() % 51];
+    test::PrivateServer server(password);
+    MakeDatabases();
+    const std::string remote = server.Remote(dest);   // the source is embedded: no login asked
+    // Answers each dialog as it comes up: the password in typed, else Cancel.
+    std::vector<std::string> typed;
+    std::vector<QString> sides, users;
+    const std::function<void(LoginDialog&)> answer = [&](LoginDialog& dialog) {
+        sides.push_back(dialog.Side->text());
+        users.push_back(dialog.User->text());
+        if (typed.empty()) return dialog.CancelButton->click();
+        dialog.Password->setText(QString::fromStdString(typed.front()));
+        typed.erase(typed.begin());
+        dialog.OkButton->click();
+    };
+    std::function<void(LoginDialog&)> onDialog;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* dialog = dynamic_cast<LoginDialog*>(QApplication::activeModalWidget())) onDialog(*dialog);
+    });
+    poll.start(20);
+    auto startOn = [&](MainWindow& form) {
+        ShowAndActivate(form);
+        form.SourceFE->setText(QString::fromStdString(source));
+        form.DestFE->setText(QString::fromStdString(remote));
+    };
+
+    {
+        // Deleted while its dialog waits: the run's thread is answered Cancel and ends.
+        auto form = MakeForm();
+        startOn(*form);
+        onDialog = [&](LoginDialog&) { form.reset(); };
+        form->MoveBitBtn->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form; }, 60000)) << "no login dialog";
+        ASSERT_TRUE(QTest::qWaitFor([] { return MainWindow::RunsLeftConnecting() == 0; }, 60000));
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+    onDialog = answer;
+
+    auto form = MakeForm();
+    startOn(*form);
+    const std::string user = form->Options().destLogin.user;
+    const std::string refusedText = texts::Formatted(texts::kDestLoginRefused, remote.c_str(), user.c_str());
+    // The check asks too; cancelled, it says whom the server refused.
+    form->mnuFile_Check->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind(refusedText, 0), 0u) << boxes[0].text;
+    EXPECT_EQ(Opened<TextViewer>(form.get()), nullptr);
+    boxes.clear();
+    RunFromWindow(*form);
+    ASSERT_EQ(sides, (std::vector<QString>{Qt(texts::kDestTitle), Qt(texts::kDestTitle)}));
+    EXPECT_EQ(users, (std::vector<QString>{QString::fromStdString(user), QString::fromStdString(user)}))
+        << "the user tried";
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].kind, BoxKind::Error);
+    EXPECT_EQ(boxes[0].text.rfind(refusedText, 0), 0u) << boxes[0].text;
+    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeFailed));
+    EXPECT_EQ(Db(dest).Scalar("SELECT COUNT(*) FROM SETTINGS"), "0");
+
+    // A wrong password is asked again; the right one lets the run finish.
+    boxes.clear();
+    typed = {"not-" + password, password};
+    RunFromWindow(*form);
+    EXPECT_EQ(sides.size(), 4u);
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
+    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(Db(dest).Rows("SELECT HS_NAME FROM HOSTS ORDER BY HS_ID"),
+              (std::vector<std::vector<std::string>>{{"alpha"}, {"beta"}}));
+
+    // Kept: neither the next run nor the check asks again.
+    RunFromWindow(*form);
+    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    form->mnuFile_Check->trigger();
+    EXPECT_NE(Opened<TextViewer>(form.get()), nullptr);
+    EXPECT_EQ(sides.size(), 4u);
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
+    for (const std::string& file : {dir.File("Kestrix.log"), dir.File("settings/kestrix/kestrix.conf")})
+        EXPECT_EQ(test::ReadFile(file).find(password), std::string::npos) << file;
 }
 
 TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
