@@ -129,9 +129,9 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     controls_.locked = {SourceFE, DestFE, EventsCB, FromDE, ClearDateBtn, MoveBitBtn};
     controls_.lockedMenus = {mnuFile->menuAction(), mnuHelp->menuAction(), mnuFile_Exit};
     controls_.CancelMoveBitBtn = CancelMoveBitBtn;
-    state_ = std::make_unique<GuiRunState>(controls_, &cancelRequest_);
+    state_ = std::make_unique<GuiRunState>(controls_, cancelRequest_.get());
     driver_ = std::make_unique<RunDriver>(*state_, dm_);
-    driver_->CancelRequest = &cancelRequest_;
+    driver_->CancelRequest = cancelRequest_.get();
     AskLoginsFor(*driver_);
 
     DataFolderLabel = new QLabel(this);
@@ -161,6 +161,7 @@ struct MainWindow::RunThread {
         std::unique_ptr<GuiRunState> state;
         std::unique_ptr<RunDriver> driver;
         std::unique_ptr<db::Databases> dm;
+        std::shared_ptr<std::atomic<bool>> cancelRequest;   // read by the state and the driver
     };
     // The thread, at its end: whether the window still waits for it.
     bool Ended() {
@@ -194,9 +195,9 @@ MainWindow::~MainWindow() {
     // A run's thread waiting for a login is answered Cancel: it ends, or is left connecting.
     loginAsker_->Close();
     if (!run_) return;
-    cancelRequest_ = true;
+    *cancelRequest_ = true;
     if (state_->AbandonUnwritten())
-        run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_)});
+        run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_), cancelRequest_});
     else
         run_->thread.join();
 }
@@ -518,7 +519,7 @@ void MainWindow::StartRun() {
     if (running_) return;
     running_ = true;
     endAfterRun_ = false;
-    cancelRequest_ = false;
+    *cancelRequest_ = false;
     SyncOptions();
     state_->Starting();
     state_->Lock(true);
@@ -583,13 +584,14 @@ void MainWindow::LeaveRunConnecting() {
     const auto pause = driver_->postScriptPause;
     const auto beforeVerification = driver_->BeforeVerification;
     loginAsker_->Close();
-    run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_)});
+    run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_), cancelRequest_});
     run_.reset();
     running_ = false;
     ownDm_ = std::make_unique<db::Databases>();
-    state_ = std::make_unique<GuiRunState>(controls_, &cancelRequest_);
+    cancelRequest_ = std::make_shared<std::atomic<bool>>(cancelRequest_->load());
+    state_ = std::make_unique<GuiRunState>(controls_, cancelRequest_.get());
     driver_ = std::make_unique<RunDriver>(*state_, *ownDm_);
-    driver_->CancelRequest = &cancelRequest_;
+    driver_->CancelRequest = cancelRequest_.get();
     driver_->postScriptPause = pause;
     driver_->BeforeVerification = beforeVerification;
     AskLoginsFor(*driver_);
@@ -637,7 +639,7 @@ void MainWindow::CancelMoveBitBtnClick() {
 }
 
 void MainWindow::RequestCancel() {
-    cancelRequest_ = true;
+    *cancelRequest_ = true;
     if (running_ && state_->AbandonUnwritten()) LeaveRunConnecting();
 }
 
