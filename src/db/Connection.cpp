@@ -200,25 +200,27 @@ bool Connection::CheckConnection() {
     return true;
 }
 
-long Connection::AttachmentId() {
+// The server's answer to database information items of the open attachment; raises its error.
+void Connection::AskInfo(const char* items, short itemCount, char* answer, short answerSize) {
     if (!IsConnected()) throw ClientError(ClientCode::DatabaseClosed);
+    client::Status status{};
+    client::Load().database_info(status.data(), &handle_, itemCount, items, answerSize, answer);
+    client::Check(status);
+}
+
+long Connection::AttachmentId() {
     const char item = isc_info_attachment_id;
     char answer[32] = {};
-    client::Status status{};
-    client::Load().database_info(status.data(), &handle_, 1, &item, sizeof answer, answer);
-    client::Check(status);
+    AskInfo(&item, 1, answer, sizeof answer);
     long id = 0;
     client::InfoInteger(answer, sizeof answer, isc_info_attachment_id, id);
     return id;
 }
 
 std::string Connection::Identity() {
-    if (!IsConnected()) throw ClientError(ClientCode::DatabaseClosed);
     const char items[] = {static_cast<char>(fb_info_db_file_id), isc_info_creation_date, isc_info_db_id};
     char answer[1024] = {};
-    client::Status status{};
-    client::Load().database_info(status.data(), &handle_, sizeof items, items, sizeof answer, answer);
-    client::Check(status);
+    AskInfo(items, sizeof items, answer, sizeof answer);
     std::string file, created, names;
     client::InfoItem(answer, sizeof answer, isc_info_creation_date, created);
     if (client::InfoItem(answer, sizeof answer, static_cast<char>(fb_info_db_file_id), file) && !file.empty())
@@ -229,12 +231,9 @@ std::string Connection::Identity() {
 }
 
 std::string Connection::LocalFile() {
-    if (!IsConnected()) throw ClientError(ClientCode::DatabaseClosed);
     const char item = isc_info_db_id;
     char answer[1024] = {};
-    client::Status status{};
-    client::Load().database_info(status.data(), &handle_, 1, &item, sizeof answer, answer);
-    client::Check(status);
+    AskInfo(&item, 1, answer, sizeof answer);
     // A count, then counted strings: the file name as the server expanded it, the server's host.
     std::string ids;
     client::InfoItem(answer, sizeof answer, isc_info_db_id, ids);

@@ -82,6 +82,7 @@ public:
     std::chrono::milliseconds CallRunning() const;
 
 private:
+    void AskInfo(const char* items, short itemCount, char* answer, short answerSize);
     friend class Transaction;
     friend class Statement;
     void ForceClose() noexcept;
