@@ -163,7 +163,6 @@ CopiedTable CopyMacros(Context& ctx, db::Side Src, db::Side Dst) {
         for (int i = 0; i < macros.Count(); ++i) InsertMacro(run, writer, i);
         writer.WriteOneByOne();
     } catch (...) {
-        writer.Drain();
         EndFailedWrittenUnit(ctx.state, destinationWork, Dst.SQL, run.written);
         throw;
     }

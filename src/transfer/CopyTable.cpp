@@ -45,8 +45,8 @@ struct TableCopy {
     Statement archive{};                     // OWNER: the archive mark, prepared once
     int expectedRows = 0;                    // the source count
     int rowsRead = 0;                        // source rows handed to the copy so far
-    std::deque<PendingRow> pending;          // rows set and not yet written or refused, in order
     std::optional<BlockWriter> writer;       // once the row statement's text is set
+    std::deque<PendingRow> pending;          // rows set and not yet written or refused, in order
     int written = 0;                         // rows written in the destination's open unit
     std::vector<std::string> refused;        // source keys of the refused rows
 };
@@ -436,7 +436,6 @@ CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyReques
     try {
         RowLoop(copy);
     } catch (...) {
-        if (copy.writer) copy.writer->Drain();
         EndFailedWrittenUnit(state, dstWork, copy.dst, copy.written);
         throw;
     }

@@ -204,19 +204,16 @@ void BlockWriter::SetUp(int blockRows, int totalRows) {
     } catch (const Error&) {
         fullRows_ = 0;
     }
-    overlapped_ = fullRows_ >= 2 && totalRows >= 2 * fullRows_;
 }
 
-// The block a row that starts one goes in: the full one while the rows left fill it (overlapped,
-// the one not being written), else one of the rows left, prepared once; alone for one row
-// left, or where no block can be built.
+// The block a row that starts one goes in: the full one while the rows left fill it, else one
+// of the rows left, prepared once; alone for one row left, or where no block can be built.
 RowBlock* BlockWriter::BlockFor(int rowsLeft) {
     if (fullRows_ < 2 || rowsLeft < 2) return &alone_;
     const bool full = rowsLeft >= fullRows_;
-    RowBlock& block = !full ? last_ : writing_ == &full_ ? spare_ : full_;
+    RowBlock& block = full ? full_ : last_;
     if (block.Rows() == (full ? fullRows_ : rowsLeft)) return &block;
     if (!full && lastRefused_) return &alone_;
-    Settle();   // a prepare is a call on the destination
     try {
         block.Prepare(single_, rowSql_, full ? fullRows_ : rowsLeft, returned_);
     } catch (const Error&) {
@@ -231,7 +228,6 @@ RowBlock* BlockWriter::BlockFor(int rowsLeft) {
 bool BlockWriter::StartRow(int rowsLeft) {
     if (pending_ == 0) filling_ = BlockFor(rowsLeft);
     if (filling_ != &alone_) return true;
-    Settle();   // a lone row is written at once, after the block before it
     // Prepared once for all rows: on journals of millions of rows, a prepare per row would
     // dominate the copy.
     const bool reused = single_.Prepared();
@@ -240,132 +236,73 @@ bool BlockWriter::StartRow(int rowsLeft) {
     return reused;
 }
 
-void BlockWriter::Copy(int j, const db::SqlValue& source) {
-    if (filling_->IsBlob(j)) Settle();   // its content may become a blob of its own on the destination
-    filling_->Copy(pending_, j, source);
-}
-
-void BlockWriter::SetBlob(int j, const std::string& content) {
-    if (content.size() > kInlineBlobBytes) Settle();   // a blob of its own is created on the destination
-    filling_->SetBlob(pending_, j, content);
-}
-
 void BlockWriter::EndRow() {
     if (++pending_ == filling_->Rows()) Run();
 }
 
-void BlockWriter::WriteOneByOne() {
-    Settle();
-    OneByOne(*filling_, std::exchange(pending_, 0), 0);
-}
+void BlockWriter::WriteOneByOne() { OneByOne(0); }
 
-void BlockWriter::Drain() noexcept {
-    try {
-        Settle();
-    } catch (...) {
-    }
-}
-
-// The pending rows in one execute, after those of the block before them. A lone row has its
-// only try.
+// The pending rows in one execute. A lone row has its only try. A block that returns keys gives
+// one result row per insert, in order; when one insert fails, the rows before it stay written
+// and the rest go one by one. A block without results is undone as a whole when one of its
+// inserts fails. Only the execute and fetches are guarded: a failure after a row was written
+// (its log line, say) is no failed insert and leaves the writer.
 void BlockWriter::Run() {
-    Settle();
-    const int rows = std::exchange(pending_, 0);
-    if (!RowAlone()) {
-        Write(*filling_, rows);
-        return;
-    }
-    try {
-        single_.Execute();
-    } catch (const Error& e) {
-        outcomes_.refused(e.what());
-        return;
-    }
-    outcomes_.written(single_);
-}
-
-void BlockWriter::Write(RowBlock& block, int rows) {
-    const bool returnsKeys = !returned_.empty();
-    if (!overlapped_) {
-        Written result;
-        WriteBlock(block.Statement(), returnsKeys, result);
-        Outcomes(block, rows, result);
-        return;
-    }
-    written_ = Written{};
-    writer_ = std::async(std::launch::async, [&sql = block.Statement(), returnsKeys, &result = written_] {
-        WriteBlock(sql, returnsKeys, result);
-    });
-    writing_ = &block;
-    writingRows_ = rows;
-}
-
-// A block that returns keys gives one result row per insert, in order, read to its end so that
-// the block has run to its last statement; a failed fetch (a failed insert) closes the cursor.
-void BlockWriter::WriteBlock(db::Statement& sql, bool returnsKeys, Written& result) noexcept {
+    db::Statement& sql = filling_->Statement();
     try {
         sql.Execute();
-        result.executed = true;
-        if (!returnsKeys) return;
-        while (!sql.AtEnd()) {
-            result.keys.push_back(sql.ColumnAt(0));
-            try {
-                sql.FetchNext();
-            } catch (const Error&) {
-                break;
-            }
-        }
-        sql.CloseCursor();
-    } catch (...) {
-        result.error = std::current_exception();
-    }
-}
-
-void BlockWriter::Settle() {
-    if (!writing_) return;
-    writer_.get();
-    RowBlock& block = *std::exchange(writing_, nullptr);
-    Outcomes(block, writingRows_, written_);
-}
-
-// A block whose execute failed goes again row by row; one that returns keys keeps the rows
-// before its failed insert and sends the rest row by row; one without results is undone as a
-// whole. A lost connection or a cancel ends the writing, after the rows written before it:
-// the others were never tried and are neither written nor refused. Only the execute and the
-// fetches are guarded: a failure after a row was written (its log line, say) is no failed
-// insert and leaves the writer.
-void BlockWriter::Outcomes(RowBlock& block, int rows, Written& result) {
-    db::Statement& sql = block.Statement();
-    if (!result.executed) {
-        try {
-            std::rethrow_exception(result.error);
-        } catch (const Error&) {
-            OneByOne(block, rows, 0);
+    } catch (const ConnectionLost&) {
+        pending_ = 0;   // never tried: neither written nor refused
+        throw;
+    } catch (const Error& e) {
+        if (RowAlone()) {
+            pending_ = 0;
+            outcomes_.refused(e.what());
+        } else {
+            OneByOne(0);
         }
         return;
     }
     int written = 0;
-    if (returned_.empty()) {
-        for (; written < rows; ++written) outcomes_.written(sql);
+    if (RowAlone() || returned_.empty()) {
+        for (; written < pending_; ++written) outcomes_.written(sql);
     } else {
-        // The block's result row holds each row's key in turn, as it did when it was fetched.
-        for (; written < rows && written < static_cast<int>(result.keys.size()); ++written) {
-            sql.ColumnAt(0).CopyValueFrom(result.keys[static_cast<std::size_t>(written)]);
-            outcomes_.written(sql);
-        }
+        written = WrittenByKeys(sql);
     }
-    if (result.error) std::rethrow_exception(result.error);
-    OneByOne(block, rows, written);
+    OneByOne(written);
 }
 
-// The rows of `block` from `from` to `rows`, one by one through the single statement, each
-// with its own outcome, in row order; their values are taken from the block's slots (a blob is
-// written anew from the content its slot keeps). A lone row had its outcome from its execute.
-void BlockWriter::OneByOne(RowBlock& block, int rows, int from) {
-    if (&block == &alone_) return;
+// The rows of a block that returns keys, as its result rows come, one per insert in order;
+// read to its end, so that the block has run to its last statement. How many were written.
+int BlockWriter::WrittenByKeys(db::Statement& block) {
+    int written = 0;
+    while (!block.AtEnd()) {
+        if (written < pending_) {
+            ++written;
+            outcomes_.written(block);
+        }
+        try {
+            block.FetchNext();   // a failed fetch closes the cursor
+        } catch (const ConnectionLost&) {
+            pending_ = 0;
+            throw;
+        } catch (const Error&) {
+            break;
+        }
+    }
+    block.CloseCursor();
+    return written;
+}
+
+// The pending rows from `from` on, one by one through the single statement, each with its own
+// outcome, in row order; their values are taken from the block's slots (a blob is written anew
+// from the content its slot keeps). A lone row was written or refused by its execute already.
+void BlockWriter::OneByOne(int from) {
+    const int rows = std::exchange(pending_, 0);
+    if (RowAlone()) return;
     for (int i = from; i < rows; ++i) {
         try {
-            block.CopyRowTo(i, single_);
+            filling_->CopyRowTo(i, single_);
             single_.Execute();
         } catch (const Error& e) {
             outcomes_.refused(e.what());

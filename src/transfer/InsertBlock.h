@@ -1,9 +1,7 @@
 #pragma once
 // Blocks that run one table's prepared single-row statement for several rows in one execute
 // (through a server, one round trip for many rows), and the writer that sends rows through them.
-#include <exception>
 #include <functional>
-#include <future>
 #include <string>
 #include <vector>
 
@@ -117,18 +115,11 @@ struct RowOutcomes {
 // by row, so that every row has its own outcome: a block that returns keys keeps the rows
 // before its failed insert, one without results is undone as a whole. A value is set the same
 // way in a block and alone.
-// A table of at least two full blocks is written overlapped: while one block is written on
-// the destination by a thread of its own, the caller reads the next rows from the source into
-// the other one. At most two blocks are held; the outcomes are told on the caller's thread, in
-// order, before the next block is written and before any other call on the destination.
 class BlockWriter {
 public:
     // `single`: the row statement, its text `rowSql` set; with `returned`, each insert returns
     // that key column. The writer does not outlive the statement.
     BlockWriter(db::Statement& single, std::string rowSql, std::string returned, RowOutcomes outcomes);
-    ~BlockWriter() { Drain(); }
-    BlockWriter(const BlockWriter&) = delete;
-    BlockWriter& operator=(const BlockWriter&) = delete;
 
     // Blocks of `blockRows` rows, as far as `totalRows` and a block's parameter count and
     // message size allow; the single statement is prepared for its parameters' types. Without
@@ -144,51 +135,30 @@ public:
     bool RowAlone() const { return filling_ == &alone_; }
     // The started row's parameter j and its values, as RowBlock sets them.
     db::SqlValue& Input(int j) { return filling_->Input(pending_, j); }
-    void Copy(int j, const db::SqlValue& source);
-    void SetBlob(int j, const std::string& content);
+    void Copy(int j, const db::SqlValue& source) { filling_->Copy(pending_, j, source); }
+    void SetBlob(int j, const std::string& content) { filling_->SetBlob(pending_, j, content); }
     void SetNull(int j) { filling_->SetNull(pending_, j); }
     // The started row is set: it is written with its block once that is full, alone at once.
     void EndRow();
     // The rows set and not yet written, one by one through the single statement, each with its
     // own outcome: before a row that could not be set, and at the end.
     void WriteOneByOne();
-    // On the way out of an error, before the destination's unit of work ends: the block being
-    // written is waited for and its outcomes told, any error of theirs dropped.
-    void Drain() noexcept;
 
 private:
-    // What writing a block gave: whether its execute ran, the keys its inserts returned in row
-    // order, and what ended it early.
-    struct Written {
-        bool executed = false;
-        std::vector<db::SqlValue> keys;
-        std::exception_ptr error;
-    };
-
     RowBlock* BlockFor(int rowsLeft);
     void Run();
-    // Writes `block` with its `rows` rows: at once, or on a thread of its own when overlapped.
-    void Write(RowBlock& block, int rows);
-    static void WriteBlock(db::Statement& sql, bool returnsKeys, Written& result) noexcept;
-    // Waits for the block being written and tells its outcomes.
-    void Settle();
-    void Outcomes(RowBlock& block, int rows, Written& result);
-    void OneByOne(RowBlock& block, int rows, int from);
+    int WrittenByKeys(db::Statement& block);
+    void OneByOne(int from);
 
     db::Statement& single_;
     std::string rowSql_;
     std::string returned_;
     RowOutcomes outcomes_;
     int fullRows_ = 0;            // rows of a full block; 0: no block
-    RowBlock full_, spare_, last_, alone_;   // spare_: the second full block, overlapped
+    RowBlock full_, last_, alone_;
     bool lastRefused_ = false;    // the last block could not be built: its rows go alone
-    bool overlapped_ = false;     // blocks written on a thread of their own
     RowBlock* filling_ = &alone_;   // where the started row is set
     int pending_ = 0;             // rows set in it and not yet written
-    RowBlock* writing_ = nullptr;   // the block being written, overlapped ...
-    int writingRows_ = 0;           // ... its rows ...
-    Written written_;               // ... and what it gave, once `writer_` is ready
-    std::future<void> writer_;
 };
 
 } // namespace kestrix::transfer
