@@ -10,6 +10,7 @@
 #include "db/Error.h"
 #include "db/Statement.h"
 #include "db/Strings.h"
+#include "db/ValueText.h"
 
 namespace kestrix::db {
 
@@ -40,104 +41,7 @@ const std::int64_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 100000
                                 10000000000000LL, 100000000000000LL, 1000000000000000LL,
                                 10000000000000000LL, 100000000000000000LL, 1000000000000000000LL};
 
-std::string General(double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.15g", value);
-    return buffer;
-}
-
-// An exact decimal of a scaled integer, without trailing zeros.
-std::string Decimal(std::int64_t value, int scale) {
-    bool negative = value < 0;
-    // Work on the magnitude as unsigned so that the smallest value does not overflow.
-    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-    std::string digits = std::to_string(magnitude);
-    auto places = static_cast<std::size_t>(-scale);
-    if (digits.size() <= places) digits.insert(0, places - digits.size() + 1, '0');
-    std::string whole = digits.substr(0, digits.size() - places);
-    std::string fraction = digits.substr(digits.size() - places);
-    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
-    std::string text = negative ? "-" : "";
-    text += whole;
-    if (!fraction.empty()) text += "." + fraction;
-    return text;
-}
-
-std::string TwoDigits(int value) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "%02d", value);
-    return buffer;
-}
-
-std::string DateText(const std::tm& t) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02d.%02d.%04d", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
-    return buffer;
-}
-
-std::string TimeText(const std::tm& t) {
-    return std::to_string(t.tm_hour) + ":" + TwoDigits(t.tm_min) + ":" + TwoDigits(t.tm_sec);
-}
-
-// Reads 1 to maxDigits decimal digits at pos.
-bool Digits(const std::string& s, std::size_t& pos, int maxDigits, int& value) {
-    std::size_t start = pos;
-    value = 0;
-    while (pos < s.size() && pos - start < static_cast<std::size_t>(maxDigits) &&
-           std::isdigit(static_cast<unsigned char>(s[pos])))
-        value = value * 10 + (s[pos++] - '0');
-    return pos > start;
-}
-
-bool ParseTime(const std::string& s, std::size_t& pos, DateTime& t) {
-    if (!Digits(s, pos, 2, t.hour) || pos >= s.size() || s[pos++] != ':' || !Digits(s, pos, 2, t.minute))
-        return false;
-    if (pos < s.size() && s[pos] == ':') {
-        ++pos;
-        if (!Digits(s, pos, 2, t.second)) return false;
-    }
-    return true;
-}
-
 } // namespace
-
-bool ParseInt(const std::string& text, int& value) {
-    const std::string trimmed = TrimSpaces(text);
-    if (trimmed.empty()) return false;
-    try {
-        value = StrToInt(trimmed);
-        return true;
-    } catch (const Error&) {
-        return false;
-    }
-}
-
-// "DD.MM.YYYY H:MM:SS", "DD.MM.YYYY" or "H:MM:SS" (a time alone lies on 30.12.1899).
-bool ParseDateTime(const std::string& text, DateTime& t) {
-    const std::string s = TrimSpaces(text);
-    if (s.empty()) return false;
-    t = DateTime{};
-    std::size_t pos = 0;
-    if (s.find('.') == std::string::npos) return ParseTime(s, pos, t) && pos == s.size();
-    if (!Digits(s, pos, 2, t.day) || pos >= s.size() || s[pos++] != '.' || !Digits(s, pos, 2, t.month) ||
-        pos >= s.size() || s[pos++] != '.')
-        return false;
-    std::size_t yearStart = pos;
-    if (!Digits(s, pos, 4, t.year) || pos - yearStart != 4) return false;
-    if (pos == s.size()) return true;
-    if (s[pos] != ' ') return false;
-    while (pos < s.size() && s[pos] == ' ') ++pos;
-    return ParseTime(s, pos, t) && pos == s.size();
-}
-
-bool ValidDateTime(const DateTime& t) {
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (t.year < 1 || t.year > 9999 || t.month < 1 || t.month > 12) return false;
-    bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-    int days = kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
-    return t.day >= 1 && t.day <= days && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 &&
-           t.second >= 0 && t.second <= 59;
-}
 
 namespace {
 
@@ -319,8 +223,8 @@ std::string SqlValue::GetString() const {
     if (IsNull()) return {};
     auto scaled = [&](std::int64_t value) {
         if (sqlscale_ == 0) return std::to_string(value);
-        if (sqlscale_ >= -4 && sqlscale_ < 0) return Decimal(value, sqlscale_);
-        return General(static_cast<double>(value) * std::pow(10.0, sqlscale_));
+        if (sqlscale_ >= -4 && sqlscale_ < 0) return DecimalText(value, sqlscale_);
+        return GeneralText(static_cast<double>(value) * std::pow(10.0, sqlscale_));
     };
     switch (SqlType()) {
     case SQL_TEXT: {
@@ -336,9 +240,9 @@ std::string SqlValue::GetString() const {
     case SQL_SHORT: return scaled(Load<std::int16_t>(data_));
     case SQL_LONG: return scaled(Load<std::int32_t>(data_));
     case SQL_INT64: return scaled(Load<std::int64_t>(data_));
-    case SQL_FLOAT: return General(Load<float>(data_));
+    case SQL_FLOAT: return GeneralText(Load<float>(data_));
     case SQL_DOUBLE:
-    case SQL_D_FLOAT: return General(Load<double>(data_));
+    case SQL_D_FLOAT: return GeneralText(Load<double>(data_));
     case SQL_TIMESTAMP: {
         ISC_TIMESTAMP stamp = Load<ISC_TIMESTAMP>(data_);
         std::tm t{};
@@ -365,26 +269,16 @@ std::string SqlValue::GetString() const {
     }
 }
 
-namespace {
-
-std::string Digits17(double value, int digits) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
-    return buffer;
-}
-
-} // namespace
-
 std::string SqlValue::StoredText() const {
     if (IsNull()) return {};
     switch (SqlType()) {
     case SQL_TEXT: return std::string(data_.data(), std::min<std::size_t>(static_cast<std::size_t>(sqllen_), data_.size()));
-    case SQL_SHORT: return Decimal(Load<std::int16_t>(data_), std::min(0, static_cast<int>(sqlscale_)));
-    case SQL_LONG: return Decimal(Load<std::int32_t>(data_), std::min(0, static_cast<int>(sqlscale_)));
-    case SQL_INT64: return Decimal(Load<std::int64_t>(data_), std::min(0, static_cast<int>(sqlscale_)));
-    case SQL_FLOAT: return Digits17(Load<float>(data_), 9);
+    case SQL_SHORT: return DecimalText(Load<std::int16_t>(data_), std::min(0, static_cast<int>(sqlscale_)));
+    case SQL_LONG: return DecimalText(Load<std::int32_t>(data_), std::min(0, static_cast<int>(sqlscale_)));
+    case SQL_INT64: return DecimalText(Load<std::int64_t>(data_), std::min(0, static_cast<int>(sqlscale_)));
+    case SQL_FLOAT: return DigitsText(Load<float>(data_), 9);
     case SQL_DOUBLE:
-    case SQL_D_FLOAT: return Digits17(Load<double>(data_), 17);
+    case SQL_D_FLOAT: return DigitsText(Load<double>(data_), 17);
     case SQL_TIMESTAMP: {
         const ISC_TIMESTAMP stamp = Load<ISC_TIMESTAMP>(data_);
         const unsigned fraction = stamp.timestamp_time % 10000;   // 1/10000 s, below the seconds

@@ -7,20 +7,13 @@
 #include <variant>
 #include <vector>
 
+#include "db/ValueText.h"
+
 namespace kestrix::db {
 
 class Connection;
 class Transaction;
 class Statement;
-
-struct DateTime {
-    int year = 1899, month = 12, day = 30;
-    int hour = 0, minute = 0, second = 0, millisecond = 0;
-    bool operator==(const DateTime&) const = default;
-};
-// The one date check: year 1 to 9999, the days of the month with leap years, a time of day
-// (milliseconds unchecked).
-bool ValidDateTime(const DateTime& t);
 
 // Tagged value of SetVariant.
 struct Currency { std::int64_t scaled; };   // value times 10000
@@ -207,15 +200,5 @@ private:
 // The name of a result column: its alias, "F_1" without one; a taken name gets a number
 // appended (cut so that it stays within 31 characters).
 std::string ColumnName(const std::string& alias, const std::vector<std::string>& taken);
-
-// The text with its parameters replaced by question marks; the names in order of appearance.
-// Raises client error 55 on a malformed text.
-std::string ScanParameters(const std::string& text, std::vector<std::string>& names);
-
-// How a text value is read. ParseInt: a decimal 32-bit integer between blanks (false
-// otherwise). ParseDateTime: "DD.MM.YYYY H:MM:SS", "DD.MM.YYYY" or "H:MM:SS" between blanks,
-// fields not range-checked; ValidDateTime does that check.
-bool ParseInt(const std::string& text, int& value);
-bool ParseDateTime(const std::string& text, DateTime& t);
 
 } // namespace kestrix::db

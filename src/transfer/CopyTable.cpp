@@ -1,6 +1,6 @@
 #include "transfer/CopyTable.h"
 
-#include <algorithm>
+#include <deque>
 #include <exception>
 #include <optional>
 #include <string_view>
@@ -21,14 +21,6 @@ namespace {
 using db::SqlValue;
 using db::Statement;
 
-// A block's declared input message stays far below the server's request size limit: a
-// block of 310 inputs of VARCHAR(32765) (10.2 MB) was prepared, one of 320 (10.5 MB) was
-// refused with "request size limit exceeded". Within this size the declared length costs
-// little: 6,000 rows of 300-byte photos took 0.055 s in blocks of 100 declared at 32,765
-// bytes a photo (3.3 MB) against 0.044 s declared at 400 bytes, and blocks of 25 to 100 rows
-// cost about the same; a row of one blob goes 100 to a block, one of two blobs 60.
-constexpr std::size_t kBlockMessageBytes = 4'000'000;
-
 // A row whose values are set and that is not yet written.
 struct PendingRow {
     std::string key;                     // the source key as text, for its log lines ...
@@ -38,22 +30,10 @@ struct PendingRow {
     std::string archiveError;            // OWNER: why its archive flag could not be read
 };
 
-// Rows go to the destination a block at a time, each row's values filled straight from the
-// source row into the block's next row. Blocks have the full size while the source count
-// leaves a full block, and the last one the size of the rows left; without a block (none
-// built, or one row left) a row goes alone through the single-row statement, written before
-// the next source row is fetched.
-struct Batch {
-    int fullRows = 0;              // rows of a full block; 0: no block
-    RowBlock full;
-    RowBlock last;
-    bool lastRefused = false;      // the last block could not be built: its rows go alone
-    RowBlock* filling = nullptr;   // the block the pending rows are in; nullptr: one row alone
-    std::vector<PendingRow> rows;
-};
-
 // The working state of one call: the plan, the two statements, and the source column of
-// each parameter, found once while the row select stays prepared through the loop.
+// each parameter, found once while the row select stays prepared through the loop. Rows go
+// to the destination through the writer, each row's values set straight from the source row;
+// a row that goes alone is written before the next source row is fetched.
 struct TableCopy {
     Context& ctx;
     const CopyRequest& request;
@@ -65,39 +45,15 @@ struct TableCopy {
     Statement archive{};                     // OWNER: the archive mark, prepared once
     int expectedRows = 0;                    // the source count
     int rowsRead = 0;                        // source rows handed to the copy so far
-    Batch batch{};
+    std::optional<BlockWriter> writer;       // once the row statement's text is set
+    std::deque<PendingRow> pending;          // rows set and not yet written or refused, in order
     int written = 0;                         // rows written in the destination's open unit
     std::vector<std::string> refused;        // source keys of the refused rows
 };
 
-// The row being filled: its row in the block.
-int Slot(const TableCopy& copy) { return static_cast<int>(copy.batch.rows.size()); }
-
-// Parameter j of the row being filled, in the row's slot of the block. A position the
-// single-row statement does not have fails as it does there.
-SqlValue& Param(TableCopy& copy, int j) {
-    SqlValue& single = copy.dst.ParameterAt(j);
-    if (!copy.batch.filling) return single;
-    return copy.batch.filling->Input(Slot(copy), j);
-}
-
-// Parameter j of the row being filled takes a source value, a NULL, or a blob's content:
-// through a block a blob rides inside it when it is small enough.
-void CopyInto(TableCopy& copy, int j, const SqlValue& source) {
-    Param(copy, j);   // fails for a position the statement does not have
-    if (copy.batch.filling) copy.batch.filling->Copy(Slot(copy), j, source);
-    else copy.dst.ParameterAt(j).CopyValueFrom(source);
-}
-
-void NullInto(TableCopy& copy, int j) {
-    if (copy.batch.filling) copy.batch.filling->SetNull(Slot(copy), j);
-    else Param(copy, j).SetNull();
-}
-
-void BlobInto(TableCopy& copy, int j, const std::string& content) {
-    if (copy.batch.filling) copy.batch.filling->SetBlob(Slot(copy), j, content);
-    else Param(copy, j).WriteBlobFrom(content);
-}
+// Parameter j of the row being set. A position the single-row statement does not have fails
+// as it does there.
+SqlValue& Param(TableCopy& copy, int j) { return copy.writer->Input(j); }
 
 SqlValue& ParamByName(TableCopy& copy, const std::string& name) {
     return Param(copy, copy.dst.ParameterByName(name).Index());
@@ -169,15 +125,6 @@ void LogError(TableCopy& copy, const std::string& text, const std::string& messa
     copy.ctx.LogLine(text + table + " " + key + " =  " + keyText + " :  " + message);
 }
 
-// Prepares the row statement (its text is set once per table), unless the one prepared for
-// the row before is still there: on journals of millions of rows, preparing once per row
-// would dominate the copy. True when it was reused.
-bool PrepareRowStatement(TableCopy& copy) {
-    const bool reused = copy.dst.Prepared();
-    copy.dst.Prepare();
-    return reused;
-}
-
 // INIDATA: whether the current row holds a reader list, which is written renumbered.
 bool HoldsReaderList(const TableCopy& copy) {
     return copy.src.ColumnByName("ID_SECTION").GetString() == "USERS_RD_RIGHTS" &&
@@ -203,19 +150,19 @@ void CopyParameters(TableCopy& copy, bool reused) {
     for (std::size_t j = 0; j < copy.plan.parameterSources.size(); ++j) {
         const int parameter = static_cast<int>(j);
         if (copy.plan.kind != RowKind::Insert) {
-            CopyInto(copy, parameter, SourceOf(copy, j));
+            copy.writer->Copy(parameter, SourceOf(copy, j));
             continue;
         }
         // A photo the photo table takes is not copied only to be dropped: a blob per owner.
         if (copy.plan.clearPhoto && copy.plan.parameterSources[j] == "OW_PHOTO") {
-            NullInto(copy, parameter);
+            copy.writer->SetNull(parameter);
             continue;
         }
         if (listRewritten && copy.plan.parameterSources[j] == "ID_BLOB") continue;
         try {
-            CopyInto(copy, parameter, SourceOf(copy, j));
+            copy.writer->Copy(parameter, SourceOf(copy, j));
         } catch (const Error&) {
-            if (reused) NullInto(copy, parameter);
+            if (reused) copy.writer->SetNull(parameter);
         }
     }
 }
@@ -229,7 +176,7 @@ void RewriteReaderRights(TableCopy& copy) {
     text.Lines = SplitTextLines(content);
     text.RemapReaderLines();
     for (int i = 0; i < text.UnmappedCount; ++i) copy.unmapped.emplace_back("ID_BLOB");
-    BlobInto(copy, copy.dst.ParameterByName("ID_BLOB").Index(), JoinTextLines(text.Lines));
+    copy.writer->SetBlob(copy.dst.ParameterByName("ID_BLOB").Index(), JoinTextLines(text.Lines));
 }
 
 // Translates and records a reference that the maps do not hold.
@@ -349,161 +296,47 @@ void Refused(TableCopy& copy, const PendingRow& row, const std::string& message,
     if (oldKeyRecorded) copy.ctx.maps.AppendNew(tableNo, "-1");
 }
 
-// Lost: the pending rows not yet written or refused were never tried, and are neither; the
-// copy ends, and the caller raises the lost connection.
-void Lost(TableCopy& copy) { copy.batch.rows.clear(); }
-
-// The pending rows from `from` on, one by one through the single-row statement, each with
-// its own result and log line, in row order. The values are taken from the block's slots
-// (a blob is written anew from the content its slot keeps).
-void PendingOneByOne(TableCopy& copy, std::size_t from) {
-    Batch& batch = copy.batch;
-    // Without a block, the one pending row was written or refused by its execute already.
-    for (std::size_t i = from; i < batch.rows.size() && batch.filling; ++i) {
-        try {
-            batch.filling->CopyRowTo(static_cast<int>(i), copy.dst);
-            copy.dst.Execute();
-        } catch (const ConnectionLost&) {
-            Lost(copy);
-            throw;
-        } catch (const Error& e) {
-            Refused(copy, batch.rows[i], e.what(), true);
-            continue;
-        }
-        Written(copy, batch.rows[i], copy.dst);
-    }
-    batch.rows.clear();
+// The outcomes of the rows the writer was given, in the order given.
+RowOutcomes PendingOutcomes(TableCopy& copy) {
+    auto next = [&copy] {
+        PendingRow row = std::move(copy.pending.front());
+        copy.pending.pop_front();
+        return row;
+    };
+    return {[&copy, next](Statement& insert) { Written(copy, next(), insert); },
+            [&copy, next](const std::string& error) { Refused(copy, next(), error, true); }};
 }
 
-// The rows of a block that returns keys, as its result rows come, one per insert in order;
-// read to its end, so that the block has run to its last statement. How many were written.
-std::size_t WrittenByKeys(TableCopy& copy, Statement& block) {
-    std::size_t written = 0;
-    while (!block.AtEnd()) {
-        if (written < copy.batch.rows.size()) Written(copy, copy.batch.rows[written++], block);
-        try {
-            block.FetchNext();   // a failed fetch closes the cursor
-        } catch (const ConnectionLost&) {
-            Lost(copy);
-            throw;
-        } catch (const Error&) {
-            break;
-        }
-    }
-    block.CloseCursor();
-    return written;
-}
-
-// The pending rows in one execute. A block of one is its row's only try. A larger block
-// that returns keys gives one row per insert, in order; when one insert fails, the rows
-// before it stay written and the rest go one by one. A block without results is undone as a
-// whole when one of its inserts fails. Only the execute and fetches are guarded: a failure
-// after a row was written (its log line, say) is no failed insert and leaves the copy.
-void ExecuteBlock(TableCopy& copy) {
-    Batch& batch = copy.batch;
-    const bool single = batch.filling == nullptr;
-    Statement& block = single ? copy.dst : batch.filling->Statement();
-    try {
-        block.Execute();
-    } catch (const ConnectionLost&) {
-        Lost(copy);
-        throw;
-    } catch (const Error& e) {
-        if (single) {
-            Refused(copy, batch.rows[0], e.what(), true);
-            batch.rows.clear();
-        } else {
-            PendingOneByOne(copy, 0);
-        }
-        return;
-    }
-    std::size_t written = 0;
-    if (single || copy.plan.returnedKey.empty()) {
-        for (; written < batch.rows.size(); ++written) Written(copy, batch.rows[written], block);
-    } else {
-        written = WrittenByKeys(copy, block);
-    }
-    PendingOneByOne(copy, written);
-}
-
-// The block a row that starts one goes in: the full one while the source count leaves a
-// full block, else one of the rows left, prepared once; nothing for one row left, or where
-// no block can be built.
-RowBlock* BlockFor(TableCopy& copy, int rowsLeft) {
-    Batch& batch = copy.batch;
-    if (batch.fullRows < 2 || rowsLeft < 2) return nullptr;
-    const bool full = rowsLeft >= batch.fullRows;
-    RowBlock& block = full ? batch.full : batch.last;
-    if (block.Rows() == (full ? batch.fullRows : rowsLeft)) return &block;
-    if (!full && batch.lastRefused) return nullptr;
-    try {
-        block.Prepare(copy.dst, copy.plan.rowSql, full ? batch.fullRows : rowsLeft, copy.plan.returnedKey);
-    } catch (const Error&) {
-        // Not tried again for every row: a full block that cannot be built leaves the table row by row.
-        if (full) batch.fullRows = 0;
-        else batch.lastRefused = true;
-        return nullptr;
-    }
-    return &block;
-}
-
-// Sets the current source row's values into the block's next slot: a block of one prepares
-// its statement, unless the one of the row before is still there.
+// Sets the current source row's values into the writer's next row: a row that goes alone
+// prepares its statement, unless the one of the row before is still there.
 void SetRowValues(TableCopy& copy) {
-    const bool reused = copy.batch.filling || PrepareRowStatement(copy);
+    const bool reused = copy.writer->StartRow(copy.expectedRows - copy.rowsRead);
+    ++copy.rowsRead;
     CopyParameters(copy, reused);
     if (copy.plan.kind == RowKind::Insert) InsertSteps(copy);
 }
 
-// One source row into the block's next slot; the block runs when it is full. A row whose
+// One source row into the writer's next row; its block runs when it is full. A row whose
 // values cannot be set is refused and logged after the rows before it are written.
 void CopyRow(TableCopy& copy) {
     const int tableNo = copy.plan.tableNo;
     const std::size_t oldIdsBefore = tableNo > 0 ? copy.ctx.maps.OldIds(tableNo).size() : 0;
     copy.unmapped.clear();
-    if (copy.batch.rows.empty()) copy.batch.filling = BlockFor(copy, copy.expectedRows - copy.rowsRead);
-    ++copy.rowsRead;
     try {
         SetRowValues(copy);
-    } catch (const ConnectionLost&) {
-        Lost(copy);
-        throw;
     } catch (const Error& e) {
-        PendingOneByOne(copy, 0);
+        copy.writer->WriteOneByOne();
         Refused(copy, PendingRow{}, e.what(), tableNo > 0 && copy.ctx.maps.OldIds(tableNo).size() > oldIdsBefore);
         return;
     }
     PendingRow row{{}, false, copy.unmapped};
-    if (copy.batch.filling) {
+    if (!copy.writer->RowAlone()) {
         row.key = SourceKeyText(copy.src, copy.request.keyColumn);
         row.keyKept = true;
     }
     if (!copy.plan.archiveSql.empty()) row.archived = SourceArchived(copy, row.archiveError);
-    copy.batch.rows.push_back(std::move(row));
-    if (!copy.batch.filling || static_cast<int>(copy.batch.rows.size()) == copy.batch.filling->Rows())
-        ExecuteBlock(copy);
-}
-
-// Rows of a full block: the request's, as far as the source rows, the block's parameter
-// count (inputs, a blob counting two) and its declared message size allow.
-int BlockSize(const TableCopy& copy) {
-    const int inputs = RowBlock::InputsPerRow(copy.dst);
-    const std::size_t rowBytes = std::max<std::size_t>(RowBlock::RowBytes(copy.dst), 1);
-    return std::min({copy.request.blockRows, copy.expectedRows, 32767 / std::max(inputs, 1),
-                     static_cast<int>(kBlockMessageBytes / rowBytes)});
-}
-
-// Rows go in blocks of the request's size, as far as BlockSize allows; a table whose block
-// cannot be built goes row by row. The single-row statement is prepared for the inputs'
-// types and the one-by-one rows.
-void SetUpBlock(TableCopy& copy) {
-    if (copy.request.blockRows < 2) return;
-    try {
-        PrepareRowStatement(copy);
-        copy.batch.fullRows = BlockSize(copy);
-    } catch (const Error&) {
-        copy.batch.fullRows = 0;
-    }
+    copy.pending.push_back(std::move(row));
+    copy.writer->EndRow();
 }
 
 void NextSourceRow(TableCopy& copy) {
@@ -511,15 +344,18 @@ void NextSourceRow(TableCopy& copy) {
         copy.src.FetchNext();
     } catch (const Error&) {
         // The rows read before the failure are still written.
-        PendingOneByOne(copy, 0);
+        copy.writer->WriteOneByOne();
         throw;
     }
 }
 
+// Rows go in blocks of the request's size, as far as the writer allows; a table whose block
+// cannot be built goes row by row.
 void RowLoop(TableCopy& copy) {
     RunState& state = copy.ctx.state;
     state.SetTablePosition(0);
-    SetUpBlock(copy);
+    copy.writer.emplace(copy.dst, copy.plan.rowSql, copy.plan.returnedKey, PendingOutcomes(copy));
+    copy.writer->SetUp(copy.request.blockRows, copy.expectedRows);
     while (!state.CancelFlag) {
         state.StepTable();
         state.PumpMessages();
@@ -528,7 +364,7 @@ void RowLoop(TableCopy& copy) {
         if (state.CancelFlag || copy.src.AtEnd()) break;
     }
     // The rows of a last, partial block; after a cancel, the rows read up to it.
-    PendingOneByOne(copy, 0);
+    copy.writer->WriteOneByOne();
 }
 
 } // namespace

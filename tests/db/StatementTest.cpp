@@ -2,6 +2,7 @@
 
 #include "db/Databases.h"
 #include "db/Error.h"
+#include "db/ParameterScan.h"
 #include "db/Work.h"
 #include "support/Fixtures.h"
 

@@ -3,7 +3,7 @@
 
 #include "Fuzz.h"
 #include "db/Error.h"
-#include "db/Statement.h"
+#include "db/ParameterScan.h"
 
 using namespace kestrix::fuzz;
 

@@ -2,7 +2,7 @@
 // it is before preparing.
 #include "Fuzz.h"
 #include "db/Error.h"
-#include "db/Statement.h"
+#include "db/ParameterScan.h"
 #include "scripts/ScriptReader.h"
 
 using namespace kestrix::fuzz;

@@ -4,7 +4,7 @@
 
 #include "Fuzz.h"
 #include "db/Error.h"
-#include "db/Statement.h"
+#include "db/ValueText.h"
 
 using namespace kestrix::fuzz;
 namespace db = kestrix::db;
