@@ -30,6 +30,9 @@ struct LineSteps {
 
 LineSteps StepsOf(const TableListLine& line);
 
+// The table that the clearing pass clears right after READERS.
+inline constexpr const char* kZonesTable = "ZONES";
+
 // A journal table: its key and the date column the start date filters.
 struct JournalTable {
     std::string_view table, key, dateColumn;
