@@ -220,7 +220,7 @@ void CopyParameters(TableCopy& copy, bool reused) {
     }
 }
 
-// The reader list of a "USERS_RD_RIGHTS" row, with its readers renumbered.
+// The reader list of a row that holds one, with its readers renumbered.
 void RewriteReaderRights(TableCopy& copy) {
     if (!HoldsReaderList(copy)) return;   // a NULL list stays as copied
     std::string content;

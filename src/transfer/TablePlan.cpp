@@ -11,7 +11,9 @@
 namespace kestrix::transfer {
 namespace {
 
-// Every table the run treats by its exact name is named in this file.
+// The tables the run treats by their exact names are named in this file, with their
+// statements and translations (the journal block's tables too); only the identifier tables'
+// map numbers live with the maps (run/IdMaps.cpp).
 
 // Count and row select of the tables that are not read by the generic statements.
 // The journals take the start date as their one parameter.
