@@ -254,6 +254,7 @@ void RunDriver::ConnectAs(db::Connection& connection, DatabaseRole role) {
 
 bool RunDriver::Steps(CancelWatcher& watcher) {
     Connect();
+    const transfer::RunPlan plan = transfer::PlanRun(options_);
 
     maps_.Clear();
     copies_.clear();
@@ -277,7 +278,7 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
 
     // Only the transfer's statements are cancelled: a script's statement runs to its end.
     watcher.Arm(true);
-    copies_ = transfer::MoveTables(ctx, dm_);
+    copies_ = transfer::MoveTables(ctx, dm_, plan);
     if (options_.verify && !state_.CancelFlag) {
         if (BeforeVerification) BeforeVerification();
         transfer::VerifyCopies(ctx, dm_.Source(), dm_.Destination(), copies_);
@@ -298,7 +299,7 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
     // The last stage runs to its end once begun, and the run is then finished whatever is
     // asked meanwhile: stopping between generators would leave some behind their keys and
     // a complete transfer to be done again.
-    transfer::RestoreGenerators(ctx, dm_);
+    transfer::RestoreGenerators(ctx, dm_, plan);
 
     state_.SetStatusText(texts::kStatusFinished);
     state_.StageStarted(RunStage::Finished, "");

@@ -1,24 +1,14 @@
 #pragma once
-// The check before a run: what each line of the table list will do to the destination,
-// read from both databases and the data files without writing anything anywhere (read-only
-// transactions, no run log). Both front ends render the plain result.
+// The check before a run: the run's plan, what each line of the table list will do to the
+// destination, described with counts read from both databases without writing anything
+// anywhere (read-only transactions, no run log). Both front ends render the plain result.
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "db/Databases.h"
-#include "db/Statement.h"
+#include "run/RunOptions.h"
 
 namespace kestrix {
-
-struct CheckOptions {
-    std::string source, dest;    // database names as the operator wrote them (Windows-1251)
-    std::string appDir;          // folder of the data files, with a trailing separator
-    bool events = false;         // the journal block runs, from startDate on
-    db::DateTime startDate;
-    db::Credentials sourceLogin = db::FixedCredentials();
-    db::Credentials destLogin = db::FixedCredentials();
-};
 
 // What the check says, apart from the names and numbers it says it of, so that each front
 // end renders it in its own language.
@@ -28,7 +18,7 @@ enum class CheckSays {
     UpdatePhotos, OfRowsWhere, PhotosFromOwner, UpdateColumn, NeverCleared, JournalNotHere, NotCopied, JournalCopy,
     // problems
     NoTableName, TableMissingSource, TableMissingDest, KeyMissingSource, KeyMissingDest, NotWrittenExactly,
-    FlagInCondition, RowsUnreadable, TooFewColumns, KeyNotFirst, UpdateMissingSource, UpdateMissingDest,
+    FlagInCondition, RowsUnreadable, TooFewColumns, KeyNotFirst, UpdateMissingSource, UpdateMissingDest, UpdateColumnNotExact,
     ReferencesBecomeMinusOne, ClearedNeverRefilled, GeneratorTableMissing, GeneratorColumnMissing,
     GeneratorMissing, ScriptMissing, RowsPresent, IndexLeftInactive, PresentUncountable,
     // the report's frame
@@ -89,11 +79,11 @@ struct CheckResult {
     int ProblemCount() const;
 };
 
-// Reads the data files and both databases. Raises the layer's error when a database cannot
+// Plans the run of `options` and reads both databases. Raises the layer's error when a database cannot
 // be attached (LoginRefused when its server refuses the login) or a data file of the start-up
 // checks (table list, generator list) cannot be read, the latter as Error::Kind::File;
 // DestinationBusyError when another run is writing the destination.
-CheckResult CheckTransfer(const CheckOptions& options);
+CheckResult CheckTransfer(const RunOptions& options);
 
 // The result as plain text (UTF-8), one block per line of the table list; English for the
 // command line, Russian for the window.

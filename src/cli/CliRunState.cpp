@@ -9,9 +9,7 @@
 
 #include "db/Charset.h"
 #include "db/Strings.h"
-#include "run/DataFiles.h"
-#include "run/TextFile.h"
-#include "transfer/TableList.h"
+#include "transfer/RunPlan.h"
 
 namespace kestrix::cli {
 namespace {
@@ -100,19 +98,16 @@ void CliRunState::StageStarted(RunStage stage, const std::string& table) {
 void CliRunState::PlanSteps(const RunOptions& options) {
     int copies = 0, lines = 0;
     std::string previous;
-    try {
-        for (const std::string& raw : ReadTextLines(FindDataFile(options.appDir, kTableListFile))) {
-            const transfer::TableListLine line = transfer::ParseTableListLine(raw);
-            if (line.comment) continue;
-            const transfer::LineSteps steps = transfer::StepsOf(line);
-            copies += steps.copy || steps.macros;
-            if (!line.table.empty() && line.table != previous) ++lines;
-            previous = line.table;
-        }
-    } catch (const std::exception&) {
-        // Read again by the run, which reports it.
+    // A table list that cannot be read has no lines here; the run reports it.
+    const transfer::RunPlan plan = transfer::PlanRun(options);
+    for (const transfer::PlannedLine& planned : plan.lines) {
+        const transfer::TableListLine& line = planned.line;
+        if (line.comment) continue;
+        copies += planned.steps.copy || planned.steps.macros;
+        if (!line.table.empty() && line.table != previous) ++lines;
+        previous = line.table;
     }
-    const int journals = options.events ? static_cast<int>(transfer::JournalTables().size()) : 0;
+    const int journals = static_cast<int>(plan.journals.size());
     const int finishing = 3;   // the post-transfer script, the generators, the end
     linesPlanned_ = 1 + lines + journals + (options.verify ? copies + journals : 0) + finishing;
 }

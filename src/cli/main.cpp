@@ -262,14 +262,8 @@ int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const
 // written to either database and no run log.
 int Check(const kestrix::RunOptions& options, const std::string& appDir) {
     using namespace kestrix;
-    CheckOptions check;
-    check.events = options.events;
-    check.startDate = options.startDate;
+    RunOptions check = options;
     check.appDir = AppDirPath(appDir);
-    check.source = options.sourceName;
-    check.dest = options.destName;
-    check.sourceLogin = options.sourceLogin;
-    check.destLogin = options.destLogin;
     try {
         CheckResult result = CheckTransfer(check);
         std::cout << CheckReportText(result);

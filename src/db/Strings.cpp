@@ -46,6 +46,8 @@ std::string UpperAscii(std::string text) {
     return text;
 }
 
+std::string UnquotedName(const std::string& name) { return UpperAscii(TrimBlanksAndControls(name)); }
+
 std::string LowerAscii(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);

@@ -21,5 +21,8 @@ std::string UpperAscii(std::string text);
 std::string LowerAscii(std::string text);
 // Latin and Windows-1251 Cyrillic letters (with yo) to upper case.
 std::string UpperCp1251(std::string text);
+// The name an unquoted identifier stands for in SQL: blanks and controls trimmed, ASCII letters
+// upper-cased.
+std::string UnquotedName(const std::string& name);
 
 } // namespace kestrix

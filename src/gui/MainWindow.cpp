@@ -461,20 +461,12 @@ void MainWindow::ArrangeByTextWidth() {
 
 void MainWindow::mnuFile_CheckClick() {
     SyncOptions();
-    CheckOptions check;
-    check.source = options_.sourceName;
-    check.dest = options_.destName;
-    check.appDir = options_.appDir;
-    check.events = options_.events;
-    check.startDate = options_.startDate;
-    check.sourceLogin = options_.sourceLogin;
-    check.destLogin = options_.destLogin;
     QApplication::setOverrideCursor(::Qt::WaitCursor);
     try {
         std::optional<CheckResult> checked;
         while (!checked) {
             try {
-                checked = CheckTransfer(check);
+                checked = CheckTransfer(options_);
             } catch (const LoginRefused& refused) {
                 // Asked as a run asks; the answer is kept for the runs.
                 QApplication::restoreOverrideCursor();
@@ -484,7 +476,6 @@ void MainWindow::mnuFile_CheckClick() {
                 if (!login) throw;
                 db::Credentials& kept = source ? options_.sourceLogin : options_.destLogin;
                 kept = {login->user, login->password};
-                (source ? check.sourceLogin : check.destLogin) = kept;
                 QApplication::setOverrideCursor(::Qt::WaitCursor);
             }
         }

@@ -164,7 +164,7 @@ std::string JournalsLine(const std::optional<db::DateTime>& eventsFrom);
 std::string AccountedLine(const RunAccount& account);
 // The same for the window, in Russian (Windows-1251).
 std::string AccountedText(const RunAccount& account);
-// "EVENTS: 57 of the 57 rows from 2026-01-01 are already in the destination; a run will
+// "JOURNAL: 57 of the 57 rows from 2026-01-01 are already in the destination; a run will
 // refuse them" (UTF-8).
 std::string PresentRowsLine(const PresentRows& present);
 // The same for the window, in Russian (Windows-1251).

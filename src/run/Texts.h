@@ -130,6 +130,7 @@ inline const std::string kCheckTooFewColumns = ToCp1251("общих столбц
 inline const std::string kCheckKeyNotFirst = ToCp1251("ключевой столбец не первый из общих: перенос сопоставляет ключи по %1");
 inline const std::string kCheckUpdateMissingSource = ToCp1251("обновляемого столбца %1 нет в %2 источника: ничего не обновляется");
 inline const std::string kCheckUpdateMissingDest = ToCp1251("обновляемого столбца %1 нет в %2 приемника: ничего не обновляется");
+inline const std::string kCheckUpdateColumnNotExact = ToCp1251("обновляемый столбец '%1' совпадает со столбцом %2 только без учета пробелов или регистра букв: перенос сравнивает имена в точности и ничего не обновляет");
 inline const std::string kCheckReferencesBecomeMinusOne = ToCp1251("ссылки на %1 заменяются, но %1 не копируется до этой строки: они станут -1");
 inline const std::string kCheckClearedNeverRefilled = ToCp1251("%1 очищается и больше не заполняется");
 inline const std::string kCheckGeneratorTableMissing = ToCp1251("%1, строка %2: таблицы '%3' нет в приемнике");

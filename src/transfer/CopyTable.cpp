@@ -127,8 +127,8 @@ void LogError(TableCopy& copy, const std::string& text, const std::string& messa
 
 // INIDATA: whether the current row holds a reader list, which is written renumbered.
 bool HoldsReaderList(const TableCopy& copy) {
-    return copy.src.ColumnByName("ID_SECTION").GetString() == "USERS_RD_RIGHTS" &&
-           !copy.src.ColumnByName("ID_BLOB").IsNull();
+    return transfer::HoldsReaderList(copy.src.ColumnByName(kSectionColumn).GetString(),
+                                     copy.src.ColumnByName(kReaderListColumn).IsNull());
 }
 
 // Whether the current row's reader list is left to RewriteReaderRights rather than copied
@@ -154,7 +154,7 @@ void CopyParameters(TableCopy& copy, bool reused) {
             continue;
         }
         // A photo the photo table takes is not copied only to be dropped: a blob per owner.
-        if (copy.plan.clearPhoto && copy.plan.parameterSources[j] == "OW_PHOTO") {
+        if (copy.plan.LeavesPhoto(copy.plan.parameterSources[j])) {
             copy.writer->SetNull(parameter);
             continue;
         }
@@ -167,7 +167,7 @@ void CopyParameters(TableCopy& copy, bool reused) {
     }
 }
 
-// The reader list of a "USERS_RD_RIGHTS" row, with its readers renumbered.
+// The reader list of a row that holds one, with its readers renumbered.
 void RewriteReaderRights(TableCopy& copy) {
     if (!HoldsReaderList(copy)) return;   // a NULL list stays as copied
     std::string content;
@@ -188,25 +188,21 @@ void Remap(TableCopy& copy, SqlValue& parameter, int map, int old, const std::st
 
 void Translate(TableCopy& copy, const Translation& t) {
     using Rule = Translation::Rule;
+    auto source = [&](const std::string& column) { return copy.src.ColumnByName(column).GetInteger(); };
     if (t.rule == Rule::MapIfPresent) {
         try {
             SqlValue& p = ParamByName(copy, t.parameterName);
-            if (!p.IsNull()) Remap(copy, p, t.map, p.GetInteger(), t.column);
+            if (!p.IsNull()) Remap(copy, p, t.MapForRow(source), t.OldKey([&] { return p.GetInteger(); }, source), t.column);
         } catch (const Error&) {
         }
-    } else if (t.rule == Rule::MapByType) {
-        // A type outside the list, or mapped to 0, leaves the parameter as copied.
-        const int map = t.MapFor(copy.src.ColumnByName(t.typeColumn).GetInteger());
-        if (map == 0) return;
-        SqlValue& p = Param(copy, t.parameter);
-        const int old = t.valueColumn.empty() ? p.GetInteger() : copy.src.ColumnByName(t.valueColumn).GetInteger();
-        Remap(copy, p, map, old, t.column);
     } else if (t.rule == Rule::Text) {
         SqlValue& p = Param(copy, t.parameter);
         p.SetString(p.GetString());
     } else {
+        const int map = t.MapForRow(source);
+        if (map == 0) return;
         SqlValue& p = Param(copy, t.parameter);
-        Remap(copy, p, t.map, p.GetInteger(), t.column);
+        Remap(copy, p, map, t.OldKey([&] { return p.GetInteger(); }, source), t.column);
     }
 }
 

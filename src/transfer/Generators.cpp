@@ -6,8 +6,6 @@
 #include "run/Texts.h"
 #include "db/Error.h"
 #include "db/Work.h"
-#include "transfer/GeneratorList.h"
-#include "run/TextFile.h"
 
 namespace kestrix::transfer {
 namespace {
@@ -48,9 +46,9 @@ void SetGenerator(Context& ctx, db::Side side, const std::string& table, const s
     }
 }
 
-void RestoreGenerators(Context& ctx, db::Databases& dm) {
-    for (const std::string& raw : ReadTextLines(ctx.DataFile(kGeneratorListFile))) {
-        GeneratorLine line = ParseGeneratorLine(raw);
+void RestoreGenerators(Context& ctx, db::Databases& dm, const RunPlan& plan) {
+    if (plan.generatorListUnreadable) std::rethrow_exception(plan.generatorListUnreadable);
+    for (const GeneratorLine& line : plan.generators) {
         if (line.comment) continue;
         try {
             SetGenerator(ctx, dm.Destination(), line.table, line.column, line.generator);

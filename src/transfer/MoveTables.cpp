@@ -13,7 +13,6 @@
 #include "transfer/LoadIndexes.h"
 #include "transfer/CopyMacros.h"
 #include "transfer/TableList.h"
-#include "run/TextFile.h"
 #include "transfer/UpdateColumn.h"
 
 namespace kestrix::transfer {
@@ -26,26 +25,25 @@ void PassHeader(Context& ctx, const std::string& text) {
 }
 
 // Returns false when the cancel flag ends the sequence.
-bool ClearingPass(Context& ctx, db::Databases& dm) {
+bool ClearingPass(Context& ctx, db::Databases& dm, const RunPlan& plan) {
     RunState& state = ctx.state;
-    std::vector<std::string> lines;
     try {
         PassHeader(ctx, texts::kClearPassHeader);
-        lines = ReadTextLines(ctx.DataFile(kTableListFile));
     } catch (const Error&) {
         return true;  // the pass ends here; the copy pass follows as usual
     }
+    if (plan.tableListUnreadable) return true;
     state.SetStatusText(texts::kClearPassStatus);
     state.StageStarted(RunStage::ClearPass, "");
 
-    for (const std::string& raw : lines) {
+    for (const PlannedLine& planned : plan.lines) {
         if (state.CancelFlag) return false;
-        const TableListLine line = ParseTableListLine(raw);
-        const LineSteps steps = StepsOf(line);
+        const TableListLine& line = planned.line;
+        const LineSteps& steps = planned.steps;
         if (steps.clear) {
             try {
                 ClearTable(ctx, dm.Destination(), line.table, line.condition);
-                if (steps.clearZones) ClearTable(ctx, dm.Destination(), "ZONES", "");
+                if (steps.clearZones) ClearTable(ctx, dm.Destination(), kZonesTable, "");
             } catch (const Error&) {
             }
         }
@@ -81,17 +79,15 @@ void Copied(Context& ctx, CopiedTable copied, std::vector<CopiedTable>& copies) 
 
 // A table's copy that fails goes unlogged and the sequence goes on; the run's account marks
 // the table, so that the operator learns that its rows were not all read.
-void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const LineSteps& steps,
-              const PhotoTables& photos, std::vector<CopiedTable>& copies) {
+void CopyLine(Context& ctx, db::Databases& dm, const PlannedLine& planned, const DatabaseFacts& facts,
+              std::vector<CopiedTable>& copies) {
+    const TableListLine& line = planned.line;
+    const LineSteps& steps = planned.steps;
     try {
         if (steps.macros)
             Copied(ctx, CopyMacros(ctx, dm.Source(), dm.Destination()), copies);
         else if (steps.copy)
-            Copied(ctx,
-                   CopyTable(ctx, dm.Source(), dm.Destination(),
-                             CopyRequest{line.table, line.key, line.tail, photos.destination, photos.source,
-                                         InsertBlockRows(dm.DestinationConnection())}),
-                   copies);
+            Copied(ctx, CopyTable(ctx, dm.Source(), dm.Destination(), planned.Request(facts)), copies);
     } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
     }
@@ -104,29 +100,28 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const 
 }
 
 // Returns false when the pass failed to start or the cancel flag ends the sequence.
-bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
+bool CopyPass(Context& ctx, db::Databases& dm, const RunPlan& plan, const DatabaseFacts& facts,
+              std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(ctx.options.TotalSteps());
-    std::vector<std::string> lines;
+    if (plan.tableListUnreadable) return false;
     try {
-        lines = ReadTextLines(ctx.DataFile(kTableListFile));
         PassHeader(ctx, texts::kCopyPassHeader);
     } catch (const Error&) {
         return false;
     }
 
-    for (const std::string& raw : lines) {
+    for (const PlannedLine& planned : plan.lines) {
         if (state.CancelFlag) return false;
         state.PumpMessages();
-        const TableListLine line = ParseTableListLine(raw);
+        const TableListLine& line = planned.line;
         if (!line.comment) {
-            const LineSteps steps = StepsOf(line);
             state.SetStatusText(line.table);
             state.StageStarted(RunStage::Table, line.table);
-            if (steps.logClearing) SecondClearing(ctx, dm, line, steps);
+            if (planned.steps.logClearing) SecondClearing(ctx, dm, line, planned.steps);
             state.PumpMessages();
-            CopyLine(ctx, dm, line, steps, photos, copies);
+            CopyLine(ctx, dm, planned, facts, copies);
         }
         state.StepAll();
         state.PumpMessages();
@@ -147,17 +142,16 @@ void JournalIndexesOff(db::Databases& dm, std::optional<IndexesOffWhileLoading>&
     }
 }
 
-void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
+void JournalBlock(Context& ctx, db::Databases& dm, const RunPlan& plan, const DatabaseFacts& facts,
+                  std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
-    if (!ctx.options.events || state.CancelFlag) return;
+    if (plan.journals.empty() || state.CancelFlag) return;
     // Active again however the block ends; a lost connection leaves them to the next run.
     std::optional<IndexesOffWhileLoading> indexesOff;
     JournalIndexesOff(dm, indexesOff);
     if (ctx.options.jobs > 1) {
         std::vector<CopyRequest> journals;
-        for (const JournalTable& journal : JournalTables())
-            journals.push_back(CopyRequest{std::string(journal.table), std::string(journal.key), "", photos.destination,
-                                           photos.source, InsertBlockRows(dm.DestinationConnection())});
+        for (const PlannedLine& journal : plan.journals) journals.push_back(journal.Request(facts));
         try {
             for (CopiedTable& copied : CopyJournalsInStreams(ctx, dm, journals)) Copied(ctx, std::move(copied), copies);
         } catch (const Error& e) {
@@ -167,17 +161,13 @@ void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, st
     }
     // Not guarded table by table: an error ends the block and the later journals are not copied.
     try {
-        for (const JournalTable& journal : JournalTables()) {
+        for (const PlannedLine& journal : plan.journals) {
             if (state.CancelFlag) return;
-            const std::string table(journal.table);
+            const std::string& table = journal.line.table;
             state.SetStatusText(table);
             state.StageStarted(RunStage::Table, table);
             state.PumpMessages();
-            Copied(ctx,
-                   CopyTable(ctx, dm.Source(), dm.Destination(),
-                             CopyRequest{table, std::string(journal.key), "", photos.destination, photos.source,
-                                         InsertBlockRows(dm.DestinationConnection())}),
-                   copies);
+            Copied(ctx, CopyTable(ctx, dm.Source(), dm.Destination(), journal.Request(facts)), copies);
             state.StepAll();
         }
         state.PumpMessages();
@@ -186,23 +176,24 @@ void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, st
     }
 }
 
-void Sequence(Context& ctx, db::Databases& dm, std::vector<CopiedTable>& copies) {
+void Sequence(Context& ctx, db::Databases& dm, const RunPlan& plan, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     state.AllToMin();
     state.SetAllMax(ctx.options.TotalSteps());
-    const PhotoTables photos{ProbeOwnerPhotos(dm.Destination()), ProbeOwnerPhotos(dm.Source())};
+    const DatabaseFacts facts{ProbeOwnerPhotos(dm.Destination()), ProbeOwnerPhotos(dm.Source()),
+                              InsertBlockRows(dm.DestinationConnection())};
 
-    if (!ClearingPass(ctx, dm)) return;
-    if (!CopyPass(ctx, dm, photos, copies)) return;
-    JournalBlock(ctx, dm, photos, copies);
+    if (!ClearingPass(ctx, dm, plan)) return;
+    if (!CopyPass(ctx, dm, plan, facts, copies)) return;
+    JournalBlock(ctx, dm, plan, facts, copies);
 }
 
 } // namespace
 
-std::vector<CopiedTable> MoveTables(Context& ctx, db::Databases& dm) {
+std::vector<CopiedTable> MoveTables(Context& ctx, db::Databases& dm, const RunPlan& plan) {
     std::vector<CopiedTable> copies;
     try {
-        Sequence(ctx, dm, copies);
+        Sequence(ctx, dm, plan, copies);
         return copies;
     } catch (const std::exception& e) {
         // An error that ends the sequence, a lost connection, is logged here once, whichever

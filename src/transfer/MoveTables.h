@@ -3,13 +3,14 @@
 
 #include "db/Databases.h"
 #include "run/Context.h"
+#include "transfer/RunPlan.h"
 #include "transfer/TablePlan.h"
 
 namespace kestrix::transfer {
 
-// The transfer sequence: photo probes, clearing pass, copy pass and the journal block.
+// The transfer sequence as planned: photo probes, clearing pass, copy pass and the journal block.
 // No error leaves it but a lost connection, which ends the run; a cancelled sequence is told
 // from a finished one by CancelFlag. Returns the copies that ran to their end, in run order.
-std::vector<CopiedTable> MoveTables(Context& ctx, db::Databases& dm);
+std::vector<CopiedTable> MoveTables(Context& ctx, db::Databases& dm, const RunPlan& plan);
 
 } // namespace kestrix::transfer

@@ -55,28 +55,4 @@ LineSteps StepsOf(const TableListLine& line) {
     return steps;
 }
 
-const std::array<JournalTable, 6>& JournalTables() {
-    static constexpr std::array<JournalTable, 6> kJournals{{
-        {"EVENTS", "EV_ID", "EV_DATE"},
-        {"ALARM", "AL_ID", "AL_DATE"},
-        {"ACR$EVENTS", "AEV_ID", "AEV_DATE"},
-        {"STR_EVENTS", "EV_ID", "EV_DATE"},
-        {"STR_ALARMS", "AL_ID", "AL_DATE"},
-        {"ACR$ALARMS", "AAL_ID", "AAL_DATE"},
-    }};
-    return kJournals;
-}
-
-const JournalTable* FindJournal(const std::string& table) {
-    for (const JournalTable& journal : JournalTables())
-        if (journal.table == table) return &journal;
-    return nullptr;
-}
-
-bool IsJournalTable(const std::string& table) { return FindJournal(table) != nullptr; }
-
-bool IsJournalOrDescriptionTable(const std::string& table) {
-    return IsJournalTable(table) || table == "EVDESC" || table == "ACR$EVDESC";
-}
-
 } // namespace kestrix::transfer

@@ -30,12 +30,16 @@ struct LineSteps {
 
 LineSteps StepsOf(const TableListLine& line);
 
+// The table that the clearing pass clears right after READERS.
+inline constexpr const char* kZonesTable = "ZONES";
+
 // A journal table: its key and the date column the start date filters.
 struct JournalTable {
     std::string_view table, key, dateColumn;
 };
 // The journal block, in its order. The two passes never clear these six and the two
-// description tables, and never copy the six.
+// description tables, and never copy the six. Named in TablePlan.cpp with the other tables
+// treated by name.
 const std::array<JournalTable, 6>& JournalTables();
 const JournalTable* FindJournal(const std::string& table);
 bool IsJournalTable(const std::string& table);

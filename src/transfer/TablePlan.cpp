@@ -11,6 +11,10 @@
 namespace kestrix::transfer {
 namespace {
 
+// The tables the run treats by their exact names are named in this file, with their
+// statements and translations (the journal block's tables too); only the identifier tables'
+// map numbers live with the maps (run/IdMaps.cpp).
+
 // Count and row select of the tables that are not read by the generic statements.
 // The journals take the start date as their one parameter.
 struct SourceQueries {
@@ -222,6 +226,45 @@ void PlanUpdate(CopyPlan& plan, const CopyRequest& request, const std::vector<st
 
 } // namespace
 
+const std::array<JournalTable, 6>& JournalTables() {
+    static constexpr std::array<JournalTable, 6> kJournals{{
+        {"EVENTS", "EV_ID", "EV_DATE"},
+        {"ALARM", "AL_ID", "AL_DATE"},
+        {"ACR$EVENTS", "AEV_ID", "AEV_DATE"},
+        {"STR_EVENTS", "EV_ID", "EV_DATE"},
+        {"STR_ALARMS", "AL_ID", "AL_DATE"},
+        {"ACR$ALARMS", "AAL_ID", "AAL_DATE"},
+    }};
+    return kJournals;
+}
+
+const JournalTable* FindJournal(const std::string& table) {
+    for (const JournalTable& journal : JournalTables())
+        if (journal.table == table) return &journal;
+    return nullptr;
+}
+
+bool IsJournalTable(const std::string& table) { return FindJournal(table) != nullptr; }
+
+bool IsJournalOrDescriptionTable(const std::string& table) {
+    return IsJournalTable(table) || Find(kUpdatedTables, table) != nullptr;
+}
+
+bool TreatedByName(const std::string& table) {
+    return MapNumberOf(table) > 0 || Find(kPositionRemaps, table) || Find(kNamedRemaps, table) ||
+           Find(kTypedRemaps, table) || Find(kUpdatedTables, table) || Find(kSourceQueries, table) ||
+           table == kZonesTable || table == "OWNER" || table == "OWNERPHOTOS";
+}
+
+RowKind RowKindOf(const std::string& table) {
+    if (table == "OWNERPHOTOS") return RowKind::MovePhoto;
+    return Find(kUpdatedTables, table) ? RowKind::UpdateDescription : RowKind::Insert;
+}
+
+bool HoldsReaderList(const std::string& section, bool listNull) { return section == "USERS_RD_RIGHTS" && !listNull; }
+
+bool CopyPlan::LeavesPhoto(const std::string& column) const { return clearPhoto && column == kOwnerPhotoColumn; }
+
 bool PhotosLeftToPhotoTable(const CopyRequest& request) { return request.table == "OWNER" && request.destHasPhotos; }
 
 bool OwnerPhotoCase(const CopyRequest& request) {
@@ -281,6 +324,19 @@ int Translation::MapFor(int type) const {
     }
 }
 
+int Translation::MapForRow(const std::function<int(const std::string&)>& sourceInteger) const {
+    switch (rule) {
+    case Rule::Text: return 0;
+    case Rule::MapByType: return MapFor(sourceInteger(typeColumn));
+    default: return map;
+    }
+}
+
+int Translation::OldKey(const std::function<int()>& parameterInteger,
+                        const std::function<int(const std::string&)>& sourceInteger) const {
+    return valueColumn.empty() ? parameterInteger() : sourceInteger(valueColumn);
+}
+
 std::vector<std::string> CopyPlan::WrittenColumns() const {
     if (kind == RowKind::Insert || parameterSources.empty()) return parameterSources;
     return {parameterSources.begin(), parameterSources.end() - 1};
@@ -337,12 +393,12 @@ CopyPlan PlanRows(const CopyRequest& request, const std::vector<std::string>& de
 
     // The columns to copy: those of the source row that the destination also has.
     std::vector<std::string> copy =
-        OwnerPhotoCase(request) ? std::vector<std::string>{"OW_ID", "OW_PHOTO"} : sourceColumns;
+        OwnerPhotoCase(request) ? std::vector<std::string>{"OW_ID", kOwnerPhotoColumn} : sourceColumns;
     const bool hosts = table == "HOSTS";
     const bool addPort = hosts && !ContainsName(copy, "HS_PORT") && ContainsName(destColumns, "HS_PORT");
     std::erase_if(copy, [&](const std::string& name) { return !ContainsName(destColumns, name); });
 
-    if (table == "OWNERPHOTOS" || Find(kUpdatedTables, table)) {
+    if (RowKindOf(table) != RowKind::Insert) {
         PlanUpdate(plan, request, copy);
         return plan;
     }
@@ -354,7 +410,7 @@ CopyPlan PlanRows(const CopyRequest& request, const std::vector<std::string>& de
         plan.returnedKey = request.keyColumn;
     }
     plan.readerRights = table == "INIDATA";
-    plan.clearPhoto = PhotosLeftToPhotoTable(request) && ContainsName(plan.parameterSources, "OW_PHOTO");
+    plan.clearPhoto = PhotosLeftToPhotoTable(request) && ContainsName(plan.parameterSources, kOwnerPhotoColumn);
     // A source without the archive flag has no archived owners.
     if (table == "OWNER" && ContainsName(sourceColumns, "OW_ARCHIVE")) {
         plan.archiveSql = "UPdate OWNER SET OW_ARCHIVE = 1 WHERE OW_ID = :OW_ID";

@@ -4,6 +4,7 @@
 // columns are written, where each insert parameter comes from and how it is translated,
 // and which special steps a row takes.
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,6 +78,13 @@ struct Translation {
 
     // The map a value goes through (type: the type column's value, for MapByType); 0 for none.
     int MapFor(int type) const;
+    // The rule of a row, the same for the copy that writes it and the read-back that expects
+    // it: the map of the current row's value, 0 when it stays as copied (sourceInteger reads
+    // a column of the source row) ...
+    int MapForRow(const std::function<int(const std::string&)>& sourceInteger) const;
+    // ... and the old key that map translates: the parameter's own value or the value column's.
+    int OldKey(const std::function<int()>& parameterInteger,
+               const std::function<int(const std::string&)>& sourceInteger) const;
 };
 
 struct CopyPlan {
@@ -101,7 +109,24 @@ struct CopyPlan {
     // The destination columns that receive a source value, in parameter order (an update's
     // key parameter is no such column).
     std::vector<std::string> WrittenColumns() const;
+    // Whether a written column gets NULL in place of its value: the owner's photo left to the
+    // photo table.
+    bool LeavesPhoto(const std::string& column) const;
 };
+
+// The owner's photo column of OWNER, in the source and the destination.
+inline constexpr const char* kOwnerPhotoColumn = "OW_PHOTO";
+// INIDATA: the section and list columns of a row, and whether the row holds a reader list,
+// which is written with its readers renumbered.
+inline constexpr const char* kSectionColumn = "ID_SECTION";
+inline constexpr const char* kReaderListColumn = "ID_BLOB";
+bool HoldsReaderList(const std::string& section, bool listNull);
+
+// Whether the run treats a table by its exact name (new keys, translated references, a select
+// or an update of its own); written any other way it is an ordinary table.
+bool TreatedByName(const std::string& table);
+// How the copy of a table writes its rows.
+RowKind RowKindOf(const std::string& table);
 
 // A copy that ran to its end: what it was asked, how it went about it, and the source keys
 // of the rows it refused.

@@ -1,10 +1,12 @@
 #include "transfer/UpdateColumn.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "run/RunLog.h"
 #include "run/Texts.h"
 #include "db/Error.h"
+#include "db/Strings.h"
 #include "db/Work.h"
 
 namespace kestrix::transfer {
@@ -19,12 +21,20 @@ bool FindColumn(db::Statement& sql, const std::string& table, const std::string&
     sql.AddSqlLine("select * from " + table + " Order BY " + key);
     sql.Prepare();
     if (open) sql.Execute();
-    for (int i = 0; i < sql.ColumnCount(); ++i)
-        if (sql.ColumnAt(i).Name() == column) return true;
-    return false;
+    std::vector<std::string> names;
+    for (int i = 0; i < sql.ColumnCount(); ++i) names.push_back(sql.ColumnAt(i).Name());
+    return MatchUpdateColumn(names, column) == ColumnMatch::Exact;
 }
 
 } // namespace
+
+ColumnMatch MatchUpdateColumn(const std::vector<std::string>& columns, const std::string& column) {
+    if (std::find(columns.begin(), columns.end(), column) != columns.end()) return ColumnMatch::Exact;
+    const std::string unquoted = UnquotedName(column);
+    for (const std::string& name : columns)
+        if (UnquotedName(name) == unquoted) return ColumnMatch::OnlyLoosely;
+    return ColumnMatch::Absent;
+}
 
 void UpdateColumn(Context& ctx, db::Side Src, db::Side Dst, const std::string& TableName, const std::string& KeyColumn,
             const std::string& Column) {

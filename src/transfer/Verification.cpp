@@ -67,22 +67,19 @@ void ApplyTranslations(Reading& r, ExpectedRow& row) {
             if (r.plan.parameterSources[j] == t.parameterName) return j;
         return r.columns.size();
     };
+    auto source = [&](const std::string& column) { return r.src.ColumnByName(column).GetInteger(); };
     for (const Translation& t : r.plan.translations) {
         const std::size_t j = position(t);
         if (t.rule == Translation::Rule::MapIfPresent) {
-            if (j < row.values.size() && !row.values[j].null) {
-                int old = 0;
-                if (db::ParseInt(row.values[j].text, old)) row.values[j] = Number(r.ctx.maps.RemapId(t.map, old));
-            }
+            int old = 0;
+            if (j < row.values.size() && !row.values[j].null && db::ParseInt(row.values[j].text, old))
+                row.values[j] = Number(r.ctx.maps.RemapId(t.MapForRow(source), t.OldKey([&] { return old; }, source)));
             continue;
         }
         if (j >= row.values.size()) throw std::out_of_range("parameter " + std::to_string(j));
-        if (t.rule == Translation::Rule::Text) continue;
-        const int type = t.rule == Translation::Rule::MapByType ? r.src.ColumnByName(t.typeColumn).GetInteger() : 0;
-        const int map = t.MapFor(type);
+        const int map = t.MapForRow(source);
         if (map == 0) continue;
-        const int old = t.valueColumn.empty() ? Integer(row.values[j]) : r.src.ColumnByName(t.valueColumn).GetInteger();
-        row.values[j] = Number(r.ctx.maps.RemapId(map, old));
+        row.values[j] = Number(r.ctx.maps.RemapId(map, t.OldKey([&] { return Integer(row.values[j]); }, source)));
     }
 }
 
@@ -91,9 +88,9 @@ void RewriteTexts(Reading& r, ExpectedRow& row) {
     for (std::size_t j = 0; j < r.columns.size(); ++j) {
         const std::string& column = r.plan.parameterSources[j];
         Value& v = row.values[j];
-        if (r.plan.clearPhoto && column == "OW_PHOTO") v = Value{};
-        const bool readers = r.plan.readerRights && column == "ID_BLOB" && !v.null &&
-                             r.src.ColumnByName("ID_SECTION").GetString() == "USERS_RD_RIGHTS";
+        if (r.plan.LeavesPhoto(column)) v = Value{};
+        const bool readers = r.plan.readerRights && column == kReaderListColumn && !v.null &&
+                             HoldsReaderList(r.src.ColumnByName(kSectionColumn).GetString(), v.null);
         const bool macro = r.plan.macroTexts && column == "MCR_FILL";
         if (!readers && !macro) continue;
         MacroTextConverter text(r.ctx.maps);

@@ -32,8 +32,8 @@ protected:
     void SetUp() override {
         std::filesystem::create_directories(appDir);
         test::CopySampleAppDir(appDir);
-        options.source = databases->File("source.fdb");
-        options.dest = databases->File("dest.fdb");
+        options.sourceName = databases->File("source.fdb");
+        options.destName = databases->File("dest.fdb");
         options.appDir = appDir + "/";
     }
     CheckResult Check(const std::string& tableList) {
@@ -44,7 +44,7 @@ protected:
     static TempDir* databases;
     TempDir dir;
     std::string appDir = dir.File("app");
-    CheckOptions options;
+    RunOptions options;
 };
 TempDir* TransferCheckTest::databases = nullptr;
 
@@ -90,6 +90,7 @@ TEST_F(TransferCheckTest, EachKindOfProblemIsReportedAtItsLine) {
          "INPUTS=IN_ID\r\nREADERS=RD_ID", 8, "ZONES is cleared and never refilled"},
         {"OPERATORS=OP_ID@OP_NAME LIKE 'A%'", 1, "the '%' inside the condition"},
         {"ACCGROUPS=AG_ID\r\nACCGROUPS=AG_ID&AG_NOPE", 2, "update column AG_NOPE does not exist"},
+        {"ACCGROUPS=AG_ID\r\nACCGROUPS=AG_ID&ag_note ", 2, "update column 'ag_note ' matches a column of ACCGROUPS only after"},
         {"\r\nHOSTS=HS_ID", 1, "no table name"},
         {"ACCGROUPS=AG_ID@AG_NOPE = 1", 1, "the source rows cannot be read"},
         {"ACCGROUPS=AG_ID\r\nDEVSTATES=DVS_ID%\r\n* comment\r\nEVENTS=EV_ID", 0, ""},
@@ -147,7 +148,7 @@ TEST_F(TransferCheckTest, SampleHasNoProblemAndItsCountsAreTheRowsARunReads) {
     options.events = true;
     options.startDate = db::DateTime{2026, 1, 1, 0, 0, 0, 0};
     std::filesystem::copy_file(databases->File("dest.fdb"), dir.File("dest.fdb"));
-    options.dest = dir.File("dest.fdb");
+    options.destName = dir.File("dest.fdb");
     CheckResult result = CheckTransfer(options);
     EXPECT_EQ(result.ProblemCount(), 0) << CheckReportText(result);
     EXPECT_FALSE(std::filesystem::exists(appDir + "/Kestrix.log")) << "the check writes no log";
@@ -157,8 +158,8 @@ TEST_F(TransferCheckTest, SampleHasNoProblemAndItsCountsAreTheRowsARunReads) {
     ASSERT_EQ(RunStartupChecks(state, run, appDir), std::nullopt);
     run.events = true;
     run.startDate = options.startDate;
-    run.sourceName = options.source;
-    run.destName = options.dest;
+    run.sourceName = options.sourceName;
+    run.destName = options.destName;
     db::Databases dm;
     RunDriver driver(state, dm);
     driver.postScriptPause = std::chrono::milliseconds(0);

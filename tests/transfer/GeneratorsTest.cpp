@@ -34,7 +34,7 @@ protected:
         db::Databases dm;
         dm.DestinationConnection().SetDatabaseFile(DbPath());
         dm.DestinationConnection().Connect();
-        RestoreGenerators(ctx, dm);
+        RestoreGenerators(ctx, dm, transfer::PlanRun(ctx.options));
         dm.DestinationConnection().Disconnect();
     }
     std::string Generator(const std::string& name) {

@@ -22,7 +22,7 @@ void MoveBetween(Context& ctx, const std::string& sourcePath, const std::string&
     dm.DestinationConnection().SetDatabaseFile(destPath);
     dm.SourceConnection().Connect();
     dm.DestinationConnection().Connect();
-    transfer::MoveTables(ctx, dm);
+    transfer::MoveTables(ctx, dm, transfer::PlanRun(ctx.options));
     dm.SourceConnection().Disconnect();
     dm.DestinationConnection().Disconnect();
     EXPECT_TRUE(test::WorkLockFree());
