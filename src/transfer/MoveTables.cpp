@@ -25,7 +25,7 @@ void PassHeader(Context& ctx, const std::string& text) {
     log.Line(Timestamp() + text);
 }
 
-// Returns false when the cancel flag ends the sequence.
+// Returns false when a cancel ends the sequence.
 bool ClearingPass(Context& ctx, db::Databases& dm) {
     RunState& state = ctx.state;
     std::vector<std::string> lines;
@@ -39,7 +39,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
     state.StageStarted(RunStage::ClearPass, "");
 
     for (const std::string& raw : lines) {
-        if (state.CancelFlag) return false;
+        if (ctx.Cancelled()) return false;
         const TableListLine line = ParseTableListLine(raw);
         const LineSteps steps = StepsOf(line);
         if (steps.clear) {
@@ -51,7 +51,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm) {
         }
         state.StepAll();
         state.PumpMessages();
-        if (state.CancelFlag) return false;
+        if (ctx.Cancelled()) return false;
     }
     return true;
 }
@@ -103,7 +103,7 @@ void CopyLine(Context& ctx, db::Databases& dm, const TableListLine& line, const 
     }
 }
 
-// Returns false when the pass failed to start or the cancel flag ends the sequence.
+// Returns false when the pass failed to start or a cancel ends the sequence.
 bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
     state.AllToMin();
@@ -117,7 +117,7 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::v
     }
 
     for (const std::string& raw : lines) {
-        if (state.CancelFlag) return false;
+        if (ctx.Cancelled()) return false;
         state.PumpMessages();
         const TableListLine line = ParseTableListLine(raw);
         if (!line.comment) {
@@ -128,9 +128,10 @@ bool CopyPass(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::v
             state.PumpMessages();
             CopyLine(ctx, dm, line, steps, photos, copies);
         }
+        state.LineDone(ctx.Cancelled());
         state.StepAll();
         state.PumpMessages();
-        if (state.CancelFlag) return false;
+        if (ctx.Cancelled()) return false;
     }
     return true;
 }
@@ -147,42 +148,20 @@ void JournalIndexesOff(db::Databases& dm, std::optional<IndexesOffWhileLoading>&
     }
 }
 
+// The journal tables over ctx.options.jobs streams, one stream as well as several.
 void JournalBlock(Context& ctx, db::Databases& dm, const PhotoTables& photos, std::vector<CopiedTable>& copies) {
-    RunState& state = ctx.state;
-    if (!ctx.options.events || state.CancelFlag) return;
+    if (!ctx.options.events || ctx.Cancelled()) return;
     // Active again however the block ends; a lost connection leaves them to the next run.
     std::optional<IndexesOffWhileLoading> indexesOff;
     JournalIndexesOff(dm, indexesOff);
-    if (ctx.options.jobs > 1) {
-        std::vector<CopyRequest> journals;
-        for (const JournalTable& journal : JournalTables())
-            journals.push_back(CopyRequest{std::string(journal.table), std::string(journal.key), "", photos.destination,
-                                           photos.source, InsertBlockRows(dm.DestinationConnection())});
-        try {
-            for (CopiedTable& copied : CopyJournalsInStreams(ctx, dm, journals)) Copied(ctx, std::move(copied), copies);
-        } catch (const Error& e) {
-            state.TableFailed(e.what());
-        }
-        return;
-    }
-    // Not guarded table by table: an error ends the block and the later journals are not copied.
+    std::vector<CopyRequest> journals;
+    for (const JournalTable& journal : JournalTables())
+        journals.push_back(CopyRequest{std::string(journal.table), std::string(journal.key), "", photos.destination,
+                                       photos.source, InsertBlockRows(dm.DestinationConnection())});
     try {
-        for (const JournalTable& journal : JournalTables()) {
-            if (state.CancelFlag) return;
-            const std::string table(journal.table);
-            state.SetStatusText(table);
-            state.StageStarted(RunStage::Table, table);
-            state.PumpMessages();
-            Copied(ctx,
-                   CopyTable(ctx, dm.Source(), dm.Destination(),
-                             CopyRequest{table, std::string(journal.key), "", photos.destination, photos.source,
-                                         InsertBlockRows(dm.DestinationConnection())}),
-                   copies);
-            state.StepAll();
-        }
-        state.PumpMessages();
+        for (CopiedTable& copied : CopyJournalsInStreams(ctx, dm, journals)) Copied(ctx, std::move(copied), copies);
     } catch (const Error& e) {
-        state.TableFailed(e.what());
+        ctx.state.TableFailed(e.what());
     }
 }
 

@@ -10,6 +10,7 @@
 #include "app/TransferCheck.h"
 #include "db/Databases.h"
 #include "support/Fixtures.h"
+#include "support/TestRunState.h"
 #include "support/Sample.h"
 
 namespace kestrix {
@@ -138,7 +139,7 @@ TEST_F(TransferCheckTest, ColumnsOfACopyAsTheRunChoosesThem) {
 }
 
 // The rows the check counts are the rows a real run reads, table by table.
-struct CountingState : HeadlessRunState {
+struct CountingState : test::TestRunState {
     std::map<std::string, long long> rows;
     void RowDone(bool) override { ++rows[StatusText()]; }
 };
@@ -161,7 +162,7 @@ TEST_F(TransferCheckTest, SampleHasNoProblemAndItsCountsAreTheRowsARunReads) {
     run.destName = options.dest;
     db::Databases dm;
     RunDriver driver(state, dm);
-    driver.postScriptPause = std::chrono::milliseconds(0);
+    driver.Control().postScriptPause = std::chrono::milliseconds(0);
     driver.Run(run);
 
     // A table's copy and its column update ('&' line) each read the rows the check counts.
