@@ -24,25 +24,25 @@
 
 namespace kestrix {
 
-// While armed and the front end's cancel request is set, cancels a statement's execute or
-// fetch once it has run for half a second, from a thread of its own: the run's thread waits
-// in the client library then. Shorter ones are left to end, and the run sees the request at
-// its next test of the cancel flag.
+// While armed and the run's cancel request is set, cancels a statement's execute or fetch
+// once it has run for half a second, from a thread of its own: the run's thread (or a
+// stream's) waits in the client library then; it is the only one that cancels the run's
+// statements. Shorter ones are left to end, and the run sees the request at its next test.
 // A server stopped for a while may lose the answer to a call whose cancel reached it with
 // the call: a call still waiting 3 s after its cancel makes the watcher ask that server for
 // an attachment of its own, and when the server answers that but not the call within 2 s
 // more, the call's link is cut and the call ends as interrupted. A server that keeps the run
 // waiting for 30 s after the request was seen is taken for gone: every connection's link is
 // cut, so that the run and its cleanup end on the lost connection instead of waiting on.
+// The calls to the server are made on a copy of the list, with no lock held: Remove waits
+// for the pass that may be using the attachment instead.
 class CancelWatcher : public AttachmentWatch {
 public:
-    CancelWatcher(const std::atomic<bool>* request, std::vector<db::Connection*> connections)
-        : request_(request) {
+    CancelWatcher(const CancelToken& request, std::vector<db::Connection*> connections) : request_(request) {
         for (db::Connection* connection : connections) watched_.push_back({connection, {}});
-        if (request_) thread_ = std::thread([this] { Watch(); });
+        thread_ = std::thread([this] { Watch(); });
     }
     ~CancelWatcher() {
-        if (!thread_.joinable()) return;
         {
             std::lock_guard lock(mutex_);
             stop_ = true;
@@ -59,8 +59,9 @@ public:
         watched_.push_back({&connection, {}});
     }
     void Remove(db::Connection& connection) override {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         std::erase_if(watched_, [&](const Watched& w) { return w.connection == &connection; });
+        passDone_.wait(lock, [this] { return !inPass_; });
     }
     // Whether the server was taken for gone and every link cut.
     bool CutAll() const { return cutAll_; }
@@ -80,12 +81,23 @@ private:
         std::unique_lock lock(mutex_);
         std::optional<Clock::time_point> seen;
         while (!wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; })) {
-            if (!armed_ || !*request_) continue;
+            if (!armed_ || !request_.Requested()) continue;
             if (!seen) seen = Clock::now();
-            for (Watched& watched : watched_) CancelOrCut(watched);
-            if (cutAll_ || Clock::now() - *seen < kServerGoneAfter) continue;
-            for (Watched& watched : watched_) watched.connection->CutOff(false);
-            cutAll_ = true;
+            const bool cutAll = !cutAll_ && Clock::now() - *seen >= kServerGoneAfter;
+            std::vector<Watched> pass = watched_;
+            inPass_ = true;
+            lock.unlock();
+            for (Watched& watched : pass) CancelOrCut(watched);
+            if (cutAll)
+                for (Watched& watched : pass) watched.connection->CutOff(false);
+            lock.lock();
+            inPass_ = false;
+            if (cutAll) cutAll_ = true;
+            // What the pass learnt of a server, kept for the attachments still watched.
+            for (const Watched& done : pass)
+                for (Watched& watched : watched_)
+                    if (watched.connection == done.connection) watched.serverAnswered = done.serverAnswered;
+            passDone_.notify_all();
         }
     }
 
@@ -101,11 +113,13 @@ private:
         }
     }
 
-    const std::atomic<bool>* request_;
-    std::vector<Watched> watched_;
+    const CancelToken& request_;
     std::atomic<bool> armed_{false}, cutAll_{false};
     std::mutex mutex_;
-    std::condition_variable wake_;
+    // Under the mutex: the attachments, whether a pass uses a copy of them, and the stop.
+    std::vector<Watched> watched_;
+    bool inPass_ = false;
+    std::condition_variable wake_, passDone_;
     bool stop_ = false;
     std::thread thread_;
 };
@@ -175,12 +189,12 @@ void RunDriver::Run(const RunOptions& options) {
     options_ = options;
     options_.sourceName = StripQuotes(options.sourceName);
     options_.destName = StripQuotes(options.destName);
-    state_.CancelFlag = false;
+    control_.cancel.Clear();
     state_.Account().Start();
     state_.Account().SetEventsFrom(options_.events ? std::optional(options_.startDate) : std::nullopt);
     state_.LockControls(true);
 
-    CancelWatcher watcher(CancelRequest, {&dm_.SourceConnection(), &dm_.DestinationConnection(),
+    CancelWatcher watcher(control_.cancel, {&dm_.SourceConnection(), &dm_.DestinationConnection(),
                                           &dm_.SecondDestinationConnection()});
     std::exception_ptr failure;
     bool finished = false;
@@ -188,8 +202,7 @@ void RunDriver::Run(const RunOptions& options) {
         finished = Steps(watcher);
     } catch (const Interruption&) {
         // A statement the cancel request ended: the run is interrupted, not failed.
-        state_.CancelFlag = true;
-        Interrupted();
+        ShowInterrupted();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -208,7 +221,7 @@ void RunDriver::Run(const RunOptions& options) {
         failure = std::make_exception_ptr(Error(Error::Kind::Client, 0, texts::kServerSilent));
     const RunOutcome outcome = failure ? RunOutcome::Failed : finished ? RunOutcome::Finished : RunOutcome::Interrupted;
     // Every stage done: a request to interrupt came too late to stop anything.
-    if (outcome == RunOutcome::Finished && (state_.CancelFlag || (CancelRequest && *CancelRequest)))
+    if (outcome == RunOutcome::Finished && control_.cancel.Requested())
         state_.Account().CancelCameTooLate();
     state_.Account().Close(outcome);
     state_.LockControls(false);
@@ -258,7 +271,7 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
 
     maps_.Clear();
     copies_.clear();
-    Context ctx{state_, options_, maps_, postScriptPause};
+    Context ctx(state_, options_, maps_, control_);
     ctx.attachmentWatch = &watcher;
     // The journals are never cleared: rows of the destination with the keys of the copy's
     // rows will be refused. Said before the first write; the run goes on.
@@ -274,13 +287,13 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
 
     state_.StageStarted(RunStage::PreScript, "");
     scripts::RunPreTransferScript(ctx, dm_);
-    if (state_.CancelFlag) return false;
+    if (control_.cancel.Requested()) return false;
 
     // Only the transfer's statements are cancelled: a script's statement runs to its end.
     watcher.Arm(true);
     copies_ = transfer::MoveTables(ctx, dm_, plan);
-    if (options_.verify && !state_.CancelFlag) {
-        if (BeforeVerification) BeforeVerification();
+    if (options_.verify && !control_.cancel.Requested()) {
+        if (control_.beforeReadBack) control_.beforeReadBack();
         transfer::VerifyCopies(ctx, dm_.Source(), dm_.Destination(), copies_);
     }
     watcher.Arm(false);
@@ -309,12 +322,16 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
 }
 
 bool RunDriver::Interrupted() {
-    if (!state_.CancelFlag) return false;
+    if (!control_.cancel.Requested()) return false;
+    ShowInterrupted();
+    return true;
+}
+
+void RunDriver::ShowInterrupted() {
     state_.SetStatusText(texts::kStatusInterrupted);
     state_.StageStarted(RunStage::Interrupted, "");
     state_.SetTablePosition(0);
     state_.SetAllPosition(0);
-    return true;
 }
 
 void RunDriver::DisconnectAll() {

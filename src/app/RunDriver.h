@@ -1,13 +1,13 @@
 #pragma once
 // One complete transfer, as the start button runs it: connect, pre-transfer script,
 // transfer sequence, post-transfer script, generator reset, and a cleanup that always runs.
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "run/Context.h"
 #include "run/OutputFile.h"
 #include "run/RunOptions.h"
 #include "run/RunState.h"
@@ -79,15 +79,12 @@ public:
     const IdMaps& Maps() const { return maps_; }
     // The copies of the last run that ran to their end, in run order.
     const std::vector<transfer::CopiedTable>& Copies() const { return copies_; }
-    // Tests change the destination here, between the copy and its read-back.
-    std::function<void()> BeforeVerification;
-    // Tests shorten the post-transfer script's pause.
-    std::chrono::milliseconds postScriptPause{1000};
-    // The front end's cancel request, set by another thread or a handler: while it is set,
-    // a thread of the run cancels a statement that has run for half a second, so that a long
-    // one (a lock wait, a large delete) ends the run as interrupted within about a second; a
-    // server that has not answered 30 s after the request is cut off (a lost connection).
-    const std::atomic<bool>* CancelRequest = nullptr;
+    // The run's cancel request and test seams. A front end requests the cancel from any
+    // thread (a button, a signal): while it is set, a thread of the run cancels a statement
+    // that has run for half a second, so that a long one (a lock wait, a large delete) ends
+    // the run as interrupted within about a second; a server that has not answered 30 s after
+    // the request is cut off (a lost connection). Whoever holds the driver keeps it alive.
+    RunControl& Control() { return control_; }
     // Files the front end writes when the run is over. The front end refuses names of the
     // run's files before the run; here, once connected and before anything is written, an
     // output that is the file of an attachment through a server on this machine raises
@@ -104,12 +101,15 @@ private:
     void Connect();
     // Connects, asking AskLogin for another login of the side as long as its server refuses one.
     void ConnectAs(db::Connection& connection, DatabaseRole role);
+    // Whether the run was asked to stop; then the interrupted status is shown.
     bool Interrupted();
+    void ShowInterrupted();
     void DisconnectAll();
 
     RunState& state_;
     db::Databases& dm_;
     RunOptions options_;
+    RunControl control_;
     IdMaps maps_;
     std::vector<transfer::CopiedTable> copies_;
 };

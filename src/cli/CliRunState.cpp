@@ -21,12 +21,9 @@ std::string Bar(int position, int max, int width) {
 
 } // namespace
 
-CliRunState::CliRunState(bool liveLine, const std::atomic<bool>* cancelRequested)
-    : liveLine_(liveLine), cancelRequested_(cancelRequested) {}
-
 void CliRunState::PumpMessages() {
-    if (cancelRequested_ && *cancelRequested_ && !CancelFlag) {
-        CancelFlag = true;
+    if (cancel_ && cancel_->Requested() && !cancelShown_) {
+        cancelShown_ = true;
         EndProgressLine();
         std::cerr << "kestrix-cli: interrupting at the next safe point...\n";
     }

@@ -1,12 +1,13 @@
 #pragma once
 // The run state of the command line: progress on stderr, the run's account on stdout, both
-// in English, and a cancel request turned into the cancel flag at the next pump.
+// in English, and the run's cancel request announced at the first pump that finds it set.
 #include <chrono>
 #include <atomic>
 #include <optional>
 #include <ostream>
 #include <string>
 
+#include "run/Context.h"
 #include "run/RunOptions.h"
 #include "run/RunState.h"
 
@@ -14,7 +15,9 @@ namespace kestrix::cli {
 
 class CliRunState : public RunState {
 public:
-    CliRunState(bool liveLine, const std::atomic<bool>* cancelRequested);
+    explicit CliRunState(bool liveLine) : liveLine_(liveLine) {}
+    // The cancel request of the run this state shows, announced once it is seen.
+    void ShowCancelOf(const CancelToken& cancel) { cancel_ = &cancel; }
 
     void PumpMessages() override;
     void ShowInterruptionWarning(const std::string& text) override;
@@ -54,7 +57,8 @@ private:
     enum class Writing { NotYet, Begun, Abandoned };
     std::atomic<Writing> writing_{Writing::NotYet};
     bool liveLine_;
-    const std::atomic<bool>* cancelRequested_;
+    const CancelToken* cancel_ = nullptr;
+    bool cancelShown_ = false;
     bool lineOpen_ = false;
     std::optional<std::string> lastTable_;   // the table of the last stage event, if a table
     std::string readBack_;                    // the table the read-back is at

@@ -5,7 +5,6 @@
 // Exit status: 0 finished (check: no problem), 1 the run failed (check: problems found),
 // 2 usage error, 3 a start-up check failed, 4 the read-back found a difference, 130 interrupted.
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -33,8 +32,6 @@
 #include "cli/CommandLine.h"
 
 namespace {
-
-std::atomic<bool> g_cancelRequested{false};
 
 constexpr const char* kSameDatabases = "the source and the destination must be different databases";
 
@@ -70,8 +67,8 @@ void BlockCancelSignals(sigset_t& signals) {
 
 // Before the run writes anything (while it connects) the first signal ends the process at
 // once: nothing is left half done, and no connect keeps the operator waiting.
-void WatchCancelSignals(sigset_t signals, kestrix::cli::CliRunState& state) {
-    std::thread([signals, &state] {
+void WatchCancelSignals(sigset_t signals, kestrix::cli::CliRunState& state, kestrix::CancelToken& cancel) {
+    std::thread([signals, &state, &cancel] {
         for (;;) {
             int signal = 0;
             if (sigwait(&signals, &signal) != 0) continue;
@@ -80,7 +77,7 @@ void WatchCancelSignals(sigset_t signals, kestrix::cli::CliRunState& state) {
                 [[maybe_unused]] ssize_t written = write(STDERR_FILENO, kInterrupted, sizeof kInterrupted - 1);
                 _exit(130);
             }
-            g_cancelRequested = true;
+            cancel.Request();
         }
     }).detach();
 }
@@ -210,12 +207,10 @@ bool WriteOutput(const char* what, const std::string& file, const std::string& c
 int OutputFailed(int status) { return status == 0 || status == 4 ? 1 : status; }
 
 // The run, then the summary and the place of the log; the exit status.
-int Transfer(kestrix::cli::CliRunState& state, kestrix::db::Databases& dm, const kestrix::RunOptions& options,
+int Transfer(kestrix::RunDriver& driver, kestrix::cli::CliRunState& state, const kestrix::RunOptions& options,
              const kestrix::cli::CommandLine& line) {
     using namespace kestrix;
-    RunDriver driver(state, dm);
     state.PlanSteps(options);
-    driver.CancelRequest = &g_cancelRequested;   // also cancels a statement that waits
     driver.OutputFiles = line.Outputs();
     std::cerr << JournalsLine(options.events ? std::optional(options.startDate) : std::nullopt) << "\n";
     int status = 0;
@@ -319,10 +314,12 @@ int main(int argc, char** argv) {
         EndOnCancelSignals(cancelSignals);
         return Check(options, appDir);
     }
-    cli::CliRunState state(isatty(STDERR_FILENO) != 0, &g_cancelRequested);
+    cli::CliRunState state(isatty(STDERR_FILENO) != 0);
     std::unique_ptr<db::Databases> dm;
     if (auto exit = PrepareRun(state, options, appDir, dm)) return *exit;
 
-    WatchCancelSignals(cancelSignals, state);
-    return Transfer(state, *dm, options, line);
+    RunDriver driver(state, *dm);
+    state.ShowCancelOf(driver.Control().cancel);
+    WatchCancelSignals(cancelSignals, state, driver.Control().cancel);
+    return Transfer(driver, state, options, line);
 }

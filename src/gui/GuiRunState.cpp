@@ -38,8 +38,7 @@ bool OnWindowThread() {
 
 } // namespace
 
-GuiRunState::GuiRunState(Controls controls, const std::atomic<bool>* cancelRequest)
-    : c_(std::move(controls)), cancelRequest_(cancelRequest), shown_(std::make_shared<Shown>()) {
+GuiRunState::GuiRunState(Controls controls) : c_(std::move(controls)), shown_(std::make_shared<Shown>()) {
     c_.TabLabel->setText(Qt(StatusText()));
     ShowAll();
 }
@@ -59,11 +58,7 @@ template <class Call> void GuiRunState::OnWindowThread(Call&& call) {
 }
 
 void GuiRunState::PumpMessages() {
-    if (gui::OnWindowThread()) {
-        QCoreApplication::processEvents();
-        return;
-    }
-    if (cancelRequest_ && *cancelRequest_) CancelFlag = true;
+    if (gui::OnWindowThread()) QCoreApplication::processEvents();
 }
 
 void GuiRunState::SetWaitCursor(bool wait) {

@@ -29,12 +29,11 @@ public:
         QWidget* CancelMoveBitBtn = nullptr;
     };
 
-    // cancelRequest: set by the window thread; the run takes it as the cancel flag at a pump.
-    GuiRunState(Controls controls, const std::atomic<bool>* cancelRequest);
+    explicit GuiRunState(Controls controls);
     ~GuiRunState() override;
 
-    // Run's thread: the cancel request becomes the cancel flag. Window thread (the start-up
-    // checks): the pending window messages are processed.
+    // Window thread (the start-up checks): the pending window messages are processed. The
+    // run's thread has none: the window runs on.
     void PumpMessages() override;
     void SetWaitCursor(bool wait) override;
     // The window locks itself before the run's thread starts and unlocks once it has ended.
@@ -71,7 +70,6 @@ private:
 
     enum class Writing { NotYet, Begun, Abandoned };
     Controls c_;
-    const std::atomic<bool>* cancelRequest_;
     std::shared_ptr<Shown> shown_;
     std::atomic<Writing> writing_{Writing::NotYet};
     std::string warning_;

@@ -129,9 +129,8 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     controls_.locked = {SourceFE, DestFE, EventsCB, FromDE, ClearDateBtn, MoveBitBtn};
     controls_.lockedMenus = {mnuFile->menuAction(), mnuHelp->menuAction(), mnuFile_Exit};
     controls_.CancelMoveBitBtn = CancelMoveBitBtn;
-    state_ = std::make_unique<GuiRunState>(controls_, cancelRequest_.get());
+    state_ = std::make_unique<GuiRunState>(controls_);
     driver_ = std::make_unique<RunDriver>(*state_, dm_);
-    driver_->CancelRequest = cancelRequest_.get();
     AskLoginsFor(*driver_);
 
     DataFolderLabel = new QLabel(this);
@@ -151,7 +150,8 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
 }
 
 // A run's thread. The window joins it once the run has ended; a run left connecting is
-// detached, and ends with the state, driver and databases it was given.
+// detached, and ends with the state, driver and databases it was given: its driver holds
+// the cancel request it reads, which the window no longer touches.
 struct MainWindow::RunThread {
     int serial = 0;
     std::thread thread;
@@ -161,7 +161,6 @@ struct MainWindow::RunThread {
         std::unique_ptr<GuiRunState> state;
         std::unique_ptr<RunDriver> driver;
         std::unique_ptr<db::Databases> dm;
-        std::shared_ptr<std::atomic<bool>> cancelRequest;   // read by the state and the driver
     };
     // The thread, at its end: whether the window still waits for it.
     bool Ended() {
@@ -195,9 +194,9 @@ MainWindow::~MainWindow() {
     // A run's thread waiting for a login is answered Cancel: it ends, or is left connecting.
     loginAsker_->Close();
     if (!run_) return;
-    *cancelRequest_ = true;
+    driver_->Control().cancel.Request();
     if (state_->AbandonUnwritten())
-        run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_), cancelRequest_});
+        run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_)});
     else
         run_->thread.join();
 }
@@ -510,7 +509,6 @@ void MainWindow::StartRun() {
     if (running_) return;
     running_ = true;
     endAfterRun_ = false;
-    *cancelRequest_ = false;
     SyncOptions();
     state_->Starting();
     state_->Lock(true);
@@ -572,23 +570,21 @@ void MainWindow::RunEnded() {
 void MainWindow::LeaveRunConnecting() {
     // The run keeps what it holds; the window goes on with a state, a driver and databases
     // of its own, as the run left them.
-    const auto pause = driver_->postScriptPause;
-    const auto beforeVerification = driver_->BeforeVerification;
+    const auto pause = driver_->Control().postScriptPause;
+    const auto beforeReadBack = driver_->Control().beforeReadBack;
     loginAsker_->Close();
-    run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_), cancelRequest_});
+    run_->Leave({std::move(state_), std::move(driver_), std::move(ownDm_)});
     run_.reset();
     running_ = false;
     ownDm_ = std::make_unique<db::Databases>();
-    cancelRequest_ = std::make_shared<std::atomic<bool>>(cancelRequest_->load());
-    state_ = std::make_unique<GuiRunState>(controls_, cancelRequest_.get());
+    state_ = std::make_unique<GuiRunState>(controls_);
     driver_ = std::make_unique<RunDriver>(*state_, *ownDm_);
-    driver_->CancelRequest = cancelRequest_.get();
-    driver_->postScriptPause = pause;
-    driver_->BeforeVerification = beforeVerification;
+    driver_->Control().postScriptPause = pause;
+    driver_->Control().beforeReadBack = beforeReadBack;
     AskLoginsFor(*driver_);
 
     // Interrupted before anything was written.
-    state_->CancelFlag = true;
+    driver_->Control().cancel.Request();
     state_->Account().Start();
     state_->Account().SetEventsFrom(options_.events ? std::optional(options_.startDate) : std::nullopt);
     state_->SetStatusText(texts::kStatusInterrupted);
@@ -630,7 +626,7 @@ void MainWindow::CancelMoveBitBtnClick() {
 }
 
 void MainWindow::RequestCancel() {
-    *cancelRequest_ = true;
+    driver_->Control().cancel.Request();
     if (running_ && state_->AbandonUnwritten()) LeaveRunConnecting();
 }
 

@@ -164,11 +164,6 @@ private:
     int exitStatus_ = 0;
     std::shared_ptr<RunThread> run_;
     int runSerial_ = 0;
-    // Set by a confirmed cancel press or a signal; the run cancels a statement that waits
-    // meanwhile.
-    // The cancel request the current run reads; shared, so that a run left connecting keeps
-    // reading its own after the window has gone or started another.
-    std::shared_ptr<std::atomic<bool>> cancelRequest_ = std::make_shared<std::atomic<bool>>(false);
     QPointer<QDialog> summary_;
 };
 

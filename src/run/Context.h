@@ -1,6 +1,8 @@
 #pragma once
 // What every engine routine reads besides its arguments: the run's options, its state and the maps.
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,12 +24,51 @@ public:
     virtual void Remove(db::Connection& connection) = 0;
 };
 
+// A request to stop: set by a front end (a button, a termination signal) or by the part of the
+// run it belongs to, from any thread; read by the run's thread, the streams of the journal
+// block and the watch over the attachments. A token made with an outer one reads as requested
+// also while the outer one is: a part of the run that can be stopped on its own.
+class CancelToken {
+public:
+    CancelToken() = default;
+    explicit CancelToken(const CancelToken* outer) : outer_(outer) {}
+    CancelToken(const CancelToken&) = delete;
+    CancelToken& operator=(const CancelToken&) = delete;
+
+    void Request() noexcept { requested_.store(true); }
+    void Clear() noexcept { requested_.store(false); }
+    bool Requested() const noexcept { return requested_.load() || (outer_ && outer_->Requested()); }
+
+private:
+    static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal's thread");
+    std::atomic<bool> requested_{false};
+    const CancelToken* outer_ = nullptr;
+};
+
+// What a front end and its tests give a run besides its options, kept from run to run.
+struct RunControl {
+    // The cancel request of the run; cleared as a run starts.
+    CancelToken cancel;
+    // Pause of the post-transfer script after every statement; tests shorten it.
+    std::chrono::milliseconds postScriptPause{1000};
+    // Runs on the run's thread between the copy and its read-back: tests change the
+    // destination there.
+    std::function<void()> beforeReadBack;
+};
+
 struct Context {
+    Context(RunState& state, const RunOptions& options, IdMaps& maps, RunControl& control)
+        : state(state), options(options), maps(maps), control(control), cancel(control.cancel) {}
+    // A part of the run with a state of its own, stopped by `cancel` (made with the run's).
+    Context(const Context& run, RunState& state, const CancelToken& cancel)
+        : state(state), options(run.options), maps(run.maps), control(run.control), cancel(cancel) {}
+
     RunState& state;
     const RunOptions& options;
     IdMaps& maps;
-    // Pause of the post-transfer script after every statement.
-    std::chrono::milliseconds postScriptPause{1000};
+    RunControl& control;
+    // What the routines test between their steps: the run's cancel request, or a part's.
+    const CancelToken& cancel;
     // Where a table copy's log lines go: the run log, or, for a stream of the parallel journal
     // copy, its table's lines kept back to be written in the journal block's order.
     std::vector<std::string>* heldLog = nullptr;
@@ -40,6 +81,7 @@ struct Context {
         else RunLog::Append(LogPath(), line);
     }
     std::string DataFile(const std::string& relative) const { return FindDataFile(options.appDir, relative); }
+    bool Cancelled() const { return cancel.Requested(); }
 };
 
 } // namespace kestrix

@@ -1,7 +1,7 @@
 #pragma once
 // The account of a run: for every copied table, the source rows it read, the rows written and
-// refused, and the rows whose translated reference became -1, collected from the progress
-// events both front ends are told of.
+// refused, and the rows whose translated reference became -1, collected from the run's
+// events (RunState), never from its displays.
 #include <chrono>
 #include <optional>
 #include <string>
@@ -94,8 +94,8 @@ public:
     // The last `rows` rows counted written in the open table did not reach the destination:
     // their transaction did not commit.
     void WrittenUndone(int rows);
-    // The overall progress stepped: the line of the open table is done, unless the run was
-    // cancelled meanwhile (the copy then ended early and is stepped all the same).
+    // The sequence is done with the open table's line, unless the run was cancelled meanwhile
+    // (the copy then ended early).
     void LineDone(bool cancelled);
     void ReferenceUnmapped(const std::string& table, const std::string& column);
     // The copy of the open table ended on an error, one that the sequence passes over or one

@@ -16,23 +16,10 @@ void Progress::SetPosition(int position) {
 void RunState::SetStatusText(const std::string& text) { status_ = text; DisplayChanged(); }
 void RunState::SetTableMax(int max) { table_.SetMax(max); DisplayChanged(); }
 void RunState::SetTablePosition(int position) { table_.SetPosition(position); DisplayChanged(); }
-void RunState::StepTable() {
-    table_.Step();
-    account_.RowRead();
-    DisplayChanged();
-}
+void RunState::StepTable() { table_.Step(); DisplayChanged(); }
 void RunState::AllToMin() { all_.ToMin(); DisplayChanged(); }
 void RunState::SetAllMax(int max) { all_.SetMax(max); DisplayChanged(); }
 void RunState::SetAllPosition(int position) { all_.SetPosition(position); DisplayChanged(); }
-void RunState::StepAll() {
-    all_.Step();
-    account_.LineDone(CancelFlag);
-    DisplayChanged();
-}
-
-void HeadlessRunState::PumpMessages() {
-    ++PumpCount;
-    if (OnPump) OnPump(*this);
-}
+void RunState::StepAll() { all_.Step(); DisplayChanged(); }
 
 } // namespace kestrix

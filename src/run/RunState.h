@@ -1,8 +1,7 @@
 #pragma once
-// What the front end (window or command line) renders of a run and how it signals it: the
-// cancel flag, the displays, the events and their account, and the window's hooks. What the
-// run is asked to do is in RunOptions.
-#include <functional>
+// What the front end (window or command line) renders of a run: the displays, the events that
+// feed the run's account, and the window's hooks. What the run is asked to do is in
+// RunOptions; the cancel request is the run's (Context).
 #include <string>
 #include <vector>
 
@@ -29,9 +28,6 @@ class RunState {
 public:
     virtual ~RunState() = default;
 
-    // Set by the front end to ask the run to stop; the run tests it between its steps.
-    bool CancelFlag = false;
-
     // Displays.
     const std::string& StatusText() const { return status_; }
     void SetStatusText(const std::string& text);   // TabLabel, Windows-1251
@@ -45,7 +41,7 @@ public:
     void SetAllPosition(int position);
     void StepAll();
 
-    // Processes the pending messages once: repaint, and a cancel request may set CancelFlag.
+    // Processes the pending messages once: repaint, and a cancel press gets through.
     virtual void PumpMessages() = 0;
     // The database-wait cursor while the pre- and post-transfer scripts run.
     virtual void SetWaitCursor(bool /*wait*/) {}
@@ -59,6 +55,8 @@ public:
     // stage's status text is set, so that a front end shows the new text; the pre-transfer
     // script keeps the text it finds.
     virtual void StageStarted(RunStage stage, const std::string& table) { account_.StageStarted(stage, table); }
+    // the table copy fetched a source row, before handling it;
+    void RowRead() { account_.RowRead(); }
     // the table copy handled a source row: written, or refused and logged;
     virtual void RowDone(bool written) { account_.RowDone(written); }
     // a reference column of a copied row got -1: its device is not in the identifier maps.
@@ -70,6 +68,9 @@ public:
     void WrittenUndone(int rows) { account_.WrittenUndone(rows); }
     // the copy of the current table ended on an error, passed over or ending the run.
     void TableFailed(const std::string& message) { account_.TableFailed(message); }
+    // the sequence is done with the current table's line; a copy that a cancel ended is not
+    // done.
+    void LineDone(bool cancelled) { account_.LineDone(cancelled); }
     // before the first write: journal rows the destination already holds, which the copy
     // will refuse; the run goes on.
     virtual void RowsAlreadyPresent(const std::vector<PresentRows>& present) { account_.RowsAlreadyPresent(present); }
@@ -77,8 +78,7 @@ public:
     void ReadBackDue(std::size_t row) { account_.ReadBackDue(row); }
     void TableVerified(std::size_t row, const TableVerification& result) { account_.TableVerified(row, result); }
 
-    // The account of the current or last run. A table copy steps the table progress once per
-    // source row it fetches, and the sequence steps the overall progress once a line is done.
+    // The account of the current or last run, fed by the events above only.
     const RunAccount& Account() const { return account_; }
     RunAccount& Account() { return account_; }
 
@@ -91,15 +91,6 @@ private:
     RunAccount account_;
     Progress table_;
     Progress all_;
-};
-
-// For tests and the command line: pumping runs an optional hook.
-class HeadlessRunState : public RunState {
-public:
-    void PumpMessages() override;
-    int PumpCount = 0;
-    // Runs at every pump; a test sets CancelFlag from here to cancel at a chosen point.
-    std::function<void(HeadlessRunState&)> OnPump;
 };
 
 } // namespace kestrix

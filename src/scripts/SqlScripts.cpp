@@ -98,7 +98,7 @@ void RunScriptStatement(Context& ctx, db::Databases& dm, const ScriptKind& kind,
     // Committed also when closing or pumping failed.
     work.End();
     EndFrame(log);
-    std::this_thread::sleep_for(ctx.postScriptPause);
+    std::this_thread::sleep_for(ctx.control.postScriptPause);
 }
 
 void RunScript(Context& ctx, db::Databases& dm, const ScriptKind& kind) {

@@ -352,12 +352,13 @@ void RowLoop(TableCopy& copy) {
     state.SetTablePosition(0);
     copy.writer.emplace(copy.dst, copy.plan.rowSql, copy.plan.returnedKey, PendingOutcomes(copy));
     copy.writer->SetUp(copy.request.blockRows, copy.expectedRows);
-    while (!state.CancelFlag) {
+    while (!copy.ctx.Cancelled()) {
         state.StepTable();
+        state.RowRead();
         state.PumpMessages();
         CopyRow(copy);
         NextSourceRow(copy);
-        if (state.CancelFlag || copy.src.AtEnd()) break;
+        if (copy.ctx.Cancelled() || copy.src.AtEnd()) break;
     }
     // The rows of a last, partial block; after a cancel, the rows read up to it.
     copy.writer->WriteOneByOne();
@@ -416,13 +417,13 @@ CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyReques
     const db::ClearSqlAtEnd release(copy.dst);
 
     const std::vector<std::string> destColumns = DestinationColumns(copy.dst, queries);
-    if (state.CancelFlag) return {};
+    if (ctx.Cancelled()) return {};
 
     db::WorkUnit srcWork(copy.src);
     const InlineBlobReads inlineBlobs(copy.src, !PhotosLeftToPhotoTable(request));
     OpenSource(copy, queries, sourceRows);
     copy.plan = PlanRows(request, destColumns, ColumnNames(copy.src));
-    if (state.CancelFlag) return {};
+    if (ctx.Cancelled()) return {};
 
     FindParameterSources(copy);
     copy.dst.ClearSql();

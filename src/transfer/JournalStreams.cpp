@@ -19,31 +19,24 @@
 namespace kestrix::transfer {
 namespace {
 
-// A statement still waiting this long after a cancel is cancelled on its attachment.
-constexpr std::chrono::milliseconds kCancelWaitingAfter{500};
 constexpr std::chrono::milliseconds kPollEvery{20};
 
-// One table's view of the run: displays and an account of its own, and the run's cancel
-// request, seen at each of its pumps.
+// One table's view of the run: displays and an account of its own; nothing to pump (the
+// run's thread pumps, and the block's cancel token stops the copy).
 class StreamState : public RunState {
 public:
-    explicit StreamState(const std::atomic<bool>& cancel) : cancel_(cancel) {}
-    void PumpMessages() override {
-        if (cancel_) CancelFlag = true;
-    }
+    void PumpMessages() override {}
     int RowsDone() const { return rowsDone_; }
 
 protected:
     void DisplayChanged() override { rowsDone_ = TableProgress().Position(); }
 
 private:
-    const std::atomic<bool>& cancel_;
     std::atomic<int> rowsDone_{0};
 };
 
 // A part of a journal table, all its rows or those of one key range, and what its stream
-// leaves for the run. The stream that takes it writes everything but `started` and `done`
-// before it sets `done`; the run's thread reads it after. `started` is set under the mutex.
+// leaves for the run (see Shared for who writes what).
 struct Job {
     CopyRequest journal{};   // with the part's key range when the table is copied in parts
     int rows = 0;            // the table's count, or the part's share of it
@@ -82,8 +75,9 @@ void AddPart(TableAccount& row, const TableAccount& part) {
     if (row.error.empty()) row.error = part.error;
 }
 
-// The attachments of one stream, made by the run's thread so that it can cancel a waiting
-// statement on them; the stream connects and uses them.
+// The attachments of one stream, made and given their parameters by the run's thread, so
+// that the run's watch can cancel a waiting statement on them and ask their server; the
+// stream connects and uses them.
 struct Attachments {
     db::Connection sourceConnection, destConnection;
     db::Transaction sourceTransaction, destTransaction;
@@ -92,10 +86,34 @@ struct Attachments {
     db::Side Destination() { return {destSql, destTransaction, destConnection}; }
 };
 
+// What the streams share with the run's thread. Who writes what:
+// - the run's thread writes `tables`, `jobs` (but their stream's part) and `order` before any
+//   stream starts, and reads a job's stream part only once its `done` is set;
+// - a stream writes the job it took (`state`, `log`, `ending`, `copied`) and then sets its
+//   `done`;
+// - `next`, a job's `started` and `connectFailure` change under `mutex`;
+// - `noMoreStarts` (a table failed, or the block ends) and `end` are set by any thread;
+//   `running` is counted down by each stream as it ends.
+struct Shared {
+    explicit Shared(const CancelToken& run) : end(&run) {}
+
+    std::vector<Table> tables;          // in the block's order
+    std::deque<Job> jobs;               // the tables' parts, table after table
+    std::vector<std::size_t> order;     // the order the parts start in
+    std::mutex mutex;
+    std::size_t next = 0;               // into `order`
+    std::exception_ptr connectFailure;  // an attachment that could not be opened
+    std::atomic<bool> noMoreStarts{false};
+    // The streams' cancel: requested with the run's, and when the block ends on a lost
+    // connection or an interruption; a copy stops at its next row.
+    CancelToken end;
+    std::atomic<int> running{0};
+};
+
 class Streams {
 public:
     Streams(Context& ctx, db::Databases& dm, const std::vector<CopyRequest>& journals)
-        : ctx_(ctx), sourceName_(dm.SourceConnection().DatabaseName()),
+        : ctx_(ctx), shared_(ctx.cancel), sourceName_(dm.SourceConnection().DatabaseName()),
           destName_(dm.DestinationConnection().DatabaseName()) {
         // A table that cannot be counted fails as its copy would: the block ends before it.
         for (const CopyRequest& journal : journals) {
@@ -107,19 +125,24 @@ public:
                 uncountedError_ = e.what();
                 break;
             }
-            tables_.push_back(std::move(table));
+            shared_.tables.push_back(std::move(table));
         }
         long long rows = 0;
-        for (const Table& table : tables_) rows += table.rows;
+        for (const Table& table : shared_.tables) rows += table.rows;
         const long long share = (rows + ctx.options.jobs - 1) / std::max(ctx.options.jobs, 1);
-        for (Table& table : tables_) AddParts(table, Parts(ctx, dm, table, share));
-        for (std::size_t i = 0; i < jobs_.size(); ++i) order_.push_back(i);
-        std::stable_sort(order_.begin(), order_.end(),
-                         [this](std::size_t a, std::size_t b) { return jobs_[a].rows > jobs_[b].rows; });
+        for (Table& table : shared_.tables) AddParts(table, Parts(ctx, dm, table, share));
+        for (std::size_t i = 0; i < shared_.jobs.size(); ++i) shared_.order.push_back(i);
+        // Several streams take the largest first, so that none is left with a large one at
+        // the end; one stream takes the tables in the block's order.
+        if (ctx.options.jobs > 1)
+            std::stable_sort(shared_.order.begin(), shared_.order.end(), [this](std::size_t a, std::size_t b) {
+                return shared_.jobs[a].rows > shared_.jobs[b].rows;
+            });
     }
     // Every stream is stopped and waited for, however the block ends.
     ~Streams() {
-        cancel_ = stop_ = true;
+        shared_.noMoreStarts = true;
+        shared_.end.Request();
         for (std::thread& thread : threads_) thread.join();
         if (AttachmentWatch* watch = ctx_.attachmentWatch)
             for (auto& a : attachments_)
@@ -129,35 +152,43 @@ public:
     Streams& operator=(const Streams&) = delete;
 
     void Run(int streams) {
-        const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(std::max(streams, 1)), order_.size());
+        const std::size_t count =
+            std::min<std::size_t>(static_cast<std::size_t>(std::max(streams, 1)), shared_.order.size());
         for (std::size_t i = 0; i < count; ++i) {
             attachments_.push_back(std::make_unique<Attachments>());
-            // The run's watch rescues a stream whose call a stalled server never answers, as it
-            // rescues the run's own attachments.
+            Attachments& a = *attachments_.back();
+            db::SetStandardParams(a.sourceConnection, ctx_.options.sourceLogin);
+            db::SetStandardParams(a.destConnection, ctx_.options.destLogin);
+            a.sourceConnection.SetDatabaseFile(sourceName_);
+            a.destConnection.SetDatabaseFile(destName_);
+            a.destConnection.Role = DatabaseRole::Destination;
+            a.destConnection.ProcessName = db::WriterProcessName();
+            // The run's watch cancels a stream's waiting statement once the run is cancelled,
+            // and rescues a call that a stalled server never answers, as for the run's own.
             if (AttachmentWatch* watch = ctx_.attachmentWatch)
-                for (db::Connection* connection : {&attachments_.back()->sourceConnection, &attachments_.back()->destConnection})
-                    watch->Add(*connection);
+                for (db::Connection* connection : {&a.sourceConnection, &a.destConnection}) watch->Add(*connection);
         }
-        running_ = static_cast<int>(count);
+        shared_.running = static_cast<int>(count);
         for (std::size_t i = 0; i < count; ++i) threads_.emplace_back([this, i] { Stream(*attachments_[i]); });
+        std::vector<Table>& tables = shared_.tables;
         std::size_t flushed = 0;
-        while (flushed < tables_.size()) {
-            if (Finished(tables_[flushed])) {
-                Flush(tables_[flushed++]);
+        while (flushed < tables.size()) {
+            if (Finished(tables[flushed])) {
+                Flush(tables[flushed++]);
                 continue;
             }
-            if (running_ == 0) break;   // the rest was never started
-            Watch();
+            if (shared_.running == 0) break;   // the rest was never started
+            Show(flushed);
             std::this_thread::sleep_for(kPollEvery);
         }
         for (std::thread& thread : threads_) thread.join();
         threads_.clear();
-        for (; flushed < tables_.size(); ++flushed)
-            if (AnyDone(tables_[flushed])) Flush(tables_[flushed]);
-        for (Job& job : jobs_)
+        for (; flushed < tables.size(); ++flushed)
+            if (AnyDone(tables[flushed])) Flush(tables[flushed]);
+        for (Job& job : shared_.jobs)
             if (job.ending) std::rethrow_exception(job.ending);
-        if (connectFailure_) std::rethrow_exception(connectFailure_);
-        if (stop_ || cancel_ || uncounted_.empty()) return;
+        if (shared_.connectFailure) std::rethrow_exception(shared_.connectFailure);
+        if (Stopping() || uncounted_.empty()) return;
         ctx_.state.SetStatusText(uncounted_);
         ctx_.state.StageStarted(RunStage::Table, uncounted_);
         ctx_.state.TableFailed(uncountedError_);
@@ -166,12 +197,12 @@ public:
     // One copy per table, its parts' refused rows in key order, as one stream's copy gives.
     std::vector<CopiedTable> Copies() {
         std::vector<CopiedTable> copies;
-        for (Table& table : tables_) {
+        for (Table& table : shared_.tables) {
             if (!AnyDone(table)) continue;
             CopiedTable whole;
             for (std::size_t part : table.parts) {
-                CopiedTable& copied = jobs_[part].copied;
-                if (!jobs_[part].done || copied.request.table.empty()) continue;
+                CopiedTable& copied = shared_.jobs[part].copied;
+                if (!shared_.jobs[part].done || copied.request.table.empty()) continue;
                 if (whole.request.table.empty()) {
                     whole = std::move(copied);
                     whole.request = table.journal;
@@ -214,66 +245,76 @@ private:
     void AddParts(Table& table, const std::vector<KeyRange>& ranges) {
         const std::size_t parts = std::max<std::size_t>(ranges.size(), 1);
         for (std::size_t k = 0; k < parts; ++k) {
-            Job& job = jobs_.emplace_back();
+            Job& job = shared_.jobs.emplace_back();
             job.journal = table.journal;
             job.counted = ranges.empty();
             if (!ranges.empty()) job.journal.part = ranges[k];
             job.rows = table.rows / static_cast<int>(parts);
-            job.state = std::make_unique<StreamState>(cancel_);
-            table.parts.push_back(jobs_.size() - 1);
+            job.state = std::make_unique<StreamState>();
+            table.parts.push_back(shared_.jobs.size() - 1);
         }
     }
+
+    // No part is started any more: a table failed, or the block ends.
+    bool Stopping() const { return shared_.noMoreStarts || shared_.end.Requested(); }
 
     // Every part of the table has its copy's end, or the rest will never start and the ones
     // started are done. Under the mutex: no part starts meanwhile.
     bool Finished(const Table& table) {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(shared_.mutex);
         bool started = false, running = false, all = true;
         for (std::size_t part : table.parts) {
-            started = started || jobs_[part].started;
-            running = running || (jobs_[part].started && !jobs_[part].done);
-            all = all && jobs_[part].done;
+            const Job& job = shared_.jobs[part];
+            started = started || job.started;
+            running = running || (job.started && !job.done);
+            all = all && job.done;
         }
-        return all || ((stop_ || cancel_) && started && !running);
+        return all || (Stopping() && started && !running);
     }
 
     bool AnyDone(const Table& table) const {
-        return std::any_of(table.parts.begin(), table.parts.end(), [this](std::size_t p) { return jobs_[p].done.load(); });
+        return std::any_of(table.parts.begin(), table.parts.end(),
+                           [this](std::size_t p) { return shared_.jobs[p].done.load(); });
     }
 
-    // The run's thread: pumps, passes a cancel on to the streams, and shows the tables in flight.
-    void Watch() {
+    // The run's thread: shows the tables in flight, and pumps. The table to be told next
+    // (`next`) is announced as its stage once it runs, as a sequential copy announces it:
+    // one stream's tables are shown as they are copied.
+    void Show(std::size_t next) {
         RunState& state = ctx_.state;
-        state.PumpMessages();
-        if (state.CancelFlag) {
-            cancel_ = true;
-            for (auto& a : attachments_)
-                for (db::Connection* connection : {&a->sourceConnection, &a->destConnection})
-                    connection->CancelCallRunningFor(kCancelWaitingAfter);
-        }
         std::string names;
         int rows = 0, done = 0;
-        for (const Table& table : tables_) {
+        for (const Table& table : shared_.tables) {
             bool started = false, all = true;
             int rowsDone = 0;
             for (std::size_t part : table.parts) {
-                started = started || jobs_[part].started;
-                all = all && jobs_[part].done;
-                rowsDone += jobs_[part].state->RowsDone();
+                const Job& job = shared_.jobs[part];
+                started = started || job.started;
+                all = all && job.done;
+                rowsDone += job.state->RowsDone();
             }
             if (!started || all) continue;
             names += (names.empty() ? "" : ", ") + table.journal.table;
             rows += table.rows;
             done += rowsDone;
         }
-        if (names.empty()) return;
-        if (names != state.StatusText()) state.SetStatusText(names);
-        if (rows != state.TableProgress().Max()) state.SetTableMax(rows);
-        state.SetTablePosition(done);
+        if (!names.empty()) {
+            if (names != state.StatusText()) state.SetStatusText(names);
+            const Table& table = shared_.tables[next];
+            if (announced_ <= next && std::any_of(table.parts.begin(), table.parts.end(),
+                                                  [this](std::size_t p) { return shared_.jobs[p].started.load(); })) {
+                state.StageStarted(RunStage::Table, table.journal.table);
+                announced_ = next + 1;
+            }
+            if (rows != state.TableProgress().Max()) state.SetTableMax(rows);
+            state.SetTablePosition(done);
+        }
+        state.PumpMessages();
     }
 
     // A table's lines, account row and step, told to the run as its sequential copy tells them:
-    // its parts' in key order, one row. A part never copied leaves the table cut short.
+    // its parts' in key order, one row (which goes on from its announcement). A part never copied leaves the table cut short. A table
+    // whose copy ended on an error, or ended the block, is not stepped: its line is not done.
     // A log that cannot take its lines ends the block: no table is started after it.
     void Flush(Table& table) {
         RunState& state = ctx_.state;
@@ -281,14 +322,15 @@ private:
         state.StageStarted(RunStage::Table, table.journal.table);
         std::optional<TableAccount> row;   // a table is flushed once a part of it is done
         std::vector<std::string> lines;
-        bool missing = false;
+        bool missing = false, failed = false;
         for (std::size_t part : table.parts) {
-            Job& job = jobs_[part];
+            Job& job = shared_.jobs[part];
             if (!job.done) {
                 missing = true;
                 continue;
             }
             const TableAccount& copied = job.state->Account().Tables().back();
+            failed = failed || !copied.error.empty() || job.ending;
             if (row) AddPart(*row, copied);
             else row = copied;
             lines.insert(lines.end(), job.log.begin(), job.log.end());
@@ -297,22 +339,23 @@ private:
         try {
             for (const std::string& line : lines) RunLog::Append(ctx_.LogPath(), line);
         } catch (const std::exception& e) {
-            cancel_ = stop_ = true;
+            shared_.noMoreStarts = true;
+            shared_.end.Request();
             row->cutShort = true;
             if (row->error.empty()) row->error = e.what();
             state.Account().TakeTable(*row);
             throw;
         }
         state.Account().TakeTable(*row);
-        state.StepAll();
+        if (!failed) state.StepAll();
         state.PumpMessages();
     }
 
     // The next part to start, largest first; none once a table failed or a cancel came.
     Job* Next() {
-        std::lock_guard lock(mutex_);
-        if (stop_ || cancel_ || next_ >= order_.size()) return nullptr;
-        Job& job = jobs_[order_[next_++]];
+        std::lock_guard lock(shared_.mutex);
+        if (Stopping() || shared_.next >= shared_.order.size()) return nullptr;
+        Job& job = shared_.jobs[shared_.order[shared_.next++]];
         job.started = true;
         return &job;
     }
@@ -321,66 +364,56 @@ private:
         // Each stream works on its own attachments, so its units of work need no other's lock.
         db::OwnWorkLock ownLock;
         try {
-            a.destConnection.Role = DatabaseRole::Destination;
-            db::SetStandardParams(a.sourceConnection, ctx_.options.sourceLogin);
-            db::SetStandardParams(a.destConnection, ctx_.options.destLogin);
-            a.destConnection.ProcessName = db::WriterProcessName();
-            for (auto [connection, name] : {std::pair{&a.sourceConnection, &sourceName_},
-                                            std::pair{&a.destConnection, &destName_}}) {
-                connection->SetDatabaseFile(*name);
-                connection->Connect();
-            }
+            a.sourceConnection.Connect();
+            a.destConnection.Connect();
             while (Job* job = Next()) CopyOne(a, *job);
         } catch (const std::exception&) {
             // An attachment that cannot be opened ends the run as a lost connection would.
-            std::lock_guard lock(mutex_);
-            if (!connectFailure_) connectFailure_ = std::current_exception();
-            cancel_ = stop_ = true;
+            std::lock_guard lock(shared_.mutex);
+            if (!shared_.connectFailure) shared_.connectFailure = std::current_exception();
+            shared_.noMoreStarts = true;
+            shared_.end.Request();
         }
-        --running_;
+        --shared_.running;
     }
 
     void CopyOne(Attachments& a, Job& job) {
         StreamState& state = *job.state;
         // The identifier maps are only read while the journals are copied (no journal table has
         // a map of its own), so every stream reads the run's maps without a lock.
-        Context ctx{state, ctx_.options, ctx_.maps, ctx_.postScriptPause};
-        ctx.heldLog = &job.log;   // no attachment watch: the run's thread watches this stream's
+        Context ctx(ctx_, state, shared_.end);
+        ctx.heldLog = &job.log;   // no attachment watch: the run's watches this stream's
         state.SetStatusText(job.journal.table);
         state.StageStarted(RunStage::Table, job.journal.table);
         try {
             job.copied = CopyTable(ctx, a.Source(), a.Destination(), job.journal,
                                    job.counted ? std::optional<int>(job.rows) : std::nullopt);
         } catch (const Interruption&) {
-            state.CancelFlag = true;
             job.ending = std::current_exception();
-            cancel_ = stop_ = true;
+            shared_.noMoreStarts = true;
+            shared_.end.Request();
         } catch (const Error& e) {
             state.TableFailed(e.what());
-            stop_ = true;
+            shared_.noMoreStarts = true;
         } catch (const std::exception& e) {
             // A lost connection: the run ends.
             job.ending = std::current_exception();
             state.TableFailed(e.what());
-            cancel_ = stop_ = true;
+            shared_.noMoreStarts = true;
+            shared_.end.Request();
         }
+        const bool cutShort = ctx.Cancelled() || job.ending;
+        state.LineDone(cutShort);
         state.StepAll();
-        state.Account().Close(state.CancelFlag || job.ending ? RunOutcome::Interrupted : RunOutcome::Finished);
+        state.Account().Close(cutShort ? RunOutcome::Interrupted : RunOutcome::Finished);
         job.done = true;
     }
 
     Context& ctx_;
+    Shared shared_;
     const std::string sourceName_, destName_;
-    // Written by the constructor; then a part's job is written by the stream that took it (see Job).
-    std::vector<Table> tables_;       // in the block's order
-    std::deque<Job> jobs_;            // the tables' parts, table after table
-    std::vector<std::size_t> order_;  // the order the parts start in
-    std::size_t next_ = 0;            // under the mutex
-    std::mutex mutex_;
-    std::atomic<bool> cancel_{false}, stop_{false};
-    std::atomic<int> running_{0};
-    std::exception_ptr connectFailure_;   // under the mutex
     std::string uncounted_, uncountedError_;   // the table whose count failed, and why
+    std::size_t announced_ = 0;                // the tables announced, in the block's order
     std::vector<std::unique_ptr<Attachments>> attachments_;
     std::vector<std::thread> threads_;
 };

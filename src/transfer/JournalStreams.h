@@ -1,5 +1,5 @@
 #pragma once
-// The journal block over several attachment pairs at once.
+// The journal block, over one attachment pair or several at once.
 #include <vector>
 
 #include "db/Databases.h"
@@ -8,14 +8,17 @@
 
 namespace kestrix::transfer {
 
-// Copies the journal tables over ctx.options.jobs streams, each with an attachment pair of its
-// own to the run's databases: the largest table (by its count query) goes first, and a stream
+// Copies the journal tables over ctx.options.jobs streams, one or more, each with an
+// attachment pair of its own to the run's databases. One stream takes the tables in the
+// order of `journals`; several take the largest (by its count query) first, and a stream
 // that is free takes the next. Each table's log lines, account and progress steps reach the
-// run in the order of `journals`, as a sequential copy gives them. A table whose copy ends on
-// an error is marked in the account and no journal table is started after it; the ones
-// running finish. A cancel stops every stream at its next row and cancels a statement that
-// waits; a lost connection stops the others and leaves as the exception, and so does the
-// interruption of a cancelled statement. Returns the copies made, in the order of `journals`.
+// run in the order of `journals`, as a sequential copy gives them.
+// A table whose copy ends on an error, or that cannot be counted, is marked in the account
+// with the error and not stepped, and no journal table is started after it; the ones running
+// finish. A cancel (ctx.cancel) stops every stream at its next row; the run's attachment watch
+// (ctx.attachmentWatch) cancels a statement that waits. A lost connection stops the others and
+// leaves as the exception, and so does the interruption of a cancelled statement. Returns the
+// copies made, in the order of `journals`.
 std::vector<CopiedTable> CopyJournalsInStreams(Context& ctx, db::Databases& dm, const std::vector<CopyRequest>& journals);
 
 } // namespace kestrix::transfer

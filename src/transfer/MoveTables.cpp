@@ -24,7 +24,7 @@ void PassHeader(Context& ctx, const std::string& text) {
     log.Line(Timestamp() + text);
 }
 
-// Returns false when the cancel flag ends the sequence.
+// Returns false when a cancel ends the sequence.
 bool ClearingPass(Context& ctx, db::Databases& dm, const RunPlan& plan) {
     RunState& state = ctx.state;
     try {
@@ -37,7 +37,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm, const RunPlan& plan) {
     state.StageStarted(RunStage::ClearPass, "");
 
     for (const PlannedLine& planned : plan.lines) {
-        if (state.CancelFlag) return false;
+        if (ctx.Cancelled()) return false;
         const TableListLine& line = planned.line;
         const LineSteps& steps = planned.steps;
         if (steps.clear) {
@@ -49,7 +49,7 @@ bool ClearingPass(Context& ctx, db::Databases& dm, const RunPlan& plan) {
         }
         state.StepAll();
         state.PumpMessages();
-        if (state.CancelFlag) return false;
+        if (ctx.Cancelled()) return false;
     }
     return true;
 }
@@ -99,7 +99,7 @@ void CopyLine(Context& ctx, db::Databases& dm, const PlannedLine& planned, const
     }
 }
 
-// Returns false when the pass failed to start or the cancel flag ends the sequence.
+// Returns false when the pass failed to start or a cancel ends the sequence.
 bool CopyPass(Context& ctx, db::Databases& dm, const RunPlan& plan, const DatabaseFacts& facts,
               std::vector<CopiedTable>& copies) {
     RunState& state = ctx.state;
@@ -113,7 +113,7 @@ bool CopyPass(Context& ctx, db::Databases& dm, const RunPlan& plan, const Databa
     }
 
     for (const PlannedLine& planned : plan.lines) {
-        if (state.CancelFlag) return false;
+        if (ctx.Cancelled()) return false;
         state.PumpMessages();
         const TableListLine& line = planned.line;
         if (!line.comment) {
@@ -123,56 +123,39 @@ bool CopyPass(Context& ctx, db::Databases& dm, const RunPlan& plan, const Databa
             state.PumpMessages();
             CopyLine(ctx, dm, planned, facts, copies);
         }
+        state.LineDone(ctx.Cancelled());
         state.StepAll();
         state.PumpMessages();
-        if (state.CancelFlag) return false;
+        if (ctx.Cancelled()) return false;
     }
     return true;
 }
 
 // The journals' plain indexes are built after their load; where they cannot be made inactive,
 // the load keeps them.
-void JournalIndexesOff(db::Databases& dm, std::optional<IndexesOffWhileLoading>& off) {
+void JournalIndexesOff(db::Databases& dm, const RunPlan& plan, std::optional<IndexesOffWhileLoading>& off) {
     std::vector<std::string> tables;
-    for (const JournalTable& journal : JournalTables())
-        if (IndexesBuiltAfterLoad(std::string(journal.table))) tables.emplace_back(journal.table);
+    for (const PlannedLine& journal : plan.journals)
+        if (IndexesBuiltAfterLoad(journal.line.table)) tables.push_back(journal.line.table);
     try {
         off.emplace(dm.Destination(), tables);
     } catch (const Error&) {
     }
 }
 
+// The journal tables over ctx.options.jobs streams, one stream as well as several.
 void JournalBlock(Context& ctx, db::Databases& dm, const RunPlan& plan, const DatabaseFacts& facts,
                   std::vector<CopiedTable>& copies) {
-    RunState& state = ctx.state;
-    if (plan.journals.empty() || state.CancelFlag) return;
+    if (plan.journals.empty() || ctx.Cancelled()) return;
     // Active again however the block ends; a lost connection leaves them to the next run.
     std::optional<IndexesOffWhileLoading> indexesOff;
-    JournalIndexesOff(dm, indexesOff);
-    if (ctx.options.jobs > 1) {
-        std::vector<CopyRequest> journals;
-        for (const PlannedLine& journal : plan.journals) journals.push_back(journal.Request(facts));
-        try {
-            for (CopiedTable& copied : CopyJournalsInStreams(ctx, dm, journals)) Copied(ctx, std::move(copied), copies);
-        } catch (const Error& e) {
-            state.TableFailed(e.what());
-        }
-        return;
-    }
-    // Not guarded table by table: an error ends the block and the later journals are not copied.
+    JournalIndexesOff(dm, plan, indexesOff);
+    std::vector<CopyRequest> journals;
+    for (const PlannedLine& journal : plan.journals) journals.push_back(journal.Request(facts));
     try {
-        for (const PlannedLine& journal : plan.journals) {
-            if (state.CancelFlag) return;
-            const std::string& table = journal.line.table;
-            state.SetStatusText(table);
-            state.StageStarted(RunStage::Table, table);
-            state.PumpMessages();
-            Copied(ctx, CopyTable(ctx, dm.Source(), dm.Destination(), journal.Request(facts)), copies);
-            state.StepAll();
-        }
-        state.PumpMessages();
+        for (CopiedTable& copied : CopyJournalsInStreams(ctx, dm, journals)) Copied(ctx, std::move(copied), copies);
     } catch (const Error& e) {
-        state.TableFailed(e.what());
+        ctx.state.TableFailed(e.what());
     }
 }
 

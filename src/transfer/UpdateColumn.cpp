@@ -65,7 +65,7 @@ void UpdateColumn(Context& ctx, db::Side Src, db::Side Dst, const std::string& T
     const db::ClearSqlAtEnd release(DstSQL);
     // Each source row is counted in the table's account: updated, or refused and logged.
     while (!SrcSQL.AtEnd()) {
-        ctx.state.Account().RowRead();
+        ctx.state.RowRead();
         try {
             DstSQL.Prepare();
             DstSQL.ParameterAt(0).CopyValueFrom(SrcSQL.ColumnByName(Column));

@@ -273,7 +273,7 @@ TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const Co
     Open(r, dst.SQL);
     state.SetTablePosition(0);
     std::vector<ExpectedRow> group;   // consecutive rows of one destination key
-    for (int n = 0; !src.SQL.AtEnd() && !state.CancelFlag; src.SQL.FetchNext(), ++n) {
+    for (int n = 0; !src.SQL.AtEnd() && !ctx.Cancelled(); src.SQL.FetchNext(), ++n) {
         state.StepTable();
         if (n % 64 == 0) state.PumpMessages();
         ExpectedRow row = Expected(r);
@@ -292,7 +292,7 @@ void VerifyCopies(Context& ctx, db::Side src, db::Side dst, const std::vector<Co
     // Every copy is due until it is read back to its end.
     for (const CopiedTable& copied : copies) state.ReadBackDue(copied.accountRow);
     for (const CopiedTable& copied : copies) {
-        if (state.CancelFlag) return;
+        if (ctx.Cancelled()) return;
         state.SetStatusText(texts::kStatusVerification + copied.request.table);
         state.StageStarted(RunStage::Verification, copied.request.table);
         state.PumpMessages();

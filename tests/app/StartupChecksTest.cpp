@@ -14,6 +14,7 @@
 #include "run/Texts.h"
 #include "db/Error.h"
 #include "support/Fixtures.h"
+#include "support/TestRunState.h"
 
 namespace kestrix {
 namespace {
@@ -25,7 +26,7 @@ using test::WriteFile;
 class StartupChecks : public ::testing::Test {
 protected:
     TempDir dir;
-    HeadlessRunState state;
+    test::TestRunState state;
     RunOptions options;
     std::string AppDir() const { return dir.Path() + "/"; }
 };

@@ -18,7 +18,7 @@ std::string Shown(const std::ostringstream& err) {
 TEST(CliRunStateTest, LiveLineShowsTheCurrentTablesOwnCounts) {
     std::ostringstream err;
     std::streambuf* terminal = std::cerr.rdbuf(err.rdbuf());
-    CliRunState state(true, nullptr);
+    CliRunState state(true);
     state.SetAllMax(2);
     state.StageStarted(RunStage::Table, "DEPARTMENTS");
     state.SetTableMax(4);

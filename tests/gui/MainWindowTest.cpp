@@ -127,7 +127,7 @@ protected:
     std::unique_ptr<MainWindow> MakeForm(std::string program = "", std::optional<std::string> dataFolder = {}) {
         if (program.empty()) program = dir.File("kestrix");
         auto form = std::make_unique<MainWindow>(dm, program, dataFolder);
-        form->Driver().postScriptPause = std::chrono::milliseconds(0);
+        form->Driver().Control().postScriptPause = std::chrono::milliseconds(0);
         return form;
     }
     // Shows the window and lets it become active, which runs the start-up checks.
@@ -618,7 +618,7 @@ TEST_F(MainWindowTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
     EXPECT_EQ(boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
     EXPECT_EQ(boxes[1].kind, BoxKind::Warning);
     EXPECT_EQ(boxes[1].buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
-    EXPECT_TRUE(form->State().CancelFlag);
+    EXPECT_TRUE(form->Driver().Control().cancel.Requested());
     ASSERT_NE(Opened<SummaryDialog>(form.get()), nullptr);
     EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeInterrupted));
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());
@@ -765,7 +765,7 @@ TEST_F(MainWindowTest, CancelAnsweredNoChangesNothing) {
     QTimer::singleShot(0, form.get(), [&] { form->CancelMoveBitBtn->click(); });
     RunFromWindow(*form);
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kConfirmCancel});
-    EXPECT_FALSE(form->State().CancelFlag);
+    EXPECT_FALSE(form->Driver().Control().cancel.Requested());
     EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
 }
 
@@ -785,7 +785,7 @@ TEST_F(MainWindowTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
         auto name = [&](const std::string& path) { return remote ? server.Remote(path) : path; };
 
         auto form = std::make_unique<MainWindow>(dm, folder + "/kestrix");
-        form->Driver().postScriptPause = std::chrono::milliseconds(0);
+        form->Driver().Control().postScriptPause = std::chrono::milliseconds(0);
         ShowAndActivate(*form);
         Type(form->SourceFE, name(from));
         Type(form->DestFE, name(to));

@@ -9,6 +9,7 @@
 #include "db/Charset.h"
 #include "run/RunAccount.h"
 #include "run/RunState.h"
+#include "support/TestRunState.h"
 
 namespace kestrix {
 namespace {
@@ -17,9 +18,8 @@ namespace {
 // stages, "w" / "r" a row fetched then written / refused, "W" / "R" a row written / refused
 // that no fetch told of, "f" a row fetched only, "U TABLE COLUMN" a reference that became
 // -1, "E TEXT" the table's copy ended on an error, "u N" N rows written did not commit,
-// "step" the line done (overall progress),
-// "cancel" the cancel flag set.
-void Feed(RunState& state, const std::string& event) {
+// "step" the line done, "cancel" the run cancelled (a line done later is not done).
+void Feed(RunState& state, const std::string& event, bool& cancelled) {
     auto arg = [&](int n) {
         std::size_t at = 0;
         for (int i = 0; i < n; ++i) at = event.find(' ', at) + 1;
@@ -30,11 +30,11 @@ void Feed(RunState& state, const std::string& event) {
     else if (event == "clear") state.StageStarted(RunStage::ClearPass, "");
     else if (event == "post") state.StageStarted(RunStage::PostScript, "");
     else if (event == "int") state.StageStarted(RunStage::Interrupted, "");
-    else if (event == "f") state.StepTable();
-    else if (event == "w" || event == "r") state.StepTable(), state.RowDone(event == "w");
+    else if (event == "f") state.RowRead();
+    else if (event == "w" || event == "r") state.RowRead(), state.RowDone(event == "w");
     else if (event == "W" || event == "R") state.RowDone(event == "W");
-    else if (event == "step") state.StepAll();
-    else if (event == "cancel") state.CancelFlag = true;
+    else if (event == "step") state.LineDone(cancelled);
+    else if (event == "cancel") cancelled = true;
     else if (event.rfind("U ", 0) == 0) state.ReferenceUnmapped(arg(1), arg(2));
     else if (event.rfind("E ", 0) == 0) state.TableFailed(arg(1));
     else if (event.rfind("u ", 0) == 0) state.WrittenUndone(std::stoi(arg(1)));
@@ -91,9 +91,10 @@ TEST(RunAccount, CollectsEveryTableFromTheEvents) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        HeadlessRunState state;
+        test::TestRunState state;
         state.Account().Start();
-        for (const std::string& event : c.events) Feed(state, event);
+        bool cancelled = false;
+        for (const std::string& event : c.events) Feed(state, event, cancelled);
         state.Account().Close(c.outcome);
         std::vector<std::string> tables;
         for (const TableAccount& t : state.Account().Tables()) tables.push_back(Describe(t));
@@ -104,12 +105,13 @@ TEST(RunAccount, CollectsEveryTableFromTheEvents) {
 
 TEST(RunAccount, AccountedLineAndJsonForScripts) {
     using Json = nlohmann::json;
-    HeadlessRunState state;
+    test::TestRunState state;
     // Windows-1251 names and texts with quotes, control characters and the one byte that has
     // no character (0x98).
+    bool cancelled = false;
     for (const char* event : {"T HOSTS", "w", "w", "U HOSTS HS_\"Q\"\\", "step", "T \xC7\xCE\xCD\xDB", "f", "f", "r",
                               "E \xCE\xF8\xE8\xE1\xEA\xE0\t\"\x01\r\n\x98", "int"})
-        Feed(state, event);
+        Feed(state, event, cancelled);
     state.Account().TableVerified(0, {1, 1, {{"7", "HS_\xC8\xCC\xDF", "'\x98\"'", "\x1f"}}, 0.25});
     const PresentRows present{"\xC7\xCE\xCD\xDB", 2, 3, {2026, 1, 1, 0, 0, 0, 0}};
     state.RowsAlreadyPresent({present});
@@ -164,7 +166,8 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
     };
     for (const Verdict& v : verdicts) {
         state.Account().Start();
-        for (const char* event : v.events) Feed(state, event);
+        bool cancelled = false;
+        for (const char* event : v.events) Feed(state, event, cancelled);
         state.Account().Close(RunOutcome::Finished);
         EXPECT_EQ(AccountedLine(state.Account()), v.line);
         EXPECT_EQ(ToUtf8(AccountedText(state.Account())), v.text);

@@ -13,6 +13,7 @@
 #include "db/Charset.h"
 #include "run/Texts.h"
 #include "support/Fixtures.h"
+#include "support/TestRunState.h"
 
 namespace kestrix {
 namespace {
@@ -118,7 +119,7 @@ TEST(RunLog, AppendingToALogThatIsGoneFailsAndCreatesNothing) {
 }
 
 TEST(RunState, ProgressStaysWithinItsRange) {
-    HeadlessRunState state;
+    test::TestRunState state;
     EXPECT_EQ(state.AllProgress().Max(), 100);
     state.SetAllMax(3);
     for (int i = 0; i < 5; ++i) state.StepAll();

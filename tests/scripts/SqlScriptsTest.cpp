@@ -14,13 +14,14 @@
 #include "scripts/SqlScripts.h"
 #include "support/Fixtures.h"
 #include "support/Process.h"
+#include "support/TestRunState.h"
 
 namespace kestrix::scripts {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-struct TestState : HeadlessRunState {
+struct TestState : test::TestRunState {
     std::vector<bool> cursor;
     void SetWaitCursor(bool wait) override { cursor.push_back(wait); }
 };
@@ -32,7 +33,7 @@ protected:
         std::filesystem::create_directory(dir.File("SQL"));
         test::CreateDatabase(DbPath(), "CREATE TABLE T (ID INTEGER, S VARCHAR(20));");
         RunLog::Create(ctx.LogPath());
-        ctx.postScriptPause = std::chrono::milliseconds(0);
+        control.postScriptPause = std::chrono::milliseconds(0);
     }
     std::string DbPath() const { return dir.File("dest.fdb"); }
     void Script(const std::string& name, const Lines& lines) {
@@ -80,7 +81,8 @@ protected:
     TestState state;
     RunOptions options;
     IdMaps maps;
-    Context ctx{state, options, maps};
+    RunControl control;
+    Context ctx{state, options, maps, control};
 };
 
 // Spread over lines, a failing one, an empty one, "{***}" and "---" terminators, a line
@@ -120,7 +122,7 @@ TEST_F(SqlScriptsTest, PostTransferScriptLogsEveryStatementAndPumpsAndPauses) {
     Script("SQL/Upd.sql", kScript);
     std::string missingTable = ServerMessage("INSERT INTO NOPE VALUES (1)");
     std::string openQuote = ServerMessage(kScript[9]);
-    ctx.postScriptPause = std::chrono::milliseconds(40);
+    control.postScriptPause = std::chrono::milliseconds(40);
     auto start = std::chrono::steady_clock::now();
     Run(RunPostTransferScript);
     auto elapsed = std::chrono::steady_clock::now() - start;
@@ -166,7 +168,7 @@ TEST_F(SqlScriptsTest, ColonsAreParametersOnlyInThePreTransferScript) {
 
 TEST_F(SqlScriptsTest, FailedPumpIsLoggedAndTheStatementStillCommitted) {
     Script("SQL/Upd.sql", {"INSERT INTO T (ID) VALUES (1)", "", "INSERT INTO T (ID) VALUES (2)"});
-    state.OnPump = [](HeadlessRunState& s) {
+    state.OnPump = [](test::TestRunState& s) {
         if (s.PumpCount == 1) throw Error(Error::Kind::Client, 0, "pump failed");
     };
     Run(RunPostTransferScript);
@@ -187,7 +189,7 @@ TEST_F(SqlScriptsTest, FailedPumpIsLoggedAndTheStatementStillCommitted) {
 TEST_F(SqlScriptsTest, LostServerEndsTheScriptWithTheErrorLoggedOnce) {
     Script("SQL/Upd.sql", {"INSERT INTO T (ID) VALUES (1)", "", "INSERT INTO T (ID) VALUES (2)"});
     test::PrivateServer server;
-    state.OnPump = [&server](HeadlessRunState&) { server.Kill(); };
+    state.OnPump = [&server](test::TestRunState&) { server.Kill(); };
     db::Databases dm;
     dm.DestinationConnection().SetDatabaseFile(server.Remote(DbPath()));
     dm.DestinationConnection().Connect();

@@ -122,11 +122,11 @@ TEST_F(CopyMacrosTest, UnconvertibleTextIsLoggedWithItsNameAndTheTransferGoesOn)
     AddSource(14, "D", "");
 
     // The rows the run is told of, as the summary counts them.
-    struct Counting : HeadlessRunState {
+    struct Counting : test::TestRunState {
         int read = 0, written = 0;
         void RowDone(bool w) override { ++read, written += w; }
     } counting;
-    Context ctx{counting, run.options, run.maps};
+    Context ctx{counting, run.options, run.maps, run.control};
     {
         Side src(srcPath), dst(dstPath);
         transfer::CopyMacros(ctx, src, dst);

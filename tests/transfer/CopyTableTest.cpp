@@ -135,13 +135,13 @@ TEST_F(CopyTableTest, RefusedRowIsLoggedAndLeavesLaterReferencesRight) {
 
 TEST_F(CopyTableTest, WrittenReferencesThatBecameMinusOneAreReported) {
     Make(kDeviceRows);
-    struct Counting : HeadlessRunState {
+    struct Counting : test::TestRunState {
         std::vector<std::pair<std::string, std::string>> unmapped;
         void ReferenceUnmapped(const std::string& table, const std::string& column) override {
             unmapped.emplace_back(table, column);
         }
     } counting;
-    Context ctx{counting, run.options, run.maps};
+    Context ctx{counting, run.options, run.maps, run.control};
     Side src(srcPath), dst(dstPath);
     for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}})
         transfer::CopyTable(ctx, src, dst, {table, key, ""});
@@ -218,8 +218,8 @@ INSERT INTO OWNER VALUES (3, 'o3', 'P3');
 
 TEST_F(CopyTableTest, CancelStopsAfterTheCurrentRowAndEndsTheWork) {
     Make(kDeviceRows);
-    run.state.OnPump = [](HeadlessRunState& s) {
-        if (s.PumpCount == 2) s.CancelFlag = true;
+    run.state.OnPump = [this](test::TestRunState& s) {
+        if (s.PumpCount == 2) run.control.cancel.Request();
     };
     Copy("HOSTS", "HS_ID");
     EXPECT_TRUE(WorkLockFree());

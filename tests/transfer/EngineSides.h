@@ -14,6 +14,7 @@
 #include "support/Fixtures.h"
 #include "run/Context.h"
 #include "run/IdMaps.h"
+#include "support/TestRunState.h"
 
 namespace kestrix::test {
 
@@ -39,10 +40,11 @@ struct Side {
 
 struct EngineRun {
     TempDir dir;
-    HeadlessRunState state;
+    TestRunState state;
     RunOptions options;
     IdMaps maps;
-    Context ctx{state, options, maps};
+    RunControl control;
+    Context ctx{state, options, maps, control};
 
     EngineRun() {
         options.appDir = dir.Path() + "/";

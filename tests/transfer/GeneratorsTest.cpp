@@ -5,6 +5,7 @@
 #include "db/Databases.h"
 #include "db/Error.h"
 #include "support/Fixtures.h"
+#include "support/TestRunState.h"
 #include "transfer/Generators.h"
 
 namespace kestrix::transfer {
@@ -47,10 +48,11 @@ protected:
     }
 
     test::TempDir dir;
-    HeadlessRunState state;
+    test::TestRunState state;
     RunOptions options;
     IdMaps maps;
-    Context ctx{state, options, maps};
+    RunControl control;
+    Context ctx{state, options, maps, control};
 };
 
 TEST_F(GeneratorsTest, SetsEveryListedGeneratorPastItsKeysAndLogsFailures) {

@@ -182,7 +182,7 @@ TEST_F(MoveTablesTest, ACopyEndedByAnErrorIsMarkedInTheAccountAndTheListGoesOn) 
 }
 
 TEST_F(MoveTablesTest, CancelInTheClearingPassSkipsTheCopyPass) {
-    run.state.OnPump = [](HeadlessRunState& s) { s.CancelFlag = true; };
+    run.state.OnPump = [this](test::TestRunState&) { run.control.cancel.Request(); };
     run.options.events = true;
     Move("NOTES=NT_ID\r\nREADERS=RD_ID");
     Db dest(destPath);
@@ -229,11 +229,12 @@ protected:
 
 TEST_F(StreamsTest, CancelStopsEveryStreamAtItsNextRow) {
     // Cancelled once two tables are in flight and rows are copied.
-    run.state.OnPump = [](HeadlessRunState& s) {
-        if (s.StatusText().find(", ") != std::string::npos && s.TableProgress().Position() > 0) s.CancelFlag = true;
+    run.state.OnPump = [this](test::TestRunState& s) {
+        if (s.StatusText().find(", ") != std::string::npos && s.TableProgress().Position() > 0)
+            run.control.cancel.Request();
     };
     Move();
-    ASSERT_TRUE(run.state.CancelFlag);
+    ASSERT_TRUE(run.control.cancel.Requested());
     // The two largest journals were cut short, and no other was started.
     EXPECT_EQ(run.state.Account().NotAccounted(), (std::vector<std::string>{"EVENTS", "ALARM"}));
     EXPECT_LT(Rows(destPath, "EVENTS"), Rows(sourcePath, "EVENTS"));
@@ -253,7 +254,7 @@ TEST_F(StreamsTest, NoJournalIsStartedAfterAFailedOne) {
     Db(sourcePath).Exec("ALTER TABLE EVENTS ADD EV_BAD COMPUTED BY (10 / (CASE WHEN EV_ID < " + tenth +
                         " THEN 1 ELSE 0 END))");
     Move();
-    EXPECT_FALSE(run.state.CancelFlag);
+    EXPECT_FALSE(run.control.cancel.Requested());
     const auto& tables = run.state.Account().Tables();
     auto events = std::find_if(tables.begin(), tables.end(), [](const TableAccount& t) { return t.table == "EVENTS"; });
     ASSERT_NE(events, tables.end());
@@ -310,14 +311,16 @@ TEST_P(LoadIndexesTest, AreInactiveWhileTheJournalsLoadAndActiveAfter) {
     }
     IndexRows loading;
     const std::string dest = destPath;
-    run.state.OnPump = [&](HeadlessRunState& s) {
-        if (!loading.empty() || s.StatusText().find("EVENTS") == std::string::npos || s.TableProgress().Position() == 0)
+    run.state.OnPump = [&](test::TestRunState& s) {
+        // While the events load; a cancel once rows are copied.
+        if (!loading.empty() || s.StatusText().find("EVENTS") == std::string::npos ||
+            (ending.cancel && s.TableProgress().Position() == 0))
             return;
         loading = Indexes(dest);
-        if (ending.cancel) s.CancelFlag = true;
+        if (ending.cancel) run.control.cancel.Request();
     };
     Move();
-    EXPECT_EQ(run.state.CancelFlag, ending.cancel);
+    EXPECT_EQ(run.control.cancel.Requested(), ending.cancel);
     if (ending.failing) {
         EXPECT_EQ(run.state.Account().NotAccounted(), std::vector<std::string>{"EVENTS"});
     }

@@ -9,6 +9,7 @@
 #include "app/StartupChecks.h"
 #include "db/Databases.h"
 #include "support/Fixtures.h"
+#include "support/TestRunState.h"
 #include "support/Process.h"
 
 namespace kestrix {
@@ -25,7 +26,7 @@ protected:
         options.verify = true;
         options.sourceName = Name("source.fdb");
         options.destName = Name("dest.fdb");
-        driver.postScriptPause = std::chrono::milliseconds(0);
+        driver.Control().postScriptPause = std::chrono::milliseconds(0);
     }
     std::string Name(const std::string& file) const { return server ? server->Remote(dir.File(file)) : dir.File(file); }
 
@@ -50,7 +51,7 @@ protected:
     TempDir dir;
     std::string appDir = dir.File("app");
     std::unique_ptr<test::PrivateServer> server;
-    HeadlessRunState state;
+    test::TestRunState state;
     RunOptions options;
     db::Databases dm;
     RunDriver driver{state, dm};
@@ -191,9 +192,9 @@ TEST_P(ReadBackTest, ACutShortReadBackNamesTheTablesNotVerified) {
         "CREATE TABLE T_B (ID INTEGER NOT NULL PRIMARY KEY, V VARCHAR(10));\n";
     const std::string rows = "INSERT INTO T_A VALUES (1, 'a');\nINSERT INTO T_B VALUES (1, 'b');\n";
     int pumps = -1;   // pumps of the read-back: the third is the second table's start
-    driver.BeforeVerification = [&] { pumps = 0; };
-    state.OnPump = [&](HeadlessRunState& s) {
-        if (pumps >= 0 && ++pumps == 3) s.CancelFlag = true;
+    driver.Control().beforeReadBack = [&] { pumps = 0; };
+    state.OnPump = [&](test::TestRunState&) {
+        if (pumps >= 0 && ++pumps == 3) driver.Control().cancel.Request();
     };
     Run(tables + rows, tables, "T_A=ID\r\nT_B=ID\r\n");
     EXPECT_TRUE(Table("T_A").VerifiedInFull());
@@ -211,7 +212,7 @@ TEST_P(ReadBackTest, AServerGoneDuringTheReadBackLeavesEveryTableNotVerified) {
         "CREATE TABLE T_A (ID INTEGER NOT NULL PRIMARY KEY, V VARCHAR(10));\n"
         "CREATE TABLE T_B (ID INTEGER NOT NULL PRIMARY KEY, V VARCHAR(10));\n";
     const std::string rows = "INSERT INTO T_A VALUES (1, 'a');\nINSERT INTO T_B VALUES (1, 'b');\n";
-    driver.BeforeVerification = [&] { server->Kill(); };
+    driver.Control().beforeReadBack = [&] { server->Kill(); };
     try {
         Run(tables + rows, tables, "T_A=ID\r\nT_B=ID\r\n");
     } catch (const std::exception&) {

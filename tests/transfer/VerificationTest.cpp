@@ -9,6 +9,7 @@
 #include "app/StartupChecks.h"
 #include "db/Databases.h"
 #include "support/Fixtures.h"
+#include "support/TestRunState.h"
 #include "support/Process.h"
 #include "support/Sample.h"
 
@@ -32,7 +33,7 @@ protected:
         options.verify = true;
         options.sourceName = Name("source.fdb");
         options.destName = Name("dest.fdb");
-        driver.postScriptPause = std::chrono::milliseconds(0);
+        driver.Control().postScriptPause = std::chrono::milliseconds(0);
     }
     std::string Name(const std::string& file) const { return server ? server->Remote(dir.File(file)) : dir.File(file); }
 
@@ -45,7 +46,7 @@ protected:
     TempDir dir;
     std::string appDir = dir.File("app");
     std::unique_ptr<test::PrivateServer> server;
-    HeadlessRunState state;
+    test::TestRunState state;
     RunOptions options;
     db::Databases dm;
     RunDriver driver{state, dm};
@@ -58,7 +59,7 @@ TEST_P(VerificationTest, ChangesBehindTheRunsBackAreReportedAtTheirKeyAndColumn)
         std::string key;      // the source key reported
     };
     std::vector<Change> changes;
-    driver.BeforeVerification = [&] {
+    driver.Control().beforeReadBack = [&] {
         // A second attachment, as another program would change the destination.
         Db other(Name("dest.fdb"));
         const std::string oldHost = driver.Maps().OldIds(kHosts).front();
