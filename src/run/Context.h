@@ -3,7 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "run/DataFiles.h"
@@ -45,6 +47,24 @@ private:
     const CancelToken* outer_ = nullptr;
 };
 
+// A table copy's log lines kept back, to be written in the journal block's order: added by
+// the stream that copies the table, taken by the run's thread.
+class HeldLog {
+public:
+    void Add(std::string line) {
+        std::lock_guard lock(mutex_);
+        lines_.push_back(std::move(line));
+    }
+    std::vector<std::string> Take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(lines_, {});
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
 // What a front end and its tests give a run besides its options, kept from run to run.
 struct RunControl {
     // The cancel request of the run; cleared as a run starts.
@@ -71,13 +91,13 @@ struct Context {
     const CancelToken& cancel;
     // Where a table copy's log lines go: the run log, or, for a stream of the parallel journal
     // copy, its table's lines kept back to be written in the journal block's order.
-    std::vector<std::string>* heldLog = nullptr;
+    HeldLog* heldLog = nullptr;
     // Watches the attachments a routine opens of its own; none in a run without a watch.
     AttachmentWatch* attachmentWatch = nullptr;
 
     std::string LogPath() const { return options.appDir + kLogFile; }
     void LogLine(const std::string& line) const {
-        if (heldLog) heldLog->push_back(line);
+        if (heldLog) heldLog->Add(line);
         else RunLog::Append(LogPath(), line);
     }
     std::string DataFile(const std::string& relative) const { return FindDataFile(options.appDir, relative); }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "db/Error.h"
 #include "db/Work.h"
@@ -42,7 +43,7 @@ struct Job {
     int rows = 0;            // the table's count, or the part's share of it
     bool counted = false;    // `rows` is the count query's: the copy need not count again
     std::unique_ptr<StreamState> state;
-    std::vector<std::string> log;
+    HeldLog log;
     std::exception_ptr ending;   // a lost connection or an interruption: the run ends
     CopiedTable copied;
     std::atomic<bool> started{false};
@@ -308,8 +309,26 @@ private:
             }
             if (rows != state.TableProgress().Max()) state.SetTableMax(rows);
             state.SetTablePosition(done);
+            WriteAhead(next);
         }
         state.PumpMessages();
+    }
+
+    // The lines of the announced table that goes whole, written as its stream copies them,
+    // so that a long table's lines are not all held until its end. A line that cannot be
+    // written is left, with those after it, to the table's Flush.
+    void WriteAhead(std::size_t next) {
+        const Table& table = shared_.tables[next];
+        if (announced_ <= next || table.parts.size() != 1 || !carried_.empty()) return;
+        std::vector<std::string> lines = shared_.jobs[table.parts.front()].log.Take();
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            try {
+                RunLog::Append(ctx_.LogPath(), lines[i]);
+            } catch (const std::exception&) {
+                carried_.assign(lines.begin() + static_cast<std::ptrdiff_t>(i), lines.end());
+                return;
+            }
+        }
     }
 
     // A table's lines, account row and step, told to the run as its sequential copy tells them:
@@ -321,7 +340,7 @@ private:
         state.SetStatusText(table.journal.table);
         state.StageStarted(RunStage::Table, table.journal.table);
         std::optional<TableAccount> row;   // a table is flushed once a part of it is done
-        std::vector<std::string> lines;
+        std::vector<std::string> lines = std::exchange(carried_, {});
         bool missing = false, failed = false;
         for (std::size_t part : table.parts) {
             Job& job = shared_.jobs[part];
@@ -333,7 +352,7 @@ private:
             failed = failed || !copied.error.empty() || job.ending;
             if (row) AddPart(*row, copied);
             else row = copied;
-            lines.insert(lines.end(), job.log.begin(), job.log.end());
+            for (std::string& line : job.log.Take()) lines.push_back(std::move(line));
         }
         row->cutShort = row->cutShort || missing;
         try {
@@ -414,6 +433,7 @@ private:
     const std::string sourceName_, destName_;
     std::string uncounted_, uncountedError_;   // the table whose count failed, and why
     std::size_t announced_ = 0;                // the tables announced, in the block's order
+    std::vector<std::string> carried_;         // lines of the table told next, not yet written
     std::vector<std::unique_ptr<Attachments>> attachments_;
     std::vector<std::thread> threads_;
 };
