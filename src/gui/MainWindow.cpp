@@ -66,11 +66,6 @@ std::string LoginRefusedText(const LoginRefused& refused) {
            refused.text();
 }
 
-bool HoldsTableList(const std::string& dir) {
-    std::error_code error;
-    return std::filesystem::is_regular_file(FindDataFile(AppDirPath(dir), kTableListFile), error);
-}
-
 // Runs an action whenever the watched widget is shown.
 class ShowWatcher : public QObject {
 public:
@@ -87,7 +82,7 @@ private:
 };
 
 QLabel* Label(QWidget* panel, const std::string& text, int left, int top) {
-    auto* label = new QLabel(Qt(text), panel);
+    auto* label = new QLabel(FromCp1251(text), panel);
     label->move(left, top);
     label->adjustSize();
     return label;
@@ -109,7 +104,7 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     : QMainWindow(parent), dm_(dm), programFile_(std::move(programFile)), dataFolder_(std::move(dataFolder)) {
     // The client library's usual variables, else the fixed login; a login dialog may change them.
     options_.sourceLogin = options_.destLogin = LoginFromEnvironment();
-    setWindowTitle(Qt(texts::kWindowTitle));
+    setWindowTitle(FromCp1251(texts::kWindowTitle));
     setWindowFlags(::Qt::Window | ::Qt::CustomizeWindowHint | ::Qt::WindowTitleHint |
                    ::Qt::WindowSystemMenuHint | ::Qt::WindowMinimizeButtonHint | ::Qt::WindowCloseButtonHint);
     // The layout is measured for a narrow 8-point sans serif: take the first one present.
@@ -249,7 +244,7 @@ void MainWindow::CreateNameFields() {
 
 // The journals option with its start date, which can be emptied again.
 void MainWindow::CreateEventOptions() {
-    EventsCB = new QCheckBox(Qt(texts::kEventsOption), Panel1);
+    EventsCB = new QCheckBox(FromCp1251(texts::kEventsOption), Panel1);
     EvFromLabel = Label(Panel1, texts::kFromTitle, 248, 133);
 
     FromDE = new DateField(Panel1);
@@ -258,7 +253,7 @@ void MainWindow::CreateEventOptions() {
     connect(EventsCB, &QCheckBox::toggled, this, [this] { DateOrEventsChanged(); });
     ClearDateBtn = new QToolButton(Panel1);
     ClearDateBtn->setIcon(style()->standardIcon(QStyle::SP_LineEditClearButton));
-    ClearDateBtn->setToolTip(Qt(texts::kClearDate));
+    ClearDateBtn->setToolTip(FromCp1251(texts::kClearDate));
     ClearDateBtn->setAutoRaise(true);
     connect(ClearDateBtn, &QToolButton::clicked, this, [this] { FromDE->SetEmpty(); });
     QCalendarWidget* calendar = FromDE->calendarWidget();
@@ -270,11 +265,11 @@ void MainWindow::CreateEventOptions() {
 
 // Start and cancel, the status text and the two progress bars.
 void MainWindow::CreateRunControls() {
-    MoveBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), Qt(texts::kMoveCaption), Panel2);
+    MoveBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), FromCp1251(texts::kMoveCaption), Panel2);
     MoveBitBtn->setGeometry(8, 7, 184, 34);
     connect(MoveBitBtn, &QPushButton::clicked, this, [this] { StartRun(); });
     CancelMoveBitBtn =
-        new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), Qt(texts::kCancelMoveCaption), Panel2);
+        new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), FromCp1251(texts::kCancelMoveCaption), Panel2);
     CancelMoveBitBtn->setGeometry(280, 7, 184, 34);
     CancelMoveBitBtn->setEnabled(false);
     connect(CancelMoveBitBtn, &QPushButton::clicked, this, [this] { CancelMoveBitBtnClick(); });
@@ -294,7 +289,7 @@ void MainWindow::CreateRunControls() {
 }
 
 // A menu text with its keyboard accelerator on the letter at index accel.
-QString MenuText(const std::string& cp1251, int accel) { return Qt(cp1251).insert(accel, QLatin1Char('&')); }
+QString MenuText(const std::string& cp1251, int accel) { return FromCp1251(cp1251).insert(accel, QLatin1Char('&')); }
 
 void MainWindow::CreateMenus() {
     mnuFile = menuBar()->addMenu(MenuText(texts::kMenuFile, 0));
@@ -365,7 +360,7 @@ void MainWindow::FormActivate() {
     activated_ = true;
     // Beside the data files, a failed check ends the program, as it always has.
     const std::string programDir = FilePath(programFile_);
-    if (!dataFolder_ && HoldsTableList(programDir)) {
+    if (!dataFolder_ && FolderHoldsTableList(programDir)) {
         if (!UseDataFolder(programDir)) CloseItself(this);
         return;
     }
@@ -382,7 +377,7 @@ bool MainWindow::UseDataFolder(const std::string& dir) {
         return false;
     }
     options_ = checked;
-    DataFolderLabel->setText(Qt(texts::kDataFolderStatus) + QString::fromStdString(options_.appDir));
+    DataFolderLabel->setText(FromCp1251(texts::kDataFolderStatus) + QString::fromStdString(options_.appDir));
     DataFolderLabel->setToolTip(QString::fromStdString(options_.appDir));
     return true;
 }

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     gui::UseRussianQtTexts();
-    QApplication::setApplicationDisplayName(gui::Qt(texts::kWindowTitle));
+    QApplication::setApplicationDisplayName(gui::FromCp1251(texts::kWindowTitle));
     QApplication::setWindowIcon(QIcon(":/icons/kestrix.png"));
     QApplication::setDesktopFileName("kestrix");   // the installed desktop entry
 

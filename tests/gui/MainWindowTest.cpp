@@ -168,7 +168,7 @@ protected:
 
 TEST_F(MainWindowTest, StartsEmptyWithStartAndCancelDisabled) {
     auto form = MakeForm();
-    EXPECT_EQ(form->windowTitle(), Qt(texts::kWindowTitle));
+    EXPECT_EQ(form->windowTitle(), FromCp1251(texts::kWindowTitle));
     EXPECT_EQ(form->centralWidget()->size(), QSize(479, 311));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
     EXPECT_FALSE(form->windowFlags() & ::Qt::WindowMaximizeButtonHint);
@@ -245,8 +245,8 @@ TEST_F(MainWindowTest, FileMenuItemsFillTheFieldsLikeTyping) {
     };
     form->mnuFile_Source->trigger();
     EXPECT_EQ(form->SourceFE->text(), QStringLiteral("/data/base.fdb"));
-    EXPECT_EQ(asked.at(0), Qt(texts::kDatabaseDialogTitle));
-    EXPECT_EQ(asked.at(1), Qt(texts::kDatabaseDialogTitle) + QStringLiteral(" (*.gdb, *.fdb) (*.gdb *.fdb)"));
+    EXPECT_EQ(asked.at(0), FromCp1251(texts::kDatabaseDialogTitle));
+    EXPECT_EQ(asked.at(1), FromCp1251(texts::kDatabaseDialogTitle) + QStringLiteral(" (*.gdb, *.fdb) (*.gdb *.fdb)"));
     form->mnuFile_Dest->trigger();
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kSameDatabases});
     EXPECT_FALSE(form->MoveBitBtn->isEnabled());
@@ -316,11 +316,11 @@ TEST_F(MainWindowTest, InstalledWindowAsksForItsFolderRemembersItAndRerunsTheChe
     ShowAndActivate(*form);
     // The folder without a table list is refused with the check's message and asked again.
     ASSERT_EQ(asked.size(), 2u);
-    EXPECT_EQ(asked[0], Qt(texts::kDataFolderDialogTitle));
+    EXPECT_EQ(asked[0], FromCp1251(texts::kDataFolderDialogTitle));
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kTableListMissing});
     EXPECT_EQ(form->Options().appDir, dir.Path() + "/");
     EXPECT_EQ(form->Options().tableListLines, 2);
-    EXPECT_EQ(form->DataFolderLabel->text(), Qt(texts::kDataFolderStatus) + QString::fromStdString(dir.Path() + "/"));
+    EXPECT_EQ(form->DataFolderLabel->text(), FromCp1251(texts::kDataFolderStatus) + QString::fromStdString(dir.Path() + "/"));
     EXPECT_TRUE(form->DataFolderLabel->isVisible());
     EXPECT_EQ(form->centralWidget()->size(), QSize(479, 311));
 
@@ -435,8 +435,8 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
     EXPECT_EQ(walked, std::vector<QWidget*>(order.begin() + 2, order.end()));
 
     // Every item of a menu has its own letter.
-    EXPECT_EQ(form->mnuFile->title(), QStringLiteral("&") + Qt(texts::kMenuFile));
-    EXPECT_EQ(form->mnuHelp->title(), QStringLiteral("&") + Qt(texts::kMenuHelp));
+    EXPECT_EQ(form->mnuFile->title(), QStringLiteral("&") + FromCp1251(texts::kMenuFile));
+    EXPECT_EQ(form->mnuHelp->title(), QStringLiteral("&") + FromCp1251(texts::kMenuHelp));
     for (QMenu* menu : {form->mnuFile, form->mnuHelp}) {
         QSet<QChar> letters;
         qsizetype items = 0;
@@ -451,7 +451,7 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
     }
 
     // Ctrl+Q outside a run ends the program as the close box does.
-    EXPECT_EQ(form->mnuFile_Exit->text().remove(QLatin1Char('&')), Qt(texts::kMenuExit));
+    EXPECT_EQ(form->mnuFile_Exit->text().remove(QLatin1Char('&')), FromCp1251(texts::kMenuExit));
     EXPECT_EQ(form->mnuFile_Exit->shortcut(), QKeySequence(::Qt::CTRL | ::Qt::Key_Q));
     QTimer giveUp;
     giveUp.setSingleShot(true);
@@ -533,7 +533,7 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     AwaitRunEnd(*form);
 
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(form->TabLabel->text(), FromCp1251(texts::kStatusFinished));
     EXPECT_EQ(form->TablePB->value(), 0);
     EXPECT_EQ(form->AllPB->value(), 0);
     EXPECT_TRUE(form->SourceFE->isEnabled() && form->DestFE->isEnabled() && form->EventsCB->isEnabled() &&
@@ -554,13 +554,13 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     auto* summary = Opened<SummaryDialog>(form.get());
     ASSERT_NE(summary, nullptr);
     EXPECT_TRUE(summary->isVisible() && !summary->isModal());
-    EXPECT_EQ(summary->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeFinished));
+    EXPECT_EQ(summary->windowTitle(), FromCp1251(texts::kSummaryCaption + texts::kOutcomeFinished));
     EXPECT_EQ(SummaryRows(*summary), (std::vector<std::vector<std::string>>{{"HOSTS", "3", "2", "1", "0", ""}}));
-    EXPECT_EQ(summary->Verdict->text(), Qt(texts::Formatted(texts::kAllAccountedRefused, 2, 1)));
+    EXPECT_EQ(summary->Verdict->text(), FromCp1251(texts::Formatted(texts::kAllAccountedRefused, 2, 1)));
     summary->LogButton->click();
     auto* log = Opened<LogViewer>(form.get());
     ASSERT_NE(log, nullptr);
-    EXPECT_TRUE(log->Text->toPlainText().contains(Qt(texts::kInsertError + "HOSTS"))) << log->Text->toPlainText().toStdString();
+    EXPECT_TRUE(log->Text->toPlainText().contains(FromCp1251(texts::kInsertError + "HOSTS"))) << log->Text->toPlainText().toStdString();
 
     // A second run replaces the dialog of the first.
     RunFromWindow(*form);
@@ -584,7 +584,7 @@ TEST_F(MainWindowTest, ReadBackItemIsRememberedAndTheSummaryCountsAndSavesTheKey
     auto* summary = Opened<SummaryDialog>(form.get());
     ASSERT_NE(summary, nullptr);
     EXPECT_EQ(SummaryRows(*summary), (std::vector<std::vector<std::string>>{{"HOSTS", "2", "2", "0", "0", "", "2", "0"}}));
-    EXPECT_TRUE(summary->Verdict->text().contains(Qt(texts::kAllVerified))) << summary->Verdict->text().toStdString();
+    EXPECT_TRUE(summary->Verdict->text().contains(FromCp1251(texts::kAllVerified))) << summary->Verdict->text().toStdString();
     // A name typed without a suffix gets the filter's.
     std::string asked = dir.File("keys");
     QString filter;
@@ -620,7 +620,7 @@ TEST_F(MainWindowTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
     EXPECT_EQ(boxes[1].buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
     EXPECT_TRUE(form->State().CancelFlag);
     ASSERT_NE(Opened<SummaryDialog>(form.get()), nullptr);
-    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeInterrupted));
+    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), FromCp1251(texts::kSummaryCaption + texts::kOutcomeInterrupted));
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());
     EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
     Db check(dest);
@@ -656,7 +656,7 @@ TEST_F(MainWindowTest, CancelPressedWhileAStatementWaitsForALockInterrupts) {
 
     EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
     EXPECT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusInterrupted));
+    EXPECT_EQ(form->TabLabel->text(), FromCp1251(texts::kStatusInterrupted));
     EXPECT_TRUE(form->MoveBitBtn->isEnabled());
     EXPECT_FALSE(dm.DestinationConnection().IsConnected());
     EXPECT_EQ(Db(dest).Rows("SELECT HS_NAME FROM HOSTS"), (std::vector<std::vector<std::string>>{{"held"}}));
@@ -689,11 +689,11 @@ TEST_F(MainWindowTest, ConnectToAStalledServerKeepsTheWindowAliveAndIsCancelledA
     QTest::mouseClick(form->CancelMoveBitBtn, ::Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Running(); }, 2000));
     EXPECT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusInterrupted));
+    EXPECT_EQ(form->TabLabel->text(), FromCp1251(texts::kStatusInterrupted));
     EXPECT_TRUE(form->MoveBitBtn->isEnabled() && form->SourceFE->isEnabled());
     EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
     ASSERT_NE(Opened<SummaryDialog>(form.get()), nullptr);
-    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeInterrupted));
+    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), FromCp1251(texts::kSummaryCaption + texts::kOutcomeInterrupted));
 
     // The run left connecting ends when the server answers, writing nothing.
     server.Signal(SIGCONT);
@@ -702,7 +702,7 @@ TEST_F(MainWindowTest, ConnectToAStalledServerKeepsTheWindowAliveAndIsCancelledA
     boxes.clear();
     RunFromWindow(*form);
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(form->TabLabel->text(), FromCp1251(texts::kStatusFinished));
     EXPECT_EQ(Db(server.Remote(dest)).Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
 }
 
@@ -766,7 +766,7 @@ TEST_F(MainWindowTest, CancelAnsweredNoChangesNothing) {
     RunFromWindow(*form);
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kConfirmCancel});
     EXPECT_FALSE(form->State().CancelFlag);
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(form->TabLabel->text(), FromCp1251(texts::kStatusFinished));
 }
 
 TEST_F(MainWindowTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
@@ -793,7 +793,7 @@ TEST_F(MainWindowTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
         RunFromWindow(*form);
 
         EXPECT_EQ(Texts(), std::vector<std::string>{}) << folder;
-        EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+        EXPECT_EQ(form->TabLabel->text(), FromCp1251(texts::kStatusFinished));
         EXPECT_NE(test::ReadFile(folder + "/Kestrix.log").find(texts::kCopyPassHeader), std::string::npos);
         Db check(name(to));
         EXPECT_EQ(check.Rows("SELECT HS_NAME FROM HOSTS ORDER BY HS_ID"),
@@ -836,7 +836,7 @@ TEST_F(MainWindowTest, FailedRunIsShownAfterTheWindowIsUnlocked) {
     EXPECT_FALSE(form->Running());
     auto* summary = Opened<SummaryDialog>(form.get());
     ASSERT_NE(summary, nullptr);
-    EXPECT_EQ(summary->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeFailed));
+    EXPECT_EQ(summary->windowTitle(), FromCp1251(texts::kSummaryCaption + texts::kOutcomeFailed));
     EXPECT_EQ(summary->Table->rowCount(), 0);
     Db check(dest);
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS"), "0");
@@ -849,7 +849,7 @@ int TextRight(const QLabel* label) {
 
 TEST_F(MainWindowTest, NoTextCoversAnotherAtUsualFontSizes) {
     auto form = MakeForm();
-    form->TabLabel->setText(Qt(texts::kStatusGenerators));
+    form->TabLabel->setText(FromCp1251(texts::kStatusGenerators));
     for (int points : {8, 9, 10, 11, 12, 14}) {
         SCOPED_TRACE(points);
         QFont font = form->font();
@@ -872,7 +872,7 @@ TEST_F(MainWindowTest, DateFieldCanBeMadeEmptyAgain) {
     EXPECT_FALSE(form->FromDE->text().trimmed().isEmpty());
     QTest::mouseClick(form->ClearDateBtn, ::Qt::LeftButton);
     EXPECT_TRUE(form->FromDE->text().trimmed().isEmpty()) << form->FromDE->text().toStdString();
-    EXPECT_EQ(form->ClearDateBtn->toolTip(), Qt(texts::kClearDate));
+    EXPECT_EQ(form->ClearDateBtn->toolTip(), FromCp1251(texts::kClearDate));
 }
 
 // The start date as an operator gives it: typed with or without dots, stepped with the
@@ -937,7 +937,7 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
     EXPECT_EQ(form->Driver().Options().startDate, (db::DateTime{2026, 1, 1}));
     auto* summary = Opened<SummaryDialog>(form.get());
     ASSERT_NE(summary, nullptr);
-    EXPECT_EQ(summary->Journals->text(), Qt(texts::kSummaryJournalsFrom) + QStringLiteral("01.01.2026"));
+    EXPECT_EQ(summary->Journals->text(), FromCp1251(texts::kSummaryJournalsFrom) + QStringLiteral("01.01.2026"));
 }
 
 // Asked from a run's thread, the login dialog comes up on the window thread with the side
@@ -960,7 +960,7 @@ TEST_F(MainWindowTest, LoginDialogAskedFromARunThreadAnswersOnTheWindowThread) {
             auto* dialog = dynamic_cast<LoginDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
             poll.stop();
-            EXPECT_EQ(dialog->Side->text(), Qt(row.side == LoginSide::Source ? texts::kSourceTitle : texts::kDestTitle));
+            EXPECT_EQ(dialog->Side->text(), FromCp1251(row.side == LoginSide::Source ? texts::kSourceTitle : texts::kDestTitle));
             EXPECT_EQ(dialog->User->text(), row.userShown);
             EXPECT_TRUE(dialog->Password->text().isEmpty());
             EXPECT_EQ(dialog->Password->echoMode(), QLineEdit::Password);
@@ -1047,13 +1047,13 @@ TEST_F(MainWindowTest, RefusedLoginIsAskedForUntilRightOrCancelledAndKeptForLate
     EXPECT_EQ(Opened<TextViewer>(form.get()), nullptr);
     boxes.clear();
     RunFromWindow(*form);
-    ASSERT_EQ(sides, (std::vector<QString>{Qt(texts::kDestTitle), Qt(texts::kDestTitle)}));
+    ASSERT_EQ(sides, (std::vector<QString>{FromCp1251(texts::kDestTitle), FromCp1251(texts::kDestTitle)}));
     EXPECT_EQ(users, (std::vector<QString>{QString::fromStdString(user), QString::fromStdString(user)}))
         << "the user tried";
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(boxes[0].text.rfind(refusedText, 0), 0u) << boxes[0].text;
-    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeFailed));
+    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), FromCp1251(texts::kSummaryCaption + texts::kOutcomeFailed));
     EXPECT_EQ(Db(dest).Scalar("SELECT COUNT(*) FROM SETTINGS"), "0");
 
     // A wrong password is asked again; the right one lets the run finish.
@@ -1062,13 +1062,13 @@ TEST_F(MainWindowTest, RefusedLoginIsAskedForUntilRightOrCancelledAndKeptForLate
     RunFromWindow(*form);
     EXPECT_EQ(sides.size(), 4u);
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(form->TabLabel->text(), FromCp1251(texts::kStatusFinished));
     EXPECT_EQ(Db(dest).Rows("SELECT HS_NAME FROM HOSTS ORDER BY HS_ID"),
               (std::vector<std::vector<std::string>>{{"alpha"}, {"beta"}}));
 
     // Kept: neither the next run nor the check asks again.
     RunFromWindow(*form);
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(form->TabLabel->text(), FromCp1251(texts::kStatusFinished));
     form->mnuFile_Check->trigger();
     EXPECT_NE(Opened<TextViewer>(form.get()), nullptr);
     EXPECT_EQ(sides.size(), 4u);
@@ -1097,7 +1097,7 @@ TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
         QStringLiteral("Conv.txt, строка 1: HOSTS=HS_ID\n  действия:         очистка; копирование с новыми ключами")))
         << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("ПРОБЛЕМА: таблицы NOSUCHTABLE нет в приемнике")));
-    EXPECT_TRUE(report.endsWith(Qt(texts::kCheckProblems) + QStringLiteral("2\n")));
+    EXPECT_TRUE(report.endsWith(FromCp1251(texts::kCheckProblems) + QStringLiteral("2\n")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("Kestrix.log")));
     EXPECT_EQ(Db(dest).Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "500");
     viewer->close();
@@ -1131,7 +1131,7 @@ TEST_F(MainWindowTest, LogViewerShowsTheWindows1251LogAndHelpIsInRussian) {
     const QString page = help->Browser->toPlainText();
     for (const std::string& caption : {texts::kSourceTitle, texts::kMoveCaption, texts::kMenuCheck, texts::kMenuLog,
                                        texts::kMenuDataFolder})
-        EXPECT_TRUE(page.contains(Qt(caption).remove(QLatin1Char(':')).remove(QStringLiteral(" ...")))) << ToUtf8(caption);
+        EXPECT_TRUE(page.contains(FromCp1251(caption).remove(QLatin1Char(':')).remove(QStringLiteral(" ...")))) << ToUtf8(caption);
 }
 
 // An account of two tables: one whose reference texts fit, one whose copy ended on a long error.
@@ -1157,7 +1157,7 @@ TEST_F(MainWindowTest, SummaryClosesOnEnterOrEscapeAndShowsItsColumnsWhole) {
     const RunAccount account = TwoTableAccount(error);
     for (int key : {::Qt::Key_Return, ::Qt::Key_Escape}) {
         QPointer<SummaryDialog> summary = new SummaryDialog(nullptr, account, dir.File("Kestrix.log"));
-        EXPECT_EQ(summary->Journals->text(), Qt(texts::kSummaryNoJournals));
+        EXPECT_EQ(summary->Journals->text(), FromCp1251(texts::kSummaryNoJournals));
         summary->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(summary));
         QTableWidget* table = summary->Table;
@@ -1173,7 +1173,7 @@ TEST_F(MainWindowTest, SummaryClosesOnEnterOrEscapeAndShowsItsColumnsWhole) {
         EXPECT_TRUE(table->horizontalScrollBar()->maximum() == 0 ||
                     summary->width() >= summary->screen()->availableGeometry().width());
         EXPECT_TRUE(table->item(0, 6)->toolTip().isEmpty());
-        EXPECT_EQ(table->item(1, 6)->toolTip(), Qt(texts::kTableFailed + error));
+        EXPECT_EQ(table->item(1, 6)->toolTip(), FromCp1251(texts::kTableFailed + error));
 
         QWidget* focused = QApplication::focusWidget();
         ASSERT_NE(focused, nullptr);
@@ -1273,20 +1273,20 @@ TEST_F(MainWindowTest, LargeLogIsShownAPageAtATimeFromItsEndAndSearchedWhole) {
         viewer.ShowPage(page);
         const QString text = viewer.Text->toPlainText();
         EXPECT_LE(text.size(), LogViewer::kPageBytes + 64 * 1024) << page;
-        EXPECT_TRUE(text.startsWith(QStringLiteral("line ")) || text.startsWith(Qt(hit))) << page;
+        EXPECT_TRUE(text.startsWith(QStringLiteral("line ")) || text.startsWith(FromCp1251(hit))) << page;
         EXPECT_TRUE(text.endsWith(QLatin1Char('\n'))) << page;
         pages += text;
     }
-    EXPECT_EQ(pages, Qt(log).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    EXPECT_EQ(pages, FromCp1251(log).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 
     // Searched in any letter case, from the page shown on, going on from the start.
     viewer.ShowPage(3);
     viewer.SearchField->setText(QStringLiteral("ошибка добавления hosts"));
     for (const char* expected : {" 20000", " 45000", " 20000"}) {
         ASSERT_TRUE(viewer.FindNext());
-        EXPECT_EQ(viewer.Text->textCursor().selectedText(), Qt(hit));
+        EXPECT_EQ(viewer.Text->textCursor().selectedText(), FromCp1251(hit));
         const QString line = viewer.Text->textCursor().block().text();
-        EXPECT_EQ(line, Qt(hit) + QString::fromLatin1(expected));
+        EXPECT_EQ(line, FromCp1251(hit) + QString::fromLatin1(expected));
     }
     EXPECT_EQ(viewer.Page(), static_cast<int>(log.find(hit + " 20000") / LogViewer::kPageBytes));
     EXPECT_TRUE(boxes.empty());
