@@ -464,7 +464,7 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
 
 TEST_F(MainWindowTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
     messaging::MasterModule master;
-    master.Sleep = nullptr;
+    master.ShutdownPause = {};
     std::vector<std::string> shown;
     master.ShowMessage = [&](const std::string& text) { shown.push_back(text); };
     MasterEventFilter hook(master);
