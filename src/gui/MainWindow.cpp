@@ -132,6 +132,7 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     DataFolderLabel = new QLabel(this);
     statusBar()->addWidget(DataFolderLabel, 1);
     statusBar()->setSizeGripEnabled(false);
+    NameControls();
 
     // Fixed client area between the menu bar and the status bar, no resizing, centred on the screen.
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
@@ -144,6 +145,13 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     // FormCreate
     CheckMoveEnabled();
 }
+
+namespace {
+
+// Threads of runs and checks the window has left to themselves, not ended yet.
+std::atomic<int> g_threadsLeftBehind{0};
+
+} // namespace
 
 // A run's thread. The window joins it once the run has ended; a run left connecting is
 // detached, and ends with the state, driver and databases it was given.
@@ -168,27 +176,57 @@ struct MainWindow::RunThread {
             objects = std::move(left);
         }
         objects.reset();
-        --leftConnecting;
+        --g_threadsLeftBehind;
         return false;
     }
     void Leave(LeftBehind objects) {
         std::lock_guard lock(mutex);
         left = std::move(objects);
-        if (!ended) ++leftConnecting;
+        if (!ended) ++g_threadsLeftBehind;
         thread.detach();
     }
 
-    static inline std::atomic<int> leftConnecting{0};
     std::mutex mutex;
     bool ended = false;
     std::optional<LeftBehind> left;
 };
 
-int MainWindow::RunsLeftConnecting() { return RunThread::leftConnecting; }
+// A check's thread. It tells the window of its end while the window is there; a window that
+// goes leaves it to end by itself, however long its server keeps it.
+struct MainWindow::CheckThread {
+    std::thread thread;
+    std::mutex mutex;
+    MainWindow* window = nullptr;   // null once the window has gone
+    bool ended = false;
+
+    // From the thread, at its end. The news is posted under the lock, so the window cannot go
+    // meanwhile; once it has gone, Qt drops the news with it.
+    void Ended(std::function<void(MainWindow&)> tell) {
+        std::lock_guard lock(mutex);
+        ended = true;
+        if (!window) {
+            --g_threadsLeftBehind;
+            return;
+        }
+        QMetaObject::invokeMethod(window, [window = window, tell = std::move(tell)] { tell(*window); },
+                                  ::Qt::QueuedConnection);
+    }
+    // From the window, as it goes.
+    void Leave() {
+        std::lock_guard lock(mutex);
+        window = nullptr;
+        if (ended) return thread.join();
+        ++g_threadsLeftBehind;
+        thread.detach();
+    }
+};
+
+int MainWindow::ThreadsLeftBehind() { return g_threadsLeftBehind; }
 
 MainWindow::~MainWindow() {
     // A run's thread waiting for a login is answered Cancel: it ends, or is left connecting.
     loginAsker_->Close();
+    if (check_) check_->Leave();
     if (!run_) return;
     *cancelRequest_ = true;
     if (state_->AbandonUnwritten())
@@ -319,6 +357,42 @@ void MainWindow::CreateMenus() {
     mnuHelp_About = mnuHelp->addAction(MenuText(texts::kMenuAbout, 0), this, [this] { mnuHelp_AboutClick(); });
 }
 
+void MainWindow::NameControls() {
+    const std::pair<QObject*, const char*> named[] = {
+        {Panel1, "Panel1"},
+        {Panel2, "Panel2"},
+        {BaseLabel1, "BaseLabel1"},
+        {SourceFE, "SourceFE"},
+        {BaseLabel2, "BaseLabel2"},
+        {DestFE, "DestFE"},
+        {EventsCB, "EventsCB"},
+        {EvFromLabel, "EvFromLabel"},
+        {FromDE, "FromDE"},
+        {ClearDateBtn, "ClearDateBtn"},
+        {MoveBitBtn, "MoveBitBtn"},
+        {CancelMoveBitBtn, "CancelMoveBitBtn"},
+        {TblLabel, "TblLabel"},
+        {TabLabel, "TabLabel"},
+        {TablePB, "TablePB"},
+        {AllLabel, "AllLabel"},
+        {AllPB, "AllPB"},
+        {mnuFile, "mnuFile"},
+        {mnuFile_Source, "mnuFile_Source"},
+        {mnuFile_Dest, "mnuFile_Dest"},
+        {mnuFile_Move, "mnuFile_Move"},
+        {mnuFile_Check, "mnuFile_Check"},
+        {mnuFile_Verify, "mnuFile_Verify"},
+        {mnuFile_Log, "mnuFile_Log"},
+        {mnuFile_DataFolder, "mnuFile_DataFolder"},
+        {mnuFile_Exit, "mnuFile_Exit"},
+        {DataFolderLabel, "DataFolderLabel"},
+        {mnuHelp, "mnuHelp"},
+        {mnuHelp_MainWindow, "mnuHelp_MainWindow"},
+        {mnuHelp_About, "mnuHelp_About"},
+    };
+    for (const auto& [object, name] : named) object->setObjectName(QLatin1String(name));
+}
+
 // Outside a run only: during one the item is disabled with the menus.
 void MainWindow::mnuFile_ExitClick() {
     if (!running_) close();
@@ -433,7 +507,7 @@ void MainWindow::DateOrEventsChanged() {
 void MainWindow::EnableStart(bool enabled) {
     MoveBitBtn->setEnabled(enabled);
     mnuFile_Move->setEnabled(enabled);
-    mnuFile_Check->setEnabled(enabled);
+    mnuFile_Check->setEnabled(enabled && !check_);
 }
 
 void MainWindow::changeEvent(QEvent* e) {
@@ -454,7 +528,10 @@ void MainWindow::ArrangeByTextWidth() {
     TabLabel->setGeometry(tabLeft, 56, kClientWidth - tabLeft - 14, lineHeight);
 }
 
+// The check runs on a thread of its own, as a run does, so that a server that does not answer
+// leaves the window working; the report or the error comes when the check ends.
 void MainWindow::mnuFile_CheckClick() {
+    if (check_) return;
     SyncOptions();
     CheckOptions check;
     check.source = options_.sourceName;
@@ -464,36 +541,51 @@ void MainWindow::mnuFile_CheckClick() {
     check.startDate = options_.startDate;
     check.sourceLogin = options_.sourceLogin;
     check.destLogin = options_.destLogin;
-    QApplication::setOverrideCursor(::Qt::WaitCursor);
-    try {
-        std::optional<CheckResult> checked;
-        while (!checked) {
-            try {
-                checked = CheckTransfer(check);
-            } catch (const LoginRefused& refused) {
-                // Asked as a run asks; the answer is kept for the runs.
-                QApplication::restoreOverrideCursor();
-                const bool source = refused.role() == DatabaseRole::Source;
-                std::optional<Login> login = AskLogin(this, source ? LoginSide::Source : LoginSide::Destination,
-                                                      refused.text(), refused.user());
-                if (!login) throw;
-                db::Credentials& kept = source ? options_.sourceLogin : options_.destLogin;
-                kept = {login->user, login->password};
-                (source ? check.sourceLogin : check.destLogin) = kept;
-                QApplication::setOverrideCursor(::Qt::WaitCursor);
+    check_ = std::make_shared<CheckThread>();
+    check_->window = this;
+    mnuFile_Check->setEnabled(false);
+    setCursor(::Qt::BusyCursor);
+    check_->thread = std::thread([job = check_, asker = loginAsker_, check]() mutable {
+        std::optional<CheckResult> result;
+        std::exception_ptr failure;
+        try {
+            while (!result) {
+                try {
+                    result = CheckTransfer(check);
+                } catch (const LoginRefused& refused) {
+                    // Asked as a run asks; the answer is kept for the runs.
+                    const bool source = refused.role() == DatabaseRole::Source;
+                    std::optional<Login> login = asker->Ask(source ? LoginSide::Source : LoginSide::Destination,
+                                                            refused.text(), refused.user());
+                    if (!login) throw;
+                    (source ? check.sourceLogin : check.destLogin) = {login->user, login->password};
+                }
             }
+        } catch (...) {
+            failure = std::current_exception();
         }
-        CheckResult result = std::move(*checked);
-        QApplication::restoreOverrideCursor();
-        const int problems = result.ProblemCount();
+        job->Ended([result = std::move(result), failure](MainWindow& window) { window.CheckEnded(result, failure); });
+    });
+}
+
+void MainWindow::CheckEnded(const std::optional<CheckResult>& result, const std::exception_ptr& failure) {
+    check_->thread.join();
+    check_.reset();
+    unsetCursor();
+    mnuFile_Check->setEnabled(mnuFile_Move->isEnabled());
+    if (result) {
+        const int problems = result->ProblemCount();
         const std::string verdict =
             problems == 0 ? texts::kCheckNoProblems : texts::kCheckProblems + std::to_string(problems);
         new TextViewer(this, texts::kCheckCaption + ": " + verdict,
-                       QString::fromStdString(CheckReportText(result, CheckLanguage::Russian)));
+                       QString::fromStdString(CheckReportText(*result, CheckLanguage::Russian)));
+        return;
+    }
+    try {
+        std::rethrow_exception(failure);
     } catch (const LoginRefused& e) {
         ShowBox(this, BoxKind::Error, texts::kErrorCaption, LoginRefusedText(e));
     } catch (const std::exception& e) {
-        QApplication::restoreOverrideCursor();
         ShowBox(this, BoxKind::Error, texts::kErrorCaption, e.what());
     }
 }
