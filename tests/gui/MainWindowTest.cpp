@@ -793,6 +793,14 @@ TEST_F(MainWindowTest, CheckAgainstAStalledServerKeepsTheWindowAlive) {
     ui.SourceFE->setText(QString::fromStdString(server.Remote(source)));
     ui.DestFE->setText(QString::fromStdString(server.Remote(dest)));
     server.Signal(SIGSTOP);
+    // Should the window wait for the check after all, the server goes on after a while, so
+    // that the test fails instead of hanging.
+    std::jthread watchdog([&server](std::stop_token stop) {
+        std::mutex mutex;
+        std::unique_lock lock(mutex);
+        std::condition_variable_any().wait_for(lock, stop, std::chrono::seconds(60), [] { return false; });
+        if (!stop.stop_requested()) server.Signal(SIGCONT);
+    });
     int ticks = 0;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
