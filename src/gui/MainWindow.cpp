@@ -226,7 +226,7 @@ int MainWindow::ThreadsLeftBehind() { return g_threadsLeftBehind; }
 MainWindow::~MainWindow() {
     // A run's thread waiting for a login is answered Cancel: it ends, or is left connecting.
     loginAsker_->Close();
-    if (check_) check_->Leave();
+    LeaveCheck();
     if (!run_) return;
     *cancelRequest_ = true;
     if (state_->AbandonUnwritten())
@@ -426,7 +426,16 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     // Closing defers the deletion of a window, so every window of the list stays valid.
     for (QWidget* window : QApplication::topLevelWidgets())
         if (window != this && window->isVisible()) window->close();
+    // A check still waiting for its server is left to itself, so the program need not wait.
+    LeaveCheck();
     QCoreApplication::exit(exitStatus_);
+}
+
+void MainWindow::LeaveCheck() {
+    if (!check_) return;
+    check_->Leave();
+    check_.reset();
+    unsetCursor();
 }
 
 void MainWindow::FormActivate() {

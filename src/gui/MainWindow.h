@@ -145,6 +145,8 @@ private:
     void RunEnded();
     // The check's thread has ended with its result or its failure.
     void CheckEnded(const std::optional<CheckResult>& result, const std::exception_ptr& failure);
+    // The window goes: a check under way is left to end by itself.
+    void LeaveCheck();
     // Cancel confirmed or signalled: the run is asked to stop; a run that has not begun to
     // write is left to itself and ends as interrupted at once.
     void RequestCancel();
