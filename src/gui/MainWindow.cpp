@@ -573,7 +573,10 @@ void MainWindow::mnuFile_CheckClick() {
         } catch (...) {
             failure = std::current_exception();
         }
-        job->Ended([result = std::move(result), failure](MainWindow& window) { window.CheckEnded(result, failure); });
+        // Not for a check the window has left meanwhile, as it does when it closes.
+        job->Ended([job, result = std::move(result), failure](MainWindow& window) {
+            if (window.check_ == job) window.CheckEnded(result, failure);
+        });
     });
 }
 
