@@ -1,7 +1,8 @@
 #pragma once
 // The main window: the two database names, the events option, start and cancel, the
 // status and the two progress bars; it holds the options of the next run and the run state,
-// and starts runs, each on a thread of its own, so that the window never waits for a server.
+// and starts runs and checks, each on a thread of its own, so that the window never waits for
+// a server.
 #include <atomic>
 #include <exception>
 #include <memory>
