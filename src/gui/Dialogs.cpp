@@ -12,7 +12,7 @@
 
 namespace kestrix::gui {
 
-QString Qt(const std::string& cp1251) { return QString::fromStdString(ToUtf8(cp1251)); }
+QString FromCp1251(const std::string& cp1251) { return QString::fromStdString(ToUtf8(cp1251)); }
 
 bool UseRussianQtTexts() {
     static QTranslator translator;
@@ -40,7 +40,7 @@ QMessageBox::StandardButton ShowBox(QWidget* parent, BoxKind kind, const std::st
                                     const std::string& text, QMessageBox::StandardButtons buttons) {
     if (MessageBoxHook()) return MessageBoxHook()(Box{kind, caption, text, buttons});
 
-    QString shown = Qt(text);
+    QString shown = FromCp1251(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -50,14 +50,14 @@ QMessageBox::StandardButton ShowBox(QWidget* parent, BoxKind kind, const std::st
     case BoxKind::Question: icon = QMessageBox::Question; break;
     case BoxKind::Information: icon = QMessageBox::Information; break;
     }
-    QMessageBox box(icon, Qt(caption), shown, buttons, parent);
+    QMessageBox box(icon, FromCp1251(caption), shown, buttons, parent);
     // The leading blanks of the program's texts centre their lines by hand: keep them.
     box.setTextFormat(::Qt::PlainText);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 QString QtFilter(const std::string& cp1251Filter) {
-    QString filter = Qt(cp1251Filter);
+    QString filter = FromCp1251(cp1251Filter);
     qsizetype bar = filter.indexOf(QLatin1Char('|'));
     if (bar < 0) return filter;
     QString patterns = filter.mid(bar + 1);
@@ -87,8 +87,8 @@ QString WithDefaultSuffix(const QString& file, const QString& filter) {
 }
 
 std::optional<QString> OpenDatabaseFile(QWidget* parent, const std::string& title, const std::string& filter) {
-    if (OpenFileDialogHook()) return OpenFileDialogHook()(Qt(title), QtFilter(filter));
-    QFileDialog dialog(parent, Qt(title));
+    if (OpenFileDialogHook()) return OpenFileDialogHook()(FromCp1251(title), QtFilter(filter));
+    QFileDialog dialog(parent, FromCp1251(title));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // The description already lists the patterns; the dialog shows it as written.
@@ -99,8 +99,8 @@ std::optional<QString> OpenDatabaseFile(QWidget* parent, const std::string& titl
 }
 
 std::optional<QString> ChooseFolder(QWidget* parent, const std::string& title, const QString& start) {
-    if (ChooseFolderHook()) return ChooseFolderHook()(Qt(title), start);
-    const QString folder = QFileDialog::getExistingDirectory(parent, Qt(title), start);
+    if (ChooseFolderHook()) return ChooseFolderHook()(FromCp1251(title), start);
+    const QString folder = QFileDialog::getExistingDirectory(parent, FromCp1251(title), start);
     if (folder.isEmpty()) return std::nullopt;
     return folder;
 }
@@ -114,9 +114,9 @@ std::optional<QString> SaveFile(QWidget* parent, const std::string& title, const
     const QString qtFilter = QtFilter(filter);
     QString file;
     if (SaveFileDialogHook()) {
-        file = SaveFileDialogHook()(Qt(title), qtFilter).value_or(QString());
+        file = SaveFileDialogHook()(FromCp1251(title), qtFilter).value_or(QString());
     } else {
-        QFileDialog dialog(parent, Qt(title));
+        QFileDialog dialog(parent, FromCp1251(title));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setNameFilter(qtFilter);
         dialog.setOption(QFileDialog::HideNameFilterDetails);

@@ -13,7 +13,7 @@ class QWidget;
 namespace kestrix::gui {
 
 // The program's Windows-1251 text as Qt text (carriage returns become line breaks when shown).
-QString Qt(const std::string& cp1251);
+QString FromCp1251(const std::string& cp1251);
 
 // Qt's own texts (standard buttons, the file and folder dialogs, the calendar) in Russian
 // whatever the locale, from Qt's translation qtbase_ru; false when it is not installed.

@@ -39,7 +39,7 @@ bool OnWindowThread() {
 } // namespace
 
 GuiRunState::GuiRunState(Controls controls) : c_(std::move(controls)), shown_(std::make_shared<Shown>()) {
-    c_.TabLabel->setText(Qt(StatusText()));
+    c_.TabLabel->setText(FromCp1251(StatusText()));
     ShowAll();
 }
 
@@ -118,7 +118,7 @@ void GuiRunState::StageStarted(RunStage stage, const std::string& table) {
         expected == Writing::Abandoned)
         throw Interruption{};
     RunState::StageStarted(stage, table);
-    OnWindowThread([label = c_.TabLabel, status = Qt(StatusText())](Shown&) {
+    OnWindowThread([label = c_.TabLabel, status = FromCp1251(StatusText())](Shown&) {
         if (label->text() != status) label->setText(status);
     });
 }
@@ -128,7 +128,7 @@ void GuiRunState::RowsAlreadyPresent(const std::vector<PresentRows>& present) {
     RunState::RowsAlreadyPresent(present);
     std::string text;
     for (const PresentRows& rows : present) text += (text.empty() ? "" : " ") + PresentRowsText(rows);
-    c_.TabLabel->setText(Qt(text));
+    c_.TabLabel->setText(FromCp1251(text));
 }
 
 void GuiRunState::DisplayChanged() {
@@ -145,7 +145,7 @@ void GuiRunState::DisplayChanged() {
 }
 
 void GuiRunState::ShowAll() {
-    c_.TabLabel->setText(Qt(StatusText()));
+    c_.TabLabel->setText(FromCp1251(StatusText()));
     Show(c_.TablePB, TableProgress().Max(), TableProgress().Position());
     Show(c_.AllPB, AllProgress().Max(), AllProgress().Position());
 }

@@ -87,7 +87,7 @@ std::optional<qint64> LogPages::Find(const std::string& needle, qint64 from) con
 
 LogViewer::LogViewer(QWidget* parent, const std::string& path, qint64 pageBytes)
     : QDialog(parent), pages_(path, pageBytes) {
-    setWindowTitle(Qt(texts::kLogCaption));
+    setWindowTitle(FromCp1251(texts::kLogCaption));
     Text = new QPlainTextEdit(this);
     Text->setReadOnly(true);
     Text->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -95,7 +95,7 @@ LogViewer::LogViewer(QWidget* parent, const std::string& path, qint64 pageBytes)
 
     auto button = [this](QStyle::StandardPixmap icon, const std::string& tip) {
         auto* b = new QPushButton(style()->standardIcon(icon), QString(), this);
-        b->setToolTip(Qt(tip));
+        b->setToolTip(FromCp1251(tip));
         b->setAutoDefault(false);
         return b;
     };
@@ -105,9 +105,9 @@ LogViewer::LogViewer(QWidget* parent, const std::string& path, qint64 pageBytes)
     LastButton = button(QStyle::SP_MediaSkipForward, texts::kLogLastPage);
     PageLabel = new QLabel(this);
     SearchField = new QLineEdit(this);
-    SearchField->setPlaceholderText(Qt(texts::kLogSearch));
+    SearchField->setPlaceholderText(FromCp1251(texts::kLogSearch));
     SearchField->setClearButtonEnabled(true);
-    FindButton = new QPushButton(Qt(texts::kLogFind), this);
+    FindButton = new QPushButton(FromCp1251(texts::kLogFind), this);
     FindButton->setAutoDefault(false);
     connect(FirstButton, &QPushButton::clicked, this, [this] { ShowPage(0); });
     connect(PreviousButton, &QPushButton::clicked, this, [this] { ShowPage(page_ - 1); });
@@ -124,7 +124,7 @@ LogViewer::LogViewer(QWidget* parent, const std::string& path, qint64 pageBytes)
     bar->addWidget(SearchField, 1);
     bar->addWidget(FindButton);
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(Qt(texts::kClose), QDialogButtonBox::RejectRole)->setAutoDefault(false);
+    buttons->addButton(FromCp1251(texts::kClose), QDialogButtonBox::RejectRole)->setAutoDefault(false);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
@@ -143,10 +143,10 @@ void LogViewer::ShowPage(int page) {
     page_ = std::clamp(page, 0, count - 1);
     range_ = pages_.Range(page_);
     bytes_ = pages_.Read(range_.first, range_.second);
-    QString text = Qt(bytes_);
+    QString text = FromCp1251(bytes_);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     Text->setPlainText(text);
-    PageLabel->setText(Qt(texts::kLogPage) + QString::number(page_ + 1) + Qt(texts::kLogPageOf) + QString::number(count));
+    PageLabel->setText(FromCp1251(texts::kLogPage) + QString::number(page_ + 1) + FromCp1251(texts::kLogPageOf) + QString::number(count));
     FirstButton->setEnabled(page_ > 0);
     PreviousButton->setEnabled(page_ > 0);
     NextButton->setEnabled(page_ + 1 < count);

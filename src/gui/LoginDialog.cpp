@@ -26,18 +26,18 @@ QSettings Settings() { return QSettings(QStringLiteral("kestrix"), QStringLitera
 
 LoginDialog::LoginDialog(QWidget* parent, LoginSide side, const std::string& refusal, const std::string& userTried)
     : QDialog(parent), side_(side) {
-    setWindowTitle(Qt(texts::kLoginCaption));
+    setWindowTitle(FromCp1251(texts::kLoginCaption));
     auto* layout = new QFormLayout(this);
-    Side = new QLabel(Qt(side == LoginSide::Source ? texts::kSourceTitle : texts::kDestTitle), this);
+    Side = new QLabel(FromCp1251(side == LoginSide::Source ? texts::kSourceTitle : texts::kDestTitle), this);
     layout->addRow(Side);
-    auto* reason = new QLabel(Qt(texts::kLoginRefused + refusal), this);
+    auto* reason = new QLabel(FromCp1251(texts::kLoginRefused + refusal), this);
     reason->setWordWrap(true);
     layout->addRow(reason);
     User = new QLineEdit(Settings().value(UserKey(side), QString::fromStdString(userTried)).toString(), this);
-    layout->addRow(Qt(texts::kLoginUser), User);
+    layout->addRow(FromCp1251(texts::kLoginUser), User);
     Password = new QLineEdit(this);
     Password->setEchoMode(QLineEdit::Password);
-    layout->addRow(Qt(texts::kLoginPassword), Password);
+    layout->addRow(FromCp1251(texts::kLoginPassword), Password);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     OkButton = buttons->button(QDialogButtonBox::Ok);
     CancelButton = buttons->button(QDialogButtonBox::Cancel);

@@ -66,11 +66,6 @@ std::string LoginRefusedText(const LoginRefused& refused) {
            refused.text();
 }
 
-bool HoldsTableList(const std::string& dir) {
-    std::error_code error;
-    return std::filesystem::is_regular_file(FindDataFile(AppDirPath(dir), kTableListFile), error);
-}
-
 // Runs an action whenever the watched widget is shown.
 class ShowWatcher : public QObject {
 public:
@@ -87,7 +82,7 @@ private:
 };
 
 QLabel* Label(QWidget* panel, const std::string& text, int left, int top) {
-    auto* label = new QLabel(Qt(text), panel);
+    auto* label = new QLabel(FromCp1251(text), panel);
     label->move(left, top);
     label->adjustSize();
     return label;
@@ -109,7 +104,7 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     : QMainWindow(parent), dm_(dm), programFile_(std::move(programFile)), dataFolder_(std::move(dataFolder)) {
     // The client library's usual variables, else the fixed login; a login dialog may change them.
     options_.sourceLogin = options_.destLogin = LoginFromEnvironment();
-    setWindowTitle(Qt(texts::kWindowTitle));
+    setWindowTitle(FromCp1251(texts::kWindowTitle));
     setWindowFlags(::Qt::Window | ::Qt::CustomizeWindowHint | ::Qt::WindowTitleHint |
                    ::Qt::WindowSystemMenuHint | ::Qt::WindowMinimizeButtonHint | ::Qt::WindowCloseButtonHint);
     // The layout is measured for a narrow 8-point sans serif: take the first one present.
@@ -136,6 +131,7 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     DataFolderLabel = new QLabel(this);
     statusBar()->addWidget(DataFolderLabel, 1);
     statusBar()->setSizeGripEnabled(false);
+    NameControls();
 
     // Fixed client area between the menu bar and the status bar, no resizing, centred on the screen.
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
@@ -148,6 +144,13 @@ MainWindow::MainWindow(db::Databases& dm, std::string programFile, std::optional
     // FormCreate
     CheckMoveEnabled();
 }
+
+namespace {
+
+// Threads of runs and checks the window has left to themselves, not ended yet.
+std::atomic<int> g_threadsLeftBehind{0};
+
+} // namespace
 
 // A run's thread. The window joins it once the run has ended; a run left connecting is
 // detached, and ends with the state, driver and databases it was given: its driver holds
@@ -172,27 +175,57 @@ struct MainWindow::RunThread {
             objects = std::move(left);
         }
         objects.reset();
-        --leftConnecting;
+        --g_threadsLeftBehind;
         return false;
     }
     void Leave(LeftBehind objects) {
         std::lock_guard lock(mutex);
         left = std::move(objects);
-        if (!ended) ++leftConnecting;
+        if (!ended) ++g_threadsLeftBehind;
         thread.detach();
     }
 
-    static inline std::atomic<int> leftConnecting{0};
     std::mutex mutex;
     bool ended = false;
     std::optional<LeftBehind> left;
 };
 
-int MainWindow::RunsLeftConnecting() { return RunThread::leftConnecting; }
+// A check's thread. It tells the window of its end while the window is there; a window that
+// goes leaves it to end by itself, however long its server keeps it.
+struct MainWindow::CheckThread {
+    std::thread thread;
+    std::mutex mutex;
+    MainWindow* window = nullptr;   // null once the window has gone
+    bool ended = false;
+
+    // From the thread, at its end. The news is posted under the lock, so the window cannot go
+    // meanwhile; once it has gone, Qt drops the news with it.
+    void Ended(std::function<void(MainWindow&)> tell) {
+        std::lock_guard lock(mutex);
+        ended = true;
+        if (!window) {
+            --g_threadsLeftBehind;
+            return;
+        }
+        QMetaObject::invokeMethod(window, [window = window, tell = std::move(tell)] { tell(*window); },
+                                  ::Qt::QueuedConnection);
+    }
+    // From the window, as it goes.
+    void Leave() {
+        std::lock_guard lock(mutex);
+        window = nullptr;
+        if (ended) return thread.join();
+        ++g_threadsLeftBehind;
+        thread.detach();
+    }
+};
+
+int MainWindow::ThreadsLeftBehind() { return g_threadsLeftBehind; }
 
 MainWindow::~MainWindow() {
     // A run's thread waiting for a login is answered Cancel: it ends, or is left connecting.
     loginAsker_->Close();
+    LeaveCheck();
     if (!run_) return;
     driver_->Control().cancel.Request();
     if (state_->AbandonUnwritten())
@@ -248,7 +281,7 @@ void MainWindow::CreateNameFields() {
 
 // The journals option with its start date, which can be emptied again.
 void MainWindow::CreateEventOptions() {
-    EventsCB = new QCheckBox(Qt(texts::kEventsOption), Panel1);
+    EventsCB = new QCheckBox(FromCp1251(texts::kEventsOption), Panel1);
     EvFromLabel = Label(Panel1, texts::kFromTitle, 248, 133);
 
     FromDE = new DateField(Panel1);
@@ -257,7 +290,7 @@ void MainWindow::CreateEventOptions() {
     connect(EventsCB, &QCheckBox::toggled, this, [this] { DateOrEventsChanged(); });
     ClearDateBtn = new QToolButton(Panel1);
     ClearDateBtn->setIcon(style()->standardIcon(QStyle::SP_LineEditClearButton));
-    ClearDateBtn->setToolTip(Qt(texts::kClearDate));
+    ClearDateBtn->setToolTip(FromCp1251(texts::kClearDate));
     ClearDateBtn->setAutoRaise(true);
     connect(ClearDateBtn, &QToolButton::clicked, this, [this] { FromDE->SetEmpty(); });
     QCalendarWidget* calendar = FromDE->calendarWidget();
@@ -269,11 +302,11 @@ void MainWindow::CreateEventOptions() {
 
 // Start and cancel, the status text and the two progress bars.
 void MainWindow::CreateRunControls() {
-    MoveBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), Qt(texts::kMoveCaption), Panel2);
+    MoveBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), FromCp1251(texts::kMoveCaption), Panel2);
     MoveBitBtn->setGeometry(8, 7, 184, 34);
     connect(MoveBitBtn, &QPushButton::clicked, this, [this] { StartRun(); });
     CancelMoveBitBtn =
-        new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), Qt(texts::kCancelMoveCaption), Panel2);
+        new QPushButton(style()->standardIcon(QStyle::SP_BrowserStop), FromCp1251(texts::kCancelMoveCaption), Panel2);
     CancelMoveBitBtn->setGeometry(280, 7, 184, 34);
     CancelMoveBitBtn->setEnabled(false);
     connect(CancelMoveBitBtn, &QPushButton::clicked, this, [this] { CancelMoveBitBtnClick(); });
@@ -293,7 +326,7 @@ void MainWindow::CreateRunControls() {
 }
 
 // A menu text with its keyboard accelerator on the letter at index accel.
-QString MenuText(const std::string& cp1251, int accel) { return Qt(cp1251).insert(accel, QLatin1Char('&')); }
+QString MenuText(const std::string& cp1251, int accel) { return FromCp1251(cp1251).insert(accel, QLatin1Char('&')); }
 
 void MainWindow::CreateMenus() {
     mnuFile = menuBar()->addMenu(MenuText(texts::kMenuFile, 0));
@@ -321,6 +354,42 @@ void MainWindow::CreateMenus() {
         mnuHelp->addAction(MenuText(texts::kMenuMainWindow, 0), this, [this] { mnuHelp_MainWindowClick(); });
     mnuHelp->addSeparator();
     mnuHelp_About = mnuHelp->addAction(MenuText(texts::kMenuAbout, 0), this, [this] { mnuHelp_AboutClick(); });
+}
+
+void MainWindow::NameControls() {
+    const std::pair<QObject*, const char*> named[] = {
+        {Panel1, "Panel1"},
+        {Panel2, "Panel2"},
+        {BaseLabel1, "BaseLabel1"},
+        {SourceFE, "SourceFE"},
+        {BaseLabel2, "BaseLabel2"},
+        {DestFE, "DestFE"},
+        {EventsCB, "EventsCB"},
+        {EvFromLabel, "EvFromLabel"},
+        {FromDE, "FromDE"},
+        {ClearDateBtn, "ClearDateBtn"},
+        {MoveBitBtn, "MoveBitBtn"},
+        {CancelMoveBitBtn, "CancelMoveBitBtn"},
+        {TblLabel, "TblLabel"},
+        {TabLabel, "TabLabel"},
+        {TablePB, "TablePB"},
+        {AllLabel, "AllLabel"},
+        {AllPB, "AllPB"},
+        {mnuFile, "mnuFile"},
+        {mnuFile_Source, "mnuFile_Source"},
+        {mnuFile_Dest, "mnuFile_Dest"},
+        {mnuFile_Move, "mnuFile_Move"},
+        {mnuFile_Check, "mnuFile_Check"},
+        {mnuFile_Verify, "mnuFile_Verify"},
+        {mnuFile_Log, "mnuFile_Log"},
+        {mnuFile_DataFolder, "mnuFile_DataFolder"},
+        {mnuFile_Exit, "mnuFile_Exit"},
+        {DataFolderLabel, "DataFolderLabel"},
+        {mnuHelp, "mnuHelp"},
+        {mnuHelp_MainWindow, "mnuHelp_MainWindow"},
+        {mnuHelp_About, "mnuHelp_About"},
+    };
+    for (const auto& [object, name] : named) object->setObjectName(QLatin1String(name));
 }
 
 // Outside a run only: during one the item is disabled with the menus.
@@ -356,7 +425,16 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     // Closing defers the deletion of a window, so every window of the list stays valid.
     for (QWidget* window : QApplication::topLevelWidgets())
         if (window != this && window->isVisible()) window->close();
+    // A check still waiting for its server is left to itself, so the program need not wait.
+    LeaveCheck();
     QCoreApplication::exit(exitStatus_);
+}
+
+void MainWindow::LeaveCheck() {
+    if (!check_) return;
+    check_->Leave();
+    check_.reset();
+    unsetCursor();
 }
 
 void MainWindow::FormActivate() {
@@ -364,7 +442,7 @@ void MainWindow::FormActivate() {
     activated_ = true;
     // Beside the data files, a failed check ends the program, as it always has.
     const std::string programDir = FilePath(programFile_);
-    if (!dataFolder_ && HoldsTableList(programDir)) {
+    if (!dataFolder_ && FolderHoldsTableList(programDir)) {
         if (!UseDataFolder(programDir)) CloseItself(this);
         return;
     }
@@ -381,7 +459,7 @@ bool MainWindow::UseDataFolder(const std::string& dir) {
         return false;
     }
     options_ = checked;
-    DataFolderLabel->setText(Qt(texts::kDataFolderStatus) + QString::fromStdString(options_.appDir));
+    DataFolderLabel->setText(FromCp1251(texts::kDataFolderStatus) + QString::fromStdString(options_.appDir));
     DataFolderLabel->setToolTip(QString::fromStdString(options_.appDir));
     return true;
 }
@@ -437,7 +515,7 @@ void MainWindow::DateOrEventsChanged() {
 void MainWindow::EnableStart(bool enabled) {
     MoveBitBtn->setEnabled(enabled);
     mnuFile_Move->setEnabled(enabled);
-    mnuFile_Check->setEnabled(enabled);
+    mnuFile_Check->setEnabled(enabled && !check_);
 }
 
 void MainWindow::changeEvent(QEvent* e) {
@@ -458,37 +536,60 @@ void MainWindow::ArrangeByTextWidth() {
     TabLabel->setGeometry(tabLeft, 56, kClientWidth - tabLeft - 14, lineHeight);
 }
 
+// The check runs on a thread of its own, as a run does, so that a server that does not answer
+// leaves the window working; the report or the error comes when the check ends.
 void MainWindow::mnuFile_CheckClick() {
+    if (check_) return;
     SyncOptions();
-    QApplication::setOverrideCursor(::Qt::WaitCursor);
-    try {
-        std::optional<CheckResult> checked;
-        while (!checked) {
-            try {
-                checked = CheckTransfer(options_);
-            } catch (const LoginRefused& refused) {
-                // Asked as a run asks; the answer is kept for the runs.
-                QApplication::restoreOverrideCursor();
-                const bool source = refused.role() == DatabaseRole::Source;
-                std::optional<Login> login = AskLogin(this, source ? LoginSide::Source : LoginSide::Destination,
-                                                      refused.text(), refused.user());
-                if (!login) throw;
-                db::Credentials& kept = source ? options_.sourceLogin : options_.destLogin;
-                kept = {login->user, login->password};
-                QApplication::setOverrideCursor(::Qt::WaitCursor);
+    RunOptions check = options_;
+    check_ = std::make_shared<CheckThread>();
+    check_->window = this;
+    mnuFile_Check->setEnabled(false);
+    setCursor(::Qt::BusyCursor);
+    check_->thread = std::thread([job = check_, asker = loginAsker_, check]() mutable {
+        std::optional<CheckResult> result;
+        std::exception_ptr failure;
+        try {
+            while (!result) {
+                try {
+                    result = CheckTransfer(check);
+                } catch (const LoginRefused& refused) {
+                    // Asked as a run asks; the answer is kept for the runs.
+                    const bool source = refused.role() == DatabaseRole::Source;
+                    std::optional<Login> login = asker->Ask(source ? LoginSide::Source : LoginSide::Destination,
+                                                            refused.text(), refused.user());
+                    if (!login) throw;
+                    (source ? check.sourceLogin : check.destLogin) = {login->user, login->password};
+                }
             }
+        } catch (...) {
+            failure = std::current_exception();
         }
-        CheckResult result = std::move(*checked);
-        QApplication::restoreOverrideCursor();
-        const int problems = result.ProblemCount();
+        // Not for a check the window has left meanwhile, as it does when it closes.
+        job->Ended([job, result = std::move(result), failure](MainWindow& window) {
+            if (window.check_ == job) window.CheckEnded(result, failure);
+        });
+    });
+}
+
+void MainWindow::CheckEnded(const std::optional<CheckResult>& result, const std::exception_ptr& failure) {
+    check_->thread.join();
+    check_.reset();
+    unsetCursor();
+    mnuFile_Check->setEnabled(mnuFile_Move->isEnabled());
+    if (result) {
+        const int problems = result->ProblemCount();
         const std::string verdict =
             problems == 0 ? texts::kCheckNoProblems : texts::kCheckProblems + std::to_string(problems);
         new TextViewer(this, texts::kCheckCaption + ": " + verdict,
-                       QString::fromStdString(CheckReportText(result, CheckLanguage::Russian)));
+                       QString::fromStdString(CheckReportText(*result, CheckLanguage::Russian)));
+        return;
+    }
+    try {
+        std::rethrow_exception(failure);
     } catch (const LoginRefused& e) {
         ShowBox(this, BoxKind::Error, texts::kErrorCaption, LoginRefusedText(e));
     } catch (const std::exception& e) {
-        QApplication::restoreOverrideCursor();
         ShowBox(this, BoxKind::Error, texts::kErrorCaption, e.what());
     }
 }

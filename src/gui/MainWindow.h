@@ -1,8 +1,10 @@
 #pragma once
 // The main window: the two database names, the events option, start and cancel, the
 // status and the two progress bars; it holds the options of the next run and the run state,
-// and starts runs, each on a thread of its own, so that the window never waits for a server.
+// and starts runs and checks, each on a thread of its own, so that the window never waits for
+// a server.
 #include <atomic>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +14,7 @@
 #include <QPointer>
 
 #include "app/RunDriver.h"
+#include "app/TransferCheck.h"
 #include "gui/DateField.h"
 #include "gui/GuiRunState.h"
 #include "gui/LoginDialog.h"
@@ -42,6 +45,27 @@ public:
                QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // A termination signal: during a run, the run is interrupted at its next safe point and
+    // the program then ends (status 130); outside a run the program ends at once (status 0).
+    void EndOnSignal();
+
+    // The data folder of the start-up checks and the options as the controls last gave them.
+    const RunOptions& Options() const { return options_; }
+    RunState& State() { return *state_; }
+    RunDriver& Driver() { return *driver_; }
+    bool Running() const { return running_; }
+    // Runs left to themselves while they connected and checks left waiting for a server when
+    // their window went, whose threads have not ended yet: the program ends without waiting
+    // for them.
+    static int ThreadsLeftBehind();
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
+private:
     // Handlers.
     void FormActivate();
     void SourceFEChange();
@@ -49,9 +73,6 @@ public:
     void CheckMoveEnabled();
     void StartRun();
     void CancelMoveBitBtnClick();
-    // A termination signal: during a run, the run is interrupted at its next safe point and
-    // the program then ends (status 130); outside a run the program ends at once (status 0).
-    void EndOnSignal();
     void mnuFile_SourceClick();
     void mnuFile_DestClick();
     void mnuFile_MoveClick() { StartRun(); }
@@ -65,15 +86,7 @@ public:
     void mnuHelp_AboutClick() { ShowAboutBox(); }
     void ShowAboutBox();
 
-    // The data folder of the start-up checks and the options as the controls last gave them.
-    const RunOptions& Options() const { return options_; }
-    RunState& State() { return *state_; }
-    RunDriver& Driver() { return *driver_; }
-    bool Running() const { return running_; }
-    // Runs left to themselves while they connected, whose threads have not ended yet: the
-    // program ends without waiting for them.
-    static int RunsLeftConnecting();
-
+    // The controls; each has its name as object name, by which tests find it.
     QFrame* Panel1;
     QFrame* Panel2;
     QLabel* BaseLabel1;
@@ -105,18 +118,12 @@ public:
     QAction* mnuHelp_MainWindow;
     QAction* mnuHelp_About;
 
-protected:
-    bool event(QEvent* e) override;
-    void closeEvent(QCloseEvent* e) override;
-    void showEvent(QShowEvent* e) override;
-    void changeEvent(QEvent* e) override;
-
-private:
     void CreateControls();
     void CreateNameFields();
     void CreateEventOptions();
     void CreateRunControls();
     void CreateMenus();
+    void NameControls();
     void EqualityCheck();
     // The start-up checks for dir; when one fails, its message, and the folder in use stays.
     bool UseDataFolder(const std::string& dir);
@@ -137,6 +144,10 @@ private:
     void ShowSummary(const RunAccount& account, const IdMaps& maps);
     // The run's thread has ended: the window unlocked, the warning, the error, the account.
     void RunEnded();
+    // The check's thread has ended with its result or its failure.
+    void CheckEnded(const std::optional<CheckResult>& result, const std::exception_ptr& failure);
+    // The window goes: a check under way is left to end by itself.
+    void LeaveCheck();
     // Cancel confirmed or signalled: the run is asked to stop; a run that has not begun to
     // write is left to itself and ends as interrupted at once.
     void RequestCancel();
@@ -147,6 +158,7 @@ private:
     void EndProgram(int status);
 
     struct RunThread;
+    struct CheckThread;
     db::Databases& dm_;
     // The databases of the runs after one left connecting, which keeps those it had.
     std::unique_ptr<db::Databases> ownDm_;
@@ -165,6 +177,7 @@ private:
     std::shared_ptr<RunThread> run_;
     int runSerial_ = 0;
     QPointer<QDialog> summary_;
+    std::shared_ptr<CheckThread> check_;   // the check under way
 };
 
 } // namespace kestrix::gui

@@ -48,8 +48,8 @@ QTableWidgetItem* Cell(const QString& text, bool number) {
 // "COLUMN: n, COLUMN: n", then the error that ended the table's copy, if one did.
 QString UnmappedColumns(const TableAccount& t) {
     QStringList parts;
-    for (const auto& [column, rows] : t.unmapped) parts << Qt(column) + QStringLiteral(": ") + QString::number(rows);
-    if (!t.error.empty()) parts << Qt(texts::kTableFailed + OneLine(t.error));
+    for (const auto& [column, rows] : t.unmapped) parts << FromCp1251(column) + QStringLiteral(": ") + QString::number(rows);
+    if (!t.error.empty()) parts << FromCp1251(texts::kTableFailed + OneLine(t.error));
     return parts.join(QStringLiteral(", "));
 }
 
@@ -75,15 +75,15 @@ std::string VerifiedText(const RunAccount& account) {
 SummaryDialog::SummaryDialog(QWidget* parent, const RunAccount& account, std::string logPath, const IdMaps& maps,
                              std::vector<NamedFile> runFiles)
     : QDialog(parent), logPath_(std::move(logPath)), keyMap_(KeyMapCsv(maps)), runFiles_(std::move(runFiles)) {
-    setWindowTitle(Qt(texts::kSummaryCaption + OutcomeText(account.Outcome())));
+    setWindowTitle(FromCp1251(texts::kSummaryCaption + OutcomeText(account.Outcome())));
     auto* layout = new QVBoxLayout(this);
     Table = new QTableWidget(this);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->verticalHeader()->hide();
     layout->addWidget(Table);
     const std::optional<db::DateTime>& from = account.EventsFrom();
-    Journals = new QLabel(from ? Qt(texts::kSummaryJournalsFrom) + QDate(from->year, from->month, from->day).toString(QStringLiteral("dd.MM.yyyy"))
-                               : Qt(texts::kSummaryNoJournals),
+    Journals = new QLabel(from ? FromCp1251(texts::kSummaryJournalsFrom) + QDate(from->year, from->month, from->day).toString(QStringLiteral("dd.MM.yyyy"))
+                               : FromCp1251(texts::kSummaryNoJournals),
                           this);
     layout->addWidget(Journals);
     Verdict = new QLabel(this);
@@ -91,15 +91,15 @@ SummaryDialog::SummaryDialog(QWidget* parent, const RunAccount& account, std::st
     Fill(account);
 
     auto* buttons = new QDialogButtonBox(this);
-    LogButton = buttons->addButton(Qt(texts::kMenuLog), QDialogButtonBox::ActionRole);
+    LogButton = buttons->addButton(FromCp1251(texts::kMenuLog), QDialogButtonBox::ActionRole);
     LogButton->setAutoDefault(false);
     connect(LogButton, &QPushButton::clicked, this, [this] { ShowLog(this, logPath_); });
-    KeyMapButton = buttons->addButton(Qt(texts::kSaveKeyMap), QDialogButtonBox::ActionRole);
+    KeyMapButton = buttons->addButton(FromCp1251(texts::kSaveKeyMap), QDialogButtonBox::ActionRole);
     KeyMapButton->setAutoDefault(false);
     KeyMapButton->setEnabled(keyMap_.find('\n') + 1 < keyMap_.size());   // a line past the header
     connect(KeyMapButton, &QPushButton::clicked, this, [this] { SaveKeyMap(); });
     // Enter, the usual way to dismiss a dialog, closes it.
-    CloseButton = buttons->addButton(Qt(texts::kClose), QDialogButtonBox::RejectRole);
+    CloseButton = buttons->addButton(FromCp1251(texts::kClose), QDialogButtonBox::RejectRole);
     CloseButton->setDefault(true);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
@@ -110,14 +110,14 @@ SummaryDialog::SummaryDialog(QWidget* parent, const RunAccount& account, std::st
 
 void SummaryDialog::Fill(const RunAccount& account) {
     QStringList headers;
-    for (const std::string& header : texts::kSummaryHeaders) headers << Qt(header);
+    for (const std::string& header : texts::kSummaryHeaders) headers << FromCp1251(header);
     Table->setColumnCount(headers.size());
     Table->setHorizontalHeaderLabels(headers);
     const auto& tables = account.Tables();
     Table->setRowCount(static_cast<int>(tables.size()));
     for (int row = 0; row < Table->rowCount(); ++row) {
         const TableAccount& t = tables[row];
-        Table->setItem(row, 0, Cell(Qt(t.table), false));
+        Table->setItem(row, 0, Cell(FromCp1251(t.table), false));
         Table->setItem(row, 1, Cell(QString::number(t.Read()), true));
         Table->setItem(row, 2, Cell(QString::number(t.written), true));
         Table->setItem(row, 3, Cell(QString::number(t.refused), true));
@@ -129,7 +129,7 @@ void SummaryDialog::Fill(const RunAccount& account) {
     const bool good = account.NotAccounted().empty() && account.Differ() == 0;
     std::string verdict = VerdictText(account);
     if (account.Verified()) verdict += "\n" + VerifiedText(account);
-    Verdict->setText(Qt(verdict));
+    Verdict->setText(FromCp1251(verdict));
     QPalette palette = Verdict->palette();
     palette.setColor(QPalette::WindowText, good ? QColor(0x00, 0x80, 0x00) : QColor(0xC0, 0, 0));
     Verdict->setPalette(palette);
@@ -140,7 +140,7 @@ void SummaryDialog::FillVerification(const RunAccount& account) {
     if (!account.Verified()) return;
     const int first = Table->columnCount();
     Table->setColumnCount(first + 2);
-    for (int i = 0; i < 2; ++i) Table->setHorizontalHeaderItem(first + i, new QTableWidgetItem(Qt(texts::kVerifyHeaders[i])));
+    for (int i = 0; i < 2; ++i) Table->setHorizontalHeaderItem(first + i, new QTableWidgetItem(FromCp1251(texts::kVerifyHeaders[i])));
     const auto& tables = account.Tables();
     for (int row = 0; row < Table->rowCount(); ++row) {
         const std::optional<TableVerification>& v = tables[row].verification;

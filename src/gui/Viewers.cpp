@@ -19,7 +19,7 @@ void Finish(QDialog* dialog, QWidget* content, QSize size) {
     auto* layout = new QVBoxLayout(dialog);
     layout->addWidget(content);
     auto* buttons = new QDialogButtonBox(dialog);
-    buttons->addButton(Qt(texts::kClose), QDialogButtonBox::RejectRole);
+    buttons->addButton(FromCp1251(texts::kClose), QDialogButtonBox::RejectRole);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     layout->addWidget(buttons);
     dialog->setAttribute(::Qt::WA_DeleteOnClose);
@@ -32,7 +32,7 @@ void Finish(QDialog* dialog, QWidget* content, QSize size) {
 } // namespace
 
 TextViewer::TextViewer(QWidget* parent, const std::string& caption, const QString& text) : QDialog(parent) {
-    setWindowTitle(Qt(caption));
+    setWindowTitle(FromCp1251(caption));
     Text = new QPlainTextEdit(this);
     Text->setReadOnly(true);
     Text->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -42,7 +42,7 @@ TextViewer::TextViewer(QWidget* parent, const std::string& caption, const QStrin
 }
 
 HelpViewer::HelpViewer(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(Qt(texts::kHelpCaption));
+    setWindowTitle(FromCp1251(texts::kHelpCaption));
     Browser = new QTextBrowser(this);
     Browser->setOpenLinks(false);
     Browser->setSource(QUrl(QStringLiteral("qrc:/help/MainWindow.html")));

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     gui::UseRussianQtTexts();
-    QApplication::setApplicationDisplayName(gui::Qt(texts::kWindowTitle));
+    QApplication::setApplicationDisplayName(gui::FromCp1251(texts::kWindowTitle));
     QApplication::setWindowIcon(QIcon(":/icons/kestrix.png"));
     QApplication::setDesktopFileName("kestrix");   // the installed desktop entry
 
@@ -76,9 +76,9 @@ int main(int argc, char** argv) {
         gui::TerminationSignals onSignal([&form] { form.EndOnSignal(); });
         form.show();
         status = app.exec();
-        // A run left waiting for a server that does not answer holds the data module: the
-        // program ends without it.
-        if (gui::MainWindow::RunsLeftConnecting() > 0) _exit(status);
+        // A run or a check left waiting for a server that does not answer holds the data
+        // module or the client library: the program ends without them.
+        if (gui::MainWindow::ThreadsLeftBehind() > 0) _exit(status);
     }   // the window, then the data module
     return status;
 }

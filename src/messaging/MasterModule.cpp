@@ -10,7 +10,6 @@ MasterModule::MasterModule() {
     // The lock is a function-static of the access layer: touching it here creates it before
     // any data module or window exists.
     db::WorkLock();
-    Sleep = [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); };
 }
 
 MasterModule::~MasterModule() {
@@ -20,20 +19,17 @@ MasterModule::~MasterModule() {
     }
 }
 
-bool MasterModule::aeMessage(unsigned message, bool posted) {
+void MasterModule::aeMessage(unsigned message, bool posted) {
     // kEventNotice would requeue the event listener; no event name is ever registered and
     // the listener is never started, so the notice never arrives and is not acted on.
     if (message == kWmClose && posted && ShowMessage) ShowMessage(kWmCloseText);
-    return false;
 }
 
 void MasterModule::DataModuleDestroy() {
-    if (destroyed_) return;
-    destroyed_ = true;
     // The release call, the listener wait, the commit of the master connection's
     // transactions and its disconnection have nothing to do: the master connection is never
     // opened and no registration is ever made.
-    if (Sleep) Sleep(ShutdownPause);
+    std::this_thread::sleep_for(ShutdownPause);
     // The work lock itself lives until the process ends.
 }
 

@@ -19,28 +19,23 @@ class MasterModule {
 public:
     // DataModuleCreate: the work lock exists from here on.
     MasterModule();
-    // DataModuleDestroy, unless it already ran.
+    // The shutdown sequence.
     ~MasterModule();
     MasterModule(const MasterModule&) = delete;
     MasterModule& operator=(const MasterModule&) = delete;
 
     // Sees every message the main thread takes from its queue, before dispatch. A close
-    // request that arrived through the queue shows the "Wm_Close" box first. Never marks a
-    // message as handled: the result is always false, the message is dispatched as usual.
-    bool aeMessage(unsigned message, bool posted);
-
-    // The shutdown sequence; runs once, later calls do nothing.
-    void DataModuleDestroy();
-    bool Destroyed() const { return destroyed_; }
+    // request that arrived through the queue shows the "Wm_Close" box first. No message is
+    // marked as handled: each is dispatched as usual afterwards.
+    void aeMessage(unsigned message, bool posted);
 
     // Shows a modal box with an OK button; set by the front end. Without it nothing is shown.
     std::function<void(const std::string&)> ShowMessage;
-    // The pause at the end of the shutdown sequence, and how it is taken (tests record it).
+    // The pause at the end of the shutdown sequence; a test that does not measure it sets none.
     std::chrono::milliseconds ShutdownPause{1000};
-    std::function<void(std::chrono::milliseconds)> Sleep;
 
 private:
-    bool destroyed_ = false;
+    void DataModuleDestroy();
 };
 
 } // namespace kestrix::messaging

@@ -110,17 +110,6 @@ TEST_F(RunDriverTest, FinishedRunCopiesResetsGeneratorsAndCloses) {
     EXPECT_GT(log.find("INSERT INTO SETTINGS VALUES ('post', 'y')"), log.find(texts::kCopyPassHeader));
 }
 
-TEST_F(RunDriverTest, TotalStepsIsTheStartupCountPlusFourWithEvents) {
-    options.events = true;
-    Run(source, dest);
-    EXPECT_EQ(state.AllProgress().Max(), 7);
-    Run(source, dest);
-    EXPECT_EQ(state.AllProgress().Max(), 7);
-    options.events = false;
-    Run(source, dest);
-    EXPECT_EQ(state.AllProgress().Max(), 3);
-}
-
 TEST_F(RunDriverTest, CancelDuringCopySkipsPostScriptAndGenerators) {
     cancelWhenStatus = "HOSTS";
     Run(source, dest);

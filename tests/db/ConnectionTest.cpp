@@ -295,38 +295,8 @@ TEST_F(ConnectionTest, LostAttachmentIsSeenByCheckConnectionAndSwallowedByEndWor
     EXPECT_TRUE(connection.CheckConnection());
 }
 
-TEST(DataModule, ObjectsAreBoundAsTheProgramNeedsThem) {
-    Databases dm;
-    const Side source = dm.Source(), destination = dm.Destination();
-    const Side pre = dm.PreScriptSide(), post = dm.PostScriptSide();
-    EXPECT_EQ(&source.DB, &dm.SourceConnection());
-    EXPECT_EQ(&destination.DB, &dm.DestinationConnection());
-    EXPECT_EQ(source.Tr.Database(), &dm.SourceConnection());
-    EXPECT_EQ(source.SQL.GetTransaction(), &source.Tr);
-    EXPECT_EQ(destination.SQL.GetTransaction(), &destination.Tr);
-    EXPECT_EQ(post.SQL.GetTransaction(), &destination.Tr);
-    EXPECT_EQ(destination.SQL.Database(), &dm.DestinationConnection());
-    EXPECT_EQ(dm.SecondDestinationTransaction().Database(), &dm.SecondDestinationConnection());
-    EXPECT_EQ(dm.DestinationConnection().DefaultTransaction, &destination.Tr);
-    EXPECT_TRUE(source.SQL.ParamCheck);
-    EXPECT_TRUE(destination.SQL.ParamCheck);
-    EXPECT_FALSE(post.SQL.ParamCheck);
-    EXPECT_EQ(destination.Tr.Params, std::vector<std::string>{""});
-    EXPECT_TRUE(source.Tr.Params.empty());
-    // The scripts share the destination's connection and the source's transaction object.
-    EXPECT_EQ(&pre.SQL, &destination.SQL);
-    EXPECT_EQ(&pre.Tr, &source.Tr);
-    EXPECT_EQ(&pre.DB, &dm.DestinationConnection());
-    EXPECT_NE(&post.SQL, &destination.SQL);
-    EXPECT_EQ(&post.Tr, &source.Tr);
-    EXPECT_EQ(&post.DB, &dm.DestinationConnection());
-    std::vector<std::string> params{"user_name=sysdba", "password=drowsyelk", "lc_ctype=WIN1251"};
-    for (Connection* c : {&dm.DestinationConnection(), &dm.SecondDestinationConnection(), &dm.SourceConnection()}) {
-        EXPECT_EQ(c->Params, params);
-        EXPECT_EQ(c->SQLDialect, 1);
-    }
-
-    // Destroyed while connected with an active transaction: the work is committed.
+// Destroyed while connected with an active transaction: the work is committed.
+TEST(DataModule, DestroyedWhileWorkIsOpenCommitsIt) {
     TempDir dir;
     CreateDatabase(dir.File("d.fdb"), "CREATE TABLE T (ID INTEGER);");
     {

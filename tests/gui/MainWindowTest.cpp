@@ -71,14 +71,73 @@ void Type(QLineEdit* field, const std::string& utf8) {
         QTest::sendKeyEvent(QTest::Click, field, ::Qt::Key_unknown, QString(c), ::Qt::NoModifier);
 }
 
+// The window's control of that name and class.
+template <class T> T* Named(QObject& window, const char* name) {
+    auto* found = dynamic_cast<T*>(window.findChild<QObject*>(QString::fromLatin1(name)));
+    if (!found) throw std::logic_error(std::string("the window has no control ") + name);
+    return found;
+}
+
+// The window's controls, found by their object names.
+struct Controls {
+    explicit Controls(MainWindow& window) : window(window) {}
+    template <class T> T* Named(const char* name) const { return gui::Named<T>(window, name); }
+    MainWindow& window;
+    QLineEdit* SourceFE = Named<QLineEdit>("SourceFE");
+    QLineEdit* DestFE = Named<QLineEdit>("DestFE");
+    QCheckBox* EventsCB = Named<QCheckBox>("EventsCB");
+    QLabel* EvFromLabel = Named<QLabel>("EvFromLabel");
+    DateField* FromDE = Named<DateField>("FromDE");
+    QToolButton* ClearDateBtn = Named<QToolButton>("ClearDateBtn");
+    QPushButton* MoveBitBtn = Named<QPushButton>("MoveBitBtn");
+    QPushButton* CancelMoveBitBtn = Named<QPushButton>("CancelMoveBitBtn");
+    QLabel* TblLabel = Named<QLabel>("TblLabel");
+    QLabel* TabLabel = Named<QLabel>("TabLabel");
+    QProgressBar* TablePB = Named<QProgressBar>("TablePB");
+    QProgressBar* AllPB = Named<QProgressBar>("AllPB");
+    QLabel* DataFolderLabel = Named<QLabel>("DataFolderLabel");
+    QMenu* mnuFile = Named<QMenu>("mnuFile");
+    QAction* mnuFile_Source = Named<QAction>("mnuFile_Source");
+    QAction* mnuFile_Dest = Named<QAction>("mnuFile_Dest");
+    QAction* mnuFile_Move = Named<QAction>("mnuFile_Move");
+    QAction* mnuFile_Check = Named<QAction>("mnuFile_Check");
+    QAction* mnuFile_Verify = Named<QAction>("mnuFile_Verify");
+    QAction* mnuFile_Log = Named<QAction>("mnuFile_Log");
+    QAction* mnuFile_DataFolder = Named<QAction>("mnuFile_DataFolder");
+    QAction* mnuFile_Exit = Named<QAction>("mnuFile_Exit");
+    QMenu* mnuHelp = Named<QMenu>("mnuHelp");
+    QAction* mnuHelp_MainWindow = Named<QAction>("mnuHelp_MainWindow");
+    QAction* mnuHelp_About = Named<QAction>("mnuHelp_About");
+};
+
 // Waits for the run started from the window to end; its thread tells the window thread.
 void AwaitRunEnd(MainWindow& form) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form.Running(); }, 120000)) << "the run did not end";
 }
 
+// The ticks of a 50 ms timer of the window thread over the 2 s after start: some 40 while the
+// window thread goes on taking its messages, none while it waits.
+int TicksAfter(const std::function<void()>& start) {
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(50);
+    start();
+    QTest::qWait(2000);
+    return ticks;
+}
+
+// Starts the check with its menu item and waits for its end: the item is off meanwhile.
+void CheckFromWindow(MainWindow& form) {
+    QAction* item = Named<QAction>(form, "mnuFile_Check");
+    item->trigger();
+    ASSERT_FALSE(item->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return item->isEnabled(); }, 120000)) << "the check did not end";
+}
+
 // Starts a run with the start button and waits for its end.
 void RunFromWindow(MainWindow& form) {
-    form.MoveBitBtn->click();
+    Controls(form).MoveBitBtn->click();
     AwaitRunEnd(form);
 }
 
@@ -116,7 +175,7 @@ protected:
     }
     void TearDown() override {
         // A run left connecting holds the databases until its server answers.
-        EXPECT_TRUE(QTest::qWaitFor([] { return MainWindow::RunsLeftConnecting() == 0; }, 120000));
+        EXPECT_TRUE(QTest::qWaitFor([] { return MainWindow::ThreadsLeftBehind() == 0; }, 120000));
         MessageBoxHook() = nullptr;
         OpenFileDialogHook() = nullptr;
         ChooseFolderHook() = nullptr;
@@ -168,74 +227,78 @@ protected:
 
 TEST_F(MainWindowTest, StartsEmptyWithStartAndCancelDisabled) {
     auto form = MakeForm();
-    EXPECT_EQ(form->windowTitle(), Qt(texts::kWindowTitle));
+    const Controls ui(*form);
+    EXPECT_EQ(form->windowTitle(), FromCp1251(texts::kWindowTitle));
     EXPECT_EQ(form->centralWidget()->size(), QSize(479, 311));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
     EXPECT_FALSE(form->windowFlags() & ::Qt::WindowMaximizeButtonHint);
-    EXPECT_TRUE(form->SourceFE->text().isEmpty());
-    EXPECT_TRUE(form->DestFE->text().isEmpty());
-    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
-    EXPECT_FALSE(form->mnuFile_Move->isEnabled());
-    EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
-    EXPECT_FALSE(form->EventsCB->isChecked());
-    EXPECT_TRUE(form->FromDE->text().trimmed().isEmpty()) << form->FromDE->text().toStdString();
-    EXPECT_EQ(form->TablePB->maximum(), 100);
-    EXPECT_EQ(form->AllPB->value(), 0);
-    EXPECT_TRUE(form->TabLabel->text().isEmpty());
-    EXPECT_TRUE(form->TabLabel->font().bold());
-    EXPECT_EQ(form->TabLabel->palette().color(QPalette::WindowText), QColor(0, 0x80, 0));
+    EXPECT_TRUE(ui.SourceFE->text().isEmpty());
+    EXPECT_TRUE(ui.DestFE->text().isEmpty());
+    EXPECT_FALSE(ui.MoveBitBtn->isEnabled());
+    EXPECT_FALSE(ui.mnuFile_Move->isEnabled());
+    EXPECT_FALSE(ui.CancelMoveBitBtn->isEnabled());
+    EXPECT_FALSE(ui.EventsCB->isChecked());
+    EXPECT_TRUE(ui.FromDE->text().trimmed().isEmpty()) << ui.FromDE->text().toStdString();
+    EXPECT_EQ(ui.TablePB->maximum(), 100);
+    EXPECT_EQ(ui.AllPB->value(), 0);
+    EXPECT_TRUE(ui.TabLabel->text().isEmpty());
+    EXPECT_TRUE(ui.TabLabel->font().bold());
+    EXPECT_EQ(ui.TabLabel->palette().color(QPalette::WindowText), QColor(0, 0x80, 0));
     EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(MainWindowTest, StartFollowsBothNamesAndRefusesEqualOnes) {
     auto form = MakeForm();
-    QTest::keyClicks(form->SourceFE, "a.fdb");
-    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
-    QTest::keyClick(form->DestFE, 'b');
-    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
-    EXPECT_TRUE(form->mnuFile_Move->isEnabled());
-    EXPECT_TRUE(form->mnuFile_Check->isEnabled());
+    const Controls ui(*form);
+    QTest::keyClicks(ui.SourceFE, "a.fdb");
+    EXPECT_FALSE(ui.MoveBitBtn->isEnabled());
+    QTest::keyClick(ui.DestFE, 'b');
+    EXPECT_TRUE(ui.MoveBitBtn->isEnabled());
+    EXPECT_TRUE(ui.mnuFile_Move->isEnabled());
+    EXPECT_TRUE(ui.mnuFile_Check->isEnabled());
     EXPECT_TRUE(boxes.empty());
 
     // Equal after trimming blanks and control characters at both ends.
-    form->DestFE->setText(" \ta.fdb  ");
+    ui.DestFE->setText(" \ta.fdb  ");
     ASSERT_EQ(Texts(), std::vector<std::string>{texts::kSameDatabases});
     EXPECT_EQ(boxes[0].kind, BoxKind::Error);
-    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
-    EXPECT_FALSE(form->mnuFile_Move->isEnabled());
-    EXPECT_FALSE(form->mnuFile_Check->isEnabled());
+    EXPECT_FALSE(ui.MoveBitBtn->isEnabled());
+    EXPECT_FALSE(ui.mnuFile_Move->isEnabled());
+    EXPECT_FALSE(ui.mnuFile_Check->isEnabled());
 
     // Letter case counts; changing either name to a different text enables again.
-    form->SourceFE->setText("A.fdb");
-    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
-    EXPECT_TRUE(form->mnuFile_Move->isEnabled());
-    form->SourceFE->setText("a.fdb ");
+    ui.SourceFE->setText("A.fdb");
+    EXPECT_TRUE(ui.MoveBitBtn->isEnabled());
+    EXPECT_TRUE(ui.mnuFile_Move->isEnabled());
+    ui.SourceFE->setText("a.fdb ");
     EXPECT_EQ(boxes.size(), 2u);
-    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
+    EXPECT_FALSE(ui.MoveBitBtn->isEnabled());
     EXPECT_EQ(boxes.size(), 2u);
 
     // Clearing both: disabled, no message.
-    form->SourceFE->clear();
-    form->DestFE->clear();
-    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
-    EXPECT_FALSE(form->mnuFile_Move->isEnabled());
-    EXPECT_FALSE(form->mnuFile_Check->isEnabled());
+    ui.SourceFE->clear();
+    ui.DestFE->clear();
+    EXPECT_FALSE(ui.MoveBitBtn->isEnabled());
+    EXPECT_FALSE(ui.mnuFile_Move->isEnabled());
+    EXPECT_FALSE(ui.mnuFile_Check->isEnabled());
     EXPECT_EQ(boxes.size(), 2u);
 }
 
 TEST_F(MainWindowTest, BlanksOnlyCountAsFilled) {
     auto form = MakeForm();
-    form->SourceFE->setText("   ");
-    form->DestFE->setText("b.fdb");
-    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    const Controls ui(*form);
+    ui.SourceFE->setText("   ");
+    ui.DestFE->setText("b.fdb");
+    EXPECT_TRUE(ui.MoveBitBtn->isEnabled());
     // Two blank texts trim to the same empty text: that is not a refusal.
-    form->DestFE->setText(" ");
-    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    ui.DestFE->setText(" ");
+    EXPECT_TRUE(ui.MoveBitBtn->isEnabled());
     EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(MainWindowTest, FileMenuItemsFillTheFieldsLikeTyping) {
     auto form = MakeForm();
+    const Controls ui(*form);
     std::vector<QString> asked;
     std::optional<QString> chosen = QStringLiteral("/data/base.fdb");
     OpenFileDialogHook() = [&](const QString& title, const QString& filter) {
@@ -243,33 +306,36 @@ TEST_F(MainWindowTest, FileMenuItemsFillTheFieldsLikeTyping) {
         asked.push_back(filter);
         return chosen;
     };
-    form->mnuFile_Source->trigger();
-    EXPECT_EQ(form->SourceFE->text(), QStringLiteral("/data/base.fdb"));
-    EXPECT_EQ(asked.at(0), Qt(texts::kDatabaseDialogTitle));
-    EXPECT_EQ(asked.at(1), Qt(texts::kDatabaseDialogTitle) + QStringLiteral(" (*.gdb, *.fdb) (*.gdb *.fdb)"));
-    form->mnuFile_Dest->trigger();
+    ui.mnuFile_Source->trigger();
+    EXPECT_EQ(ui.SourceFE->text(), QStringLiteral("/data/base.fdb"));
+    EXPECT_EQ(asked.at(0), FromCp1251(texts::kDatabaseDialogTitle));
+    EXPECT_EQ(asked.at(1), FromCp1251(texts::kDatabaseDialogTitle) + QStringLiteral(" (*.gdb, *.fdb) (*.gdb *.fdb)"));
+    ui.mnuFile_Dest->trigger();
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kSameDatabases});
-    EXPECT_FALSE(form->MoveBitBtn->isEnabled());
+    EXPECT_FALSE(ui.MoveBitBtn->isEnabled());
 
     chosen.reset();   // cancelled: nothing changes
-    form->mnuFile_Dest->trigger();
-    EXPECT_EQ(form->DestFE->text(), QStringLiteral("/data/base.fdb"));
+    ui.mnuFile_Dest->trigger();
+    EXPECT_EQ(ui.DestFE->text(), QStringLiteral("/data/base.fdb"));
     EXPECT_EQ(boxes.size(), 1u);
 }
 
 TEST_F(MainWindowTest, StartupChecksPassOnceAtTheFirstActivation) {
     WriteFile(dir.File("Kestrix.log"), "old run\r\n");
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(form->Options().appDir, dir.Path() + "/");
     EXPECT_EQ(form->Options().tableListLines, 2);
     EXPECT_EQ(test::ReadFile(dir.File("Kestrix.log")), "");
-    EXPECT_EQ(QApplication::focusWidget(), form->EventsCB);
+    EXPECT_EQ(QApplication::focusWidget(), ui.EventsCB);
 
+    // Activated again: the checks do not run again.
     std::filesystem::remove(dir.File("Conv.txt"));
-    form->FormActivate();
+    QEvent activation(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(form.get(), &activation);
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -313,15 +379,16 @@ TEST_F(MainWindowTest, InstalledWindowAsksForItsFolderRemembersItAndRerunsTheChe
     std::filesystem::create_directories(dir.File("empty"));
     folders = {dir.File("empty"), dir.Path()};
     auto form = MakeForm(program);
+    const Controls ui(*form);
     ShowAndActivate(*form);
     // The folder without a table list is refused with the check's message and asked again.
     ASSERT_EQ(asked.size(), 2u);
-    EXPECT_EQ(asked[0], Qt(texts::kDataFolderDialogTitle));
+    EXPECT_EQ(asked[0], FromCp1251(texts::kDataFolderDialogTitle));
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kTableListMissing});
     EXPECT_EQ(form->Options().appDir, dir.Path() + "/");
     EXPECT_EQ(form->Options().tableListLines, 2);
-    EXPECT_EQ(form->DataFolderLabel->text(), Qt(texts::kDataFolderStatus) + QString::fromStdString(dir.Path() + "/"));
-    EXPECT_TRUE(form->DataFolderLabel->isVisible());
+    EXPECT_EQ(ui.DataFolderLabel->text(), FromCp1251(texts::kDataFolderStatus) + QString::fromStdString(dir.Path() + "/"));
+    EXPECT_TRUE(ui.DataFolderLabel->isVisible());
     EXPECT_EQ(form->centralWidget()->size(), QSize(479, 311));
 
     // The next start takes the remembered folder without asking; one given on the command line
@@ -338,13 +405,13 @@ TEST_F(MainWindowTest, InstalledWindowAsksForItsFolderRemembersItAndRerunsTheChe
     WriteFile(other + "/Conv.txt", "HOSTS=HS_ID\r\n*\r\n*\r\n");
     WriteFile(other + "/Kestrix.log", "old run\r\n");
     folders = {other};
-    form->mnuFile_DataFolder->trigger();
+    ui.mnuFile_DataFolder->trigger();
     EXPECT_EQ(form->Options().appDir, other + "/");
     EXPECT_EQ(form->Options().tableListLines, 3);
     EXPECT_EQ(test::ReadFile(other + "/Kestrix.log"), "");
-    EXPECT_TRUE(form->DataFolderLabel->text().endsWith(QString::fromStdString(other + "/")));
+    EXPECT_TRUE(ui.DataFolderLabel->text().endsWith(QString::fromStdString(other + "/")));
     // Cancelled: the folder in use stays.
-    form->mnuFile_DataFolder->trigger();
+    ui.mnuFile_DataFolder->trigger();
     EXPECT_EQ(form->Options().appDir, other + "/");
     EXPECT_EQ(asked.size(), 4u);
     auto last = MakeForm(program);
@@ -381,6 +448,7 @@ TEST_F(MainWindowTest, AboutLoadsTheLibraryBesideOrBelowTheProgramOrReportsWhatI
     for (const Case& c : cases) {
         boxes.clear();
         auto form = MakeForm(c.program);
+        const Controls ui(*form);
         QString about;
         QTimer::singleShot(0, form.get(), [&] {
             if (QWidget* box = QApplication::activeModalWidget()) {
@@ -388,7 +456,7 @@ TEST_F(MainWindowTest, AboutLoadsTheLibraryBesideOrBelowTheProgramOrReportsWhatI
                 box->close();
             }
         });
-        form->mnuHelp_About->trigger();
+        ui.mnuHelp_About->trigger();
         QCoreApplication::processEvents();
         EXPECT_EQ(Texts(), c.boxes) << c.program;
         for (const Box& box : boxes) EXPECT_TRUE(box.kind == BoxKind::Error && box.caption == texts::kErrorCaption);
@@ -404,29 +472,30 @@ TEST_F(MainWindowTest, AboutLoadsTheLibraryBesideOrBelowTheProgramOrReportsWhatI
 // many stops a control makes inside itself.
 TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators) {
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
-    form->SourceFE->setText(QStringLiteral("a.fdb"));
-    form->DestFE->setText(QStringLiteral("b.fdb"));
-    ASSERT_EQ(QApplication::focusWidget(), form->EventsCB) << "the window opens with the events option focused";
-    form->CancelMoveBitBtn->setEnabled(true);   // as during a run
-    const std::vector<QWidget*> order = {form->EventsCB, form->FromDE,     form->SourceFE,        form->DestFE,
-                                         form->MoveBitBtn, form->CancelMoveBitBtn, form->EventsCB};
+    ui.SourceFE->setText(QStringLiteral("a.fdb"));
+    ui.DestFE->setText(QStringLiteral("b.fdb"));
+    ASSERT_EQ(QApplication::focusWidget(), ui.EventsCB) << "the window opens with the events option focused";
+    ui.CancelMoveBitBtn->setEnabled(true);   // as during a run
+    const std::vector<QWidget*> order = {ui.EventsCB, ui.FromDE,     ui.SourceFE,        ui.DestFE,
+                                         ui.MoveBitBtn, ui.CancelMoveBitBtn, ui.EventsCB};
     auto control = [&](QWidget* w) {
         while (w && std::find(order.begin(), order.end(), w) == order.end()) w = w->parentWidget();
         return w;
     };
     // The chain Tab follows, control by control.
-    std::vector<QWidget*> chain = {form->EventsCB};
-    for (QWidget* w = form->EventsCB->nextInFocusChain(); chain.size() < order.size(); w = w->nextInFocusChain()) {
+    std::vector<QWidget*> chain = {ui.EventsCB};
+    for (QWidget* w = ui.EventsCB->nextInFocusChain(); chain.size() < order.size(); w = w->nextInFocusChain()) {
         if (!(w->focusPolicy() & ::Qt::TabFocus) || !w->isEnabled() || !w->isVisibleTo(form.get())) continue;
         if (QWidget* now = control(w); now && now != chain.back()) chain.push_back(now);
-        if (w == form->EventsCB) break;
+        if (w == ui.EventsCB) break;
     }
     EXPECT_EQ(chain, order);
     // And the keys: into the date field, and from the source name on round to the events option.
-    QTest::keyClick(form->EventsCB, ::Qt::Key_Tab);
-    EXPECT_EQ(control(QApplication::focusWidget()), form->FromDE);
-    form->SourceFE->setFocus();
+    QTest::keyClick(ui.EventsCB, ::Qt::Key_Tab);
+    EXPECT_EQ(control(QApplication::focusWidget()), ui.FromDE);
+    ui.SourceFE->setFocus();
     std::vector<QWidget*> walked = {control(QApplication::focusWidget())};
     for (int press = 0; press < 4; ++press) {
         QTest::keyClick(QApplication::focusWidget(), ::Qt::Key_Tab);
@@ -435,9 +504,9 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
     EXPECT_EQ(walked, std::vector<QWidget*>(order.begin() + 2, order.end()));
 
     // Every item of a menu has its own letter.
-    EXPECT_EQ(form->mnuFile->title(), QStringLiteral("&") + Qt(texts::kMenuFile));
-    EXPECT_EQ(form->mnuHelp->title(), QStringLiteral("&") + Qt(texts::kMenuHelp));
-    for (QMenu* menu : {form->mnuFile, form->mnuHelp}) {
+    EXPECT_EQ(ui.mnuFile->title(), QStringLiteral("&") + FromCp1251(texts::kMenuFile));
+    EXPECT_EQ(ui.mnuHelp->title(), QStringLiteral("&") + FromCp1251(texts::kMenuHelp));
+    for (QMenu* menu : {ui.mnuFile, ui.mnuHelp}) {
         QSet<QChar> letters;
         qsizetype items = 0;
         for (QAction* item : menu->actions()) {
@@ -451,8 +520,8 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
     }
 
     // Ctrl+Q outside a run ends the program as the close box does.
-    EXPECT_EQ(form->mnuFile_Exit->text().remove(QLatin1Char('&')), Qt(texts::kMenuExit));
-    EXPECT_EQ(form->mnuFile_Exit->shortcut(), QKeySequence(::Qt::CTRL | ::Qt::Key_Q));
+    EXPECT_EQ(ui.mnuFile_Exit->text().remove(QLatin1Char('&')), FromCp1251(texts::kMenuExit));
+    EXPECT_EQ(ui.mnuFile_Exit->shortcut(), QKeySequence(::Qt::CTRL | ::Qt::Key_Q));
     QTimer giveUp;
     giveUp.setSingleShot(true);
     QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
@@ -464,7 +533,7 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
 
 TEST_F(MainWindowTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
     messaging::MasterModule master;
-    master.Sleep = nullptr;
+    master.ShutdownPause = {};
     std::vector<std::string> shown;
     master.ShowMessage = [&](const std::string& text) { shown.push_back(text); };
     MasterEventFilter hook(master);
@@ -518,29 +587,30 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     Db(source).Exec("INSERT INTO HOSTS VALUES (9, 'alpha')");
     Db(dest).Exec("CREATE UNIQUE INDEX HOSTS_NAME ON HOSTS (HS_NAME)");
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
-    form->SourceFE->setText(QString::fromStdString("\"" + source + "\""));
-    form->DestFE->setText(QString::fromStdString(dest));
-    ASSERT_TRUE(form->MoveBitBtn->isEnabled());
+    ui.SourceFE->setText(QString::fromStdString("\"" + source + "\""));
+    ui.DestFE->setText(QString::fromStdString(dest));
+    ASSERT_TRUE(ui.MoveBitBtn->isEnabled());
 
     // Locked as the run starts, on its own thread.
-    QTest::mouseClick(form->MoveBitBtn, ::Qt::LeftButton);
+    QTest::mouseClick(ui.MoveBitBtn, ::Qt::LeftButton);
     EXPECT_TRUE(form->Running());
-    EXPECT_FALSE(form->SourceFE->isEnabled() || form->mnuFile->menuAction()->isEnabled() || form->mnuFile_Exit->isEnabled() ||
-                 form->EventsCB->isEnabled() || form->MoveBitBtn->isEnabled() ||
+    EXPECT_FALSE(ui.SourceFE->isEnabled() || ui.mnuFile->menuAction()->isEnabled() || ui.mnuFile_Exit->isEnabled() ||
+                 ui.EventsCB->isEnabled() || ui.MoveBitBtn->isEnabled() ||
                  bool(form->windowFlags() & ::Qt::WindowCloseButtonHint));
-    EXPECT_TRUE(form->CancelMoveBitBtn->isEnabled());
+    EXPECT_TRUE(ui.CancelMoveBitBtn->isEnabled());
     AwaitRunEnd(*form);
 
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
-    EXPECT_EQ(form->TablePB->value(), 0);
-    EXPECT_EQ(form->AllPB->value(), 0);
-    EXPECT_TRUE(form->SourceFE->isEnabled() && form->DestFE->isEnabled() && form->EventsCB->isEnabled() &&
-                form->FromDE->isEnabled() && form->MoveBitBtn->isEnabled());
-    EXPECT_TRUE(form->mnuFile->menuAction()->isEnabled() && form->mnuHelp->menuAction()->isEnabled() &&
-                form->mnuFile_Exit->isEnabled());
-    EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
+    EXPECT_EQ(ui.TabLabel->text(), FromCp1251(texts::kStatusFinished));
+    EXPECT_EQ(ui.TablePB->value(), 0);
+    EXPECT_EQ(ui.AllPB->value(), 0);
+    EXPECT_TRUE(ui.SourceFE->isEnabled() && ui.DestFE->isEnabled() && ui.EventsCB->isEnabled() &&
+                ui.FromDE->isEnabled() && ui.MoveBitBtn->isEnabled());
+    EXPECT_TRUE(ui.mnuFile->menuAction()->isEnabled() && ui.mnuHelp->menuAction()->isEnabled() &&
+                ui.mnuFile_Exit->isEnabled());
+    EXPECT_FALSE(ui.CancelMoveBitBtn->isEnabled());
     EXPECT_TRUE(form->windowFlags() & ::Qt::WindowCloseButtonHint);
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(dm.DestinationConnection().IsConnected() || dm.SecondDestinationConnection().IsConnected() || dm.SourceConnection().IsConnected());
@@ -554,13 +624,13 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
     auto* summary = Opened<SummaryDialog>(form.get());
     ASSERT_NE(summary, nullptr);
     EXPECT_TRUE(summary->isVisible() && !summary->isModal());
-    EXPECT_EQ(summary->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeFinished));
+    EXPECT_EQ(summary->windowTitle(), FromCp1251(texts::kSummaryCaption + texts::kOutcomeFinished));
     EXPECT_EQ(SummaryRows(*summary), (std::vector<std::vector<std::string>>{{"HOSTS", "3", "2", "1", "0", ""}}));
-    EXPECT_EQ(summary->Verdict->text(), Qt(texts::Formatted(texts::kAllAccountedRefused, 2, 1)));
+    EXPECT_EQ(summary->Verdict->text(), FromCp1251(texts::Formatted(texts::kAllAccountedRefused, 2, 1)));
     summary->LogButton->click();
     auto* log = Opened<LogViewer>(form.get());
     ASSERT_NE(log, nullptr);
-    EXPECT_TRUE(log->Text->toPlainText().contains(Qt(texts::kInsertError + "HOSTS"))) << log->Text->toPlainText().toStdString();
+    EXPECT_TRUE(log->Text->toPlainText().contains(FromCp1251(texts::kInsertError + "HOSTS"))) << log->Text->toPlainText().toStdString();
 
     // A second run replaces the dialog of the first.
     RunFromWindow(*form);
@@ -572,19 +642,20 @@ TEST_F(MainWindowTest, WholeRunFromTheWindowFinishesUnlocked) {
 
 TEST_F(MainWindowTest, ReadBackItemIsRememberedAndTheSummaryCountsAndSavesTheKeys) {
     MakeDatabases();
-    MakeForm()->mnuFile_Verify->setChecked(false);
-    MakeForm()->mnuFile_Verify->setChecked(true);
+    Controls(*MakeForm()).mnuFile_Verify->setChecked(false);
+    Controls(*MakeForm()).mnuFile_Verify->setChecked(true);
     auto form = MakeForm();
-    EXPECT_TRUE(form->mnuFile_Verify->isChecked()) << "remembered between starts";
+    const Controls ui(*form);
+    EXPECT_TRUE(ui.mnuFile_Verify->isChecked()) << "remembered between starts";
     ShowAndActivate(*form);
-    form->SourceFE->setText(QString::fromStdString(source));
-    form->DestFE->setText(QString::fromStdString(dest));
+    ui.SourceFE->setText(QString::fromStdString(source));
+    ui.DestFE->setText(QString::fromStdString(dest));
     RunFromWindow(*form);
 
     auto* summary = Opened<SummaryDialog>(form.get());
     ASSERT_NE(summary, nullptr);
     EXPECT_EQ(SummaryRows(*summary), (std::vector<std::vector<std::string>>{{"HOSTS", "2", "2", "0", "0", "", "2", "0"}}));
-    EXPECT_TRUE(summary->Verdict->text().contains(Qt(texts::kAllVerified))) << summary->Verdict->text().toStdString();
+    EXPECT_TRUE(summary->Verdict->text().contains(FromCp1251(texts::kAllVerified))) << summary->Verdict->text().toStdString();
     // A name typed without a suffix gets the filter's.
     std::string asked = dir.File("keys");
     QString filter;
@@ -606,12 +677,13 @@ TEST_F(MainWindowTest, ReadBackItemIsRememberedAndTheSummaryCountsAndSavesTheKey
 TEST_F(MainWindowTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
     MakeDatabases();
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
-    form->SourceFE->setText(QString::fromStdString(source));
-    form->DestFE->setText(QString::fromStdString(dest));
-    form->EventsCB->setChecked(true);
-    QTimer::singleShot(0, form.get(), [&] { QTest::mouseClick(form->CancelMoveBitBtn, ::Qt::LeftButton); });
-    form->mnuFile_Move->trigger();
+    ui.SourceFE->setText(QString::fromStdString(source));
+    ui.DestFE->setText(QString::fromStdString(dest));
+    ui.EventsCB->setChecked(true);
+    QTimer::singleShot(0, form.get(), [&] { QTest::mouseClick(ui.CancelMoveBitBtn, ::Qt::LeftButton); });
+    ui.mnuFile_Move->trigger();
     AwaitRunEnd(*form);
 
     ASSERT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
@@ -620,44 +692,58 @@ TEST_F(MainWindowTest, CancelConfirmedInterruptsAndWarnsWithASingleYes) {
     EXPECT_EQ(boxes[1].buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
     EXPECT_TRUE(form->Driver().Control().cancel.Requested());
     ASSERT_NE(Opened<SummaryDialog>(form.get()), nullptr);
-    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeInterrupted));
-    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
-    EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
+    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), FromCp1251(texts::kSummaryCaption + texts::kOutcomeInterrupted));
+    EXPECT_TRUE(ui.MoveBitBtn->isEnabled());
+    EXPECT_FALSE(ui.CancelMoveBitBtn->isEnabled());
     Db check(dest);
     // Seen while connecting (nothing written) or at the start of the transfer sequence.
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS WHERE ST_NAME = 'post'"), "0");
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "0");
 }
 
-TEST_F(MainWindowTest, CancelPressedWhileAStatementWaitsForALockInterrupts) {
-    MakeDatabases();
-    Db(dest).Exec("INSERT INTO HOSTS VALUES (1, 'kept')");
-    // Another attachment holds that row: the clearing DELETE waits for it.
-    test::HeldRow held(dest, "UPDATE HOSTS SET HS_NAME = 'held'");
+// A run from the window whose clearing DELETE waits for a row another attachment holds.
+class WaitingDeleteTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        MakeDatabases();
+        Db(dest).Exec("INSERT INTO HOSTS VALUES (1, 'kept')");
+        held.emplace(dest, "UPDATE HOSTS SET HS_NAME = 'held'");
+        monitor.emplace(dest);
+        form = MakeForm();
+        ShowAndActivate(*form);
+        Controls(*form).SourceFE->setText(QString::fromStdString(source));
+        Controls(*form).DestFE->setText(QString::fromStdString(dest));
+    }
+    // The window keeps taking its messages while the DELETE waits: a timer of its thread sees
+    // the statement waiting and calls onWait once.
+    void OnceTheDeleteWaits(std::function<void()> onWait) {
+        QObject::connect(&poll, &QTimer::timeout, [this, onWait] {
+            if (monitor->Scalar("SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE = 1 AND "
+                                "MON$SQL_TEXT STARTING WITH 'Delete From HOSTS'") == "0")
+                return;
+            poll.stop();
+            onWait();
+        });
+        poll.start(20);
+    }
 
-    auto form = MakeForm();
-    ShowAndActivate(*form);
-    form->SourceFE->setText(QString::fromStdString(source));
-    form->DestFE->setText(QString::fromStdString(dest));
-    // The window keeps taking its messages while the DELETE waits: a timer sees it waiting
-    // and presses the cancel button.
-    Db monitor(dest);
+    std::optional<test::HeldRow> held;
+    std::optional<Db> monitor;
+    std::unique_ptr<MainWindow> form;
     QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (monitor.Scalar("SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE = 1 AND "
-                           "MON$SQL_TEXT STARTING WITH 'Delete From HOSTS'") == "0")
-            return;
-        poll.stop();
-        QTest::mouseClick(form->CancelMoveBitBtn, ::Qt::LeftButton);
-    });
-    poll.start(20);
-    // Should the cancel not reach the statement, the row is given up after a minute.
-    held.During([&] { RunFromWindow(*form); });
+};
 
-    EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
+TEST_F(WaitingDeleteTest, CancelPressedMeanwhileInterrupts) {
+    const Controls ui(*form);
+    OnceTheDeleteWaits([&] { QTest::mouseClick(ui.CancelMoveBitBtn, ::Qt::LeftButton); });
+    // Should the cancel not reach the statement, the row is given up after a minute.
+    held->During([&] { RunFromWindow(*form); });
+
+    EXPECT_FALSE(held->GaveUp()) << "the waiting DELETE was not cancelled";
     EXPECT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusInterrupted));
-    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    EXPECT_EQ(ui.TabLabel->text(), FromCp1251(texts::kStatusInterrupted));
+    EXPECT_TRUE(ui.MoveBitBtn->isEnabled());
     EXPECT_FALSE(dm.DestinationConnection().IsConnected());
     EXPECT_EQ(Db(dest).Rows("SELECT HS_NAME FROM HOSTS"), (std::vector<std::vector<std::string>>{{"held"}}));
 }
@@ -669,71 +755,91 @@ TEST_F(MainWindowTest, ConnectToAStalledServerKeepsTheWindowAliveAndIsCancelledA
     MakeDatabases();
     test::PrivateServer server;
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
-    form->SourceFE->setText(QString::fromStdString(server.Remote(source)));
-    form->DestFE->setText(QString::fromStdString(server.Remote(dest)));
+    ui.SourceFE->setText(QString::fromStdString(server.Remote(source)));
+    ui.DestFE->setText(QString::fromStdString(server.Remote(dest)));
     server.Signal(SIGSTOP);
-    int ticks = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
-    tick.start(50);
-    form->MoveBitBtn->click();
-    QTest::qWait(2000);
+    EXPECT_GE(TicksAfter([&] { ui.MoveBitBtn->click(); }), 10) << "the window thread waited";
     ASSERT_TRUE(form->Running());
-    EXPECT_GE(ticks, 10) << "the window thread waited";
     QCloseEvent fromWindowSystem;
     QSpontaneKeyEvent::setSpontaneous(&fromWindowSystem);
     QCoreApplication::instance()->notify(form->windowHandle(), &fromWindowSystem);
     EXPECT_TRUE(form->isVisible()) << "closed during the connect";
 
-    QTest::mouseClick(form->CancelMoveBitBtn, ::Qt::LeftButton);
+    QTest::mouseClick(ui.CancelMoveBitBtn, ::Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Running(); }, 2000));
     EXPECT_EQ(Texts(), (std::vector<std::string>{texts::kConfirmCancel, texts::kInterruptedWarning}));
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusInterrupted));
-    EXPECT_TRUE(form->MoveBitBtn->isEnabled() && form->SourceFE->isEnabled());
-    EXPECT_FALSE(form->CancelMoveBitBtn->isEnabled());
+    EXPECT_EQ(ui.TabLabel->text(), FromCp1251(texts::kStatusInterrupted));
+    EXPECT_TRUE(ui.MoveBitBtn->isEnabled() && ui.SourceFE->isEnabled());
+    EXPECT_FALSE(ui.CancelMoveBitBtn->isEnabled());
     ASSERT_NE(Opened<SummaryDialog>(form.get()), nullptr);
-    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeInterrupted));
+    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), FromCp1251(texts::kSummaryCaption + texts::kOutcomeInterrupted));
 
     // The run left connecting ends when the server answers, writing nothing.
     server.Signal(SIGCONT);
-    ASSERT_TRUE(QTest::qWaitFor([] { return MainWindow::RunsLeftConnecting() == 0; }, 120000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return MainWindow::ThreadsLeftBehind() == 0; }, 120000));
     EXPECT_EQ(Db(server.Remote(dest)).Scalar("SELECT COUNT(*) FROM SETTINGS"), "0");
     boxes.clear();
     RunFromWindow(*form);
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(ui.TabLabel->text(), FromCp1251(texts::kStatusFinished));
     EXPECT_EQ(Db(server.Remote(dest)).Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
+}
+
+// A check against a server that does not answer runs on a thread of its own, as a run does:
+// the window goes on taking its messages, the report comes once the server answers, and a
+// window closed meanwhile does not wait for the check.
+TEST_F(MainWindowTest, CheckAgainstAStalledServerKeepsTheWindowAlive) {
+    MakeDatabases();
+    test::PrivateServer server;
+    auto form = MakeForm();
+    const Controls ui(*form);
+    ShowAndActivate(*form);
+    ui.SourceFE->setText(QString::fromStdString(server.Remote(source)));
+    ui.DestFE->setText(QString::fromStdString(server.Remote(dest)));
+    server.Signal(SIGSTOP);
+    // Should the window wait for the check after all, the server goes on after a while, so
+    // that the test fails instead of hanging.
+    std::jthread watchdog([&server](std::stop_token stop) {
+        std::mutex mutex;
+        std::unique_lock lock(mutex);
+        std::condition_variable_any().wait_for(lock, stop, std::chrono::seconds(60), [] { return false; });
+        if (!stop.stop_requested()) server.Signal(SIGCONT);
+    });
+    EXPECT_GE(TicksAfter([&] { ui.mnuFile_Check->trigger(); }), 10) << "the window thread waited";
+    EXPECT_FALSE(ui.mnuFile_Check->isEnabled()) << "a second check offered while the first waits";
+    EXPECT_EQ(Opened<TextViewer>(form.get()), nullptr);
+
+    server.Signal(SIGCONT);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Opened<TextViewer>(form.get()) != nullptr; }, 120000))
+        << (boxes.empty() ? "" : boxes[0].text);
+    EXPECT_EQ(Opened<TextViewer>(form.get())->windowTitle(), FromCp1251(texts::kCheckCaption + ": " + texts::kCheckNoProblems));
+    EXPECT_TRUE(ui.mnuFile_Check->isEnabled());
+    EXPECT_TRUE(boxes.empty());
+
+    // Closed, as the program ends with its window, and deleted: neither waits for the server.
+    server.Signal(SIGSTOP);
+    ui.mnuFile_Check->trigger();
+    form->close();
+    EXPECT_EQ(MainWindow::ThreadsLeftBehind(), 1);
+    form.reset();
+    server.Signal(SIGCONT);
+    EXPECT_TRUE(QTest::qWaitFor([] { return MainWindow::ThreadsLeftBehind() == 0; }, 120000));
 }
 
 // A termination signal during a run (here while a statement waits for a lock) interrupts it
 // at its next safe point and ends the program with the status of an interrupted run; no box
 // waits for an answer.
-TEST_F(MainWindowTest, SignalDuringARunInterruptsItAndEndsTheProgram) {
-    MakeDatabases();
-    Db(dest).Exec("INSERT INTO HOSTS VALUES (1, 'kept')");
-    test::HeldRow held(dest, "UPDATE HOSTS SET HS_NAME = 'held'");
-    auto form = MakeForm();
-    ShowAndActivate(*form);
-    form->SourceFE->setText(QString::fromStdString(source));
-    form->DestFE->setText(QString::fromStdString(dest));
+TEST_F(WaitingDeleteTest, SignalMeanwhileInterruptsTheRunAndEndsTheProgram) {
     TerminationSignals onSignal([&] { form->EndOnSignal(); });
-    Db monitor(dest);
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (monitor.Scalar("SELECT COUNT(*) FROM MON$STATEMENTS WHERE MON$STATE = 1 AND "
-                           "MON$SQL_TEXT STARTING WITH 'Delete From HOSTS'") == "0")
-            return;
-        poll.stop();
-        kill(getpid(), SIGTERM);
-    });
-    poll.start(20);
+    OnceTheDeleteWaits([] { kill(getpid(), SIGTERM); });
     int status = -1;
-    held.During([&] {
-        form->MoveBitBtn->click();
+    held->During([&] {
+        Controls(*form).MoveBitBtn->click();
         status = QApplication::exec();
     });
-    EXPECT_FALSE(held.GaveUp()) << "the waiting DELETE was not cancelled";
+    EXPECT_FALSE(held->GaveUp()) << "the waiting DELETE was not cancelled";
     EXPECT_EQ(status, 130);
     EXPECT_FALSE(form->Running() || form->isVisible());
     EXPECT_TRUE(boxes.empty()) << boxes[0].text;
@@ -758,15 +864,16 @@ TEST_F(MainWindowTest, SignalOutsideARunEndsTheProgramAtOnce) {
 TEST_F(MainWindowTest, CancelAnsweredNoChangesNothing) {
     MakeDatabases();
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
-    form->SourceFE->setText(QString::fromStdString(source));
-    form->DestFE->setText(QString::fromStdString(dest));
+    ui.SourceFE->setText(QString::fromStdString(source));
+    ui.DestFE->setText(QString::fromStdString(dest));
     answer = QMessageBox::No;
-    QTimer::singleShot(0, form.get(), [&] { form->CancelMoveBitBtn->click(); });
+    QTimer::singleShot(0, form.get(), [&] { ui.CancelMoveBitBtn->click(); });
     RunFromWindow(*form);
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kConfirmCancel});
     EXPECT_FALSE(form->Driver().Control().cancel.Requested());
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(ui.TabLabel->text(), FromCp1251(texts::kStatusFinished));
 }
 
 TEST_F(MainWindowTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
@@ -784,16 +891,16 @@ TEST_F(MainWindowTest, TypedRussianFolderNamesRunEmbeddedAndThroughAServer) {
         fs::rename(dest, to);
         auto name = [&](const std::string& path) { return remote ? server.Remote(path) : path; };
 
-        auto form = std::make_unique<MainWindow>(dm, folder + "/kestrix");
-        form->Driver().Control().postScriptPause = std::chrono::milliseconds(0);
+        auto form = MakeForm(folder + "/kestrix");
+        const Controls ui(*form);
         ShowAndActivate(*form);
-        Type(form->SourceFE, name(from));
-        Type(form->DestFE, name(to));
-        ASSERT_EQ(form->SourceFE->text().toStdString(), name(from));
+        Type(ui.SourceFE, name(from));
+        Type(ui.DestFE, name(to));
+        ASSERT_EQ(ui.SourceFE->text().toStdString(), name(from));
         RunFromWindow(*form);
 
         EXPECT_EQ(Texts(), std::vector<std::string>{}) << folder;
-        EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+        EXPECT_EQ(ui.TabLabel->text(), FromCp1251(texts::kStatusFinished));
         EXPECT_NE(test::ReadFile(folder + "/Kestrix.log").find(texts::kCopyPassHeader), std::string::npos);
         Db check(name(to));
         EXPECT_EQ(check.Rows("SELECT HS_NAME FROM HOSTS ORDER BY HS_ID"),
@@ -805,13 +912,14 @@ TEST_F(MainWindowTest, OneDatabaseUnderTwoNamesIsRefusedWhenTheRunStarts) {
     MakeDatabases();
     std::filesystem::create_symlink(source, dir.File("link.fdb"));
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
-    form->SourceFE->setText(QString::fromStdString(source));
-    form->DestFE->setText(QString::fromStdString(dir.File("link.fdb")));
-    ASSERT_TRUE(form->MoveBitBtn->isEnabled()) << "the texts differ";
+    ui.SourceFE->setText(QString::fromStdString(source));
+    ui.DestFE->setText(QString::fromStdString(dir.File("link.fdb")));
+    ASSERT_TRUE(ui.MoveBitBtn->isEnabled()) << "the texts differ";
     RunFromWindow(*form);
     EXPECT_EQ(Texts(), std::vector<std::string>{texts::kSameDatabases});
-    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    EXPECT_TRUE(ui.MoveBitBtn->isEnabled());
     Db check(source);
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
 }
@@ -819,13 +927,14 @@ TEST_F(MainWindowTest, OneDatabaseUnderTwoNamesIsRefusedWhenTheRunStarts) {
 TEST_F(MainWindowTest, FailedRunIsShownAfterTheWindowIsUnlocked) {
     MakeDatabases();
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
-    form->SourceFE->setText(QString::fromStdString(dir.File("missing.fdb")));
-    form->DestFE->setText(QString::fromStdString(dest));
+    ui.SourceFE->setText(QString::fromStdString(dir.File("missing.fdb")));
+    ui.DestFE->setText(QString::fromStdString(dest));
     bool unlockedWhenShown = false;
     MessageBoxHook() = [&](const Box& box) {
         boxes.push_back(box);
-        unlockedWhenShown = form->MoveBitBtn->isEnabled() && !form->CancelMoveBitBtn->isEnabled();
+        unlockedWhenShown = ui.MoveBitBtn->isEnabled() && !ui.CancelMoveBitBtn->isEnabled();
         return QMessageBox::Ok;
     };
     RunFromWindow(*form);
@@ -836,7 +945,7 @@ TEST_F(MainWindowTest, FailedRunIsShownAfterTheWindowIsUnlocked) {
     EXPECT_FALSE(form->Running());
     auto* summary = Opened<SummaryDialog>(form.get());
     ASSERT_NE(summary, nullptr);
-    EXPECT_EQ(summary->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeFailed));
+    EXPECT_EQ(summary->windowTitle(), FromCp1251(texts::kSummaryCaption + texts::kOutcomeFailed));
     EXPECT_EQ(summary->Table->rowCount(), 0);
     Db check(dest);
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM SETTINGS"), "0");
@@ -849,30 +958,32 @@ int TextRight(const QLabel* label) {
 
 TEST_F(MainWindowTest, NoTextCoversAnotherAtUsualFontSizes) {
     auto form = MakeForm();
-    form->TabLabel->setText(Qt(texts::kStatusGenerators));
+    const Controls ui(*form);
+    ui.TabLabel->setText(FromCp1251(texts::kStatusGenerators));
     for (int points : {8, 9, 10, 11, 12, 14}) {
         SCOPED_TRACE(points);
         QFont font = form->font();
         font.setPointSize(points);
         form->setFont(font);
-        EXPECT_LT(TextRight(form->TblLabel), form->TabLabel->x());
-        EXPECT_LE(form->EventsCB->x() + form->EventsCB->sizeHint().width(), form->EvFromLabel->x());
-        EXPECT_LT(TextRight(form->EvFromLabel), form->FromDE->x());
-        EXPECT_LE(form->FromDE->x() + form->FromDE->width(), form->ClearDateBtn->x());
-        EXPECT_GE(form->TabLabel->height(), QFontMetrics(form->TabLabel->font()).height());
+        EXPECT_LT(TextRight(ui.TblLabel), ui.TabLabel->x());
+        EXPECT_LE(ui.EventsCB->x() + ui.EventsCB->sizeHint().width(), ui.EvFromLabel->x());
+        EXPECT_LT(TextRight(ui.EvFromLabel), ui.FromDE->x());
+        EXPECT_LE(ui.FromDE->x() + ui.FromDE->width(), ui.ClearDateBtn->x());
+        EXPECT_GE(ui.TabLabel->height(), QFontMetrics(ui.TabLabel->font()).height());
         // The described positions stay where the text before them fits.
-        if (TextRight(form->TblLabel) + 6 <= 136) { EXPECT_EQ(form->TabLabel->x(), 136); }
-        if (TextRight(form->EvFromLabel) + 6 <= 272) { EXPECT_EQ(form->FromDE->x(), 272); }
+        if (TextRight(ui.TblLabel) + 6 <= 136) { EXPECT_EQ(ui.TabLabel->x(), 136); }
+        if (TextRight(ui.EvFromLabel) + 6 <= 272) { EXPECT_EQ(ui.FromDE->x(), 272); }
     }
 }
 
 TEST_F(MainWindowTest, DateFieldCanBeMadeEmptyAgain) {
     auto form = MakeForm();
-    form->FromDE->setDate(QDate(2026, 1, 5));
-    EXPECT_FALSE(form->FromDE->text().trimmed().isEmpty());
-    QTest::mouseClick(form->ClearDateBtn, ::Qt::LeftButton);
-    EXPECT_TRUE(form->FromDE->text().trimmed().isEmpty()) << form->FromDE->text().toStdString();
-    EXPECT_EQ(form->ClearDateBtn->toolTip(), Qt(texts::kClearDate));
+    const Controls ui(*form);
+    ui.FromDE->setDate(QDate(2026, 1, 5));
+    EXPECT_FALSE(ui.FromDE->text().trimmed().isEmpty());
+    QTest::mouseClick(ui.ClearDateBtn, ::Qt::LeftButton);
+    EXPECT_TRUE(ui.FromDE->text().trimmed().isEmpty()) << ui.FromDE->text().toStdString();
+    EXPECT_EQ(ui.ClearDateBtn->toolTip(), FromCp1251(texts::kClearDate));
 }
 
 // The start date as an operator gives it: typed with or without dots, stepped with the
@@ -900,44 +1011,45 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
         {"", {}, none, true},
     };
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
-    form->SourceFE->setText(QStringLiteral("a.fdb"));
-    form->DestFE->setText(QStringLiteral("b.fdb"));
-    form->EventsCB->setChecked(true);
+    ui.SourceFE->setText(QStringLiteral("a.fdb"));
+    ui.DestFE->setText(QStringLiteral("b.fdb"));
+    ui.EventsCB->setChecked(true);
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.typed) + ", keys pressed after it: " + std::to_string(row.keys.size()));
-        form->ClearDateBtn->click();
-        form->FromDE->setFocus();
-        QTest::keyClicks(form->FromDE, row.typed);
-        for (int key : row.keys) QTest::keyClick(form->FromDE, static_cast<::Qt::Key>(key));
-        EXPECT_EQ(form->FromDE->date(), row.date);
-        EXPECT_EQ(form->FromDE->HasValidText(), row.valid);
-        EXPECT_EQ(form->MoveBitBtn->isEnabled(), row.valid);
+        ui.ClearDateBtn->click();
+        ui.FromDE->setFocus();
+        QTest::keyClicks(ui.FromDE, row.typed);
+        for (int key : row.keys) QTest::keyClick(ui.FromDE, static_cast<::Qt::Key>(key));
+        EXPECT_EQ(ui.FromDE->date(), row.date);
+        EXPECT_EQ(ui.FromDE->HasValidText(), row.valid);
+        EXPECT_EQ(ui.MoveBitBtn->isEnabled(), row.valid);
         // Tab leaves the field, empty or not, and a text that is no date stays as typed.
-        QTest::keyClick(form->FromDE, ::Qt::Key_Tab);
-        EXPECT_NE(QApplication::focusWidget(), form->FromDE);
-        EXPECT_EQ(form->FromDE->HasValidText(), row.valid);
+        QTest::keyClick(ui.FromDE, ::Qt::Key_Tab);
+        EXPECT_NE(QApplication::focusWidget(), ui.FromDE);
+        EXPECT_EQ(ui.FromDE->HasValidText(), row.valid);
         if (!row.valid) {
-            EXPECT_EQ(form->FromDE->text(), QString::fromLatin1(row.typed));
-            EXPECT_EQ(form->FromDE->findChild<QLineEdit*>()->palette().color(QPalette::Text), QColor(::Qt::red));
+            EXPECT_EQ(ui.FromDE->text(), QString::fromLatin1(row.typed));
+            EXPECT_EQ(ui.FromDE->findChild<QLineEdit*>()->palette().color(QPalette::Text), QColor(::Qt::red));
         }
     }
     // Unticked journals need no date.
-    form->EventsCB->setChecked(false);
-    EXPECT_TRUE(form->MoveBitBtn->isEnabled());
+    ui.EventsCB->setChecked(false);
+    EXPECT_TRUE(ui.MoveBitBtn->isEnabled());
 
     MakeDatabases();
-    form->SourceFE->setText(QString::fromStdString(source));
-    form->DestFE->setText(QString::fromStdString(dest));
-    form->EventsCB->setChecked(true);
-    form->ClearDateBtn->click();
-    form->FromDE->setFocus();
-    QTest::keyClicks(form->FromDE, "01.01.2026");
+    ui.SourceFE->setText(QString::fromStdString(source));
+    ui.DestFE->setText(QString::fromStdString(dest));
+    ui.EventsCB->setChecked(true);
+    ui.ClearDateBtn->click();
+    ui.FromDE->setFocus();
+    QTest::keyClicks(ui.FromDE, "01.01.2026");
     RunFromWindow(*form);
     EXPECT_EQ(form->Driver().Options().startDate, (db::DateTime{2026, 1, 1}));
     auto* summary = Opened<SummaryDialog>(form.get());
     ASSERT_NE(summary, nullptr);
-    EXPECT_EQ(summary->Journals->text(), Qt(texts::kSummaryJournalsFrom) + QStringLiteral("01.01.2026"));
+    EXPECT_EQ(summary->Journals->text(), FromCp1251(texts::kSummaryJournalsFrom) + QStringLiteral("01.01.2026"));
 }
 
 // Asked from a run's thread, the login dialog comes up on the window thread with the side
@@ -960,7 +1072,7 @@ TEST_F(MainWindowTest, LoginDialogAskedFromARunThreadAnswersOnTheWindowThread) {
             auto* dialog = dynamic_cast<LoginDialog*>(QApplication::activeModalWidget());
             if (!dialog) return;
             poll.stop();
-            EXPECT_EQ(dialog->Side->text(), Qt(row.side == LoginSide::Source ? texts::kSourceTitle : texts::kDestTitle));
+            EXPECT_EQ(dialog->Side->text(), FromCp1251(row.side == LoginSide::Source ? texts::kSourceTitle : texts::kDestTitle));
             EXPECT_EQ(dialog->User->text(), row.userShown);
             EXPECT_TRUE(dialog->Password->text().isEmpty());
             EXPECT_EQ(dialog->Password->echoMode(), QLineEdit::Password);
@@ -1020,40 +1132,42 @@ TEST_F(MainWindowTest, RefusedLoginIsAskedForUntilRightOrCancelledAndKeptForLate
     poll.start(20);
     auto startOn = [&](MainWindow& form) {
         ShowAndActivate(form);
-        form.SourceFE->setText(QString::fromStdString(source));
-        form.DestFE->setText(QString::fromStdString(remote));
+        Controls(form).SourceFE->setText(QString::fromStdString(source));
+        Controls(form).DestFE->setText(QString::fromStdString(remote));
     };
 
     {
         // Deleted while its dialog waits: the run's thread is answered Cancel and ends.
         auto form = MakeForm();
+        const Controls ui(*form);
         startOn(*form);
         onDialog = [&](LoginDialog&) { form.reset(); };
-        form->MoveBitBtn->click();
+        ui.MoveBitBtn->click();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !form; }, 60000)) << "no login dialog";
-        ASSERT_TRUE(QTest::qWaitFor([] { return MainWindow::RunsLeftConnecting() == 0; }, 60000));
+        ASSERT_TRUE(QTest::qWaitFor([] { return MainWindow::ThreadsLeftBehind() == 0; }, 60000));
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
     onDialog = answer;
 
     auto form = MakeForm();
+    const Controls ui(*form);
     startOn(*form);
     const std::string user = form->Options().destLogin.user;
     const std::string refusedText = texts::Formatted(texts::kDestLoginRefused, remote.c_str(), user.c_str());
     // The check asks too; cancelled, it says whom the server refused.
-    form->mnuFile_Check->trigger();
+    CheckFromWindow(*form);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text.rfind(refusedText, 0), 0u) << boxes[0].text;
     EXPECT_EQ(Opened<TextViewer>(form.get()), nullptr);
     boxes.clear();
     RunFromWindow(*form);
-    ASSERT_EQ(sides, (std::vector<QString>{Qt(texts::kDestTitle), Qt(texts::kDestTitle)}));
+    ASSERT_EQ(sides, (std::vector<QString>{FromCp1251(texts::kDestTitle), FromCp1251(texts::kDestTitle)}));
     EXPECT_EQ(users, (std::vector<QString>{QString::fromStdString(user), QString::fromStdString(user)}))
         << "the user tried";
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].kind, BoxKind::Error);
     EXPECT_EQ(boxes[0].text.rfind(refusedText, 0), 0u) << boxes[0].text;
-    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), Qt(texts::kSummaryCaption + texts::kOutcomeFailed));
+    EXPECT_EQ(Opened<SummaryDialog>(form.get())->windowTitle(), FromCp1251(texts::kSummaryCaption + texts::kOutcomeFailed));
     EXPECT_EQ(Db(dest).Scalar("SELECT COUNT(*) FROM SETTINGS"), "0");
 
     // A wrong password is asked again; the right one lets the run finish.
@@ -1062,14 +1176,14 @@ TEST_F(MainWindowTest, RefusedLoginIsAskedForUntilRightOrCancelledAndKeptForLate
     RunFromWindow(*form);
     EXPECT_EQ(sides.size(), 4u);
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
+    EXPECT_EQ(ui.TabLabel->text(), FromCp1251(texts::kStatusFinished));
     EXPECT_EQ(Db(dest).Rows("SELECT HS_NAME FROM HOSTS ORDER BY HS_ID"),
               (std::vector<std::vector<std::string>>{{"alpha"}, {"beta"}}));
 
     // Kept: neither the next run nor the check asks again.
     RunFromWindow(*form);
-    EXPECT_EQ(form->TabLabel->text(), Qt(texts::kStatusFinished));
-    form->mnuFile_Check->trigger();
+    EXPECT_EQ(ui.TabLabel->text(), FromCp1251(texts::kStatusFinished));
+    CheckFromWindow(*form);
     EXPECT_NE(Opened<TextViewer>(form.get()), nullptr);
     EXPECT_EQ(sides.size(), 4u);
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text);
@@ -1081,11 +1195,12 @@ TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
     MakeDatabases();
     WriteFile(dir.File("Conv.txt"), "HOSTS=HS_ID\r\nNOSUCHTABLE=X_ID\r\n");
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
     std::filesystem::remove(dir.File("Kestrix.log"));
-    form->SourceFE->setText(QString::fromStdString(source));
-    form->DestFE->setText(QString::fromStdString(dest));
-    form->mnuFile_Check->trigger();
+    ui.SourceFE->setText(QString::fromStdString(source));
+    ui.DestFE->setText(QString::fromStdString(dest));
+    CheckFromWindow(*form);
 
     auto* viewer = Opened<TextViewer>(form.get());
     ASSERT_NE(viewer, nullptr) << (boxes.empty() ? "" : boxes[0].text);
@@ -1097,7 +1212,7 @@ TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
         QStringLiteral("Conv.txt, строка 1: HOSTS=HS_ID\n  действия:         очистка; копирование с новыми ключами")))
         << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("ПРОБЛЕМА: таблицы NOSUCHTABLE нет в приемнике")));
-    EXPECT_TRUE(report.endsWith(Qt(texts::kCheckProblems) + QStringLiteral("2\n")));
+    EXPECT_TRUE(report.endsWith(FromCp1251(texts::kCheckProblems) + QStringLiteral("2\n")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("Kestrix.log")));
     EXPECT_EQ(Db(dest).Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "500");
     viewer->close();
@@ -1107,31 +1222,32 @@ TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
 
 TEST_F(MainWindowTest, LogViewerShowsTheWindows1251LogAndHelpIsInRussian) {
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
     std::filesystem::remove(dir.File("Kestrix.log"));
-    form->mnuFile_Log->trigger();
+    ui.mnuFile_Log->trigger();
     ASSERT_EQ(Texts(), std::vector<std::string>{texts::kLogMissing + dir.File("Kestrix.log")});
     // A log that is there but cannot be read is shown with the reason, not as missing.
     std::filesystem::create_directory(dir.File("Kestrix.log"));
-    form->mnuFile_Log->trigger();
+    ui.mnuFile_Log->trigger();
     ASSERT_EQ(Texts().size(), 2u);
     EXPECT_EQ(Texts()[1].rfind("Cannot open file \"" + dir.File("Kestrix.log") + "\". ", 0), 0u) << Texts()[1];
     std::filesystem::remove(dir.File("Kestrix.log"));
 
     WriteFile(dir.File("Kestrix.log"), texts::kClearError + "HOSTS :  " + test::W("нет таблицы") + "\r\n\r\nend\r\n");
-    form->mnuFile_Log->trigger();
+    ui.mnuFile_Log->trigger();
     auto* viewer = Opened<LogViewer>(form.get());
     ASSERT_NE(viewer, nullptr);
     EXPECT_EQ(viewer->Text->toPlainText(), QStringLiteral("Ошибка очистки таблицы  HOSTS :  нет таблицы\n\nend\n"));
     EXPECT_TRUE(viewer->Text->isReadOnly());
 
-    form->mnuHelp_MainWindow->trigger();
+    ui.mnuHelp_MainWindow->trigger();
     auto* help = Opened<HelpViewer>(form.get());
     ASSERT_NE(help, nullptr);
     const QString page = help->Browser->toPlainText();
     for (const std::string& caption : {texts::kSourceTitle, texts::kMoveCaption, texts::kMenuCheck, texts::kMenuLog,
                                        texts::kMenuDataFolder})
-        EXPECT_TRUE(page.contains(Qt(caption).remove(QLatin1Char(':')).remove(QStringLiteral(" ...")))) << ToUtf8(caption);
+        EXPECT_TRUE(page.contains(FromCp1251(caption).remove(QLatin1Char(':')).remove(QStringLiteral(" ...")))) << ToUtf8(caption);
 }
 
 // An account of two tables: one whose reference texts fit, one whose copy ended on a long error.
@@ -1157,7 +1273,7 @@ TEST_F(MainWindowTest, SummaryClosesOnEnterOrEscapeAndShowsItsColumnsWhole) {
     const RunAccount account = TwoTableAccount(error);
     for (int key : {::Qt::Key_Return, ::Qt::Key_Escape}) {
         QPointer<SummaryDialog> summary = new SummaryDialog(nullptr, account, dir.File("Kestrix.log"));
-        EXPECT_EQ(summary->Journals->text(), Qt(texts::kSummaryNoJournals));
+        EXPECT_EQ(summary->Journals->text(), FromCp1251(texts::kSummaryNoJournals));
         summary->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(summary));
         QTableWidget* table = summary->Table;
@@ -1173,7 +1289,7 @@ TEST_F(MainWindowTest, SummaryClosesOnEnterOrEscapeAndShowsItsColumnsWhole) {
         EXPECT_TRUE(table->horizontalScrollBar()->maximum() == 0 ||
                     summary->width() >= summary->screen()->availableGeometry().width());
         EXPECT_TRUE(table->item(0, 6)->toolTip().isEmpty());
-        EXPECT_EQ(table->item(1, 6)->toolTip(), Qt(texts::kTableFailed + error));
+        EXPECT_EQ(table->item(1, 6)->toolTip(), FromCp1251(texts::kTableFailed + error));
 
         QWidget* focused = QApplication::focusWidget();
         ASSERT_NE(focused, nullptr);
@@ -1230,10 +1346,11 @@ TEST_F(MainWindowTest, QtsOwnButtonsAndDialogsAreRussian) {
 TEST_F(MainWindowTest, ClosingTheWindowClosesEveryOtherWindowAndEndsTheLoop) {
     WriteFile(dir.File("Kestrix.log"), "line\r\n");
     auto form = MakeForm();
+    const Controls ui(*form);
     ShowAndActivate(*form);
     auto* summary = new SummaryDialog(form.get(), TwoTableAccount("failed"), dir.File("Kestrix.log"));
     summary->LogButton->click();
-    form->mnuHelp_MainWindow->trigger();
+    ui.mnuHelp_MainWindow->trigger();
     auto* outside = new QWidget;   // a window of the program without a parent
     outside->setAttribute(::Qt::WA_DeleteOnClose);
     outside->show();
@@ -1273,20 +1390,20 @@ TEST_F(MainWindowTest, LargeLogIsShownAPageAtATimeFromItsEndAndSearchedWhole) {
         viewer.ShowPage(page);
         const QString text = viewer.Text->toPlainText();
         EXPECT_LE(text.size(), LogViewer::kPageBytes + 64 * 1024) << page;
-        EXPECT_TRUE(text.startsWith(QStringLiteral("line ")) || text.startsWith(Qt(hit))) << page;
+        EXPECT_TRUE(text.startsWith(QStringLiteral("line ")) || text.startsWith(FromCp1251(hit))) << page;
         EXPECT_TRUE(text.endsWith(QLatin1Char('\n'))) << page;
         pages += text;
     }
-    EXPECT_EQ(pages, Qt(log).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    EXPECT_EQ(pages, FromCp1251(log).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 
     // Searched in any letter case, from the page shown on, going on from the start.
     viewer.ShowPage(3);
     viewer.SearchField->setText(QStringLiteral("ошибка добавления hosts"));
     for (const char* expected : {" 20000", " 45000", " 20000"}) {
         ASSERT_TRUE(viewer.FindNext());
-        EXPECT_EQ(viewer.Text->textCursor().selectedText(), Qt(hit));
+        EXPECT_EQ(viewer.Text->textCursor().selectedText(), FromCp1251(hit));
         const QString line = viewer.Text->textCursor().block().text();
-        EXPECT_EQ(line, Qt(hit) + QString::fromLatin1(expected));
+        EXPECT_EQ(line, FromCp1251(hit) + QString::fromLatin1(expected));
     }
     EXPECT_EQ(viewer.Page(), static_cast<int>(log.find(hit + " 20000") / LogViewer::kPageBytes));
     EXPECT_TRUE(boxes.empty());

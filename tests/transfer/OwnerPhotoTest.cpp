@@ -41,17 +41,5 @@ TEST(OwnerPhotoProbe, ClosedConnectionAnswersFalse) {
     EXPECT_TRUE(WorkLockFree());
 }
 
-TEST(OwnerPhotoProbe, BindsTheGivenObjects) {
-    TempDir dir;
-    CreateDatabase(dir.File("p.fdb"), "CREATE TABLE OWNERPHOTOS (OW_ID INTEGER);");
-    db::Databases dm;
-    dm.SecondDestinationConnection().SetDatabaseFile(dir.File("p.fdb"));
-    dm.SecondDestinationConnection().Connect();
-    db::Statement& sql = dm.Source().SQL;
-    EXPECT_TRUE(ProbeOwnerPhotos({sql, dm.SecondDestinationTransaction(), dm.SecondDestinationConnection()}));
-    EXPECT_EQ(sql.GetTransaction(), &dm.SecondDestinationTransaction());
-    EXPECT_EQ(sql.SqlText(), "SELECT OW_ID FROM OWNERPHOTOS \r\nWHERE OW_ID = 1\r\n");
-}
-
 } // namespace
 } // namespace kestrix::transfer

@@ -5,12 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/RunDriver.h"
 #include "app/StartupChecks.h"
-#include "db/Databases.h"
 #include "support/Fixtures.h"
-#include "support/TestRunState.h"
-#include "support/Process.h"
+#include "support/ReadBackRun.h"
 
 namespace kestrix {
 namespace {
@@ -19,17 +16,8 @@ using test::Db;
 using test::TempDir;
 using test::W;
 
-class ReadBackTest : public ::testing::TestWithParam<bool> {
+class ReadBackTest : public test::ReadBackRunTest {
 protected:
-    void SetUp() override {
-        if (GetParam()) server = std::make_unique<test::PrivateServer>();
-        options.verify = true;
-        options.sourceName = Name("source.fdb");
-        options.destName = Name("dest.fdb");
-        driver.Control().postScriptPause = std::chrono::milliseconds(0);
-    }
-    std::string Name(const std::string& file) const { return server ? server->Remote(dir.File(file)) : dir.File(file); }
-
     // Both databases from their scripts, the table list, and a run.
     void Run(const std::string& sourceScript, const std::string& destScript, const std::string& conv) {
         test::CreateDatabase(dir.File("source.fdb"), sourceScript);
@@ -47,14 +35,6 @@ protected:
             if (t.table == name) return t;
         throw std::runtime_error("no account of " + name);
     }
-
-    TempDir dir;
-    std::string appDir = dir.File("app");
-    std::unique_ptr<test::PrivateServer> server;
-    test::TestRunState state;
-    RunOptions options;
-    db::Databases dm;
-    RunDriver driver{state, dm};
 };
 
 // A blob column of every character set, and a binary one, holding 4, 32,764 and 70,000 bytes

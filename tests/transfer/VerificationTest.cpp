@@ -5,12 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/RunDriver.h"
 #include "app/StartupChecks.h"
-#include "db/Databases.h"
 #include "support/Fixtures.h"
-#include "support/TestRunState.h"
-#include "support/Process.h"
+#include "support/ReadBackRun.h"
 #include "support/Sample.h"
 
 namespace kestrix {
@@ -19,37 +16,24 @@ namespace {
 using test::Db;
 using test::TempDir;
 
-class VerificationTest : public ::testing::TestWithParam<bool> {
+class VerificationTest : public test::ReadBackRunTest {
 protected:
     void SetUp() override {
+        ReadBackRunTest::SetUp();
         test::MakeSampleSource(dir.File("source.fdb"));
         test::MakeSampleDest(dir.File("dest.fdb"));
         std::filesystem::create_directories(appDir);
         test::CopySampleAppDir(appDir);
-        if (GetParam()) server = std::make_unique<test::PrivateServer>();
         ASSERT_EQ(RunStartupChecks(state, options, appDir), std::nullopt);
         options.events = true;
         options.startDate = db::DateTime{2026, 1, 1, 0, 0, 0, 0};
-        options.verify = true;
-        options.sourceName = Name("source.fdb");
-        options.destName = Name("dest.fdb");
-        driver.Control().postScriptPause = std::chrono::milliseconds(0);
     }
-    std::string Name(const std::string& file) const { return server ? server->Remote(dir.File(file)) : dir.File(file); }
 
     const TableAccount& Table(const std::string& name) const {
         for (const TableAccount& t : state.Account().Tables())
             if (t.table == name && t.verification) return t;
         throw std::runtime_error("no read-back of " + name);
     }
-
-    TempDir dir;
-    std::string appDir = dir.File("app");
-    std::unique_ptr<test::PrivateServer> server;
-    test::TestRunState state;
-    RunOptions options;
-    db::Databases dm;
-    RunDriver driver{state, dm};
 };
 
 TEST_P(VerificationTest, ChangesBehindTheRunsBackAreReportedAtTheirKeyAndColumn) {
