@@ -169,8 +169,10 @@ public:
         for (Table& table : tables_) {
             if (!AnyDone(table)) continue;
             CopiedTable whole;
+            bool allParts = true;   // else the read-back reads both sides of the table
             for (std::size_t part : table.parts) {
                 CopiedTable& copied = jobs_[part].copied;
+                allParts = allParts && jobs_[part].done && !copied.request.table.empty();
                 if (!jobs_[part].done || copied.request.table.empty()) continue;
                 if (whole.request.table.empty()) {
                     whole = std::move(copied);
@@ -178,8 +180,10 @@ public:
                     whole.queries = PlanQueries(table.journal);
                 } else {
                     for (std::string& key : copied.refusedKeys) whole.refusedKeys.push_back(std::move(key));
+                    whole.digest.Merge(copied.digest);
                 }
             }
+            whole.digest.usable = whole.digest.usable && allParts;
             copies.push_back(std::move(whole));
         }
         return copies;
