@@ -272,21 +272,38 @@ std::vector<std::pair<std::size_t, std::size_t>> MapSizes(const IdMaps& maps, co
     return sizes;
 }
 
+// Whether the source rows of a range of destination keys can be read on their own: a journal,
+// whose source key is its destination key and whose select takes a key range.
+bool ReadableByKeyRange(const CopiedTable& copied) {
+    const CopyPlan& plan = copied.plan;
+    return plan.tableNo == 0 && !copied.request.part && plan.sourceKey == copied.request.keyColumn &&
+           plan.destKey == copied.request.keyColumn && !copied.queries.keyBounds.empty();
+}
+
+// The destination's agreement with the record: the rows of the chunks that agree, and the key
+// ranges whose rows are to be read on both sides (chunks that differ, or hold refused rows).
+struct DigestReading {
+    TableVerification agreed;
+    std::vector<KeyRange> bothSides;
+};
+
 // The read-back of a copy that recorded what it wrote: the destination's rows of the written
 // keys, in key order, against the record, chunk by chunk. Nothing when the record cannot
-// stand for the source (then both sides are read): a chunk that differs, rows refused at a
-// written key, a map grown since the copy, a destination key that is not a whole number.
-std::optional<TableVerification> FromWrittenDigest(Context& ctx, db::Side dst, const CopiedTable& copied) {
+// stand for the source (then both sides are read in full): a map grown since the copy, a
+// destination key that is not a whole number, a chunk to read on both sides in a table whose
+// source cannot be read by key range.
+std::optional<DigestReading> FromWrittenDigest(Context& ctx, db::Side dst, const CopiedTable& copied) {
     const WrittenDigest& written = copied.digest;
     const CopyPlan& plan = copied.plan;
     if (!written.usable || written.keys.empty() || MapSizes(ctx.maps, plan) != written.mapSizes) return std::nullopt;
-    auto writtenKey = [&](long long key) {
-        auto at = std::upper_bound(written.keys.begin(), written.keys.end(), std::pair(key, LLONG_MAX));
-        return at != written.keys.begin() && std::prev(at)->second >= key;
-    };
+    const bool byRange = ReadableByKeyRange(copied);
+    // A chunk that holds a refused row's key is read on both sides: the row is not counted there.
+    std::vector<long long> recheck;
     for (const std::string& key : copied.refusedKeys) {
         const std::optional<long long> k = WholeKey(key);
-        if (plan.tableNo == 0 && (!k || writtenKey(*k))) return std::nullopt;
+        if (plan.tableNo > 0) continue;   // a refused row of an identifier table got no key
+        if (!k || !byRange) return std::nullopt;
+        recheck.push_back(WrittenDigest::ChunkOf(*k));
     }
 
     dst.Bind();
@@ -325,21 +342,26 @@ std::optional<TableVerification> FromWrittenDigest(Context& ctx, db::Side dst, c
         ++chunk.rows;
         chunk.sum += DigestRow(ValuesDigest(values), key);
     }
-    TableVerification result;
+    DigestReading reading;
+    TableVerification& result = reading.agreed;
     result.inFull = cursor.AtEnd();
     if (cursor.CursorOpen()) cursor.CloseCursor();
+    std::sort(recheck.begin(), recheck.end());
     // Cut short: the chunks the cursor has passed, where they agree.
     for (const auto& [id, chunk] : written.chunks) {
         if (!result.inFull && id >= WrittenDigest::ChunkOf(last)) break;
         auto other = found.find(id);
-        if (other == found.end() || !(other->second == chunk)) {
-            if (result.inFull) return std::nullopt;
-            continue;
+        const bool agrees = other != found.end() && other->second == chunk && !std::binary_search(recheck.begin(), recheck.end(), id);
+        if (agrees) {
+            result.verified += static_cast<int>(chunk.rows);
+        } else if (result.inFull) {
+            if (!byRange) return std::nullopt;
+            const KeyRange keys{id << WrittenDigest::kChunkShift, ((id + 1) << WrittenDigest::kChunkShift) - 1};
+            if (!reading.bothSides.empty() && reading.bothSides.back().last + 1 == keys.first) reading.bothSides.back().last = keys.last;
+            else reading.bothSides.push_back(keys);
         }
-        result.verified += static_cast<int>(chunk.rows);
     }
-    if (result.inFull && found.size() != written.chunks.size()) return std::nullopt;
-    return result;
+    return reading;
 }
 
 // Source rows in key order; the destination's statements prepared beside them.
@@ -356,7 +378,11 @@ void Open(Reading& r, Statement& dst) {
     for (Statement* sql : {&r.cursor, &r.lookup}) sql->BindTransaction(*dst.GetTransaction());
     // Through a server the blobs come inside the rows, as the source's do.
     for (Statement* sql : {&r.cursor, &r.lookup}) sql->InlineBlobBytes = static_cast<int>(kInlineBlobBytes);
-    r.cursor.AddSqlLine("select * from " + table + " Order BY " + r.plan.destKey);
+    std::string range;
+    if (copied.request.part)
+        range = " Where " + r.plan.destKey + " between " + std::to_string(copied.request.part->first) + " and " +
+                std::to_string(copied.request.part->last);
+    r.cursor.AddSqlLine("select * from " + table + range + " Order BY " + r.plan.destKey);
     r.lookup.AddSqlLine("select * from " + table + " Where " + r.plan.destKey + " = :K");
     r.cursor.Prepare();
     r.lookup.Prepare();
@@ -364,22 +390,8 @@ void Open(Reading& r, Statement& dst) {
     r.numericKey = r.cursor.ColumnByName(r.plan.destKey).IsInteger();
 }
 
-} // namespace
-
-TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const CopiedTable& copied) {
-    const auto start = std::chrono::steady_clock::now();
-    std::optional<TableVerification> result;
-    try {
-        result = FromWrittenDigest(ctx, dst, copied);
-    } catch (const ConnectionLost&) {
-        throw;
-    } catch (const std::exception&) {
-        // Read back both sides, which tells what failed.
-    }
-    if (result) {
-        result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        return *result;
-    }
+// Both sides read: the source rows as the copy read them against the destination's rows.
+TableVerification ReadBothSides(Context& ctx, db::Side src, db::Side dst, const CopiedTable& copied) {
     src.Bind();
     dst.Bind();
     Reading r{ctx, copied, copied.plan, src.SQL};
@@ -404,8 +416,45 @@ TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const Co
     r.result.inFull = src.SQL.AtEnd();
     if (r.result.inFull) Settle(r, group);
     if (r.cursorOpen) r.cursor.CloseCursor();
-    r.result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return r.result;
+}
+
+// The chunks that differ read on both sides, in key order, after those that agree.
+TableVerification WithBothSides(Context& ctx, db::Side src, db::Side dst, const CopiedTable& copied, DigestReading reading) {
+    TableVerification& result = reading.agreed;
+    for (const KeyRange& keys : reading.bothSides) {
+        CopiedTable part{copied.request, {}, copied.plan, copied.refusedKeys};
+        part.request.part = keys;
+        part.queries = PlanQueries(part.request);
+        TableVerification found = ReadBothSides(ctx, src, dst, part);
+        result.verified += found.verified;
+        result.differ += found.differ;
+        for (RowDifference& difference : found.listed)
+            if (result.listed.size() < kListedDifferences) result.listed.push_back(std::move(difference));
+        if (!found.inFull) {
+            result.inFull = false;
+            break;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const CopiedTable& copied) {
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<DigestReading> reading;
+    try {
+        reading = FromWrittenDigest(ctx, dst, copied);
+    } catch (const ConnectionLost&) {
+        throw;
+    } catch (const std::exception&) {
+        // Read back both sides, which tells what failed.
+    }
+    TableVerification result = reading ? WithBothSides(ctx, src, dst, copied, std::move(*reading))
+                                       : ReadBothSides(ctx, src, dst, copied);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result;
 }
 
 struct WrittenRows::Reader {
