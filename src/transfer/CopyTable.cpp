@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "transfer/InsertBlock.h"
 #include "transfer/MacroTextConverter.h"
 #include "transfer/TablePlan.h"
+#include "transfer/Verification.h"
 
 namespace kestrix::transfer {
 namespace {
@@ -28,6 +30,7 @@ struct PendingRow {
     std::vector<std::string> unmapped;   // columns that became -1
     bool archived = false;               // OWNER: to be marked archived once written
     std::string archiveError;            // OWNER: why its archive flag could not be read
+    RowDigest digest{};                  // what it holds, for the read-back
 };
 
 // The working state of one call: the plan, the two statements, and the source column of
@@ -49,6 +52,7 @@ struct TableCopy {
     std::deque<PendingRow> pending;          // rows set and not yet written or refused, in order
     int written = 0;                         // rows written in the destination's open unit
     std::vector<std::string> refused;        // source keys of the refused rows
+    std::unique_ptr<WrittenRows> digests;    // with a read-back to come: what the written rows hold
 };
 
 // Parameter j of the row being set. A position the single-row statement does not have fails
@@ -271,6 +275,7 @@ void Written(TableCopy& copy, const PendingRow& row, Statement& insert) {
     if (copy.plan.tableNo > 0) LearnNewKey(copy, insert, row);
     if (row.archived) MarkArchived(copy, insert, row);
     else if (!row.archiveError.empty()) LogError(copy, texts::kArchiveError, row.archiveError, KeyText(copy, row));
+    if (copy.digests) copy.digests->Written(row.digest);
 }
 
 // Refused: its log line and progress; its old key, when it could be read, maps to -1 so
@@ -331,6 +336,7 @@ void CopyRow(TableCopy& copy) {
         row.keyKept = true;
     }
     if (!copy.plan.archiveSql.empty()) row.archived = SourceArchived(copy, row.archiveError);
+    if (copy.digests) row.digest = copy.digests->Row();
     copy.pending.push_back(std::move(row));
     copy.writer->EndRow();
 }
@@ -430,6 +436,7 @@ CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyReques
     copy.dst.AddSqlLine(copy.plan.rowSql);
     db::WorkUnit dstWork(copy.dst);
     if (copy.src.RowsFetched() < 1) return {request, queries, std::move(copy.plan), {}};
+    if (ctx.options.verify) copy.digests = std::make_unique<WrittenRows>(ctx, copy.src, copy.dst, request, copy.plan);
     try {
         RowLoop(copy);
     } catch (...) {
@@ -437,7 +444,9 @@ CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyReques
         throw;
     }
     EndWrittenUnit(state, dstWork, copy.written);
-    return {request, queries, std::move(copy.plan), std::move(copy.refused)};
+    CopiedTable copied{request, queries, std::move(copy.plan), std::move(copy.refused)};
+    if (copy.digests) copied.digest = copy.digests->Take();
+    return copied;
 }
 
 } // namespace kestrix::transfer

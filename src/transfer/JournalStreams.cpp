@@ -201,8 +201,10 @@ public:
         for (Table& table : shared_.tables) {
             if (!AnyDone(table)) continue;
             CopiedTable whole;
+            bool allParts = true;   // else the read-back reads both sides of the table
             for (std::size_t part : table.parts) {
                 CopiedTable& copied = shared_.jobs[part].copied;
+                allParts = allParts && shared_.jobs[part].done && !copied.request.table.empty();
                 if (!shared_.jobs[part].done || copied.request.table.empty()) continue;
                 if (whole.request.table.empty()) {
                     whole = std::move(copied);
@@ -210,8 +212,10 @@ public:
                     whole.queries = PlanQueries(table.journal);
                 } else {
                     for (std::string& key : copied.refusedKeys) whole.refusedKeys.push_back(std::move(key));
+                    whole.digest.Merge(copied.digest);
                 }
             }
+            whole.digest.usable = whole.digest.usable && allParts;
             copies.push_back(std::move(whole));
         }
         return copies;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "db/Statement.h"
+#include "transfer/WrittenDigest.h"
 
 namespace kestrix::transfer {
 
@@ -136,6 +137,7 @@ struct CopiedTable {
     CopyPlan plan;
     std::vector<std::string> refusedKeys;
     std::size_t accountRow = static_cast<std::size_t>(-1);   // the run account's row of the copy
+    WrittenDigest digest;   // what the rows written hold, for the read-back
 };
 
 // A value written as its text: NULL as the empty text, a CHAR without its trailing blanks.

@@ -1,14 +1,18 @@
 #include "transfer/Verification.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <stdexcept>
 
 #include "db/Error.h"
 #include "db/Work.h"
+#include "run/IdMaps.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
 #include "run/TextFile.h"
@@ -114,7 +118,8 @@ void FitTexts(Reading& r, ExpectedRow& row) {
         if (!row.values[j].null) row.values[j].text = StoredText(std::move(row.values[j].text), r.cursor.ColumnAt(r.destIndex[j]));
 }
 
-ExpectedRow Expected(Reading& r) {
+// `withDestKey`: false while an identifier table's row is copied, its new key not yet known.
+ExpectedRow Expected(Reading& r, bool withDestKey = true) {
     ExpectedRow row;
     row.key = r.src.ColumnByName(r.copied.request.keyColumn).GetString();
     try {
@@ -122,6 +127,7 @@ ExpectedRow Expected(Reading& r) {
         RewriteTexts(r, row);
         ApplyTranslations(r, row);
         FitTexts(r, row);
+        if (!withDestKey) return row;
         const Value sourceKey = Read(r.src.ColumnByName(r.plan.sourceKey));
         if (r.plan.tableNo > 0) {
             row.destKey = Number(r.ctx.maps.RemapId(r.plan.tableNo, Integer(sourceKey)));
@@ -233,6 +239,128 @@ void Settle(Reading& r, std::vector<ExpectedRow>& group) {
     group.clear();
 }
 
+// The values' part of a row's digest, as compared: each NULL or text in column order.
+std::uint64_t ValuesDigest(const std::vector<Value>& values) {
+    std::uint64_t digest = 0;
+    for (const Value& v : values) digest = DigestValue(digest, v.null, v.text.data(), v.text.size());
+    return digest;
+}
+
+// A whole decimal key; nothing for any other text.
+std::optional<long long> WholeKey(const std::string& text) {
+    long long key = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), key);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    return key;
+}
+
+// The sizes of the maps a table's rows are translated through: a map that grows after the
+// copy gives the read-back other values than the copy wrote.
+std::vector<std::pair<std::size_t, std::size_t>> MapSizes(const IdMaps& maps, const CopyPlan& plan) {
+    std::vector<int> used;
+    for (const Translation& t : plan.translations)
+        for (int type = 0; type < static_cast<int>(t.mapByType.size()); ++type)
+            if (const int map = t.MapFor(type); map > 0) used.push_back(map);
+    if (plan.readerRights) used.push_back(kReaders);
+    std::sort(used.begin(), used.end());
+    used.erase(std::unique(used.begin(), used.end()), used.end());
+    std::vector<std::pair<std::size_t, std::size_t>> sizes;
+    for (int map : used) sizes.emplace_back(maps.OldIds(map).size(), maps.NewIds(map).size());
+    return sizes;
+}
+
+// Whether the source rows of a range of destination keys can be read on their own: a journal,
+// whose source key is its destination key and whose select takes a key range.
+bool ReadableByKeyRange(const CopiedTable& copied) {
+    const CopyPlan& plan = copied.plan;
+    return plan.tableNo == 0 && !copied.request.part && plan.sourceKey == copied.request.keyColumn &&
+           plan.destKey == copied.request.keyColumn && !copied.queries.keyBounds.empty();
+}
+
+// The destination's agreement with the record: the rows of the chunks that agree, and the key
+// ranges whose rows are to be read on both sides (chunks that differ, or hold refused rows).
+struct DigestReading {
+    TableVerification agreed;
+    std::vector<KeyRange> bothSides;
+};
+
+// The read-back of a copy that recorded what it wrote: the destination's rows of the written
+// keys, in key order, against the record, chunk by chunk. Nothing when the record cannot
+// stand for the source (then both sides are read in full): a map grown since the copy, a
+// destination key that is not a whole number, a chunk to read on both sides in a table whose
+// source cannot be read by key range.
+std::optional<DigestReading> FromWrittenDigest(Context& ctx, db::Side dst, const CopiedTable& copied) {
+    const WrittenDigest& written = copied.digest;
+    const CopyPlan& plan = copied.plan;
+    if (!written.usable || written.keys.empty() || MapSizes(ctx.maps, plan) != written.mapSizes) return std::nullopt;
+    const bool byRange = ReadableByKeyRange(copied);
+    // A chunk that holds a refused row's key is read on both sides: the row is not counted there.
+    std::vector<long long> recheck;
+    for (const std::string& key : copied.refusedKeys) {
+        const std::optional<long long> k = WholeKey(key);
+        if (plan.tableNo > 0) continue;   // a refused row of an identifier table got no key
+        if (!k || !byRange) return std::nullopt;
+        recheck.push_back(WrittenDigest::ChunkOf(*k));
+    }
+
+    dst.Bind();
+    db::WorkUnit destinationWork(dst.SQL);
+    Statement cursor;
+    cursor.BindTransaction(*dst.SQL.GetTransaction());
+    cursor.InlineBlobBytes = static_cast<int>(kInlineBlobBytes);
+    cursor.AddSqlLine("select * from " + copied.request.table + " Where " + plan.destKey + " between " +
+                      std::to_string(written.keys.front().first) + " and " + std::to_string(written.keys.back().second) +
+                      " Order BY " + plan.destKey);
+    cursor.Prepare();
+    if (!cursor.ColumnByName(plan.destKey).IsInteger()) return std::nullopt;
+    std::vector<int> destIndex;
+    for (const std::string& column : plan.WrittenColumns()) destIndex.push_back(IndexOf(cursor, column));
+    const int keyIndex = IndexOf(cursor, plan.destKey);
+
+    RunState& state = ctx.state;
+    state.SetTablePosition(0);
+    std::map<long long, ChunkDigest> found;
+    std::size_t range = 0;   // the written key range the cursor is in or before
+    long long last = LLONG_MIN;
+    std::vector<Value> values;
+    cursor.Execute();
+    for (int n = 0; !cursor.AtEnd() && !ctx.Cancelled(); cursor.FetchNext(), ++n) {
+        if (n % 64 == 0) state.PumpMessages();
+        const SqlValue& keyValue = cursor.ColumnAt(keyIndex);
+        if (keyValue.IsNull()) continue;
+        const long long key = std::strtoll(keyValue.GetString().c_str(), nullptr, 10);
+        last = key;
+        while (range < written.keys.size() && written.keys[range].second < key) ++range;
+        if (range == written.keys.size() || written.keys[range].first > key) continue;
+        state.StepTable();
+        values.clear();
+        for (int index : destIndex) values.push_back(Read(cursor.ColumnAt(index)));
+        ChunkDigest& chunk = found[WrittenDigest::ChunkOf(key)];
+        ++chunk.rows;
+        chunk.sum += DigestRow(ValuesDigest(values), key);
+    }
+    DigestReading reading;
+    TableVerification& result = reading.agreed;
+    result.inFull = cursor.AtEnd();
+    if (cursor.CursorOpen()) cursor.CloseCursor();
+    std::sort(recheck.begin(), recheck.end());
+    // Cut short: the chunks the cursor has passed, where they agree.
+    for (const auto& [id, chunk] : written.chunks) {
+        if (!result.inFull && id >= WrittenDigest::ChunkOf(last)) break;
+        auto other = found.find(id);
+        const bool agrees = other != found.end() && other->second == chunk && !std::binary_search(recheck.begin(), recheck.end(), id);
+        if (agrees) {
+            result.verified += static_cast<int>(chunk.rows);
+        } else if (result.inFull) {
+            if (!byRange) return std::nullopt;
+            const KeyRange keys{id << WrittenDigest::kChunkShift, ((id + 1) << WrittenDigest::kChunkShift) - 1};
+            if (!reading.bothSides.empty() && reading.bothSides.back().last + 1 == keys.first) reading.bothSides.back().last = keys.last;
+            else reading.bothSides.push_back(keys);
+        }
+    }
+    return reading;
+}
+
 // Source rows in key order; the destination's statements prepared beside them.
 void Open(Reading& r, Statement& dst) {
     const CopiedTable& copied = r.copied;
@@ -247,7 +375,11 @@ void Open(Reading& r, Statement& dst) {
     for (Statement* sql : {&r.cursor, &r.lookup}) sql->BindTransaction(*dst.GetTransaction());
     // Through a server the blobs come inside the rows, as the source's do.
     for (Statement* sql : {&r.cursor, &r.lookup}) sql->InlineBlobBytes = static_cast<int>(kInlineBlobBytes);
-    r.cursor.AddSqlLine("select * from " + table + " Order BY " + r.plan.destKey);
+    std::string range;
+    if (copied.request.part)
+        range = " Where " + r.plan.destKey + " between " + std::to_string(copied.request.part->first) + " and " +
+                std::to_string(copied.request.part->last);
+    r.cursor.AddSqlLine("select * from " + table + range + " Order BY " + r.plan.destKey);
     r.lookup.AddSqlLine("select * from " + table + " Where " + r.plan.destKey + " = :K");
     r.cursor.Prepare();
     r.lookup.Prepare();
@@ -255,10 +387,8 @@ void Open(Reading& r, Statement& dst) {
     r.numericKey = r.cursor.ColumnByName(r.plan.destKey).IsInteger();
 }
 
-} // namespace
-
-TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const CopiedTable& copied) {
-    const auto start = std::chrono::steady_clock::now();
+// Both sides read: the source rows as the copy read them against the destination's rows.
+TableVerification ReadBothSides(Context& ctx, db::Side src, db::Side dst, const CopiedTable& copied) {
     src.Bind();
     dst.Bind();
     Reading r{ctx, copied, copied.plan, src.SQL};
@@ -283,8 +413,120 @@ TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const Co
     r.result.inFull = src.SQL.AtEnd();
     if (r.result.inFull) Settle(r, group);
     if (r.cursorOpen) r.cursor.CloseCursor();
-    r.result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return r.result;
+}
+
+// The chunks that differ read on both sides, in key order, after those that agree.
+TableVerification WithBothSides(Context& ctx, db::Side src, db::Side dst, const CopiedTable& copied, DigestReading reading) {
+    TableVerification& result = reading.agreed;
+    for (const KeyRange& keys : reading.bothSides) {
+        CopiedTable part{copied.request, {}, copied.plan, copied.refusedKeys};
+        part.request.part = keys;
+        part.queries = PlanQueries(part.request);
+        TableVerification found = ReadBothSides(ctx, src, dst, part);
+        result.verified += found.verified;
+        result.differ += found.differ;
+        for (RowDifference& difference : found.listed)
+            if (result.listed.size() < kListedDifferences) result.listed.push_back(std::move(difference));
+        if (!found.inFull) {
+            result.inFull = false;
+            break;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+TableVerification VerifyTable(Context& ctx, db::Side src, db::Side dst, const CopiedTable& copied) {
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<DigestReading> reading;
+    try {
+        reading = FromWrittenDigest(ctx, dst, copied);
+    } catch (const ConnectionLost&) {
+        throw;
+    } catch (const std::exception&) {
+        // Read back both sides, which tells what failed.
+    }
+    TableVerification result = reading ? WithBothSides(ctx, src, dst, copied, std::move(*reading))
+                                       : ReadBothSides(ctx, src, dst, copied);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result;
+}
+
+struct WrittenRows::Reader {
+    Reader(Context& ctx, Statement& src, CopiedTable table) : copied(std::move(table)), r{ctx, copied, copied.plan, src} {}
+    CopiedTable copied;
+    Reading r;
+};
+
+WrittenRows::WrittenRows(Context& ctx, Statement& src, Statement& dst, const CopyRequest& request, const CopyPlan& plan) {
+    // An update finds its rows by a key the destination may not hold: read back both sides.
+    if (plan.kind != RowKind::Insert) return;
+    try {
+        CopiedTable table;
+        table.request = request;
+        table.plan = plan;
+        auto reader = std::make_unique<Reader>(ctx, src, std::move(table));
+        Reading& r = reader->r;
+        r.columns = plan.WrittenColumns();
+        for (const std::string& column : r.columns) r.sourceIndex.push_back(IndexOf(src, column));
+        // The destination's columns described, for the texts as it stores them; never executed.
+        r.cursor.BindTransaction(*dst.GetTransaction());
+        r.cursor.AddSqlLine("select * from " + request.table);
+        r.cursor.Prepare();
+        for (const std::string& column : r.columns) r.destIndex.push_back(IndexOf(r.cursor, column));
+        if (!r.cursor.ColumnByName(plan.destKey).IsInteger()) return;
+        digest_.mapSizes = MapSizes(ctx.maps, plan);
+        digest_.usable = true;
+        reader_ = std::move(reader);
+    } catch (const ConnectionLost&) {
+        throw;
+    } catch (const std::exception&) {
+        // Not recorded: the read-back reads both sides.
+    }
+}
+
+WrittenRows::~WrittenRows() = default;
+
+RowDigest WrittenRows::Row() {
+    if (!reader_) return {};
+    Reading& r = reader_->r;
+    const bool newKey = r.plan.tableNo > 0;
+    ExpectedRow row = Expected(r, !newKey);
+    if (!row.error.empty()) return {};
+    std::optional<long long> key;
+    if (newKey) {
+        const Value sourceKey = Read(r.src.ColumnByName(r.plan.sourceKey));
+        if (!sourceKey.null) key = WholeKey(sourceKey.text);
+    } else if (!row.destKey.null) {
+        key = WholeKey(row.destKey.text);
+    }
+    if (!key) return {};
+    return {true, ValuesDigest(row.values), *key};
+}
+
+void WrittenRows::Written(const RowDigest& row) {
+    if (!digest_.usable) return;
+    if (!row.known) {
+        digest_.usable = false;
+        return;
+    }
+    long long key = row.key;
+    try {
+        // The key the destination gave the row, as the read-back finds it.
+        const Reading& r = reader_->r;
+        if (r.plan.tableNo > 0) key = r.ctx.maps.RemapId(r.plan.tableNo, static_cast<int>(key));
+    } catch (const std::exception&) {
+        digest_.usable = false;
+        return;
+    }
+    digest_.Add(key, DigestRow(row.values, key));
+}
+
+WrittenDigest WrittenRows::Take() {
+    digest_.Close();
+    return std::move(digest_);
 }
 
 void VerifyCopies(Context& ctx, db::Side src, db::Side dst, const std::vector<CopiedTable>& copies) {
