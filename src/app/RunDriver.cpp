@@ -153,24 +153,24 @@ DestinationBusyError::DestinationBusyError(OtherRun other)
 
 void RefuseOtherWriter(db::Side side, const std::vector<long>& own) {
     side.Bind();
-    db::WorkUnit work(side.SQL);   // a transaction of its own: the monitoring tables as of now
-    const db::ClearSqlAtEnd release(side.SQL);
+    db::WorkUnit work(side.statement);   // a transaction of its own: the monitoring tables as of now
+    const db::ClearSqlAtEnd release(side.statement);
     std::string notOwn;
     for (long id : own) notOwn += " AND MON$ATTACHMENT_ID <> " + std::to_string(id);
-    side.SQL.ClearSql();
-    side.SQL.AddSqlLine("SELECT COALESCE(MON$REMOTE_HOST, ''), COALESCE(MON$REMOTE_PID, 0), "
+    side.statement.ClearSql();
+    side.statement.AddSqlLine("SELECT COALESCE(MON$REMOTE_HOST, ''), COALESCE(MON$REMOTE_PID, 0), "
                         "EXTRACT(YEAR FROM MON$TIMESTAMP), EXTRACT(MONTH FROM MON$TIMESTAMP), "
                         "EXTRACT(DAY FROM MON$TIMESTAMP), EXTRACT(HOUR FROM MON$TIMESTAMP), "
                         "EXTRACT(MINUTE FROM MON$TIMESTAMP), EXTRACT(SECOND FROM MON$TIMESTAMP) FROM MON$ATTACHMENTS "
                         "WHERE MON$REMOTE_PROCESS LIKE '%" + std::string(db::kWriterMark) + "' AND "
                         "MON$ATTACHMENT_ID <> CURRENT_CONNECTION" + notOwn + " ORDER BY MON$TIMESTAMP");
-    side.SQL.Execute();
-    if (side.SQL.AtEnd()) return;
+    side.statement.Execute();
+    if (side.statement.AtEnd()) return;
     int at[6];
-    for (int i = 0; i < 6; ++i) at[i] = static_cast<int>(std::stod(side.SQL.ColumnAt(2 + i).GetString()));
+    for (int i = 0; i < 6; ++i) at[i] = static_cast<int>(std::stod(side.statement.ColumnAt(2 + i).GetString()));
     char started[32];
     std::snprintf(started, sizeof started, "%04d-%02d-%02d %02d:%02d:%02d", at[0], at[1], at[2], at[3], at[4], at[5]);
-    throw DestinationBusyError({side.SQL.ColumnAt(0).GetString(), side.SQL.ColumnAt(1).GetString(), started});
+    throw DestinationBusyError({side.statement.ColumnAt(0).GetString(), side.statement.ColumnAt(1).GetString(), started});
 }
 
 SameDatabasesError::SameDatabasesError() : Error(Error::Kind::Client, 0, texts::kSameDatabases) {}

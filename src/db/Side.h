@@ -1,21 +1,21 @@
 #pragma once
-// One side of a transfer: a statement that runs in a transaction on a connection. Engine
-// routines that work on one database take these three together as one argument.
+// One side of a transfer, the source or the destination: a statement that runs in a
+// transaction on a connection. Engine routines that work on one database take the three
+// together as one argument.
 #include "db/Connection.h"
 #include "db/Statement.h"
 
 namespace kestrix::db {
 
 struct Side {
-    Statement& SQL;
-    Transaction& Tr;
-    Connection& DB;
+    Statement& statement;
+    Transaction& transaction;
+    Connection& connection;
 
-    // BindDatabase of the transaction to the connection, then BindTransaction of the
-    // statement to the transaction.
+    // The transaction on the connection, then the statement in the transaction.
     void Bind() const {
-        Tr.BindDatabase(DB);
-        SQL.BindTransaction(Tr);
+        transaction.BindDatabase(connection);
+        statement.BindTransaction(transaction);
     }
 };
 

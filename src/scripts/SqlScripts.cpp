@@ -73,7 +73,7 @@ void RunScriptStatement(Context& ctx, db::Databases& dm, const ScriptKind& kind,
                         const std::vector<std::string>& lines) {
     const db::Side side = (dm.*kind.side)();
     side.Bind();
-    db::Statement& sql = side.SQL;
+    db::Statement& sql = side.statement;
     db::WorkUnit work(sql);
     log.Line(texts::kBeginRuler);
     log.Line("");

@@ -14,7 +14,7 @@ void ClearTable(Context& ctx, db::Side Dst, const std::string& TableName, const 
     RunLog log(ctx.LogPath());
 
     Dst.Bind();
-    db::Statement& DstSQL = Dst.SQL;
+    db::Statement& DstSQL = Dst.statement;
 
     // Commits the deletion and releases the lock on every way out.
     db::WorkUnit work(DstSQL);

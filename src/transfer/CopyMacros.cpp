@@ -144,26 +144,26 @@ CopiedTable CopyMacros(Context& ctx, db::Side Src, db::Side Dst) {
     CopiedTable copied = PlanMacros();
     const std::size_t firstKey = ctx.maps.OldIds(kMacroses).size();
     MacroTextConverters macros;
-    ReadSourceMacros(ctx, Src.SQL, copied.queries.select.front(), macros);
+    ReadSourceMacros(ctx, Src.statement, copied.queries.select.front(), macros);
 
     // Replace the destination's macros; the deletion and the inserts commit together.
-    db::WorkUnit destinationWork(Dst.SQL);
-    ClearDestinationMacros(ctx, Dst.SQL);
+    db::WorkUnit destinationWork(Dst.statement);
+    ClearDestinationMacros(ctx, Dst.statement);
     // The insert returns the new key itself; it does not outlive the table.
-    Dst.SQL.ClearSql();
-    Dst.SQL.AddSqlLine(copied.plan.rowSql);
-    const db::ClearSqlAtEnd release(Dst.SQL);
-    MacroInserts run{ctx, Dst.SQL, macros, copied, firstKey};
+    Dst.statement.ClearSql();
+    Dst.statement.AddSqlLine(copied.plan.rowSql);
+    const db::ClearSqlAtEnd release(Dst.statement);
+    MacroInserts run{ctx, Dst.statement, macros, copied, firstKey};
     // Through a server, blocks of macros; the last one of the macros left.
-    BlockWriter writer(Dst.SQL, copied.plan.rowSql, copied.plan.returnedKey,
+    BlockWriter writer(Dst.statement, copied.plan.rowSql, copied.plan.returnedKey,
                        {[&run](Statement& insert) { MacroDone(run, &insert); },
                         [&run](const std::string& error) { MacroRefused(run, texts::kMacroInsertError + error); }});
     try {
-        writer.SetUp(InsertBlockRows(Dst.DB), macros.Count());
+        writer.SetUp(InsertBlockRows(Dst.connection), macros.Count());
         for (int i = 0; i < macros.Count(); ++i) InsertMacro(run, writer, i);
         writer.WriteOneByOne();
     } catch (...) {
-        EndFailedWrittenUnit(ctx.state, destinationWork, Dst.SQL, run.written);
+        EndFailedWrittenUnit(ctx.state, destinationWork, Dst.statement, run.written);
         throw;
     }
     EndWrittenUnit(ctx.state, destinationWork, run.written);

@@ -375,7 +375,7 @@ void RowLoop(TableCopy& copy) {
 int CountSourceRows(Context& ctx, db::Side Src, const CopyRequest& request) {
     Src.Bind();
     Statement unused;
-    TableCopy copy{ctx, request, Src.SQL, unused, {}, {}, {}, {}};
+    TableCopy copy{ctx, request, Src.statement, unused, {}, {}, {}, {}};
     db::WorkUnit work(copy.src);
     return CountRows(copy, PlanQueries(request));
 }
@@ -385,7 +385,7 @@ std::optional<KeyRange> SourceKeyBounds(Context& ctx, db::Side Src, const CopyRe
     if (queries.keyBounds.empty()) return std::nullopt;
     Src.Bind();
     Statement unused;
-    TableCopy copy{ctx, request, Src.SQL, unused, {}, {}, {}, {}};
+    TableCopy copy{ctx, request, Src.statement, unused, {}, {}, {}, {}};
     db::WorkUnit work(copy.src);
     RunSourceQuery(copy, {queries.keyBounds}, queries.startDate);
     std::optional<KeyRange> bounds;
@@ -418,7 +418,7 @@ CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyReques
     Dst.Bind();
     RunState& state = ctx.state;
     const CopyQueries queries = PlanQueries(request);
-    TableCopy copy{ctx, request, Src.SQL, Dst.SQL, {}, {}, {}, {}};
+    TableCopy copy{ctx, request, Src.statement, Dst.statement, {}, {}, {}, {}};
     // No statement of the table outlives it: the row statement's prepared form goes with it.
     const db::ClearSqlAtEnd release(copy.dst);
 

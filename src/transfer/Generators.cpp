@@ -23,7 +23,7 @@ void SetGenerator(Context& ctx, db::Side side, const std::string& table, const s
                   const std::string& generator) {
     RunLog log(ctx.LogPath());
     side.Bind();
-    db::Statement& sql = side.SQL;
+    db::Statement& sql = side.statement;
 
     int value = 0;
     {

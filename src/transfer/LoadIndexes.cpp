@@ -48,9 +48,9 @@ std::vector<LoadIndex> Indexes(db::Statement& sql, const std::string& query) {
 struct Ddl {
     db::Statement sql;
     explicit Ddl(db::Side dst) {
-        dst.Tr.BindDatabase(dst.DB);
+        dst.transaction.BindDatabase(dst.connection);
         sql.ParamCheck = false;
-        sql.BindTransaction(dst.Tr);
+        sql.BindTransaction(dst.transaction);
     }
     void Run(const std::string& text) {
         sql.ClearSql();

@@ -6,7 +6,7 @@
 namespace kestrix::transfer {
 
 bool ProbeOwnerPhotos(db::Side side) {
-    db::Statement& sql = side.SQL;
+    db::Statement& sql = side.statement;
     try {
         side.Bind();
     } catch (const Error&) {

@@ -24,26 +24,26 @@ PresentRows CountPresentRows(db::Side src, db::Side dst, const JournalTable& jou
     PresentRows result{table, 0, 0, startDate};
     src.Bind();
     dst.Bind();
-    db::WorkUnit destinationWork(dst.SQL);
-    const db::ClearSqlAtEnd releaseDestination(dst.SQL);
-    dst.SQL.ClearSql();
-    dst.SQL.AddSqlLine("select " + key + " from " + table + " Order BY " + key);
-    dst.SQL.Execute();
-    if (dst.SQL.AtEnd()) return result;   // a new destination: nothing to compare
+    db::WorkUnit destinationWork(dst.statement);
+    const db::ClearSqlAtEnd releaseDestination(dst.statement);
+    dst.statement.ClearSql();
+    dst.statement.AddSqlLine("select " + key + " from " + table + " Order BY " + key);
+    dst.statement.Execute();
+    if (dst.statement.AtEnd()) return result;   // a new destination: nothing to compare
 
     const CopyQueries queries = PlanQueries({table, key, ""});
-    db::WorkUnit sourceWork(src.SQL);
-    const db::ClearSqlAtEnd releaseSource(src.SQL);
-    src.SQL.ClearSql();
-    src.SQL.AddSqlLine("select " + key + " from (" + Joined(queries.select) + ") Order BY " + key);
-    src.SQL.Prepare();
-    if (queries.startDate) src.SQL.ParameterAt(0).SetDateTime(StartOfDay(startDate));
-    src.SQL.Execute();
-    for (; !src.SQL.AtEnd(); src.SQL.FetchNext()) {
+    db::WorkUnit sourceWork(src.statement);
+    const db::ClearSqlAtEnd releaseSource(src.statement);
+    src.statement.ClearSql();
+    src.statement.AddSqlLine("select " + key + " from (" + Joined(queries.select) + ") Order BY " + key);
+    src.statement.Prepare();
+    if (queries.startDate) src.statement.ParameterAt(0).SetDateTime(StartOfDay(startDate));
+    src.statement.Execute();
+    for (; !src.statement.AtEnd(); src.statement.FetchNext()) {
         ++result.rows;
-        const long long wanted = Key(src.SQL);
-        while (!dst.SQL.AtEnd() && Key(dst.SQL) < wanted) dst.SQL.FetchNext();
-        if (!dst.SQL.AtEnd() && Key(dst.SQL) == wanted) ++result.present;
+        const long long wanted = Key(src.statement);
+        while (!dst.statement.AtEnd() && Key(dst.statement) < wanted) dst.statement.FetchNext();
+        if (!dst.statement.AtEnd() && Key(dst.statement) == wanted) ++result.present;
     }
     return result;
 }

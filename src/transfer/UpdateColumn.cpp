@@ -40,8 +40,8 @@ void UpdateColumn(Context& ctx, db::Side Src, db::Side Dst, const std::string& T
             const std::string& Column) {
     Src.Bind();
     Dst.Bind();
-    db::Statement& SrcSQL = Src.SQL;
-    db::Statement& DstSQL = Dst.SQL;
+    db::Statement& SrcSQL = Src.statement;
+    db::Statement& DstSQL = Dst.statement;
 
     bool destinationHas;
     {

@@ -304,9 +304,9 @@ std::optional<DigestReading> FromWrittenDigest(Context& ctx, db::Side dst, const
     }
 
     dst.Bind();
-    db::WorkUnit destinationWork(dst.SQL);
+    db::WorkUnit destinationWork(dst.statement);
     Statement cursor;
-    cursor.BindTransaction(*dst.SQL.GetTransaction());
+    cursor.BindTransaction(*dst.statement.GetTransaction());
     cursor.InlineBlobBytes = static_cast<int>(kInlineBlobBytes);
     cursor.AddSqlLine("select * from " + copied.request.table + " Where " + plan.destKey + " between " +
                       std::to_string(written.keys.front().first) + " and " + std::to_string(written.keys.back().second) +
@@ -391,26 +391,26 @@ void Open(Reading& r, Statement& dst) {
 TableVerification ReadBothSides(Context& ctx, db::Side src, db::Side dst, const CopiedTable& copied) {
     src.Bind();
     dst.Bind();
-    Reading r{ctx, copied, copied.plan, src.SQL};
+    Reading r{ctx, copied, copied.plan, src.statement};
     r.columns = copied.plan.WrittenColumns();
     for (const std::string& key : copied.refusedKeys) ++r.refused[key];
 
     RunState& state = ctx.state;
-    db::WorkUnit sourceWork(src.SQL);
-    const db::ClearSqlAtEnd release(src.SQL);
-    const InlineBlobReads inlineBlobs(src.SQL, !PhotosLeftToPhotoTable(copied.request));
-    db::WorkUnit destinationWork(dst.SQL);
-    Open(r, dst.SQL);
+    db::WorkUnit sourceWork(src.statement);
+    const db::ClearSqlAtEnd release(src.statement);
+    const InlineBlobReads inlineBlobs(src.statement, !PhotosLeftToPhotoTable(copied.request));
+    db::WorkUnit destinationWork(dst.statement);
+    Open(r, dst.statement);
     state.SetTablePosition(0);
     std::vector<ExpectedRow> group;   // consecutive rows of one destination key
-    for (int n = 0; !src.SQL.AtEnd() && !ctx.Cancelled(); src.SQL.FetchNext(), ++n) {
+    for (int n = 0; !src.statement.AtEnd() && !ctx.Cancelled(); src.statement.FetchNext(), ++n) {
         state.StepTable();
         if (n % 64 == 0) state.PumpMessages();
         ExpectedRow row = Expected(r);
         if (!group.empty() && !(group.front().destKey == row.destKey)) Settle(r, group);
         group.push_back(std::move(row));
     }
-    r.result.inFull = src.SQL.AtEnd();
+    r.result.inFull = src.statement.AtEnd();
     if (r.result.inFull) Settle(r, group);
     if (r.cursorOpen) r.cursor.CloseCursor();
     return r.result;

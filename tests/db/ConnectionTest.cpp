@@ -305,7 +305,7 @@ TEST(DataModule, DestroyedWhileWorkIsOpenCommitsIt) {
         open.SecondDestinationConnection().SetDatabaseFile(dir.File("d.fdb"));
         open.DestinationConnection().Connect();
         open.SecondDestinationConnection().Connect();
-        Statement& sql = open.Destination().SQL;
+        Statement& sql = open.Destination().statement;
         BeginWork(sql);
         sql.AddSqlLine("INSERT INTO T VALUES (3)");
         sql.Execute();

@@ -26,7 +26,7 @@ protected:
     void Clear(const std::string& table, const std::string& where) {
         Side dst(path);
         transfer::ClearTable(run.ctx, dst, table, where);
-        EXPECT_FALSE(dst.Tr.IsActive());   // the deletion was committed
+        EXPECT_FALSE(dst.transaction.IsActive());   // the deletion was committed
     }
     std::string Count(const std::string& table) { return Db(path).Scalar("select count(*) from " + table); }
 

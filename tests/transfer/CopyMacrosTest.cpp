@@ -38,14 +38,14 @@ protected:
 
     void AddSource(int id, std::optional<std::string> name, const std::string& fill) {
         Side src(srcPath);
-        src.Tr.BeginTransaction();
-        src.SQL.AddSqlLine("insert into MACROSES (MCR_ID,MCR_NAME,MCR_FILL) values (:I,:N,:F)");
-        src.SQL.ParameterByName("I").SetInteger(id);
-        if (name) src.SQL.ParameterByName("N").SetString(*name);
-        else src.SQL.ParameterByName("N").SetNull();
-        src.SQL.ParameterByName("F").WriteBlobFrom(fill);
-        src.SQL.Execute();
-        src.Tr.CommitTransaction();
+        src.transaction.BeginTransaction();
+        src.statement.AddSqlLine("insert into MACROSES (MCR_ID,MCR_NAME,MCR_FILL) values (:I,:N,:F)");
+        src.statement.ParameterByName("I").SetInteger(id);
+        if (name) src.statement.ParameterByName("N").SetString(*name);
+        else src.statement.ParameterByName("N").SetNull();
+        src.statement.ParameterByName("F").WriteBlobFrom(fill);
+        src.statement.Execute();
+        src.transaction.CommitTransaction();
     }
 
     void Transfer() {

@@ -223,8 +223,8 @@ TEST_F(CopyTableTest, CancelStopsAfterTheCurrentRowAndEndsTheWork) {
     };
     Copy("HOSTS", "HS_ID");
     EXPECT_TRUE(WorkLockFree());
-    EXPECT_FALSE(src->Tr.IsActive());
-    EXPECT_FALSE(dst->Tr.IsActive());
+    EXPECT_FALSE(src->transaction.IsActive());
+    EXPECT_FALSE(dst->transaction.IsActive());
     EXPECT_EQ(run.state.PumpCount, 2);
     EXPECT_EQ(Dest("select HS_NAME from HOSTS order by HS_ID"), (Rows{{"h3"}, {"h5"}}));
     EXPECT_EQ(run.maps.OldIds(1).size(), 2u);
@@ -290,7 +290,7 @@ TEST_F(CopyTableTest, ThroughAServerBlocksGiveTheRowsLogAndMapsOfTheRowCopy) {
         Side source(srcPath), dest(destName);
         for (auto [table, key] : {std::pair{"HOSTS", "HS_ID"}, {"CONTROLLERS", "CT_ID"}, {"SLAVES", "SL_ID"}, {"ZONES", "ZN_ID"},
                                   {"OWNER", "OW_ID"}})
-            transfer::CopyTable(engine.ctx, source, dest, {table, key, "", false, false, transfer::InsertBlockRows(dest.DB)});
+            transfer::CopyTable(engine.ctx, source, dest, {table, key, "", false, false, transfer::InsertBlockRows(dest.connection)});
         Result r{engine.Log(), engine.maps.OldIds(2), {}, {}, {}, {}, {}};
         for (std::size_t i = 0; i < r.oldIds.size(); ++i)
             if (engine.maps.NewIds(2).at(i) == "-1") r.unknownNew.push_back(r.oldIds[i]);
@@ -393,15 +393,15 @@ SET TERM ; ^
     const std::vector<std::optional<std::size_t>> sizes{std::nullopt, 0, 1, edge - 1, edge, edge + 1, 70000};
     {
         Side src(srcPath);
-        db::WorkUnit work(src.SQL);
+        db::WorkUnit work(src.statement);
         auto insert = [&](const std::string& sql, int key, const std::string& text, const std::optional<std::string>& blob) {
-            src.SQL.ClearSql();
-            src.SQL.AddSqlLine(sql);
-            src.SQL.ParameterAt(0).SetInteger(key);
-            src.SQL.ParameterAt(1).SetString(text);
-            if (blob) src.SQL.ParameterAt(2).WriteBlobFrom(*blob);
-            else src.SQL.ParameterAt(2).SetNull();
-            src.SQL.Execute();
+            src.statement.ClearSql();
+            src.statement.AddSqlLine(sql);
+            src.statement.ParameterAt(0).SetInteger(key);
+            src.statement.ParameterAt(1).SetString(text);
+            if (blob) src.statement.ParameterAt(2).WriteBlobFrom(*blob);
+            else src.statement.ParameterAt(2).SetNull();
+            src.statement.Execute();
         };
         for (std::size_t i = 0; i < sizes.size(); ++i) {
             const int key = static_cast<int>(i) + 1;
@@ -420,7 +420,7 @@ SET TERM ; ^
     auto copyAll = [&](const std::string& sourceName, const std::string& destName) {
         EngineRun engine;
         Side source(sourceName), dest(destName);
-        const int blockRows = transfer::InsertBlockRows(dest.DB);
+        const int blockRows = transfer::InsertBlockRows(dest.connection);
         transfer::CopyTable(engine.ctx, source, dest, {"OWNER", "OW_ID", "", false, false, blockRows});
         transfer::CopyTable(engine.ctx, source, dest, {"OWNERPHOTOS", "OW_ID", "", true, false, blockRows});
         transfer::CopyTable(engine.ctx, source, dest, {"INIDATA", "ID_ID", "", false, false, blockRows});

@@ -20,22 +20,22 @@ namespace kestrix::test {
 
 // Owns its objects, unlike db::Side, which it hands to the engine routines.
 struct Side {
-    db::Connection DB;
-    db::Transaction Tr;
-    db::Statement SQL;
+    db::Connection connection;
+    db::Transaction transaction;
+    db::Statement statement;
 
     explicit Side(const std::string& path) {
-        db::SetStandardParams(DB);
-        DB.SetDatabaseFile(path);
-        DB.DefaultTransaction = &Tr;
-        Tr.BindDatabase(DB);
-        SQL.BindTransaction(Tr);
-        DB.Connect();
+        db::SetStandardParams(connection);
+        connection.SetDatabaseFile(path);
+        connection.DefaultTransaction = &transaction;
+        transaction.BindDatabase(connection);
+        statement.BindTransaction(transaction);
+        connection.Connect();
     }
     ~Side() {
-        try { DB.Disconnect(); } catch (...) {}
+        try { connection.Disconnect(); } catch (...) {}
     }
-    operator db::Side() { return {SQL, Tr, DB}; }
+    operator db::Side() { return {statement, transaction, connection}; }
 };
 
 struct EngineRun {

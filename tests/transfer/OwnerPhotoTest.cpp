@@ -23,8 +23,8 @@ bool Probe(const std::string& script) {
     dm.DestinationConnection().Connect();
     bool answer = ProbeOwnerPhotos(dm.Destination());
     EXPECT_TRUE(WorkLockFree());
-    EXPECT_FALSE(dm.Destination().SQL.CursorOpen());
-    EXPECT_FALSE(dm.Destination().Tr.IsActive());
+    EXPECT_FALSE(dm.Destination().statement.CursorOpen());
+    EXPECT_FALSE(dm.Destination().transaction.IsActive());
     return answer;
 }
 

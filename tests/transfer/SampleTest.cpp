@@ -289,13 +289,13 @@ TEST_F(SampleTest, EveryDestinationColumnHasABlockDeclaration) {
                                   "where RDB$SYSTEM_FLAG = 0 and RDB$VIEW_BLR is null");
     ASSERT_GT(tables.size(), 20u);
     test::Side side(Dest());
-    db::WorkUnit work(side.SQL);
+    db::WorkUnit work(side.statement);
     for (const auto& table : tables) {
-        side.SQL.ClearSql();
-        side.SQL.AddSqlLine("select * from " + table[0]);
-        side.SQL.Prepare();
-        for (int i = 0; i < side.SQL.ColumnCount(); ++i)
-            EXPECT_NO_THROW(side.SQL.ColumnAt(i).Declaration()) << table[0] << "." << side.SQL.ColumnAt(i).Name();
+        side.statement.ClearSql();
+        side.statement.AddSqlLine("select * from " + table[0]);
+        side.statement.Prepare();
+        for (int i = 0; i < side.statement.ColumnCount(); ++i)
+            EXPECT_NO_THROW(side.statement.ColumnAt(i).Declaration()) << table[0] << "." << side.statement.ColumnAt(i).Name();
     }
 }
 
