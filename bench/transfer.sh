@@ -81,7 +81,10 @@ if start is not None:
 
 # The engine's own move of the whole source, embedded: a backup piped into a restore. Writes
 # "$work/gbak-<round>.seconds" (wall seconds).
-export ISC_USER=SYSDBA ISC_PASSWORD=drowsyelk
+# The private server's administrator gets a password of its own, which the programs and gbak
+# read from the environment, as on a customer's server.
+export KESTRIX_SERVER_PASSWORD="bench$RANDOM$RANDOM"
+export ISC_USER=SYSDBA ISC_PASSWORD="$KESTRIX_SERVER_PASSWORD"
 run_gbak() {
     local new="$work/gbak-$1.fdb" start end
     rm -f "$new"

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/Logins.h"
 #include "db/Databases.h"
 #include "db/Error.h"
 #include "run/DataFiles.h"
@@ -39,7 +40,7 @@ struct Side {
     Connection connection;
     Transaction transaction;
     explicit Side(const std::string& name) {
-        db::SetStandardParams(connection);
+        db::SetStandardParams(connection, LoginFromEnvironment());   // ISC_USER, ISC_PASSWORD, as the program
         connection.SetDatabaseFile(name);
         connection.Connect();
         transaction.BindDatabase(connection);
