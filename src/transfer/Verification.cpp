@@ -297,8 +297,8 @@ std::optional<DigestReading> FromWrittenDigest(Context& ctx, db::Side dst, const
     // A chunk that holds a refused row's key is read on both sides: the row is not counted there.
     std::vector<long long> recheck;
     for (const std::string& key : copied.refusedKeys) {
-        const std::optional<long long> k = WholeKey(key);
         if (plan.tableNo > 0) continue;   // a refused row of an identifier table got no key
+        const std::optional<long long> k = WholeKey(key);
         if (!k || !byRange) return std::nullopt;
         recheck.push_back(WrittenDigest::ChunkOf(*k));
     }
