@@ -17,7 +17,7 @@
 #include "scripts/SqlScripts.h"
 #include "run/Context.h"
 #include "transfer/Generators.h"
-#include "transfer/LoadIndexes.h"
+#include "transfer/BulkLoad.h"
 #include "transfer/MoveTables.h"
 #include "transfer/PresentRows.h"
 #include "transfer/Verification.h"
@@ -282,8 +282,9 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
     }
     state_.PumpMessages();
 
-    // Indexes that a run which never ended left inactive are active before anything is written.
+    // What a run which never ended left set for its load is set back before anything is written.
     transfer::RestoreIndexesLeftInactive(ctx, dm_.Destination());
+    transfer::RestoreForcedWritesLeftOff(ctx, dm_.Destination());
 
     state_.StageStarted(RunStage::PreScript, "");
     scripts::RunPreTransferScript(ctx, dm_);

@@ -7,7 +7,7 @@
 #include "app/RunDriver.h"
 #include "db/ReadOnlyDatabase.h"
 #include "db/Strings.h"
-#include "transfer/LoadIndexes.h"
+#include "transfer/BulkLoad.h"
 #include "transfer/OwnerPhoto.h"
 #include "transfer/PresentRows.h"
 #include "transfer/RunPlan.h"
@@ -258,6 +258,7 @@ CheckResult CheckTransfer(const RunOptions& options) {
     }
     for (const transfer::LoadIndex& index : transfer::IndexesLeftInactive(dst.Sql()))
         result.fileProblems.emplace_back(CheckSays::IndexLeftInactive, Args{index.name, index.table});
+    if (transfer::ForcedWritesLeftOff(dst.Sql())) result.fileProblems.emplace_back(CheckSays::ForcedWritesLeftOff, Args{});
     return result;
 }
 

@@ -411,7 +411,7 @@ void EndFailedWrittenUnit(RunState& state, db::WorkUnit& work, const db::Stateme
     if (dst.GetTransaction()->IsActive()) state.WrittenUndone(written);
 }
 
-int InsertBlockRows(const db::Connection& destination) { return destination.ThroughServer() ? kServerBlockRows : 1; }
+int InsertBlockRows(const db::Connection& destination) { return destination.ThroughServer() ? kServerBlockRows : kEmbeddedBlockRows; }
 
 CopiedTable CopyTable(Context& ctx, db::Side Src, db::Side Dst, const CopyRequest& request, std::optional<int> sourceRows) {
     Src.Bind();

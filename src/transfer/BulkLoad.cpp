@@ -1,4 +1,4 @@
-#include "transfer/LoadIndexes.h"
+#include "transfer/BulkLoad.h"
 
 #include "db/Error.h"
 #include "db/Work.h"
@@ -62,7 +62,67 @@ struct Ddl {
 
 // The changes commit together, or raise.
 void Commit(db::WorkUnit& work) {
-    if (!work.Commit()) throw Error(Error::Kind::Client, 0, "the index changes did not commit");
+    if (!work.Commit()) throw Error(Error::Kind::Client, 0, "the changes of the bulk load did not commit");
+}
+
+// A description with `mark` as its first line, the own one (if any) on the next.
+std::string Marked(std::string_view mark, const std::string& own, bool described) {
+    return std::string(mark) + (described ? "\n" + own : "");
+}
+
+// The own description under `mark`, and whether there is one.
+void Unmark(std::string_view mark, std::string& description, bool& described) {
+    described = description.size() > mark.size();
+    description = described ? description.substr(mark.size() + 1) : std::string();
+}
+
+// The database's description, and whether it has one.
+struct DatabaseDescription {
+    std::string text;
+    bool described = false;
+};
+
+DatabaseDescription ReadDescription(Ddl& ddl) {
+    ddl.sql.ClearSql();
+    ddl.sql.AddSqlLine("select RDB$DESCRIPTION from RDB$DATABASE");
+    ddl.sql.Prepare();
+    ddl.sql.Execute();
+    DatabaseDescription description;
+    if (!ddl.sql.AtEnd() && !ddl.sql.ColumnAt(0).IsNull()) {
+        description.described = true;
+        ddl.sql.ColumnAt(0).ReadBlobTo(description.text);
+    }
+    ddl.sql.CloseCursor();
+    return description;
+}
+
+void Describe(Ddl& ddl, const std::string& text, bool described) {
+    ddl.Run("COMMENT ON DATABASE IS " + (described ? Quoted(text) : std::string("NULL")));
+}
+
+bool MarkedOff(const DatabaseDescription& description) {
+    return description.described && description.text.starts_with(kForcedWritesMark);
+}
+
+// Forced writes on and the mark taken off, when the description carries it. Whether it did.
+bool SwitchOnIfMarked(db::Side dst) {
+    Ddl ddl(dst);
+    db::WorkUnit work(ddl.sql);
+    DatabaseDescription description = ReadDescription(ddl);
+    if (!MarkedOff(description)) return false;
+    dst.connection.SetForcedWrites(true);
+    Unmark(kForcedWritesMark, description.text, description.described);
+    Describe(ddl, description.text, description.described);
+    Commit(work);
+    return true;
+}
+
+void SwitchBack(db::Side dst) noexcept {
+    try {
+        SwitchOnIfMarked(dst);
+    } catch (...) {
+        // Left marked: the next run switches them on.
+    }
 }
 
 } // namespace
@@ -71,12 +131,7 @@ std::vector<LoadIndex> IndexesLeftInactive(db::Side dst) {
     Ddl ddl(dst);
     db::WorkUnit work(ddl.sql);
     std::vector<LoadIndex> indexes = Indexes(ddl.sql, kMarkedInactive);
-    const std::string mark(kInactiveIndexMark);
-    for (LoadIndex& index : indexes) {
-        // The mark, then the index's own description on the next line, if it had one.
-        index.described = index.description.size() > mark.size();
-        index.description = index.described ? index.description.substr(mark.size() + 1) : std::string();
-    }
+    for (LoadIndex& index : indexes) Unmark(kInactiveIndexMark, index.description, index.described);
     return indexes;
 }
 
@@ -106,8 +161,7 @@ IndexesOffWhileLoading::IndexesOffWhileLoading(db::Side dst, const std::vector<s
     for (const std::string& table : tables)
         for (LoadIndex& index : Indexes(ddl.sql, PlainActiveIndexesOf(table))) indexes.push_back(std::move(index));
     for (const LoadIndex& index : indexes) {
-        const std::string marked = std::string(kInactiveIndexMark) + (index.described ? "\n" + index.description : "");
-        ddl.Run("COMMENT ON INDEX " + index.name + " IS " + Quoted(marked));
+        ddl.Run("COMMENT ON INDEX " + index.name + " IS " + Quoted(Marked(kInactiveIndexMark, index.description, index.described)));
         ddl.Run("ALTER INDEX " + index.name + " INACTIVE");
     }
     Commit(work);
@@ -120,6 +174,40 @@ IndexesOffWhileLoading::~IndexesOffWhileLoading() {
     } catch (...) {
         // Left marked: the next run makes them active.
     }
+}
+
+bool ForcedWritesLeftOff(db::Side dst) {
+    Ddl ddl(dst);
+    db::WorkUnit work(ddl.sql);
+    return MarkedOff(ReadDescription(ddl));
+}
+
+void RestoreForcedWritesLeftOff(Context& ctx, db::Side dst) {
+    if (!SwitchOnIfMarked(dst)) return;
+    RunLog log(ctx.LogPath());
+    log.Line(Timestamp() + texts::kForcedWritesRestored);
+}
+
+ForcedWritesOffWhileLoading::ForcedWritesOffWhileLoading(db::Side dst) : dst_(dst) {
+    if (!dst.connection.ForcedWrites()) return;
+    {
+        Ddl ddl(dst);
+        db::WorkUnit work(ddl.sql);
+        const DatabaseDescription own = ReadDescription(ddl);
+        Describe(ddl, Marked(kForcedWritesMark, own.text, own.described), true);
+        Commit(work);
+    }
+    try {
+        dst.connection.SetForcedWrites(false);
+    } catch (...) {
+        SwitchBack(dst);   // the mark taken off again
+        throw;
+    }
+    switched_ = true;
+}
+
+ForcedWritesOffWhileLoading::~ForcedWritesOffWhileLoading() {
+    if (switched_) SwitchBack(dst_);
 }
 
 } // namespace kestrix::transfer
