@@ -144,6 +144,16 @@ bool SqlValue::IsInteger() const {
     return sqlscale_ == 0 && (type == SQL_SHORT || type == SQL_LONG || type == SQL_INT64);
 }
 
+std::int64_t SqlValue::GetInt64() const {
+    if (IsNull()) return 0;
+    if (!IsInteger()) throw ClientError(ClientCode::InvalidConversion);
+    switch (SqlType()) {
+    case SQL_SHORT: return Load<std::int16_t>(data_);
+    case SQL_LONG: return Load<std::int32_t>(data_);
+    default: return Load<std::int64_t>(data_);
+    }
+}
+
 int SqlValue::GetInteger() const {
     if (IsNull()) return 0;
     auto narrow = [](long double value) {

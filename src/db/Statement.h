@@ -49,6 +49,9 @@ public:
     void SetNull();
 
     int GetInteger() const;
+    // An integer column's value (IsInteger), as the engine holds it; 0 for NULL. Another type raises
+    // InvalidConversion.
+    std::int64_t GetInt64() const;
     std::string GetString() const;
     // The value as text in its full stored precision, for comparing two values byte for byte:
     // a CHAR with its padding, an exact number with every decimal of its scale's worth (without

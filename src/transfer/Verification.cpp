@@ -152,7 +152,7 @@ std::vector<Value> DestValues(Reading& r, Statement& sql) {
 
 long long KeyOf(Statement& sql, const std::string& column) {
     const SqlValue& v = sql.ColumnByName(column);
-    return v.IsNull() ? LLONG_MIN : std::strtoll(v.GetString().c_str(), nullptr, 10);
+    return v.IsNull() ? LLONG_MIN : v.GetInt64();   // an integer key: the cursor merges only those
 }
 
 // The destination rows of one key: from the cursor while the keys come in its order, else
@@ -328,7 +328,7 @@ std::optional<DigestReading> FromWrittenDigest(Context& ctx, db::Side dst, const
         if (n % 64 == 0) state.PumpMessages();
         const SqlValue& keyValue = cursor.ColumnAt(keyIndex);
         if (keyValue.IsNull()) continue;
-        const long long key = std::strtoll(keyValue.GetString().c_str(), nullptr, 10);
+        const long long key = keyValue.GetInt64();
         last = key;
         while (range < written.keys.size() && written.keys[range].second < key) ++range;
         if (range == written.keys.size() || written.keys[range].first > key) continue;

@@ -131,6 +131,17 @@ TEST_F(ValueTest, NumbersAndNulls) {
     EXPECT_EQ(st.ColumnAt(1).GetInteger(), 0);
     EXPECT_EQ(st.ColumnAt(2).GetString(), "1.5");
     st.CloseCursor();
+
+    // Whole numbers as the engine holds them, to their limits; a scaled number is refused.
+    s.Text("SELECT CAST(-32768 AS SMALLINT), CAST(2147483647 AS INTEGER), CAST(-2147483648 AS INTEGER), "
+           "CAST(NULL AS INTEGER), CAST(12 AS NUMERIC(9,2)) FROM RDB$DATABASE");
+    st.Execute();
+    EXPECT_EQ(st.ColumnAt(0).GetInt64(), -32768);
+    EXPECT_EQ(st.ColumnAt(1).GetInt64(), 2147483647);
+    EXPECT_EQ(st.ColumnAt(2).GetInt64(), -2147483648LL);
+    EXPECT_EQ(st.ColumnAt(3).GetInt64(), 0);
+    EXPECT_EQ(ClientCode([&] { st.ColumnAt(4).GetInt64(); }), 38);
+    st.CloseCursor();
 }
 
 TEST_F(ValueTest, SetStringFollowsTheParameterType) {
