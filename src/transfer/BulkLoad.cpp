@@ -110,7 +110,8 @@ bool SwitchOnIfMarked(db::Side dst) {
     db::WorkUnit work(ddl.sql);
     DatabaseDescription description = ReadDescription(ddl);
     if (!MarkedOff(description)) return false;
-    dst.connection.SetForcedWrites(true);
+    // On already when a run could mark them but not switch them off.
+    if (!dst.connection.ForcedWrites()) dst.connection.SetForcedWrites(true);
     Unmark(kForcedWritesMark, description.text, description.described);
     Describe(ddl, description.text, description.described);
     Commit(work);

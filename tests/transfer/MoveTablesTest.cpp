@@ -350,5 +350,23 @@ TEST_P(BulkLoadTest, DestinationIsSetForTheLoadAndSetBackAfter) {
     EXPECT_EQ(ForcedWrites(destPath), writesBefore);
 }
 
+// A login that may neither comment on the destination nor switch its forced writes: the load
+// goes on with them as they are, and nothing is marked.
+TEST(BulkLoad, ALoginThatMayNotSwitchForcedWritesChangesNothing) {
+    test::TempDir dir;
+    const std::string path = dir.File("dest.fdb");
+    test::CreateDatabase(path);
+    db::Connection connection;
+    db::SetStandardParams(connection, {"CLERK", "clerk"});   // embedded: a user who owns nothing
+    connection.SetDatabaseFile(path);
+    connection.Connect();
+    db::Transaction transaction;
+    db::Statement statement;
+    const db::Side dest{statement, transaction, connection};
+    EXPECT_THROW(transfer::ForcedWritesOffWhileLoading off(dest), Error);
+    EXPECT_EQ(Db(path).Rows("SELECT MON$FORCED_WRITES, RDB$DESCRIPTION FROM MON$DATABASE CROSS JOIN RDB$DATABASE"),
+              (std::vector<std::vector<std::string>>{{"1", "<null>"}}));
+}
+
 } // namespace
 } // namespace kestrix
