@@ -254,23 +254,22 @@ std::string SqlValue::GetString() const {
     case SQL_DOUBLE:
     case SQL_D_FLOAT: return GeneralText(Load<double>(data_));
     case SQL_TIMESTAMP: {
-        ISC_TIMESTAMP stamp = Load<ISC_TIMESTAMP>(data_);
+        const ISC_TIMESTAMP stamp = Load<ISC_TIMESTAMP>(data_);
         std::tm t{};
-        client::Load().decode_timestamp(&stamp, &t);
+        DecodeDate(stamp.timestamp_date, t);
+        DecodeTime(stamp.timestamp_time, t);
         std::string text = DateText(t);
         if (stamp.timestamp_time != 0) text += " " + TimeText(t);
         return text;
     }
     case SQL_TYPE_DATE: {
-        ISC_DATE date = Load<ISC_DATE>(data_);
         std::tm t{};
-        client::Load().decode_sql_date(&date, &t);
+        DecodeDate(Load<ISC_DATE>(data_), t);
         return DateText(t);
     }
     case SQL_TYPE_TIME: {
-        ISC_TIME time = Load<ISC_TIME>(data_);
         std::tm t{};
-        client::Load().decode_sql_time(&time, &t);
+        DecodeTime(Load<ISC_TIME>(data_), t);
         return TimeText(t);
     }
     case SQL_BLOB: return BlobContent();

@@ -89,6 +89,7 @@ std::string DigitsText(double value, int digits) {
 }
 
 std::string DecimalText(std::int64_t value, int scale) {
+    if (scale == 0) return std::to_string(value);
     bool negative = value < 0;
     // Work on the magnitude as unsigned so that the smallest value does not overflow.
     std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
@@ -104,14 +105,63 @@ std::string DecimalText(std::int64_t value, int scale) {
     return text;
 }
 
+namespace {
+
+// `value` as `width` digits, zero-padded, written at `out`.
+char* PutDigits(char* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = static_cast<char>('0' + value % 10);
+    return out + width;
+}
+
+} // namespace
+
 std::string DateText(const std::tm& t) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02d.%02d.%04d", t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
-    return buffer;
+    const int year = t.tm_year + 1900;
+    if (t.tm_mday < 0 || t.tm_mday > 99 || t.tm_mon < 0 || t.tm_mon > 98 || year < 0 || year > 9999) {
+        char buffer[48];
+        std::snprintf(buffer, sizeof buffer, "%02d.%02d.%04d", t.tm_mday, t.tm_mon + 1, year);
+        return buffer;
+    }
+    char buffer[10];
+    char* at = PutDigits(buffer, t.tm_mday, 2);
+    *at++ = '.';
+    at = PutDigits(at, t.tm_mon + 1, 2);
+    *at++ = '.';
+    PutDigits(at, year, 4);
+    return std::string(buffer, sizeof buffer);
 }
 
 std::string TimeText(const std::tm& t) {
-    return std::to_string(t.tm_hour) + ":" + TwoDigits(t.tm_min) + ":" + TwoDigits(t.tm_sec);
+    if (t.tm_hour < 0 || t.tm_hour > 99 || t.tm_min < 0 || t.tm_min > 99 || t.tm_sec < 0 || t.tm_sec > 99)
+        return std::to_string(t.tm_hour) + ":" + TwoDigits(t.tm_min) + ":" + TwoDigits(t.tm_sec);
+    char buffer[8];
+    char* at = PutDigits(buffer, t.tm_hour, t.tm_hour < 10 ? 1 : 2);
+    *at++ = ':';
+    at = PutDigits(at, t.tm_min, 2);
+    *at++ = ':';
+    at = PutDigits(at, t.tm_sec, 2);
+    return std::string(buffer, at);
+}
+
+void DecodeDate(std::int32_t days, std::tm& t) {
+    // Days since 1 March of year 0, then 400-year eras of 146,097 days.
+    const std::int64_t z = static_cast<std::int64_t>(days) + 678881;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t dayOfEra = z - era * 146097;
+    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;   // March is 0
+    const std::int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    t.tm_year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0) - 1900);
+    t.tm_mon = static_cast<int>(month - 1);
+    t.tm_mday = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+}
+
+void DecodeTime(std::uint32_t time, std::tm& t) {
+    const std::uint32_t seconds = time / 10000;
+    t.tm_hour = static_cast<int>(seconds / 3600);
+    t.tm_min = static_cast<int>(seconds / 60 % 60);
+    t.tm_sec = static_cast<int>(seconds % 60);
 }
 
 } // namespace kestrix::db

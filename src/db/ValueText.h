@@ -31,4 +31,10 @@ std::string DecimalText(std::int64_t value, int scale);
 std::string DateText(const std::tm& t);
 std::string TimeText(const std::tm& t);
 
+// The fields of an engine date (days since 17 November 1858, proleptic Gregorian) and of an
+// engine time of day (1/10000 s since midnight) that the texts above read, as the client
+// library decodes them: year, month and day; hour, minute and second.
+void DecodeDate(std::int32_t days, std::tm& t);
+void DecodeTime(std::uint32_t time, std::tm& t);
+
 } // namespace kestrix::db

@@ -285,7 +285,9 @@ struct DigestReading {
 };
 
 // The read-back of a copy that recorded what it wrote: the destination's rows of the written
-// keys, in key order, against the record, chunk by chunk. Nothing when the record cannot
+// keys, in the order the engine stores them (a chunk's digest is a sum, and an ordered read
+// walks the key index row by row), against the record, chunk by chunk; a read cut short
+// verifies none of the table. Nothing when the record cannot
 // stand for the source (then both sides are read in full): a map grown since the copy, a
 // destination key that is not a whole number, a chunk to read on both sides in a table whose
 // source cannot be read by key range.
@@ -309,8 +311,7 @@ std::optional<DigestReading> FromWrittenDigest(Context& ctx, db::Side dst, const
     cursor.BindTransaction(*dst.statement.GetTransaction());
     cursor.InlineBlobBytes = static_cast<int>(kInlineBlobBytes);
     cursor.AddSqlLine("select * from " + copied.request.table + " Where " + plan.destKey + " between " +
-                      std::to_string(written.keys.front().first) + " and " + std::to_string(written.keys.back().second) +
-                      " Order BY " + plan.destKey);
+                      std::to_string(written.keys.front().first) + " and " + std::to_string(written.keys.back().second));
     cursor.Prepare();
     if (!cursor.ColumnByName(plan.destKey).IsInteger()) return std::nullopt;
     std::vector<int> destIndex;
@@ -320,8 +321,12 @@ std::optional<DigestReading> FromWrittenDigest(Context& ctx, db::Side dst, const
     RunState& state = ctx.state;
     state.SetTablePosition(0);
     std::map<long long, ChunkDigest> found;
-    std::size_t range = 0;   // the written key range the cursor is in or before
-    long long last = LLONG_MIN;
+    // Whether a key is in one of the written key ranges, which are in key order.
+    auto writtenKey = [&written](long long key) {
+        auto after = std::upper_bound(written.keys.begin(), written.keys.end(), key,
+                                      [](long long k, const auto& range) { return k < range.first; });
+        return after != written.keys.begin() && std::prev(after)->second >= key;
+    };
     std::vector<Value> values;
     cursor.Execute();
     for (int n = 0; !cursor.AtEnd() && !ctx.Cancelled(); cursor.FetchNext(), ++n) {
@@ -329,9 +334,7 @@ std::optional<DigestReading> FromWrittenDigest(Context& ctx, db::Side dst, const
         const SqlValue& keyValue = cursor.ColumnAt(keyIndex);
         if (keyValue.IsNull()) continue;
         const long long key = keyValue.GetInt64();
-        last = key;
-        while (range < written.keys.size() && written.keys[range].second < key) ++range;
-        if (range == written.keys.size() || written.keys[range].first > key) continue;
+        if (!writtenKey(key)) continue;
         state.StepTable();
         values.clear();
         for (int index : destIndex) values.push_back(Read(cursor.ColumnAt(index)));
@@ -343,15 +346,14 @@ std::optional<DigestReading> FromWrittenDigest(Context& ctx, db::Side dst, const
     TableVerification& result = reading.agreed;
     result.inFull = cursor.AtEnd();
     if (cursor.CursorOpen()) cursor.CloseCursor();
+    if (!result.inFull) return reading;
     std::sort(recheck.begin(), recheck.end());
-    // Cut short: the chunks the cursor has passed, where they agree.
     for (const auto& [id, chunk] : written.chunks) {
-        if (!result.inFull && id >= WrittenDigest::ChunkOf(last)) break;
         auto other = found.find(id);
         const bool agrees = other != found.end() && other->second == chunk && !std::binary_search(recheck.begin(), recheck.end(), id);
         if (agrees) {
             result.verified += static_cast<int>(chunk.rows);
-        } else if (result.inFull) {
+        } else {
             if (!byRange) return std::nullopt;
             const KeyRange keys{id << WrittenDigest::kChunkShift, ((id + 1) << WrittenDigest::kChunkShift) - 1};
             if (!reading.bothSides.empty() && reading.bothSides.back().last + 1 == keys.first) reading.bothSides.back().last = keys.last;

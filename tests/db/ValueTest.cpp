@@ -1,5 +1,8 @@
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
+#include "db/Client.h"
 #include "db/Databases.h"
 #include "db/Error.h"
 #include "db/Work.h"
@@ -87,6 +90,36 @@ TEST_F(ValueTest, CyrillicTextRoundTrip) {
     s.statement.Execute();
     EXPECT_EQ(s.statement.ColumnAt(0).GetString(), "AB");
     s.statement.CloseCursor();
+}
+
+// Dates and times decoded as the client library decodes them: every day from 1 January 1 to
+// 31 December 9999 and every second of a day, with the texts the library's fields give.
+TEST(ValueText, DatesAndTimesDecodeAsTheClientLibrary) {
+    const client::Api& api = client::Load();
+    int wrong = 0;
+    for (ISC_DATE day = -678575; day <= 2973483 && wrong < 5; ++day) {
+        std::tm mine{}, theirs{};
+        DecodeDate(day, mine);
+        api.decode_sql_date(&day, &theirs);
+        char text[48];
+        std::snprintf(text, sizeof text, "%02d.%02d.%04d", theirs.tm_mday, theirs.tm_mon + 1, theirs.tm_year + 1900);
+        if (mine.tm_year != theirs.tm_year || mine.tm_mon != theirs.tm_mon || mine.tm_mday != theirs.tm_mday ||
+            DateText(mine) != text) {
+            ADD_FAILURE() << "day " << day << ": " << DateText(mine) << ", the library " << text;
+            ++wrong;
+        }
+    }
+    for (ISC_TIME time = 1234; time < 86400u * 10000 && wrong < 5; time += 10000) {
+        std::tm mine{}, theirs{};
+        DecodeTime(time, mine);
+        api.decode_sql_time(&time, &theirs);
+        char text[48];
+        std::snprintf(text, sizeof text, "%d:%02d:%02d", theirs.tm_hour, theirs.tm_min, theirs.tm_sec);
+        if (TimeText(mine) != text) {
+            ADD_FAILURE() << "time " << time << ": " << TimeText(mine) << ", the library " << text;
+            ++wrong;
+        }
+    }
 }
 
 TEST_F(ValueTest, NumbersAndNulls) {
