@@ -1,5 +1,7 @@
 #include "transfer/PresentRows.h"
 
+#include <cstdlib>
+
 #include "db/Error.h"
 #include "db/Work.h"
 #include "transfer/TablePlan.h"
@@ -7,21 +9,12 @@
 namespace kestrix::transfer {
 namespace {
 
-long long Key(db::Statement& sql) { return sql.ColumnAt(0).GetInt64(); }
+long long Key(db::Statement& sql) { return std::strtoll(sql.ColumnAt(0).GetString().c_str(), nullptr, 10); }
 
 std::string Joined(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += (text.empty() ? "" : " ") + line;
     return text;
-}
-
-// Runs `sql` on the source with the start date the copy's select takes, when it takes one.
-void RunOnSource(db::Statement& statement, const std::string& sql, const CopyQueries& queries, db::DateTime startDate) {
-    statement.ClearSql();
-    statement.AddSqlLine(sql);
-    statement.Prepare();
-    if (queries.startDate) statement.ParameterAt(0).SetDateTime(StartOfDay(startDate));
-    statement.Execute();
 }
 
 } // namespace
@@ -34,30 +27,20 @@ PresentRows CountPresentRows(db::Side src, db::Side dst, const JournalTable& jou
     db::WorkUnit destinationWork(dst.statement);
     const db::ClearSqlAtEnd releaseDestination(dst.statement);
     dst.statement.ClearSql();
-    dst.statement.AddSqlLine("select min(" + key + "), max(" + key + ") from " + table);
-    dst.statement.Execute();
-    if (dst.statement.ColumnAt(0).IsNull()) return result;   // a new destination: nothing to compare
-    const std::string lowest = std::to_string(dst.statement.ColumnAt(0).GetInt64());
-    const std::string highest = std::to_string(dst.statement.ColumnAt(1).GetInt64());
-    dst.statement.CloseCursor();
-    dst.statement.ClearSql();
     dst.statement.AddSqlLine("select " + key + " from " + table + " Order BY " + key);
     dst.statement.Execute();
+    if (dst.statement.AtEnd()) return result;   // a new destination: nothing to compare
 
-    // All the source rows are counted; only those within the destination's keys are read, in
-    // key order.
     const CopyQueries queries = PlanQueries({table, key, ""});
-    const std::string select = "(" + Joined(queries.select) + ")";
     db::WorkUnit sourceWork(src.statement);
     const db::ClearSqlAtEnd releaseSource(src.statement);
-    RunOnSource(src.statement, "select count(*) from " + select, queries, startDate);
-    result.rows = src.statement.ColumnAt(0).GetInt64();
-    src.statement.CloseCursor();
-    RunOnSource(src.statement,
-                "select " + key + " from " + select + " where " + key + " between " + lowest + " and " + highest +
-                    " Order BY " + key,
-                queries, startDate);
+    src.statement.ClearSql();
+    src.statement.AddSqlLine("select " + key + " from (" + Joined(queries.select) + ") Order BY " + key);
+    src.statement.Prepare();
+    if (queries.startDate) src.statement.ParameterAt(0).SetDateTime(StartOfDay(startDate));
+    src.statement.Execute();
     for (; !src.statement.AtEnd(); src.statement.FetchNext()) {
+        ++result.rows;
         const long long wanted = Key(src.statement);
         while (!dst.statement.AtEnd() && Key(dst.statement) < wanted) dst.statement.FetchNext();
         if (!dst.statement.AtEnd() && Key(dst.statement) == wanted) ++result.present;

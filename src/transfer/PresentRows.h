@@ -10,9 +10,8 @@
 namespace kestrix::transfer {
 
 // The source rows the copy of the journal reads from the start date on, and how many of
-// them have a key the destination holds. Only when the destination holds a row at all: the
-// source rows are counted, and those between the destination's lowest and highest keys are
-// read in key order beside the destination's. Raises what the database raises.
+// them have a key the destination holds. Both sides are read in key order, the source only
+// when the destination holds a row at all. Raises what the database raises.
 PresentRows CountPresentRows(db::Side src, db::Side dst, const JournalTable& journal, db::DateTime startDate);
 
 // The journal tables of the journal block with at least one such row, in its order. A journal
