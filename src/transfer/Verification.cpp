@@ -287,10 +287,9 @@ struct DigestReading {
 // The read-back of a copy that recorded what it wrote: the destination's rows of the written
 // keys, in the order the engine stores them (a chunk's digest is a sum, and an ordered read
 // walks the key index row by row), against the record, chunk by chunk; a read cut short
-// verifies none of the table. Nothing when the record cannot
-// stand for the source (then both sides are read in full): a map grown since the copy, a
-// destination key that is not a whole number, a chunk to read on both sides in a table whose
-// source cannot be read by key range.
+// verifies none of the table. Nothing when the record cannot stand for the source (then both
+// sides are read in full): a map grown since the copy, a destination key that is not a whole
+// number, a chunk to read on both sides in a table whose source cannot be read by key range.
 std::optional<DigestReading> FromWrittenDigest(Context& ctx, db::Side dst, const CopiedTable& copied) {
     const WrittenDigest& written = copied.digest;
     const CopyPlan& plan = copied.plan;
