@@ -74,7 +74,6 @@ Library LoadLibrary() {
               Bind(lib, a.interpret, "fb_interpret") &&
               Bind(lib, a.sqlcode, "isc_sqlcode") &&
               Bind(lib, a.vax_integer, "isc_vax_integer") &&
-              Bind(lib, a.decode_timestamp, "isc_decode_timestamp") &&
               Bind(lib, a.encode_timestamp, "isc_encode_timestamp") &&
               Bind(lib, a.decode_sql_date, "isc_decode_sql_date") &&
               Bind(lib, a.decode_sql_time, "isc_decode_sql_time");

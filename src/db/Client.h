@@ -38,8 +38,8 @@ struct Api {
     decltype(&::fb_interpret) interpret;
     decltype(&::isc_sqlcode) sqlcode;
     decltype(&::isc_vax_integer) vax_integer;
-    decltype(&::isc_decode_timestamp) decode_timestamp;
     decltype(&::isc_encode_timestamp) encode_timestamp;
+    // The library's own decoding of dates and times, which db::DecodeDate and DecodeTime match.
     decltype(&::isc_decode_sql_date) decode_sql_date;
     decltype(&::isc_decode_sql_time) decode_sql_time;
 };

@@ -61,6 +61,7 @@ inline const std::string kDestinationBusy =
 inline const std::string kSameDatabases = ToCp1251("БД источника и приемника должны быть разными.");
 // An index of the destination that a run which never ended left inactive, made active again.
 inline const std::string kIndexRestored = ToCp1251("   Восстановлен индекс, оставленный неактивным прерванным переносом: ");
+// The destination's forced writes, left off by a run that never ended, switched on again.
 inline const std::string kForcedWritesRestored =
     ToCp1251("   Включена принудительная запись (forced writes), оставленная выключенной прерванным переносом");
 // A run whose server left it waiting 30 s after a cancel request: its links were cut.

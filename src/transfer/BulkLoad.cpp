@@ -24,7 +24,9 @@ const std::string kMarkedInactive = kIndexColumns +
                                     "where coalesce(I.RDB$INDEX_INACTIVE, 0) = 1 and I.RDB$DESCRIPTION starting with '" +
                                     std::string(kInactiveIndexMark) + "' order by I.RDB$INDEX_NAME";
 
-std::string Quoted(const std::string& text) {
+// A description as the COMMENT statement takes it: a quoted text, or NULL for none.
+std::string DescriptionLiteral(const std::string& text, bool described) {
+    if (!described) return "NULL";
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
     return quoted + "'";
@@ -97,7 +99,7 @@ DatabaseDescription ReadDescription(Ddl& ddl) {
 }
 
 void Describe(Ddl& ddl, const std::string& text, bool described) {
-    ddl.Run("COMMENT ON DATABASE IS " + (described ? Quoted(text) : std::string("NULL")));
+    ddl.Run("COMMENT ON DATABASE IS " + DescriptionLiteral(text, described));
 }
 
 bool MarkedOff(const DatabaseDescription& description) {
@@ -142,7 +144,7 @@ void RestoreIndexes(db::Side dst, const std::vector<LoadIndex>& indexes) {
     db::WorkUnit work(ddl.sql);
     for (const LoadIndex& index : indexes) {
         ddl.Run("ALTER INDEX " + index.name + " ACTIVE");
-        ddl.Run("COMMENT ON INDEX " + index.name + " IS " + (index.described ? Quoted(index.description) : "NULL"));
+        ddl.Run("COMMENT ON INDEX " + index.name + " IS " + DescriptionLiteral(index.description, index.described));
     }
     Commit(work);
 }
@@ -162,7 +164,8 @@ IndexesOffWhileLoading::IndexesOffWhileLoading(db::Side dst, const std::vector<s
     for (const std::string& table : tables)
         for (LoadIndex& index : Indexes(ddl.sql, PlainActiveIndexesOf(table))) indexes.push_back(std::move(index));
     for (const LoadIndex& index : indexes) {
-        ddl.Run("COMMENT ON INDEX " + index.name + " IS " + Quoted(Marked(kInactiveIndexMark, index.description, index.described)));
+        ddl.Run("COMMENT ON INDEX " + index.name + " IS " +
+                DescriptionLiteral(Marked(kInactiveIndexMark, index.description, index.described), true));
         ddl.Run("ALTER INDEX " + index.name + " INACTIVE");
     }
     Commit(work);
