@@ -54,6 +54,7 @@ struct Reading {
     Statement cursor, lookup;            // destination rows in key order, and by one key
     std::vector<std::string> columns;    // the written columns, compared by name
     std::vector<int> sourceIndex;        // source column of each written column
+    std::vector<bool> asText;            // each written column: one the copy writes as text
     std::vector<int> destIndex;          // destination column of each, in both statements
     std::map<std::string, int> refused;  // source keys of refused rows, with their number
     bool numericKey = false;             // destination keys merged in order; else looked up
@@ -108,8 +109,14 @@ void RewriteTexts(Reading& r, ExpectedRow& row) {
 // A source value as the copy writes it: a text column's value as its text.
 Value Written(Reading& r, std::size_t j) {
     const SqlValue& v = r.src.ColumnAt(r.sourceIndex[j]);
-    if (ContainsColumn(r.plan.textColumns, r.plan.parameterSources[j])) return {false, AsWrittenText(v)};
-    return Read(v);
+    return r.asText[j] ? Value{false, AsWrittenText(v)} : Read(v);
+}
+
+// Which written columns the copy writes as text: found once, not for every row.
+void FindTextColumns(Reading& r) {
+    r.asText.clear();
+    for (std::size_t j = 0; j < r.sourceIndex.size(); ++j)
+        r.asText.push_back(ContainsColumn(r.plan.textColumns, r.plan.parameterSources[j]));
 }
 
 // Each written text as the destination column stores it.
@@ -371,6 +378,7 @@ void Open(Reading& r, Statement& dst) {
     if (copied.queries.startDate) r.src.ParameterAt(0).SetDateTime(StartOfDay(r.ctx.options.startDate));
     r.src.Execute();
     for (std::size_t j = 0; j < r.columns.size(); ++j) r.sourceIndex.push_back(IndexOf(r.src, r.plan.parameterSources[j]));
+    FindTextColumns(r);
 
     const std::string& table = copied.request.table;
     for (Statement* sql : {&r.cursor, &r.lookup}) sql->BindTransaction(*dst.GetTransaction());
@@ -472,6 +480,7 @@ WrittenRows::WrittenRows(Context& ctx, Statement& src, Statement& dst, const Cop
         Reading& r = reader->r;
         r.columns = plan.WrittenColumns();
         for (const std::string& column : r.columns) r.sourceIndex.push_back(IndexOf(src, column));
+        FindTextColumns(r);
         // The destination's columns described, for the texts as it stores them; never executed.
         r.cursor.BindTransaction(*dst.GetTransaction());
         r.cursor.AddSqlLine("select * from " + request.table);
