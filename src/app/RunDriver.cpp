@@ -282,9 +282,8 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
     }
     state_.PumpMessages();
 
-    // What a run which never ended left set for its load is set back before anything is written.
+    // Indexes that a run which never ended left inactive are active before anything is written.
     transfer::RestoreIndexesLeftInactive(ctx, dm_.Destination());
-    transfer::RestoreForcedWritesLeftOff(ctx, dm_.Destination());
 
     state_.StageStarted(RunStage::PreScript, "");
     scripts::RunPreTransferScript(ctx, dm_);

@@ -67,65 +67,16 @@ void Commit(db::WorkUnit& work) {
     if (!work.Commit()) throw Error(Error::Kind::Client, 0, "the changes of the bulk load did not commit");
 }
 
-// A description with `mark` as its first line, the own one (if any) on the next.
-std::string Marked(std::string_view mark, const std::string& own, bool described) {
-    return std::string(mark) + (described ? "\n" + own : "");
+// A description with the mark as its first line, the own one (if any) on the next.
+std::string Marked(const std::string& own, bool described) {
+    return std::string(kInactiveIndexMark) + (described ? "\n" + own : "");
 }
 
-// The own description under `mark`, and whether there is one.
-void Unmark(std::string_view mark, std::string& description, bool& described) {
-    described = description.size() > mark.size();
-    description = described ? description.substr(mark.size() + 1) : std::string();
-}
-
-// The database's description, and whether it has one.
-struct DatabaseDescription {
-    std::string text;
-    bool described = false;
-};
-
-DatabaseDescription ReadDescription(Ddl& ddl) {
-    ddl.sql.ClearSql();
-    ddl.sql.AddSqlLine("select RDB$DESCRIPTION from RDB$DATABASE");
-    ddl.sql.Prepare();
-    ddl.sql.Execute();
-    DatabaseDescription description;
-    if (!ddl.sql.AtEnd() && !ddl.sql.ColumnAt(0).IsNull()) {
-        description.described = true;
-        ddl.sql.ColumnAt(0).ReadBlobTo(description.text);
-    }
-    ddl.sql.CloseCursor();
-    return description;
-}
-
-void Describe(Ddl& ddl, const std::string& text, bool described) {
-    ddl.Run("COMMENT ON DATABASE IS " + DescriptionLiteral(text, described));
-}
-
-bool MarkedOff(const DatabaseDescription& description) {
-    return description.described && description.text.starts_with(kForcedWritesMark);
-}
-
-// Forced writes on and the mark taken off, when the description carries it. Whether it did.
-bool SwitchOnIfMarked(db::Side dst) {
-    Ddl ddl(dst);
-    db::WorkUnit work(ddl.sql);
-    DatabaseDescription description = ReadDescription(ddl);
-    if (!MarkedOff(description)) return false;
-    // On already when a run could mark them but not switch them off.
-    if (!dst.connection.ForcedWrites()) dst.connection.SetForcedWrites(true);
-    Unmark(kForcedWritesMark, description.text, description.described);
-    Describe(ddl, description.text, description.described);
-    Commit(work);
-    return true;
-}
-
-void SwitchBack(db::Side dst) noexcept {
-    try {
-        SwitchOnIfMarked(dst);
-    } catch (...) {
-        // Left marked: the next run switches them on.
-    }
+// The own description under the mark, and whether there is one.
+void Unmark(std::string& description, bool& described) {
+    const std::size_t mark = kInactiveIndexMark.size();
+    described = description.size() > mark;
+    description = described ? description.substr(mark + 1) : std::string();
 }
 
 } // namespace
@@ -134,7 +85,7 @@ std::vector<LoadIndex> IndexesLeftInactive(db::Side dst) {
     Ddl ddl(dst);
     db::WorkUnit work(ddl.sql);
     std::vector<LoadIndex> indexes = Indexes(ddl.sql, kMarkedInactive);
-    for (LoadIndex& index : indexes) Unmark(kInactiveIndexMark, index.description, index.described);
+    for (LoadIndex& index : indexes) Unmark(index.description, index.described);
     return indexes;
 }
 
@@ -165,7 +116,7 @@ IndexesOffWhileLoading::IndexesOffWhileLoading(db::Side dst, const std::vector<s
         for (LoadIndex& index : Indexes(ddl.sql, PlainActiveIndexesOf(table))) indexes.push_back(std::move(index));
     for (const LoadIndex& index : indexes) {
         ddl.Run("COMMENT ON INDEX " + index.name + " IS " +
-                DescriptionLiteral(Marked(kInactiveIndexMark, index.description, index.described), true));
+                DescriptionLiteral(Marked(index.description, index.described), true));
         ddl.Run("ALTER INDEX " + index.name + " INACTIVE");
     }
     Commit(work);
@@ -178,40 +129,6 @@ IndexesOffWhileLoading::~IndexesOffWhileLoading() {
     } catch (...) {
         // Left marked: the next run makes them active.
     }
-}
-
-bool ForcedWritesLeftOff(db::Side dst) {
-    Ddl ddl(dst);
-    db::WorkUnit work(ddl.sql);
-    return MarkedOff(ReadDescription(ddl));
-}
-
-void RestoreForcedWritesLeftOff(Context& ctx, db::Side dst) {
-    if (!SwitchOnIfMarked(dst)) return;
-    RunLog log(ctx.LogPath());
-    log.Line(Timestamp() + texts::kForcedWritesRestored);
-}
-
-ForcedWritesOffWhileLoading::ForcedWritesOffWhileLoading(db::Side dst) : dst_(dst) {
-    if (!dst.connection.ForcedWrites()) return;
-    {
-        Ddl ddl(dst);
-        db::WorkUnit work(ddl.sql);
-        const DatabaseDescription own = ReadDescription(ddl);
-        Describe(ddl, Marked(kForcedWritesMark, own.text, own.described), true);
-        Commit(work);
-    }
-    try {
-        dst.connection.SetForcedWrites(false);
-    } catch (...) {
-        SwitchBack(dst);   // the mark taken off again
-        throw;
-    }
-    switched_ = true;
-}
-
-ForcedWritesOffWhileLoading::~ForcedWritesOffWhileLoading() {
-    if (switched_) SwitchBack(dst_);
 }
 
 } // namespace kestrix::transfer

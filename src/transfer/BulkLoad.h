@@ -1,15 +1,13 @@
 #pragma once
 // The destination set for a bulk load, as the engine's own restore loads a database, and set
-// back after it.
-// - The plain indexes of the tables a run loads (active, backing no constraint) are made
-//   inactive for the load and active after it: the engine then builds each once by sorting
-//   instead of updating it row by row.
-// - Forced writes are off for the load and on again after it: a page the engine writes is not
-//   waited for on the disk each time.
-// Each change carries a mark, written before it (an index's in its description, forced
-// writes' in the database's), so that one left by a run that never ended (a killed process, a
-// lost connection) is known, reported and set back by the next run. What was so before the
-// run (an inactive index, forced writes off) is left as it is.
+// back after it: the plain indexes of the tables a run loads (active, backing no constraint)
+// are made inactive for the load and active after it, so that the engine builds each once by
+// sorting instead of updating it row by row. An index made inactive carries a mark in its
+// description, written in the same transaction, so that one left inactive by a run that never
+// ended (a killed process, a lost connection) is known, reported and made active by the next
+// run. Indexes that were inactive before are left as they are.
+// (Forced writes are not switched off for the load, as the restore does: the engine can fail
+// its file's writes when they are switched while the database has attachments.)
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,32 +50,6 @@ public:
 private:
     db::Side dst_;
     std::vector<LoadIndex> indexes_;
-};
-
-// The first line of the destination's description while a run has its forced writes off; the
-// database's own description, if it had one, follows on the next line.
-inline constexpr std::string_view kForcedWritesMark = "Kestrix transfer: forced writes off while the database is loaded";
-
-// Whether an earlier run left the destination's forced writes off: its description is marked.
-bool ForcedWritesLeftOff(db::Side dst);
-// Forced writes left off by an earlier run switched on and the mark removed, with a line in
-// the run log. Raises what the destination raises.
-void RestoreForcedWritesLeftOff(Context& ctx, db::Side dst);
-
-// For its life, the destination's forced writes are off.
-class ForcedWritesOffWhileLoading {
-public:
-    // Raises what the destination raises (a login that may not change them); nothing changed
-    // then. Forced writes already off are left so.
-    explicit ForcedWritesOffWhileLoading(db::Side dst);
-    // Switches them on; a failure (a lost connection) leaves them marked for the next run.
-    ~ForcedWritesOffWhileLoading();
-    ForcedWritesOffWhileLoading(const ForcedWritesOffWhileLoading&) = delete;
-    ForcedWritesOffWhileLoading& operator=(const ForcedWritesOffWhileLoading&) = delete;
-
-private:
-    db::Side dst_;
-    bool switched_ = false;
 };
 
 } // namespace kestrix::transfer

@@ -171,22 +171,10 @@ void Sequence(Context& ctx, db::Databases& dm, const RunPlan& plan, std::vector<
     JournalBlock(ctx, dm, plan, facts, copies);
 }
 
-// The destination writes without forcing each page to the disk while it is loaded; where its
-// forced writes cannot be switched (a login that does not own the database), they stay on.
-void ForcedWritesOff(db::Databases& dm, std::optional<ForcedWritesOffWhileLoading>& off) {
-    try {
-        off.emplace(dm.Destination());
-    } catch (const Error&) {
-    }
-}
-
 } // namespace
 
 std::vector<CopiedTable> MoveTables(Context& ctx, db::Databases& dm, const RunPlan& plan) {
     std::vector<CopiedTable> copies;
-    // On again however the run ends; a lost connection leaves them to the next run.
-    std::optional<ForcedWritesOffWhileLoading> forcedWritesOff;
-    ForcedWritesOff(dm, forcedWritesOff);
     try {
         Sequence(ctx, dm, plan, copies);
         return copies;

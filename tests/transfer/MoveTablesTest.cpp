@@ -268,20 +268,20 @@ TEST_F(StreamsTest, NoJournalIsStartedAfterAFailedOne) {
         EXPECT_EQ(Rows(destPath, later), 0) << later;
 }
 
-// The destination set for the load: the journals' plain indexes inactive, forced writes off,
-// each change marked; set back however the run ends, with the own descriptions. An index
-// inactive before the run is left so, unmarked; forced writes off before, likewise.
+// The journals' plain indexes: inactive while the journals load, active again with their own
+// descriptions however the block ends; one inactive before the run is left so, unmarked.
+// Forced writes stay as they are: the engine can fail its writes when they are switched while
+// the database has attachments.
 using IndexRows = std::vector<std::vector<std::string>>;
 
-struct LoadEnding {
+struct IndexEnding {
     const char* name;
     int jobs;
-    bool failing;            // reading the events fails from their tenth on
-    bool cancel;             // cancelled while the events are copied
-    bool forcedWritesOn;     // forced writes on before the run
+    bool failing;   // reading the events fails from their tenth on
+    bool cancel;    // cancelled while the events are copied
 };
 
-class BulkLoadTest : public StreamsTest, public ::testing::WithParamInterface<LoadEnding> {
+class LoadIndexesTest : public StreamsTest, public ::testing::WithParamInterface<IndexEnding> {
 protected:
     // Per journal index: whether it is inactive, and its description.
     static IndexRows Indexes(const std::string& path) {
@@ -290,39 +290,29 @@ protected:
                              "WHERE RDB$INDEX_NAME IN ('EVENTS_DATE', 'ALARM_DATE', 'STR_EVENTS_DATE') "
                              "ORDER BY RDB$INDEX_NAME");
     }
-    // Forced writes, and the database's description.
-    static std::vector<std::string> ForcedWrites(const std::string& path) {
-        return Db(path).Rows("SELECT MON$FORCED_WRITES, CAST(RDB$DESCRIPTION AS VARCHAR(200)) "
-                             "FROM MON$DATABASE CROSS JOIN RDB$DATABASE")[0];
-    }
 };
-INSTANTIATE_TEST_SUITE_P(Endings, BulkLoadTest,
-                         ::testing::Values(LoadEnding{"finished_one_stream", 1, false, false, true},
-                                           LoadEnding{"finished_streams", 2, false, false, true},
-                                           LoadEnding{"failed_journal", 1, true, false, true},
-                                           LoadEnding{"cancelled", 1, false, true, true},
-                                           LoadEnding{"forced_writes_off_before", 1, false, false, false}),
+INSTANTIATE_TEST_SUITE_P(Endings, LoadIndexesTest,
+                         ::testing::Values(IndexEnding{"finished_one_stream", 1, false, false},
+                                           IndexEnding{"finished_streams", 2, false, false},
+                                           IndexEnding{"failed_journal", 1, true, false},
+                                           IndexEnding{"cancelled", 1, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_P(BulkLoadTest, DestinationIsSetForTheLoadAndSetBackAfter) {
-    const LoadEnding& ending = GetParam();
+TEST_P(LoadIndexesTest, AreInactiveWhileTheJournalsLoadAndActiveAfter) {
+    const IndexEnding& ending = GetParam();
     run.options.jobs = ending.jobs;
     Db(destPath).Exec("COMMENT ON INDEX EVENTS_DATE IS 'by date: it''s kept'");
     Db(destPath).Exec("ALTER INDEX STR_EVENTS_DATE INACTIVE");
-    Db(destPath).Exec("COMMENT ON DATABASE IS 'site''s copy'");
-    if (!ending.forcedWritesOn) Db(destPath).Connection().SetForcedWrites(false);
     const IndexRows before = Indexes(destPath);
     ASSERT_EQ(before, (IndexRows{{"ALARM_DATE", "0", "<null>"}, {"EVENTS_DATE", "0", "by date: it's kept"},
                             {"STR_EVENTS_DATE", "1", "<null>"}}));
-    const std::vector<std::string> writesBefore{ending.forcedWritesOn ? "1" : "0", "site's copy"};
-    ASSERT_EQ(ForcedWrites(destPath), writesBefore);
     if (ending.failing) {
         const std::string tenth = Db(sourcePath).Scalar("SELECT MIN(EV_ID) + 9 FROM EVENTS");
         Db(sourcePath).Exec("ALTER TABLE EVENTS ADD EV_BAD COMPUTED BY (10 / (CASE WHEN EV_ID < " + tenth +
                             " THEN 1 ELSE 0 END))");
     }
     IndexRows loading;
-    std::vector<std::string> writesLoading;
+    std::string forcedWritesLoading;
     const std::string dest = destPath;
     run.state.OnPump = [&](test::TestRunState& s) {
         // While the events load; a cancel once rows are copied.
@@ -330,7 +320,7 @@ TEST_P(BulkLoadTest, DestinationIsSetForTheLoadAndSetBackAfter) {
             (ending.cancel && s.TableProgress().Position() == 0))
             return;
         loading = Indexes(dest);
-        writesLoading = ForcedWrites(dest);
+        forcedWritesLoading = Db(dest).Scalar("SELECT MON$FORCED_WRITES FROM MON$DATABASE");
         if (ending.cancel) run.control.cancel.Request();
     };
     Move();
@@ -343,29 +333,8 @@ TEST_P(BulkLoadTest, DestinationIsSetForTheLoadAndSetBackAfter) {
     EXPECT_EQ(loading[1][1], "1");
     EXPECT_EQ(loading[1][2], std::string(transfer::kInactiveIndexMark) + "\nby date: it's kept");
     EXPECT_EQ(loading[2], before[2]);
-    EXPECT_EQ(writesLoading, ending.forcedWritesOn
-                                 ? (std::vector<std::string>{"0", std::string(transfer::kForcedWritesMark) + "\nsite's copy"})
-                                 : writesBefore);
+    EXPECT_EQ(forcedWritesLoading, "1");
     EXPECT_EQ(Indexes(destPath), before);
-    EXPECT_EQ(ForcedWrites(destPath), writesBefore);
-}
-
-// A login that may neither comment on the destination nor switch its forced writes: the load
-// goes on with them as they are, and nothing is marked.
-TEST(BulkLoad, ALoginThatMayNotSwitchForcedWritesChangesNothing) {
-    test::TempDir dir;
-    const std::string path = dir.File("dest.fdb");
-    test::CreateDatabase(path);
-    db::Connection connection;
-    db::SetStandardParams(connection, {"CLERK", "clerk"});   // embedded: a user who owns nothing
-    connection.SetDatabaseFile(path);
-    connection.Connect();
-    db::Transaction transaction;
-    db::Statement statement;
-    const db::Side dest{statement, transaction, connection};
-    EXPECT_THROW(transfer::ForcedWritesOffWhileLoading off(dest), Error);
-    EXPECT_EQ(Db(path).Rows("SELECT MON$FORCED_WRITES, RDB$DESCRIPTION FROM MON$DATABASE CROSS JOIN RDB$DATABASE"),
-              (std::vector<std::vector<std::string>>{{"1", "<null>"}}));
 }
 
 } // namespace
