@@ -62,6 +62,7 @@ const PhraseText kPhrases[] = {
     {CheckSays::ScriptMissing, "script file %1 is missing", texts::kCheckScriptMissing},
     {CheckSays::RowsPresent, "%1: %2 of the %3 rows from %4 are already in the destination; a run will refuse them", texts::kRowsPresent},
     {CheckSays::IndexLeftInactive, "index %1 of %2 was left inactive by a run that did not end; the next run makes it active", texts::kCheckIndexLeftInactive},
+    {CheckSays::ForcedWritesLeftOff, "forced writes of the destination were left off by a run that did not end; the next run switches them on", texts::kCheckForcedWritesLeftOff},
     {CheckSays::PresentUncountable, "the destination's rows cannot be compared: %1", texts::kCheckPresentUncountable},
     {CheckSays::LineHeading, "%1 line %2", texts::kCheckLineHeading},
     {CheckSays::JournalBlockHeading, "journal block", texts::kCheckJournalBlockHeading},

@@ -13,6 +13,8 @@
 #include "db/Error.h"
 #include "db/Strings.h"
 #include "db/Work.h"
+#include "run/DataFiles.h"
+#include "run/RunLog.h"
 #include "run/Texts.h"
 #include "scripts/SqlScripts.h"
 #include "run/Context.h"
@@ -215,6 +217,7 @@ void RunDriver::Run(const RunOptions& options) {
     } catch (...) {
         if (!failure) failure = std::current_exception();
     }
+    ForcedWritesBackOn();
     // The links cut because the server went silent: said so, in place of what the cut made
     // fail (or nothing, where a unit of work's end swallowed its failed commit).
     if (watcher.CutAll() && (!failure || LostConnection(failure)))
@@ -282,8 +285,10 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
     }
     state_.PumpMessages();
 
-    // Indexes that a run which never ended left inactive are active before anything is written.
+    // What a run which never ended left set for its load is set back before anything is written.
     transfer::RestoreIndexesLeftInactive(ctx, dm_.Destination());
+    RestoreForcedWritesLeftOff(ctx);
+    ForcedWritesOffForTheRun();
 
     state_.StageStarted(RunStage::PreScript, "");
     scripts::RunPreTransferScript(ctx, dm_);
@@ -345,6 +350,75 @@ void RunDriver::DisconnectAll() {
         }
     }
     if (failure) std::rethrow_exception(failure);
+}
+
+void RunDriver::SwitchForcedWritesDetached(bool on, bool& switched) {
+    db::Connection& first = dm_.DestinationConnection();
+    db::Connection& second = dm_.SecondDestinationConnection();
+    second.Disconnect();
+    first.Disconnect();
+    try {
+        first.SetForcedWrites(on);
+        switched = true;
+    } catch (const Error&) {
+        switched = false;   // a login that may not switch them
+    }
+    ConnectAs(first, DatabaseRole::Destination);
+    ConnectAs(second, DatabaseRole::Destination);
+}
+
+bool RunDriver::DestinationAttachedElsewhere() {
+    return transfer::AttachedElsewhere(dm_.Destination(), {dm_.DestinationConnection().AttachmentId(),
+                                                           dm_.SecondDestinationConnection().AttachmentId()});
+}
+
+void RunDriver::RestoreForcedWritesLeftOff(Context& ctx) {
+    if (!transfer::ForcedWritesLeftOff(dm_.Destination()) || DestinationAttachedElsewhere()) return;
+    bool switched = false;
+    SwitchForcedWritesDetached(true, switched);
+    if (!switched) return;   // left marked
+    transfer::UnmarkForcedWritesOff(dm_.Destination());
+    RunLog log(ctx.LogPath());
+    log.Line(Timestamp() + texts::kForcedWritesRestored);
+}
+
+void RunDriver::ForcedWritesOffForTheRun() {
+    // Only a local file, which no other process can attach meanwhile: through a server other
+    // clients may attach, and their forced writes are not the run's.
+    if (dm_.DestinationConnection().ThroughServer() || DestinationAttachedElsewhere()) return;
+    try {
+        if (!transfer::MarkForcedWritesOff(dm_.Destination())) return;
+    } catch (const Error&) {
+        return;   // a login that may not comment on the database: they stay on
+    }
+    SwitchForcedWritesDetached(false, forcedWritesOff_);
+    if (!forcedWritesOff_) transfer::UnmarkForcedWritesOff(dm_.Destination());
+}
+
+void RunDriver::ForcedWritesBackOn() noexcept {
+    if (!forcedWritesOff_) return;
+    forcedWritesOff_ = false;
+    db::Connection& dest = dm_.DestinationConnection();
+    try {
+        dest.Connect();
+        if (transfer::AttachedElsewhere(dm_.Destination(), {dest.AttachmentId()}))
+            throw Error(Error::Kind::Client, 0, "the destination is attached elsewhere");
+        dest.Disconnect();
+        dest.SetForcedWrites(true);
+        dest.Connect();
+        transfer::UnmarkForcedWritesOff(dm_.Destination());
+        dest.Disconnect();
+    } catch (...) {
+        // Left marked: the check reports them, and the next run switches them on.
+        try {
+            if (dest.IsConnected()) dest.Disconnect();
+        } catch (...) {
+        }
+        try {
+            RunLog::Append(options_.appDir + kLogFile, Timestamp() + texts::kForcedWritesStillOff);
+        } catch (...) {
+        }
+    }
 }
 
 } // namespace kestrix

@@ -105,6 +105,17 @@ private:
     bool Interrupted();
     void ShowInterrupted();
     void DisconnectAll();
+    // Forced writes of the destination: left off by a killed run, switched on before anything
+    // is written; off for the run into a local file, and on again after its last detach.
+    // Forced writes are switched only while the destination has no attachment but the run's.
+    bool DestinationAttachedElsewhere();
+    void RestoreForcedWritesLeftOff(Context& ctx);
+    void ForcedWritesOffForTheRun();
+    void ForcedWritesBackOn() noexcept;
+    // Switches the destination's forced writes with both its attachments dropped for it, and
+    // attaches them again; `switched` tells whether the switch was taken (a login may not),
+    // set before attaching again, which raises what the attach raises.
+    void SwitchForcedWritesDetached(bool on, bool& switched);
 
     RunState& state_;
     db::Databases& dm_;
@@ -112,6 +123,7 @@ private:
     RunControl control_;
     IdMaps maps_;
     std::vector<transfer::CopiedTable> copies_;
+    bool forcedWritesOff_ = false;   // this run switched them off
 };
 
 } // namespace kestrix

@@ -258,6 +258,7 @@ CheckResult CheckTransfer(const RunOptions& options) {
     }
     for (const transfer::LoadIndex& index : transfer::IndexesLeftInactive(dst.Sql()))
         result.fileProblems.emplace_back(CheckSays::IndexLeftInactive, Args{index.name, index.table});
+    if (transfer::ForcedWritesLeftOff(dst.Sql())) result.fileProblems.emplace_back(CheckSays::ForcedWritesLeftOff, Args{});
     return result;
 }
 

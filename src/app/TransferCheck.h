@@ -20,7 +20,7 @@ enum class CheckSays {
     NoTableName, TableMissingSource, TableMissingDest, KeyMissingSource, KeyMissingDest, NotWrittenExactly,
     FlagInCondition, RowsUnreadable, TooFewColumns, KeyNotFirst, UpdateMissingSource, UpdateMissingDest, UpdateColumnNotExact,
     ReferencesBecomeMinusOne, ClearedNeverRefilled, GeneratorTableMissing, GeneratorColumnMissing,
-    GeneratorMissing, ScriptMissing, RowsPresent, IndexLeftInactive, PresentUncountable,
+    GeneratorMissing, ScriptMissing, RowsPresent, IndexLeftInactive, ForcedWritesLeftOff, PresentUncountable,
     // the report's frame
     LineHeading, JournalBlockHeading, Comment, Does, Source, Destination, Copies, NotArriving, NoValue,
     SourceRows, Presence, Yes, No, RowsWhere, SetToOne, Problem, NoProblems, OneProblem, Problems,

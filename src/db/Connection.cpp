@@ -67,6 +67,24 @@ std::string DatabaseParameterBlock(const std::vector<std::string>& lines, const 
     return block;
 }
 
+// An attachment of `database` with the connection parameter lines `params` and `item` (a 4-byte value),
+// made and dropped at once: the status of the attach.
+client::Status AttachOnce(const client::Api& api, const std::string& database, const std::vector<std::string>& params,
+                          char item, std::uint32_t value) {
+    std::string dpb = DatabaseParameterBlock(params);
+    dpb += item;
+    dpb += static_cast<char>(sizeof value);
+    for (std::size_t i = 0; i < sizeof value; ++i) dpb += static_cast<char>((value >> (8 * i)) & 0xff);
+    client::Status status{};
+    isc_db_handle handle = 0;
+    api.attach_database(status.data(), 0, database.c_str(), &handle, static_cast<short>(dpb.size()), dpb.data());
+    if (handle) {
+        client::Status ignored{};
+        api.detach_database(ignored.data(), &handle);
+    }
+    return status;
+}
+
 // The value of the parameter line `name`, "" without one.
 std::string ParamValue(const std::vector<std::string>& lines, const std::string& name) {
     for (const std::string& line : lines) {
@@ -271,23 +289,27 @@ void Connection::CutOff(bool asInterruption) noexcept {
     api->cancel_operation(ignored.data(), &handle, fb_cancel_abort);
 }
 
+bool Connection::ForcedWrites() {
+    const char item = isc_info_forced_writes;
+    char answer[32] = {};
+    AskInfo(&item, 1, answer, sizeof answer);
+    long on = 0;
+    if (!client::InfoInteger(answer, sizeof answer, isc_info_forced_writes, on))
+        throw Error(Error::Kind::Client, 0, "the server did not tell its forced writes");
+    return on != 0;
+}
+
+void Connection::SetForcedWrites(bool on) const {
+    if (databaseName_.empty()) throw ClientError(ClientCode::DatabaseNameMissing);
+    client::Check(AttachOnce(client::Load(), databaseName_, Params, isc_dpb_force_write, on ? 1 : 0));
+}
+
 bool Connection::ServerAnswers(std::chrono::seconds within) const noexcept {
     const client::Api* api = client::Loaded();
     if (!api || databaseName_.empty()) return false;
     try {
-        std::string dpb = DatabaseParameterBlock(Params);
-        const auto seconds = static_cast<ISC_LONG>(within.count());
-        dpb += static_cast<char>(isc_dpb_connect_timeout);
-        dpb += static_cast<char>(sizeof seconds);
-        for (std::size_t i = 0; i < sizeof seconds; ++i) dpb += static_cast<char>((seconds >> (8 * i)) & 0xff);
-        client::Status status{};
-        isc_db_handle handle = 0;
-        api->attach_database(status.data(), 0, databaseName_.c_str(), &handle, static_cast<short>(dpb.size()),
-                             dpb.data());
-        if (handle) {
-            client::Status ignored{};
-            api->detach_database(ignored.data(), &handle);
-        }
+        const client::Status status =
+            AttachOnce(*api, databaseName_, Params, isc_dpb_connect_timeout, static_cast<std::uint32_t>(within.count()));
         // A refusal is an answer too; only a network failure or the timeout (reported as a
         // rejected connection) is none.
         if (!client::Failed(status)) return true;

@@ -77,6 +77,14 @@ public:
     // Whether the server of the database answers an attachment within the time: one of its
     // own, made and dropped at once, with the connection's parameters. Safe from any thread.
     bool ServerAnswers(std::chrono::seconds within) const noexcept;
+    // Whether the open database writes each page through to the disk (forced writes).
+    bool ForcedWrites();
+    // Switches the database's forced writes, through an attachment of its own made and dropped
+    // with the connection's parameters; the setting holds for every later attachment. Only for
+    // a database that has no other attachment: the engine reopens its file for the change, and
+    // another attachment's write meanwhile can fail. Raises what that attach raises: a login
+    // that neither owns the database nor administers the server is refused.
+    void SetForcedWrites(bool on) const;
     // How long the statement's execute or fetch now running on this attachment has run
     // so far; zero when none runs. Safe from any thread.
     std::chrono::milliseconds CallRunning() const;

@@ -61,6 +61,12 @@ inline const std::string kDestinationBusy =
 inline const std::string kSameDatabases = ToCp1251("БД источника и приемника должны быть разными.");
 // An index of the destination that a run which never ended left inactive, made active again.
 inline const std::string kIndexRestored = ToCp1251("   Восстановлен индекс, оставленный неактивным прерванным переносом: ");
+// The destination's forced writes, left off by a run that never ended, switched on again.
+inline const std::string kForcedWritesRestored =
+    ToCp1251("   Включена принудительная запись (forced writes), оставленная выключенной прерванным переносом");
+// The destination's forced writes, off for the run, could not be switched on after it.
+inline const std::string kForcedWritesStillOff =
+    ToCp1251("   Принудительная запись (forced writes) приемника осталась выключенной; ее включит следующий перенос");
 // A run whose server left it waiting 30 s after a cancel request: its links were cut.
 inline const std::string kServerSilent = ToCp1251("Сервер не отвечает; соединение с ним разорвано.");
 // Start-up checks
@@ -198,6 +204,8 @@ inline const std::string kAllAccountedRefused = kAllAccountedHead + ToCp1251(": 
 inline const std::string kRowsPresent = ToCp1251("%1: %2 из %3 строк с %4 уже есть в приемнике; перенос откажет в их записи.");
 inline const std::string kCheckIndexLeftInactive =
     ToCp1251("индекс %1 таблицы %2 оставлен неактивным незавершенным переносом; следующий перенос сделает его активным");
+inline const std::string kCheckForcedWritesLeftOff = ToCp1251(
+    "принудительная запись (forced writes) приемника оставлена выключенной незавершенным переносом; следующий перенос включит ее");
 inline const std::string kCheckPresentUncountable = ToCp1251("строки приемника не удается сравнить: %1");
 inline const std::string kSummaryJournalsFrom = ToCp1251("Журналы событий и тревог: с ");
 inline const std::string kSummaryNoJournals = ToCp1251("Журналы событий и тревог: не переносились");

@@ -67,16 +67,40 @@ void Commit(db::WorkUnit& work) {
     if (!work.Commit()) throw Error(Error::Kind::Client, 0, "the changes of the bulk load did not commit");
 }
 
-// A description with the mark as its first line, the own one (if any) on the next.
-std::string Marked(const std::string& own, bool described) {
-    return std::string(kInactiveIndexMark) + (described ? "\n" + own : "");
+// A description with `mark` as its first line, the own one (if any) on the next.
+std::string Marked(std::string_view mark, const std::string& own, bool described) {
+    return std::string(mark) + (described ? "\n" + own : "");
 }
 
-// The own description under the mark, and whether there is one.
-void Unmark(std::string& description, bool& described) {
-    const std::size_t mark = kInactiveIndexMark.size();
-    described = description.size() > mark;
-    description = described ? description.substr(mark + 1) : std::string();
+// The own description under `mark`, and whether there is one.
+void Unmark(std::string_view mark, std::string& description, bool& described) {
+    described = description.size() > mark.size();
+    description = described ? description.substr(mark.size() + 1) : std::string();
+}
+
+// The database's description, and whether it has one.
+struct DatabaseDescription {
+    std::string text;
+    bool described = false;
+    bool MarkedForcedWritesOff() const { return described && text.starts_with(kForcedWritesMark); }
+};
+
+DatabaseDescription ReadDescription(Ddl& ddl) {
+    ddl.sql.ClearSql();
+    ddl.sql.AddSqlLine("select RDB$DESCRIPTION from RDB$DATABASE");
+    ddl.sql.Prepare();
+    ddl.sql.Execute();
+    DatabaseDescription description;
+    if (!ddl.sql.AtEnd() && !ddl.sql.ColumnAt(0).IsNull()) {
+        description.described = true;
+        ddl.sql.ColumnAt(0).ReadBlobTo(description.text);
+    }
+    ddl.sql.CloseCursor();
+    return description;
+}
+
+void Describe(Ddl& ddl, const std::string& text, bool described) {
+    ddl.Run("COMMENT ON DATABASE IS " + DescriptionLiteral(text, described));
 }
 
 } // namespace
@@ -85,7 +109,7 @@ std::vector<LoadIndex> IndexesLeftInactive(db::Side dst) {
     Ddl ddl(dst);
     db::WorkUnit work(ddl.sql);
     std::vector<LoadIndex> indexes = Indexes(ddl.sql, kMarkedInactive);
-    for (LoadIndex& index : indexes) Unmark(index.description, index.described);
+    for (LoadIndex& index : indexes) Unmark(kInactiveIndexMark, index.description, index.described);
     return indexes;
 }
 
@@ -116,7 +140,7 @@ IndexesOffWhileLoading::IndexesOffWhileLoading(db::Side dst, const std::vector<s
         for (LoadIndex& index : Indexes(ddl.sql, PlainActiveIndexesOf(table))) indexes.push_back(std::move(index));
     for (const LoadIndex& index : indexes) {
         ddl.Run("COMMENT ON INDEX " + index.name + " IS " +
-                DescriptionLiteral(Marked(index.description, index.described), true));
+                DescriptionLiteral(Marked(kInactiveIndexMark, index.description, index.described), true));
         ddl.Run("ALTER INDEX " + index.name + " INACTIVE");
     }
     Commit(work);
@@ -129,6 +153,44 @@ IndexesOffWhileLoading::~IndexesOffWhileLoading() {
     } catch (...) {
         // Left marked: the next run makes them active.
     }
+}
+
+bool ForcedWritesLeftOff(db::Side dst) {
+    Ddl ddl(dst);
+    db::WorkUnit work(ddl.sql);
+    return ReadDescription(ddl).MarkedForcedWritesOff();
+}
+
+bool AttachedElsewhere(db::Side dst, const std::vector<long>& own) {
+    Ddl ddl(dst);
+    db::WorkUnit work(ddl.sql);   // a transaction of its own: the monitoring tables as of now
+    std::string query = "select count(*) from MON$ATTACHMENTS where MON$SYSTEM_FLAG = 0";
+    for (long id : own) query += " and MON$ATTACHMENT_ID <> " + std::to_string(id);
+    ddl.Run(query);
+    const bool elsewhere = ddl.sql.ColumnAt(0).GetString() != "0";
+    ddl.sql.CloseCursor();
+    return elsewhere;
+}
+
+bool MarkForcedWritesOff(db::Side dst) {
+    if (!dst.connection.ForcedWrites()) return false;
+    Ddl ddl(dst);
+    db::WorkUnit work(ddl.sql);
+    const DatabaseDescription own = ReadDescription(ddl);
+    if (own.MarkedForcedWritesOff()) return false;
+    Describe(ddl, Marked(kForcedWritesMark, own.text, own.described), true);
+    Commit(work);
+    return true;
+}
+
+void UnmarkForcedWritesOff(db::Side dst) {
+    Ddl ddl(dst);
+    db::WorkUnit work(ddl.sql);
+    DatabaseDescription description = ReadDescription(ddl);
+    if (!description.MarkedForcedWritesOff()) return;
+    Unmark(kForcedWritesMark, description.text, description.described);
+    Describe(ddl, description.text, description.described);
+    Commit(work);
 }
 
 } // namespace kestrix::transfer

@@ -6,8 +6,14 @@
 // description, written in the same transaction, so that one left inactive by a run that never
 // ended (a killed process, a lost connection) is known, reported and made active by the next
 // run. Indexes that were inactive before are left as they are.
-// (Forced writes are not switched off for the load, as the restore does: the engine can fail
-// its file's writes when they are switched while the database has attachments.)
+//
+// Forced writes are off for a run into a local file, as for the restore: a page the engine
+// writes is not waited for on the disk each time. The engine reopens the file for the switch,
+// and a write of another attachment meanwhile can fail, so they are switched only while the
+// database has no attachment (the run driver detaches for it); a local file's lock keeps
+// other processes out. They carry a mark in the database's description, written before they
+// are switched off and removed after they are on again, so that forced writes a killed run
+// left off are known, reported and switched on by the next run.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,5 +57,22 @@ private:
     db::Side dst_;
     std::vector<LoadIndex> indexes_;
 };
+
+// The first line of the destination's description while a run has its forced writes off; the
+// database's own description, if it had one, follows on the next line.
+inline constexpr std::string_view kForcedWritesMark = "Kestrix transfer: forced writes off while the database is loaded";
+
+// Whether the destination's description carries the mark: forced writes left off by a run
+// that never ended, or not yet switched on again after one.
+bool ForcedWritesLeftOff(db::Side dst);
+// Whether the destination has attachments besides the caller's, numbered in `own` (the
+// engine's own, such as its garbage collector, aside).
+bool AttachedElsewhere(db::Side dst, const std::vector<long>& own);
+// Marks the destination's forced writes to be switched off, when they are on and unmarked.
+// Whether it marked them. Raises what the destination raises (a login that may not comment
+// on the database); nothing changed then.
+bool MarkForcedWritesOff(db::Side dst);
+// Takes the mark off the destination's description, where it carries it.
+void UnmarkForcedWritesOff(db::Side dst);
 
 } // namespace kestrix::transfer

@@ -17,6 +17,7 @@
 #include "support/TestRunState.h"
 #include "support/HeldRow.h"
 #include "support/Process.h"
+#include "transfer/BulkLoad.h"
 
 namespace kestrix {
 namespace {
@@ -257,6 +258,73 @@ TEST_F(RunDriverTest, MissingPostScriptStopsBeforeGeneratorsAndNamesTheFile) {
     Db check(dest);
     EXPECT_EQ(check.Scalar("SELECT COUNT(*) FROM HOSTS"), "2");
     EXPECT_EQ(check.Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "502");
+}
+
+// Forced writes of a local destination: off, with a mark in the database's description, from
+// before the pre-transfer script until the run's last detach; on again with the own
+// description however the run ends. Off before the run, through a server, or with another
+// attachment of the destination open, they are left as they are.
+struct ForcedWritesCase {
+    const char* name;
+    bool cancel;         // cancelled while HOSTS is copied
+    bool failing;        // the post-transfer script is missing
+    bool offBefore;      // forced writes off before the run
+    bool server;         // through a private server
+    bool attached;       // another attachment of the destination open through the run
+    bool switched;       // off during the run, marked
+};
+
+class ForcedWritesTest : public RunDriverTest, public ::testing::WithParamInterface<ForcedWritesCase> {};
+INSTANTIATE_TEST_SUITE_P(Runs, ForcedWritesTest,
+                         ::testing::Values(ForcedWritesCase{"finished", false, false, false, false, false, true},
+                                           ForcedWritesCase{"cancelled", true, false, false, false, false, true},
+                                           ForcedWritesCase{"failed", false, true, false, false, false, true},
+                                           ForcedWritesCase{"off_before", false, false, true, false, false, false},
+                                           ForcedWritesCase{"through_a_server", false, false, false, true, false, false},
+                                           ForcedWritesCase{"attached_elsewhere", false, false, false, false, true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(ForcedWritesTest, AreOffForALocalRunAndOnAgainAfter) {
+    const ForcedWritesCase& run = GetParam();
+    const std::string query = "SELECT MON$FORCED_WRITES, CAST(RDB$DESCRIPTION AS VARCHAR(200)) "
+                              "FROM MON$DATABASE CROSS JOIN RDB$DATABASE";
+    Db(dest).Exec("COMMENT ON DATABASE IS 'site''s copy'");
+    if (run.offBefore) {
+        db::Connection unattached;
+        db::SetStandardParams(unattached);
+        unattached.SetDatabaseFile(dest);
+        unattached.SetForcedWrites(false);
+    }
+    if (run.failing) std::filesystem::remove(dir.File("SQL/Upd.sql"));
+    std::optional<test::PrivateServer> server;
+    if (run.server) server.emplace();
+    const std::string target = run.server ? server->Remote(dest) : dest;
+    std::optional<Db> other;
+    if (run.attached) other.emplace(dest);
+    const std::vector<std::string> before{run.offBefore ? "0" : "1", "site's copy"};
+    ASSERT_EQ(Db(target).Rows(query)[0], before);
+
+    std::vector<std::string> during;
+    state.OnPump = [&](test::TestRunState& s) {
+        if (!during.empty() || s.StatusText() != "HOSTS") return;
+        during = Db(target).Rows(query)[0];
+        if (run.cancel) driver.Control().cancel.Request();
+    };
+    try {
+        Run(source, target);
+        EXPECT_FALSE(run.failing);
+    } catch (const Error& e) {
+        EXPECT_TRUE(run.failing) << e.what();
+    }
+    if (!run.failing) {
+        EXPECT_EQ(state.StatusText(), run.cancel ? texts::kStatusInterrupted : texts::kStatusFinished);
+    }
+
+    const std::vector<std::string> switched{"0", std::string(transfer::kForcedWritesMark) + "\nsite's copy"};
+    EXPECT_EQ(during, run.switched ? switched : before);
+    other.reset();
+    EXPECT_EQ(Db(target).Rows(query)[0], before);
+    EXPECT_EQ(Log().find(texts::kForcedWritesStillOff), std::string::npos) << Log();
 }
 
 TEST_F(RunDriverTest, OneDatabaseUnderTwoNamesIsRefusedBeforeConnecting) {

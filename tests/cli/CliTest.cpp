@@ -945,13 +945,16 @@ TEST_F(CliTest, LostServerEndsTheRunWithThatErrorLoggedOnce) {
               "1");
 }
 
-// A run killed while the journals load leaves their indexes inactive and marked: the check
-// reports them, and the next run makes them active before it writes, with a log line each.
-TEST_F(CliTest, IndexesLeftInactiveByAKilledRunAreReportedAndRestoredByTheNextRun) {
+// A run killed while the journals load leaves their indexes inactive and forced writes off,
+// marked: the check reports them, and the next run sets them back before it writes, with a
+// log line each.
+TEST_F(CliTest, LoadSettingsLeftByAKilledRunAreReportedAndSetBackByTheNextRun) {
     MakeDatabases(60);   // journals large enough to be caught mid-copy
     const std::string indexes = "SELECT TRIM(RDB$INDEX_NAME), COALESCE(RDB$INDEX_INACTIVE, 0), "
                                 "CAST(RDB$DESCRIPTION AS VARCHAR(200)) FROM RDB$INDICES "
                                 "WHERE RDB$INDEX_NAME IN ('EVENTS_DATE', 'ALARM_DATE') ORDER BY 1";
+    const std::string forcedWrites =
+        "SELECT MON$FORCED_WRITES, CAST(RDB$DESCRIPTION AS VARCHAR(200)) FROM MON$DATABASE CROSS JOIN RDB$DATABASE";
     {
         test::BackgroundProcess cli({test::CliPath(), "--source", source, "--dest", dest, "--app-dir", appDir,
                                      "--events-from", "2025-01-01"});
@@ -965,23 +968,31 @@ TEST_F(CliTest, IndexesLeftInactiveByAKilledRunAreReportedAndRestoredByTheNextRu
     }
     const std::string mark(transfer::kInactiveIndexMark);
     EXPECT_EQ(Db(dest).Rows(indexes), (Rows{{"ALARM_DATE", "1", mark}, {"EVENTS_DATE", "1", mark}}));
+    EXPECT_EQ(Db(dest).Rows(forcedWrites), (Rows{{"0", std::string(transfer::kForcedWritesMark)}}));
 
     ProcessResult check = Run({"--check", "--events-from", "2025-01-01"});
     EXPECT_EQ(check.exitCode, 1) << check.out << check.err;
     for (const char* line : {"PROBLEM: index ALARM_DATE of ALARM was left inactive by a run that did not end; "
                              "the next run makes it active\n",
                              "PROBLEM: index EVENTS_DATE of EVENTS was left inactive by a run that did not end; "
-                             "the next run makes it active\n"})
+                             "the next run makes it active\n",
+                             "PROBLEM: forced writes of the destination were left off by a run that did not end; "
+                             "the next run switches them on\n"})
         EXPECT_NE(check.out.find(line), std::string::npos) << check.out;
 
     ProcessResult run = Run();   // no journals this time: the indexes are made active all the same
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(Db(dest).Rows(indexes), (Rows{{"ALARM_DATE", "0", "<null>"}, {"EVENTS_DATE", "0", "<null>"}}));
+    EXPECT_EQ(Db(dest).Rows(forcedWrites), (Rows{{"1", "<null>"}}));
     const std::string log = Log();
-    const std::size_t restored = log.rfind(texts::kIndexRestored + "EVENTS_DATE (EVENTS)\r\n");
-    ASSERT_NE(restored, std::string::npos) << ToUtf8(log);
-    EXPECT_LT(restored, log.rfind(texts::kBeginRuler)) << "made active before the pre-transfer script";
-    EXPECT_EQ(Run({"--check"}).out.find("left inactive"), std::string::npos);
+    for (const std::string& line : {texts::kIndexRestored + "EVENTS_DATE (EVENTS)\r\n", texts::kForcedWritesRestored + "\r\n"}) {
+        const std::size_t restored = log.rfind(line);
+        ASSERT_NE(restored, std::string::npos) << ToUtf8(line) << "\n" << ToUtf8(log);
+        EXPECT_LT(restored, log.rfind(texts::kBeginRuler)) << "set back before the pre-transfer script";
+    }
+    const std::string checked = Run({"--check"}).out;
+    EXPECT_EQ(checked.find("left inactive"), std::string::npos) << checked;
+    EXPECT_EQ(checked.find("left off"), std::string::npos) << checked;
 }
 
 // A small file system of its own, unmounted at the end.
