@@ -383,8 +383,8 @@ void RunDriver::RestoreForcedWritesLeftOff(Context& ctx) {
 }
 
 void RunDriver::ForcedWritesOffForTheRun() {
-    // Only a local file, which no other process can attach meanwhile: through a server other
-    // clients may attach, and their forced writes are not the run's.
+    // Only a local file: through a server other clients may attach, and their forced writes
+    // are not the run's.
     if (dm_.DestinationConnection().ThroughServer() || DestinationAttachedElsewhere()) return;
     try {
         if (!transfer::MarkForcedWritesOff(dm_.Destination())) return;

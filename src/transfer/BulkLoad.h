@@ -8,10 +8,10 @@
 // run. Indexes that were inactive before are left as they are.
 //
 // Forced writes are off for a run into a local file, as for the restore: a page the engine
-// writes is not waited for on the disk each time. The engine reopens the file for the switch,
-// and a write of another attachment meanwhile can fail, so they are switched only while the
-// database has no attachment (the run driver detaches for it); a local file's lock keeps
-// other processes out. They carry a mark in the database's description, written before they
+// writes is not waited for on the disk each time. The engine reopens its handle of the file
+// for the switch, and a write of another attachment in the same process meanwhile can fail,
+// so they are switched only while the database has no attachment (the run driver detaches
+// for it). They carry a mark in the database's description, written before they
 // are switched off and removed after they are on again, so that forced writes a killed run
 // left off are known, reported and switched on by the next run.
 #include <string>
