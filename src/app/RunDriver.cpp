@@ -374,6 +374,10 @@ bool RunDriver::DestinationAttachedElsewhere() {
 
 void RunDriver::RestoreForcedWritesLeftOff(Context& ctx) {
     if (!transfer::ForcedWritesLeftOff(dm_.Destination()) || DestinationAttachedElsewhere()) return;
+    if (dm_.DestinationConnection().ForcedWrites()) {
+        transfer::UnmarkForcedWritesOff(dm_.Destination());   // marked, but never switched off
+        return;
+    }
     bool switched = false;
     SwitchForcedWritesDetached(true, switched);
     if (!switched) return;   // left marked

@@ -271,24 +271,27 @@ struct ForcedWritesCase {
     bool offBefore;      // forced writes off before the run
     bool server;         // through a private server
     bool attached;       // another attachment of the destination open through the run
+    bool markedOn;       // marked by a run killed before it switched them off
     bool switched;       // off during the run, marked
 };
 
 class ForcedWritesTest : public RunDriverTest, public ::testing::WithParamInterface<ForcedWritesCase> {};
 INSTANTIATE_TEST_SUITE_P(Runs, ForcedWritesTest,
-                         ::testing::Values(ForcedWritesCase{"finished", false, false, false, false, false, true},
-                                           ForcedWritesCase{"cancelled", true, false, false, false, false, true},
-                                           ForcedWritesCase{"failed", false, true, false, false, false, true},
-                                           ForcedWritesCase{"off_before", false, false, true, false, false, false},
-                                           ForcedWritesCase{"through_a_server", false, false, false, true, false, false},
-                                           ForcedWritesCase{"attached_elsewhere", false, false, false, false, true, false}),
+                         ::testing::Values(ForcedWritesCase{"finished", false, false, false, false, false, false, true},
+                                           ForcedWritesCase{"cancelled", true, false, false, false, false, false, true},
+                                           ForcedWritesCase{"failed", false, true, false, false, false, false, true},
+                                           ForcedWritesCase{"off_before", false, false, true, false, false, false, false},
+                                           ForcedWritesCase{"through_a_server", false, false, false, true, false, false, false},
+                                           ForcedWritesCase{"attached_elsewhere", false, false, false, false, true, false, false},
+                                           ForcedWritesCase{"marked_while_on", false, false, false, false, false, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(ForcedWritesTest, AreOffForALocalRunAndOnAgainAfter) {
     const ForcedWritesCase& run = GetParam();
     const std::string query = "SELECT MON$FORCED_WRITES, CAST(RDB$DESCRIPTION AS VARCHAR(200)) "
                               "FROM MON$DATABASE CROSS JOIN RDB$DATABASE";
-    Db(dest).Exec("COMMENT ON DATABASE IS 'site''s copy'");
+    const std::string mark(transfer::kForcedWritesMark);
+    Db(dest).Exec("COMMENT ON DATABASE IS '" + (run.markedOn ? mark + "\n" : "") + "site''s copy'");
     if (run.offBefore) {
         db::Connection unattached;
         db::SetStandardParams(unattached);
@@ -302,7 +305,7 @@ TEST_P(ForcedWritesTest, AreOffForALocalRunAndOnAgainAfter) {
     std::optional<Db> other;
     if (run.attached) other.emplace(dest);
     const std::vector<std::string> before{run.offBefore ? "0" : "1", "site's copy"};
-    ASSERT_EQ(Db(target).Rows(query)[0], before);
+    ASSERT_EQ(Db(target).Rows(query)[0][1], (run.markedOn ? mark + "\n" : "") + "site's copy");
 
     std::vector<std::string> during;
     state.OnPump = [&](test::TestRunState& s) {
@@ -320,11 +323,12 @@ TEST_P(ForcedWritesTest, AreOffForALocalRunAndOnAgainAfter) {
         EXPECT_EQ(state.StatusText(), run.cancel ? texts::kStatusInterrupted : texts::kStatusFinished);
     }
 
-    const std::vector<std::string> switched{"0", std::string(transfer::kForcedWritesMark) + "\nsite's copy"};
+    const std::vector<std::string> switched{"0", mark + "\nsite's copy"};
     EXPECT_EQ(during, run.switched ? switched : before);
     other.reset();
     EXPECT_EQ(Db(target).Rows(query)[0], before);
     EXPECT_EQ(Log().find(texts::kForcedWritesStillOff), std::string::npos) << Log();
+    EXPECT_EQ(Log().find(texts::kForcedWritesRestored), std::string::npos) << "none was left off";
 }
 
 TEST_F(RunDriverTest, OneDatabaseUnderTwoNamesIsRefusedBeforeConnecting) {
