@@ -1,7 +1,5 @@
 #include "transfer/PresentRows.h"
 
-#include <cstdlib>
-
 #include "db/Error.h"
 #include "db/Work.h"
 #include "transfer/TablePlan.h"
@@ -9,7 +7,7 @@
 namespace kestrix::transfer {
 namespace {
 
-long long Key(db::Statement& sql) { return std::strtoll(sql.ColumnAt(0).GetString().c_str(), nullptr, 10); }
+long long Key(db::Statement& sql) { return sql.ColumnAt(0).GetInt64(); }
 
 std::string Joined(const std::vector<std::string>& lines) {
     std::string text;
