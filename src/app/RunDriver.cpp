@@ -403,25 +403,31 @@ void RunDriver::ForcedWritesBackOn() noexcept {
     if (!forcedWritesOff_) return;
     forcedWritesOff_ = false;
     db::Connection& dest = dm_.DestinationConnection();
+    const std::string logPath = options_.appDir + kLogFile;
+    bool on = false;
     try {
         dest.Connect();
-        if (transfer::AttachedElsewhere(dm_.Destination(), {dest.AttachmentId()}))
-            throw Error(Error::Kind::Client, 0, "the destination is attached elsewhere");
+        const bool alone = !transfer::AttachedElsewhere(dm_.Destination(), {dest.AttachmentId()});
         dest.Disconnect();
-        dest.SetForcedWrites(true);
-        dest.Connect();
-        transfer::UnmarkForcedWritesOff(dm_.Destination());
-        dest.Disconnect();
-    } catch (...) {
-        // Left marked: the check reports them, and the next run switches them on.
+        if (alone) {
+            dest.SetForcedWrites(true);
+            on = true;
+            dest.Connect();
+            transfer::UnmarkForcedWritesOff(dm_.Destination());   // else left for the next run
+            dest.Disconnect();
+        }
+    } catch (const std::exception& error) {
+        LogRunEndingError(logPath, error);
         try {
             if (dest.IsConnected()) dest.Disconnect();
         } catch (...) {
         }
-        try {
-            RunLog::Append(options_.appDir + kLogFile, Timestamp() + texts::kForcedWritesStillOff);
-        } catch (...) {
-        }
+    }
+    if (on) return;
+    // Left marked: the check reports them, and the next run switches them on.
+    try {
+        RunLog::Append(logPath, Timestamp() + texts::kForcedWritesStillOff);
+    } catch (...) {
     }
 }
 

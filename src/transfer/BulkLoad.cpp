@@ -167,7 +167,7 @@ bool AttachedElsewhere(db::Side dst, const std::vector<long>& own) {
     std::string query = "select count(*) from MON$ATTACHMENTS where MON$SYSTEM_FLAG = 0";
     for (long id : own) query += " and MON$ATTACHMENT_ID <> " + std::to_string(id);
     ddl.Run(query);
-    const bool elsewhere = ddl.sql.ColumnAt(0).GetString() != "0";
+    const bool elsewhere = ddl.sql.ColumnAt(0).GetInt64() > 0;
     ddl.sql.CloseCursor();
     return elsewhere;
 }

@@ -263,27 +263,31 @@ TEST_F(RunDriverTest, MissingPostScriptStopsBeforeGeneratorsAndNamesTheFile) {
 // Forced writes of a local destination: off, with a mark in the database's description, from
 // before the pre-transfer script until the run's last detach; on again with the own
 // description however the run ends. Off before the run, through a server, or with another
-// attachment of the destination open, they are left as they are.
+// attachment of the destination open, they are left as they are. One opened during the run and
+// held to its end leaves them off and marked, and the run log says so.
+enum class Other { None, Through, Later };
+
 struct ForcedWritesCase {
     const char* name;
     bool cancel;         // cancelled while HOSTS is copied
     bool failing;        // the post-transfer script is missing
     bool offBefore;      // forced writes off before the run
     bool server;         // through a private server
-    bool attached;       // another attachment of the destination open through the run
+    Other other;
     bool markedOn;       // marked by a run killed before it switched them off
     bool switched;       // off during the run, marked
 };
 
 class ForcedWritesTest : public RunDriverTest, public ::testing::WithParamInterface<ForcedWritesCase> {};
 INSTANTIATE_TEST_SUITE_P(Runs, ForcedWritesTest,
-                         ::testing::Values(ForcedWritesCase{"finished", false, false, false, false, false, false, true},
-                                           ForcedWritesCase{"cancelled", true, false, false, false, false, false, true},
-                                           ForcedWritesCase{"failed", false, true, false, false, false, false, true},
-                                           ForcedWritesCase{"off_before", false, false, true, false, false, false, false},
-                                           ForcedWritesCase{"through_a_server", false, false, false, true, false, false, false},
-                                           ForcedWritesCase{"attached_elsewhere", false, false, false, false, true, false, false},
-                                           ForcedWritesCase{"marked_while_on", false, false, false, false, false, true, true}),
+                         ::testing::Values(ForcedWritesCase{"finished", false, false, false, false, Other::None, false, true},
+                                           ForcedWritesCase{"cancelled", true, false, false, false, Other::None, false, true},
+                                           ForcedWritesCase{"failed", false, true, false, false, Other::None, false, true},
+                                           ForcedWritesCase{"off_before", false, false, true, false, Other::None, false, false},
+                                           ForcedWritesCase{"through_a_server", false, false, false, true, Other::None, false, false},
+                                           ForcedWritesCase{"attached_elsewhere", false, false, false, false, Other::Through, false, false},
+                                           ForcedWritesCase{"attached_at_the_end", false, false, false, false, Other::Later, false, true},
+                                           ForcedWritesCase{"marked_while_on", false, false, false, false, Other::None, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_P(ForcedWritesTest, AreOffForALocalRunAndOnAgainAfter) {
@@ -303,7 +307,7 @@ TEST_P(ForcedWritesTest, AreOffForALocalRunAndOnAgainAfter) {
     if (run.server) server.emplace();
     const std::string target = run.server ? server->Remote(dest) : dest;
     std::optional<Db> other;
-    if (run.attached) other.emplace(dest);
+    if (run.other == Other::Through) other.emplace(dest);
     const std::vector<std::string> before{run.offBefore ? "0" : "1", "site's copy"};
     ASSERT_EQ(Db(target).Rows(query)[0][1], (run.markedOn ? mark + "\n" : "") + "site's copy");
 
@@ -311,6 +315,7 @@ TEST_P(ForcedWritesTest, AreOffForALocalRunAndOnAgainAfter) {
     state.OnPump = [&](test::TestRunState& s) {
         if (!during.empty() || s.StatusText() != "HOSTS") return;
         during = Db(target).Rows(query)[0];
+        if (run.other == Other::Later) other.emplace(dest);
         if (run.cancel) driver.Control().cancel.Request();
     };
     try {
@@ -326,8 +331,9 @@ TEST_P(ForcedWritesTest, AreOffForALocalRunAndOnAgainAfter) {
     const std::vector<std::string> switched{"0", mark + "\nsite's copy"};
     EXPECT_EQ(during, run.switched ? switched : before);
     other.reset();
-    EXPECT_EQ(Db(target).Rows(query)[0], before);
-    EXPECT_EQ(Log().find(texts::kForcedWritesStillOff), std::string::npos) << Log();
+    const bool leftOff = run.other == Other::Later;
+    EXPECT_EQ(Db(target).Rows(query)[0], leftOff ? switched : before);
+    EXPECT_EQ(Log().find(texts::kForcedWritesStillOff) != std::string::npos, leftOff) << Log();
     EXPECT_EQ(Log().find(texts::kForcedWritesRestored), std::string::npos) << "none was left off";
 }
 
