@@ -336,9 +336,10 @@ private:
     }
 
     // A table's lines, account row and step, told to the run as its sequential copy tells them:
-    // its parts' in key order, one row (which goes on from its announcement). A part never copied leaves the table cut short. A table
-    // whose copy ended on an error, or ended the block, is not stepped: its line is not done.
-    // A log that cannot take its lines ends the block: no table is started after it.
+    // its parts' in key order, one row (which goes on from its announcement). A part never
+    // copied leaves the table cut short. A table whose copy ended on an error, or ended the
+    // block, is not stepped: its line is not done. A log that cannot take its lines ends the
+    // block: no table is started after it.
     void Flush(Table& table) {
         RunState& state = ctx_.state;
         state.SetStatusText(table.journal.table);
