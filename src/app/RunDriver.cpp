@@ -352,19 +352,22 @@ void RunDriver::DisconnectAll() {
     if (failure) std::rethrow_exception(failure);
 }
 
-void RunDriver::SwitchForcedWritesDetached(bool on, bool& switched) {
+std::string RunDriver::SwitchForcedWritesDetached(bool on, bool& switched) {
     db::Connection& first = dm_.DestinationConnection();
     db::Connection& second = dm_.SecondDestinationConnection();
     second.Disconnect();
     first.Disconnect();
+    std::string refusal;
     try {
         first.SetForcedWrites(on);
         switched = true;
-    } catch (const Error&) {
+    } catch (const Error& e) {
         switched = false;   // a login that may not switch them
+        refusal = e.what();
     }
     ConnectAs(first, DatabaseRole::Destination);
     ConnectAs(second, DatabaseRole::Destination);
+    return refusal;
 }
 
 bool RunDriver::DestinationAttachedElsewhere() {
@@ -379,10 +382,14 @@ void RunDriver::RestoreForcedWritesLeftOff(Context& ctx) {
         return;
     }
     bool switched = false;
-    SwitchForcedWritesDetached(true, switched);
-    if (!switched) return;   // left marked
-    transfer::UnmarkForcedWritesOff(dm_.Destination());
+    const std::string refusal = SwitchForcedWritesDetached(true, switched);
     RunLog log(ctx.LogPath());
+    if (!switched) {   // left off and marked, for the check and the next run
+        log.Line(Timestamp() + "   " + refusal);
+        log.Line(Timestamp() + texts::kForcedWritesStillOff);
+        return;
+    }
+    transfer::UnmarkForcedWritesOff(dm_.Destination());
     log.Line(Timestamp() + texts::kForcedWritesRestored);
 }
 
@@ -395,7 +402,7 @@ void RunDriver::ForcedWritesOffForTheRun() {
     } catch (const Error&) {
         return;   // a login that may not comment on the database: they stay on
     }
-    SwitchForcedWritesDetached(false, forcedWritesOff_);
+    SwitchForcedWritesDetached(false, forcedWritesOff_);   // a refusal leaves them on: nothing to tell
     if (!forcedWritesOff_) transfer::UnmarkForcedWritesOff(dm_.Destination());
 }
 

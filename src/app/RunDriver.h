@@ -113,9 +113,10 @@ private:
     void ForcedWritesOffForTheRun();
     void ForcedWritesBackOn() noexcept;
     // Switches the destination's forced writes with both its attachments dropped for it, and
-    // attaches them again; `switched` tells whether the switch was taken (a login may not),
-    // set before attaching again, which raises what the attach raises.
-    void SwitchForcedWritesDetached(bool on, bool& switched);
+    // attaches them again; `switched` tells whether the switch was taken, set before attaching
+    // again, which raises what the attach raises. Returns why a switch was refused (a login
+    // may not switch them), "" when it was taken.
+    std::string SwitchForcedWritesDetached(bool on, bool& switched);
 
     RunState& state_;
     db::Databases& dm_;
