@@ -65,7 +65,7 @@ public:
         std::erase_if(watched_, [&](const Watched& w) { return w.connection == &connection; });
         passDone_.wait(lock, [this] { return !inPass_; });
     }
-    // Whether the server was taken for gone and every link cut.
+    // Whether a server was taken for gone and every link cut.
     bool CutAll() const { return cutAll_; }
 
 private:
@@ -85,22 +85,36 @@ private:
         while (!wake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stop_; })) {
             if (!armed_ || !request_.Requested()) continue;
             if (!seen) seen = Clock::now();
-            const bool cutAll = !cutAll_ && Clock::now() - *seen >= kServerGoneAfter;
+            const bool giveUp = !gaveUp_ && Clock::now() - *seen >= kServerGoneAfter;
             std::vector<Watched> pass = watched_;
             inPass_ = true;
             lock.unlock();
             for (Watched& watched : pass) CancelOrCut(watched);
-            if (cutAll)
-                for (Watched& watched : pass) watched.connection->CutOff(false);
+            bool silent = false;
+            if (giveUp) silent = GiveUp(pass);
             lock.lock();
             inPass_ = false;
-            if (cutAll) cutAll_ = true;
+            if (giveUp) gaveUp_ = true;
+            if (silent) cutAll_ = true;
             // What the pass learnt of a server, kept for the attachments still watched.
             for (const Watched& done : pass)
                 for (Watched& watched : watched_)
                     if (watched.connection == done.connection) watched.serverAnswered = done.serverAnswered;
             passDone_.notify_all();
         }
+    }
+
+    // Every link cut: that of a server that still answers (a lock or a long call keeps the run
+    // waiting) as an interruption, that of one that does not as a lost connection. Whether a
+    // server did not answer.
+    static bool GiveUp(std::vector<Watched>& pass) {
+        bool silent = false;
+        for (Watched& watched : pass) {
+            const bool answers = watched.connection->ServerAnswers(kServerAnswerWithin);
+            watched.connection->CutOff(answers);
+            silent = silent || !answers;
+        }
+        return silent;
     }
 
     static void CancelOrCut(Watched& watched) {
@@ -117,6 +131,7 @@ private:
 
     const CancelToken& request_;
     std::atomic<bool> armed_{false}, cutAll_{false};
+    bool gaveUp_ = false;   // the watch's own thread only
     std::mutex mutex_;
     // Under the mutex: the attachments, whether a pass uses a copy of them, and the stop.
     std::vector<Watched> watched_;
@@ -175,6 +190,8 @@ void RefuseOtherWriter(db::Side side, const std::vector<long>& own) {
     throw DestinationBusyError({side.statement.ColumnAt(0).GetString(), side.statement.ColumnAt(1).GetString(), started});
 }
 
+SwitchesLeftError::SwitchesLeftError() : Error(Error::Kind::Client, 0, texts::kSwitchesLeft) {}
+
 SameDatabasesError::SameDatabasesError() : Error(Error::Kind::Client, 0, texts::kSameDatabases) {}
 
 bool SameDatabaseNames(const std::string& source, const std::string& dest) {
@@ -218,6 +235,10 @@ void RunDriver::Run(const RunOptions& options) {
         if (!failure) failure = std::current_exception();
     }
     ForcedWritesBackOn();
+    // A switch of the bulk load left set: the destination is weaker than its schema, and a
+    // run that would otherwise have finished has failed (an interruption stays one).
+    if (!failure && finished && !state_.Account().Left().empty())
+        failure = std::make_exception_ptr(SwitchesLeftError());
     // The links cut because the server went silent: said so, in place of what the cut made
     // fail (or nothing, where a unit of work's end swallowed its failed commit).
     if (watcher.CutAll() && (!failure || LostConnection(failure)))
@@ -286,6 +307,7 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
     state_.PumpMessages();
 
     // What a run which never ended left set for its load is set back before anything is written.
+    state_.WritingBegins();
     transfer::RestoreIndexesLeftInactive(ctx, dm_.Destination());
     RestoreForcedWritesLeftOff(ctx);
     ForcedWritesOffForTheRun();
@@ -319,6 +341,8 @@ bool RunDriver::Steps(CancelWatcher& watcher) {
     // a complete transfer to be done again.
     transfer::RestoreGenerators(ctx, dm_, plan);
 
+    // A switch of the bulk load left set fails the run at its end: it is not said to be finished.
+    if (!state_.Account().Left().empty()) return true;
     state_.SetStatusText(texts::kStatusFinished);
     state_.StageStarted(RunStage::Finished, "");
     state_.SetTablePosition(0);
@@ -376,21 +400,38 @@ bool RunDriver::DestinationAttachedElsewhere() {
 }
 
 void RunDriver::RestoreForcedWritesLeftOff(Context& ctx) {
-    if (!transfer::ForcedWritesLeftOff(dm_.Destination()) || DestinationAttachedElsewhere()) return;
+    if (!transfer::ForcedWritesLeftOff(dm_.Destination())) return;
     if (dm_.DestinationConnection().ForcedWrites()) {
-        transfer::UnmarkForcedWritesOff(dm_.Destination());   // marked, but never switched off
+        // Marked, but never switched off: only the mark is left, which a login that may not
+        // comment on the database leaves for the owner's next run.
+        try {
+            transfer::UnmarkForcedWritesOff(dm_.Destination());
+        } catch (const Error&) {
+        }
         return;
     }
     bool switched = false;
-    const std::string refusal = SwitchForcedWritesDetached(true, switched);
+    // "" for another client attached.
+    const std::string refusal = DestinationAttachedElsewhere() ? std::string() : SwitchForcedWritesDetached(true, switched);
     RunLog log(ctx.LogPath());
     if (!switched) {   // left off and marked, for the check and the next run
-        log.Line(Timestamp() + "   " + refusal);
-        log.Line(Timestamp() + texts::kForcedWritesStillOff);
+        ForcedWritesLeft(refusal);
         return;
     }
-    transfer::UnmarkForcedWritesOff(dm_.Destination());
+    try {
+        transfer::UnmarkForcedWritesOff(dm_.Destination());
+    } catch (const Error&) {
+        // On again: the mark left is only taken off by a login that may.
+    }
     log.Line(Timestamp() + texts::kForcedWritesRestored);
+}
+
+void RunDriver::ForcedWritesLeft(const std::string& reason) {
+    const std::string logPath = options_.appDir + kLogFile;
+    const std::string line = reason.empty() ? texts::kForcedWritesOthersAttached : OneLine(reason);
+    RunLog::Append(logPath, Timestamp() + texts::kForcedWritesNotSwitched + line);
+    RunLog::Append(logPath, Timestamp() + texts::kForcedWritesStillOff);
+    state_.SwitchLeft({"", "", OneLine(reason)});
 }
 
 void RunDriver::ForcedWritesOffForTheRun() {
@@ -410,31 +451,32 @@ void RunDriver::ForcedWritesBackOn() noexcept {
     if (!forcedWritesOff_) return;
     forcedWritesOff_ = false;
     db::Connection& dest = dm_.DestinationConnection();
-    const std::string logPath = options_.appDir + kLogFile;
-    bool on = false;
+    std::string reason = "-";   // "" once on; another client attached until an error says more
     try {
         dest.Connect();
         const bool alone = !transfer::AttachedElsewhere(dm_.Destination(), {dest.AttachmentId()});
         dest.Disconnect();
         if (alone) {
             dest.SetForcedWrites(true);
-            on = true;
+            reason.clear();
             dest.Connect();
             transfer::UnmarkForcedWritesOff(dm_.Destination());   // else left for the next run
             dest.Disconnect();
         }
     } catch (const std::exception& error) {
-        LogRunEndingError(logPath, error);
+        if (!reason.empty()) reason = error.what();   // not switched: why
         try {
             if (dest.IsConnected()) dest.Disconnect();
         } catch (...) {
         }
     }
-    if (on) return;
+    if (reason.empty()) return;
+    if (reason == "-") reason.clear();
     // Left marked: the check reports them, and the next run switches them on.
     try {
-        RunLog::Append(logPath, Timestamp() + texts::kForcedWritesStillOff);
+        ForcedWritesLeft(reason);
     } catch (...) {
+        state_.SwitchLeft({"", "", OneLine(reason)});
     }
 }
 

@@ -36,6 +36,13 @@ public:
     SameDatabasesError();
 };
 
+// A run that left a switch of its bulk load set (an index inactive, forced writes off): the
+// account names each; the window shows its text, the command line its own.
+class SwitchesLeftError : public Error {
+public:
+    SwitchesLeftError();
+};
+
 // Another run of this program writing a database, as the server shows its attachment.
 struct OtherRun {
     std::string host;        // the computer it runs on
@@ -112,6 +119,8 @@ private:
     void RestoreForcedWritesLeftOff(Context& ctx);
     void ForcedWritesOffForTheRun();
     void ForcedWritesBackOn() noexcept;
+    // Forced writes that stay off, and why: logged and told to the run as left.
+    void ForcedWritesLeft(const std::string& reason);
     // Switches the destination's forced writes with both its attachments dropped for it, and
     // attaches them again; `switched` tells whether the switch was taken, set before attaching
     // again, which raises what the attach raises. Returns why a switch was refused (a login

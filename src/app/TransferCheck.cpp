@@ -258,7 +258,8 @@ CheckResult CheckTransfer(const RunOptions& options) {
     }
     for (const transfer::LoadIndex& index : transfer::IndexesLeftInactive(dst.Sql()))
         result.fileProblems.emplace_back(CheckSays::IndexLeftInactive, Args{index.name, index.table});
-    if (transfer::ForcedWritesLeftOff(dst.Sql())) result.fileProblems.emplace_back(CheckSays::ForcedWritesLeftOff, Args{});
+    // Only where they are off: a mark over forced writes that are on is only taken off.
+    if (transfer::ForcedWritesLeftOff(dst.Sql()) && !dst.Sql().connection.ForcedWrites()) result.fileProblems.emplace_back(CheckSays::ForcedWritesLeftOff, Args{});
     return result;
 }
 

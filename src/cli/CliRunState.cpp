@@ -67,10 +67,25 @@ bool CliRunState::AbandonUnwritten() {
     return writing_.compare_exchange_strong(expected, Writing::Abandoned);
 }
 
-void CliRunState::StageStarted(RunStage stage, const std::string& table) {
+void CliRunState::WritingBegins() {
     Writing expected = Writing::NotYet;
-    if (stage == RunStage::PreScript && !writing_.compare_exchange_strong(expected, Writing::Begun))
+    if (!writing_.compare_exchange_strong(expected, Writing::Begun))
         for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));   // the process is ending
+}
+
+void CliRunState::SwitchLeft(const LeftSwitch& left) {
+    RunState::SwitchLeft(left);
+    EndProgressLine();
+    std::cerr << "kestrix-cli: warning: " << LeftLine(left) << "\n";
+}
+
+void CliRunState::WaitingForLock(const std::string& table, std::chrono::seconds waited) {
+    EndProgressLine();
+    std::cerr << "kestrix-cli: waiting for a lock in the destination: " << ToUtf8(table) << ", " << waited.count()
+              << " s\n";
+}
+
+void CliRunState::StageStarted(RunStage stage, const std::string& table) {
     RunState::StageStarted(stage, table);
     if (stage == RunStage::PreScript) return;   // it shows no status of its own
     stage_ = stage;
@@ -186,6 +201,7 @@ void CliRunState::PrintSummary(std::ostream& out) {
     if (Account().CancelTooLate()) out << "Interrupt requested after the last stage had begun: the transfer finished.\n";
     out << AccountedLine(Account()) << "\n";
     if (verified) out << VerifiedLine(Account()) << "\n";
+    for (const LeftSwitch& left : Account().Left()) out << LeftLine(left) << "\n";
 }
 
 } // namespace kestrix::cli

@@ -23,11 +23,15 @@ public:
     void ShowInterruptionWarning(const std::string& text) override;
     void StageStarted(RunStage stage, const std::string& table) override;
     void RowsAlreadyPresent(const std::vector<PresentRows>& present) override;
+    void WritingBegins() override;
+    // Said on stderr as a warning when it happens; the account says it again.
+    void SwitchLeft(const LeftSwitch& left) override;
+    void WaitingForLock(const std::string& table, std::chrono::seconds waited) override;
 
     // For the signal thread: whether the process may end at once, because the run has not
     // begun to write (it is connecting, and a server that does not answer keeps a connect
-    // waiting for minutes). Once true, the run never begins to write: its thread waits at
-    // the start of the pre-transfer script for the process to end.
+    // waiting for minutes). Once true, the run never begins to write: its thread waits
+    // before its first change of the destination for the process to end.
     bool AbandonUnwritten();
 
     // The progress lines a redirected run of these options prints, each numbered once in turn:

@@ -234,6 +234,11 @@ int Transfer(kestrix::RunDriver& driver, kestrix::cli::CliRunState& state, const
         state.EndProgressLine();
         std::cerr << "kestrix-cli: " << LoginRefusedMessage(e) << "\n";
         status = 1;
+    } catch (const SwitchesLeftError&) {
+        state.EndProgressLine();
+        std::cerr << "kestrix-cli: the destination is left weaker than its schema says (see the account's last lines "
+                     "and the run log); --check names what is left\n";
+        status = 1;
     } catch (const std::exception& e) {
         state.EndProgressLine();
         std::cerr << "kestrix-cli: " << ToUtf8(e.what()) << "\n";

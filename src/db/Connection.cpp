@@ -101,6 +101,13 @@ std::string TransactionParameterBlock(const std::vector<std::string>& lines) {
         std::string name = LowerAscii(TrimSpacesAndTabs(line));
         if (block.empty()) block += static_cast<char>(isc_tpb_version3);
         if (name.empty()) continue;
+        if (name.starts_with("lock_timeout=")) {
+            const auto seconds = static_cast<std::uint32_t>(std::stoul(name.substr(13)));
+            block += static_cast<char>(isc_tpb_lock_timeout);
+            block += static_cast<char>(sizeof seconds);
+            for (std::size_t i = 0; i < sizeof seconds; ++i) block += static_cast<char>((seconds >> (8 * i)) & 0xff);
+            continue;
+        }
         static const std::pair<const char*, char> kOptions[] = {
             {"consistency", isc_tpb_consistency}, {"concurrency", isc_tpb_concurrency},
             {"read_committed", isc_tpb_read_committed}, {"rec_version", isc_tpb_rec_version},

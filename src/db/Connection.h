@@ -120,7 +120,9 @@ public:
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 
-    // Parameter lines; none, or empty lines, give a block without options.
+    // Parameter lines; none, or empty lines, give a block without options. "lock_timeout=N":
+    // a lock held by another transaction is waited for N seconds, then the statement or
+    // commit that waits fails with a lock time-out.
     std::vector<std::string> Params;
 
     void BindDatabase(Connection& connection);
@@ -128,12 +130,13 @@ public:
     void BeginTransaction();
     void CommitTransaction();
     bool IsActive() const { return handle_ != 0; }
-
+    // Undoes the transaction's changes and ends it; what the server answers is passed over
+    // (a lost connection has ended it anyway). Does nothing when it is not active.
+    void Rollback() noexcept;
 
 private:
     friend class Connection;
     friend class Statement;
-    void Rollback() noexcept;      // only as the fallback of a failed commit at disconnect
     void CloseCursors() noexcept;  // before the transaction ends
 
     Connection* connection_ = nullptr;

@@ -96,4 +96,8 @@ int StrToInt(const std::string& text) {
     return static_cast<int>(value);
 }
 
+bool LockWaitEnded(const Error& error) {
+    return error.kind() == Error::Kind::Server && (error.code() == isc_lock_timeout || error.code() == isc_lock_conflict);
+}
+
 } // namespace kestrix

@@ -105,6 +105,10 @@ public:
 // connection or a shut-down database, else the error itself.
 [[noreturn]] void RaiseServerError(Error error, bool writeRefused);
 
+// Whether a server error is a wait for a lock held by another transaction that ran out: a
+// lock time-out, or a lock conflict of a transaction that does not wait.
+bool LockWaitEnded(const Error& error);
+
 // Not an error: a statement ended by the operator's cancel (Connection::CancelCallRunningFor,
 // or the link cut in place of its lost answer). On purpose not derived from std::exception,
 // so that no row, table or statement handler takes it for a failure to log and go past; it

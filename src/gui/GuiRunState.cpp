@@ -10,6 +10,7 @@
 
 #include "db/Error.h"
 #include "gui/Dialogs.h"
+#include "run/Texts.h"
 
 namespace kestrix::gui {
 
@@ -112,11 +113,6 @@ void GuiRunState::Lock(bool locked) {
 
 // The label shows the status text each stage and table sets as it starts.
 void GuiRunState::StageStarted(RunStage stage, const std::string& table) {
-    // A run left to itself while it connected never begins to write.
-    Writing expected = Writing::NotYet;
-    if (stage == RunStage::PreScript && !writing_.compare_exchange_strong(expected, Writing::Begun) &&
-        expected == Writing::Abandoned)
-        throw Interruption{};
     RunState::StageStarted(stage, table);
     OnWindowThread([label = c_.TabLabel, status = FromCp1251(StatusText())](Shown&) {
         if (label->text() != status) label->setText(status);
@@ -129,6 +125,24 @@ void GuiRunState::RowsAlreadyPresent(const std::vector<PresentRows>& present) {
     std::string text;
     for (const PresentRows& rows : present) text += (text.empty() ? "" : " ") + PresentRowsText(rows);
     c_.TabLabel->setText(FromCp1251(text));
+}
+
+// A run left to itself while it connected never begins to write.
+void GuiRunState::WritingBegins() {
+    Writing expected = Writing::NotYet;
+    if (!writing_.compare_exchange_strong(expected, Writing::Begun) && expected == Writing::Abandoned)
+        throw Interruption{};
+}
+
+void GuiRunState::SwitchLeft(const LeftSwitch& left) {
+    RunState::SwitchLeft(left);
+    OnWindowThread([label = c_.TabLabel, text = FromCp1251(LeftText(left))](Shown&) { label->setText(text); });
+}
+
+void GuiRunState::WaitingForLock(const std::string& table, std::chrono::seconds waited) {
+    const auto seconds = static_cast<int>(waited.count());
+    const std::string text = texts::Formatted(texts::kWaitingForLock, table.c_str(), seconds / 60, seconds % 60);
+    OnWindowThread([label = c_.TabLabel, text = FromCp1251(text)](Shown&) { label->setText(text); });
 }
 
 void GuiRunState::DisplayChanged() {

@@ -42,6 +42,10 @@ public:
     void ShowInterruptionWarning(const std::string& text) override { warning_ = text; }
     void StageStarted(RunStage stage, const std::string& table) override;
     void RowsAlreadyPresent(const std::vector<PresentRows>& present) override;
+    void WritingBegins() override;
+    // Said in the status line until the next stage sets its text; the summary says it again.
+    void SwitchLeft(const LeftSwitch& left) override;
+    void WaitingForLock(const std::string& table, std::chrono::seconds waited) override;
 
     // Window thread only.
     void Lock(bool locked);
@@ -55,8 +59,8 @@ public:
     void Starting();
     // Whether the run may be left to itself because it has not begun to write (it connects,
     // and a server that does not answer keeps a connect waiting for minutes). Once true, the
-    // state shows nothing more and the run never begins to write: it ends as interrupted at
-    // the start of the pre-transfer script.
+    // state shows nothing more and the run never begins to write: it ends as interrupted
+    // before its first change of the destination.
     bool AbandonUnwritten();
 
 protected:

@@ -126,9 +126,10 @@ void SummaryDialog::Fill(const RunAccount& account) {
         Table->setItem(row, kReferenceColumn, Cell(UnmappedColumns(t), false));
     }
     FillVerification(account);
-    const bool good = account.NotAccounted().empty() && account.Differ() == 0;
+    const bool good = account.NotAccounted().empty() && account.Differ() == 0 && account.Left().empty();
     std::string verdict = VerdictText(account);
     if (account.Verified()) verdict += "\n" + VerifiedText(account);
+    for (const LeftSwitch& left : account.Left()) verdict += "\n" + LeftText(left);
     Verdict->setText(FromCp1251(verdict));
     QPalette palette = Verdict->palette();
     palette.setColor(QPalette::WindowText, good ? QColor(0x00, 0x80, 0x00) : QColor(0xC0, 0, 0));

@@ -87,6 +87,12 @@ void RunAccount::TableFailed(const std::string& message) {
     if (table.error.empty()) table.error = message;
 }
 
+void RunAccount::SwitchLeft(const LeftSwitch& left) {
+    for (const LeftSwitch& told : left_)
+        if (told.index == left.index) return;
+    left_.push_back(left);
+}
+
 void RunAccount::ReadBackDue(std::size_t row) {
     if (row < tables_.size()) ++tables_[row].readBacksDue;
 }
@@ -238,6 +244,22 @@ std::string AccountedText(const RunAccount& account) {
     return text;
 }
 
+std::string LeftLine(const LeftSwitch& left) {
+    const std::string reason = " (" + (left.reason.empty() ? std::string("another client is attached") : ToUtf8(left.reason)) + ")";
+    if (left.index.empty())
+        return "Left off: forced writes of the destination" + reason +
+               "; a run of the database's owner or the server's administrator switches them on when no other "
+               "client is attached";
+    return "Left inactive: index " + ToUtf8(left.index) + " of " + ToUtf8(left.table) + reason +
+           "; the next run of the table's owner or the server's administrator makes it active";
+}
+
+std::string LeftText(const LeftSwitch& left) {
+    const std::string reason = " (" + (left.reason.empty() ? texts::kForcedWritesOthersAttached : left.reason) + ")";
+    if (left.index.empty()) return texts::kLeftForcedWritesOff + reason;
+    return texts::Formatted(texts::kLeftIndexInactive, left.index.c_str(), left.table.c_str()) + reason;
+}
+
 std::string PresentRowsLine(const PresentRows& p) {
     return ToUtf8(p.table) + ": " + std::to_string(p.present) + " of the " + std::to_string(p.rows) + " rows from " +
            IsoDate(p.from) + " are already in the destination; a run will refuse them";
@@ -288,6 +310,11 @@ std::string AccountJson(const RunAccount& account, int exitCode) {
     Json present = Json::array();
     for (const PresentRows& p : account.Present())
         present.push_back({{"name", ToUtf8(p.table)}, {"present", p.present}, {"rows", p.rows}, {"from", IsoDate(p.from)}});
+    Json left = Json::array();
+    for (const LeftSwitch& l : account.Left())
+        left.push_back({{"index", l.index.empty() ? Json(nullptr) : Json(ToUtf8(l.index))},
+                        {"table", l.index.empty() ? Json(nullptr) : Json(ToUtf8(l.table))},
+                        {"reason", ToUtf8(l.reason)}});
     const Json json = {{"outcome", OutcomeName(account.Outcome().value_or(RunOutcome::Failed))},
                        {"exit_code", exitCode},
                        {"accounted", account.NotAccounted().empty()},
@@ -297,6 +324,7 @@ std::string AccountJson(const RunAccount& account, int exitCode) {
                        {"refused", account.Refused()},
                        {"lost", lost},
                        {"present", present},
+                       {"left", left},
                        {"events_from", account.EventsFrom() ? Json(IsoDate(*account.EventsFrom())) : Json(nullptr)},
                        {"tables", tables}};
     // Texts are UTF-8 already; a byte that is not would become U+FFFD rather than end the run.

@@ -49,6 +49,16 @@ struct PresentRows {
     db::DateTime from;     // the start date
 };
 
+// A switch of the bulk load that a run leaves set: an index left inactive (`index` of `table`)
+// or, with no index, the destination's forced writes left off; with why it was not set back.
+// Until the next run or the database's owner sets it back, the destination enforces or keeps
+// less than its schema says.
+struct LeftSwitch {
+    std::string index;    // "" for forced writes
+    std::string table;
+    std::string reason;   // Windows-1251, one line; "" for forced writes: another client is attached
+};
+
 struct TableAccount {
     std::string table;   // Windows-1251
     // Source rows the copy fetched, counted as it reads each (summed over consecutive lines of
@@ -118,6 +128,10 @@ public:
     // Before the first write: the journal rows the destination already holds.
     void RowsAlreadyPresent(const std::vector<PresentRows>& present) { present_ = present; }
     const std::vector<PresentRows>& Present() const { return present_; }
+    // A switch of the bulk load the run could not set back (an index told twice keeps its
+    // first reason); the run does not count as finished then.
+    void SwitchLeft(const LeftSwitch& left);
+    const std::vector<LeftSwitch>& Left() const { return left_; }
     // The first day of the journals the run copies; none when it copies no journals.
     void SetEventsFrom(std::optional<db::DateTime> day) { eventsFrom_ = day; }
     const std::optional<db::DateTime>& EventsFrom() const { return eventsFrom_; }
@@ -147,6 +161,7 @@ private:
     std::optional<RunOutcome> outcome_;
     bool cancelTooLate_ = false;
     std::vector<PresentRows> present_;
+    std::vector<LeftSwitch> left_;
     std::optional<db::DateTime> eventsFrom_;
     std::chrono::steady_clock::time_point runStart_ = std::chrono::steady_clock::now();
 
@@ -167,6 +182,12 @@ std::string AccountedText(const RunAccount& account);
 // "JOURNAL: 57 of the 57 rows from 2026-01-01 are already in the destination; a run will
 // refuse them" (UTF-8).
 std::string PresentRowsLine(const PresentRows& present);
+// "Left inactive: index EVENTS_DATE of EVENTS (REASON); the next run of the table's owner or
+// the server's administrator makes it active", or the like for forced writes (UTF-8): what is
+// left, why, and which login sets it back.
+std::string LeftLine(const LeftSwitch& left);
+// The same for the window, in Russian (Windows-1251).
+std::string LeftText(const LeftSwitch& left);
 // The same for the window, in Russian (Windows-1251).
 std::string PresentRowsText(const PresentRows& present);
 // After a read-back: "Verified: the N rows written are in the destination as written." (with
@@ -177,7 +198,8 @@ std::string PresentRowsText(const PresentRows& present);
 std::string VerifiedLine(const RunAccount& account);
 // The account for scripts, UTF-8 JSON: outcome, exit code, whether every table is accounted
 // for, whether a cancel came too late, the totals (read, written, refused, lost), the journal
-// rows already in the destination (present: name, present, rows, from), and the tables
+// rows already in the destination (present: name, present, rows, from), the switches of the
+// bulk load left set (left: index, table, reason; index null for forced writes), and the tables
 // (name, read, written, refused, lost, seconds, started: seconds from the run's start,
 // unmapped per column, accounted; after a read-back also verified, differ, verify_seconds, the
 // listed differences and verified_in_full).

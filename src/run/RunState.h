@@ -2,6 +2,7 @@
 // What the front end (window or command line) renders of a run: the displays, the events that
 // feed the run's account, and the window's hooks. What the run is asked to do is in
 // RunOptions; the cancel request is the run's (Context).
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,15 @@ public:
     // before the first write: journal rows the destination already holds, which the copy
     // will refuse; the run goes on.
     virtual void RowsAlreadyPresent(const std::vector<PresentRows>& present) { account_.RowsAlreadyPresent(present); }
+    // before the run's first change of the destination (a switch of the bulk load, the
+    // pre-transfer script); a front end that gave the run up while it connected ends it here;
+    virtual void WritingBegins() {}
+    // a switch of the bulk load that the run could not set back (an index left inactive,
+    // forced writes left off); the run goes on, and fails at its end;
+    virtual void SwitchLeft(const LeftSwitch& left) { account_.SwitchLeft(left); }
+    // a change of the destination has waited `waited` so far for a lock that another
+    // attachment holds on `table`; told every few seconds while it waits;
+    virtual void WaitingForLock(const std::string& /*table*/, std::chrono::seconds /*waited*/) {}
     // the read-back of the copy counted in the account's row `row`.
     void ReadBackDue(std::size_t row) { account_.ReadBackDue(row); }
     void TableVerified(std::size_t row, const TableVerification& result) { account_.TableVerified(row, result); }

@@ -67,6 +67,26 @@ inline const std::string kForcedWritesRestored =
 // The destination's forced writes, off for the run, could not be switched on after it.
 inline const std::string kForcedWritesStillOff =
     ToCp1251("   Принудительная запись (forced writes) приемника осталась выключенной; ее включит следующий перенос");
+// An index the run could not make active again, with the table and the engine's reason after it.
+inline const std::string kIndexNotRestored = ToCp1251("   Индекс не удалось сделать активным, он остается неактивным: ");
+// The journals' indexes could not be made inactive for the load; the engine's reason follows.
+inline const std::string kIndexesKeptActive = ToCp1251("   Индексы журналов остаются активными на время загрузки: ");
+// The engine's reason why forced writes stay off follows.
+inline const std::string kForcedWritesNotSwitched = ToCp1251("   Принудительную запись (forced writes) не удалось включить: ");
+// Why forced writes are not switched on while another client is attached.
+inline const std::string kForcedWritesOthersAttached = ToCp1251("к базе подключен другой клиент");
+// printf format: the index and its table. The reason follows in brackets.
+inline const std::string kLeftIndexInactive = ToCp1251(
+    "Индекс %s таблицы %s остался неактивным; его сделает активным следующий перенос владельца таблицы или "
+    "администратора сервера");
+inline const std::string kLeftForcedWritesOff = ToCp1251(
+    "Принудительная запись (forced writes) приемника осталась выключенной; ее включит перенос владельца базы или "
+    "администратора сервера, когда к базе не будет подключен никто другой");
+// A run that left a switch of the bulk load set: failed, whatever else it did.
+inline const std::string kSwitchesLeft =
+    ToCp1251("Перенос оставил базу - приемник данных не такой, как задает ее схема (см. итог переноса и Файл результатов).");
+// printf format: the table and the minutes and seconds waited.
+inline const std::string kWaitingForLock = ToCp1251("Ожидание блокировки в приемнике: таблица %s, %02d:%02d");
 // A run whose server left it waiting 30 s after a cancel request: its links were cut.
 inline const std::string kServerSilent = ToCp1251("Сервер не отвечает; соединение с ним разорвано.");
 // Start-up checks
@@ -203,9 +223,11 @@ inline const std::string kAllAccountedRefused = kAllAccountedHead + ToCp1251(": 
 // %1 the journal table, %2 its rows already present, %3 the rows the copy reads, %4 the start date.
 inline const std::string kRowsPresent = ToCp1251("%1: %2 из %3 строк с %4 уже есть в приемнике; перенос откажет в их записи.");
 inline const std::string kCheckIndexLeftInactive =
-    ToCp1251("индекс %1 таблицы %2 оставлен неактивным незавершенным переносом; следующий перенос сделает его активным");
+    ToCp1251("индекс %1 таблицы %2 оставлен неактивным переносом, который не завершился или не смог сделать его "
+             "активным; следующий перенос сделает его активным");
 inline const std::string kCheckForcedWritesLeftOff = ToCp1251(
-    "принудительная запись (forced writes) приемника оставлена выключенной незавершенным переносом; следующий перенос включит ее");
+    "принудительная запись (forced writes) приемника оставлена выключенной незавершенным переносом; следующий перенос "
+    "включит ее, когда к базе не будет подключен никто другой");
 inline const std::string kCheckPresentUncountable = ToCp1251("строки приемника не удается сравнить: %1");
 inline const std::string kSummaryJournalsFrom = ToCp1251("Журналы событий и тревог: с ");
 inline const std::string kSummaryNoJournals = ToCp1251("Журналы событий и тревог: не переносились");

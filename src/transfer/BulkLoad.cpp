@@ -1,75 +1,104 @@
 #include "transfer/BulkLoad.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
 #include "db/Error.h"
-#include "db/Work.h"
+#include "db/Strings.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
 
 namespace kestrix::transfer {
 namespace {
 
-// Index name, table and description; the rest of the query says which indexes.
+// Index name, table and description as bytes; the rest of the query says which indexes. The
+// description is read without transliteration: it may hold characters Windows-1251 lacks.
 const std::string kIndexColumns =
-    "select trim(I.RDB$INDEX_NAME), trim(I.RDB$RELATION_NAME), I.RDB$DESCRIPTION from RDB$INDICES I ";
+    "select trim(I.RDB$INDEX_NAME), trim(I.RDB$RELATION_NAME), "
+    "cast(I.RDB$DESCRIPTION as varchar(32765) character set octets) from RDB$INDICES I ";
 
-// Active, no system index, backing no constraint (those cannot be made inactive).
+// Active, no system index, an index of columns that checks nothing (a unique or expression
+// index made inactive would let rows in that it refuses, or fail to be built again), backing
+// no constraint (those cannot be made inactive).
 std::string PlainActiveIndexesOf(const std::string& table) {
     return kIndexColumns + "where I.RDB$RELATION_NAME = '" + table +
            "' and coalesce(I.RDB$INDEX_INACTIVE, 0) = 0 and coalesce(I.RDB$SYSTEM_FLAG, 0) = 0 "
+           "and coalesce(I.RDB$UNIQUE_FLAG, 0) = 0 and I.RDB$EXPRESSION_BLR is null "
            "and I.RDB$FOREIGN_KEY is null and not exists (select 1 from RDB$RELATION_CONSTRAINTS C "
            "where C.RDB$INDEX_NAME = I.RDB$INDEX_NAME) order by I.RDB$INDEX_NAME";
 }
 
-const std::string kMarkedInactive = kIndexColumns +
-                                    "where coalesce(I.RDB$INDEX_INACTIVE, 0) = 1 and I.RDB$DESCRIPTION starting with '" +
-                                    std::string(kInactiveIndexMark) + "' order by I.RDB$INDEX_NAME";
+const std::string kInactiveIndexes =
+    kIndexColumns + "where coalesce(I.RDB$INDEX_INACTIVE, 0) = 1 and I.RDB$DESCRIPTION is not null order by I.RDB$INDEX_NAME";
 
-// A description as the COMMENT statement takes it: a quoted text, or NULL for none.
-std::string DescriptionLiteral(const std::string& text, bool described) {
+// A description as the COMMENT statement takes it: its bytes as a binary literal, kept as they
+// are whatever the attachment's character set, or NULL for none.
+std::string DescriptionLiteral(const std::string& bytes, bool described) {
     if (!described) return "NULL";
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    return quoted + "'";
+    if (bytes.empty()) return "''";
+    std::string literal = "x'";
+    char hex[3];
+    for (unsigned char c : bytes) {
+        std::snprintf(hex, sizeof hex, "%02X", c);
+        literal += hex;
+    }
+    return literal + "'";
 }
 
-std::vector<LoadIndex> Indexes(db::Statement& sql, const std::string& query) {
+// A transaction of its own on the destination's connection: what it did commits whole with
+// Commit, or is rolled back whole when it ends without.
+class Switch {
+public:
+    // A lock another attachment holds is waited for `lockTimeout` seconds at most.
+    explicit Switch(db::Side dst, int lockTimeout = 1) {
+        transaction_.Params = {"lock_timeout=" + std::to_string(lockTimeout)};
+        transaction_.BindDatabase(dst.connection);
+        sql_.ParamCheck = false;   // descriptions may hold colons
+        sql_.BindTransaction(transaction_);
+        transaction_.BeginTransaction();
+    }
+    ~Switch() { transaction_.Rollback(); }
+    Switch(const Switch&) = delete;
+    Switch& operator=(const Switch&) = delete;
+
+    db::Statement& Sql() { return sql_; }
+    void Run(const std::string& text) {
+        sql_.ClearSql();
+        sql_.AddSqlLine(text);
+        sql_.Prepare();
+        sql_.Execute();
+    }
+    // Raises what the commit raises; the transaction is rolled back then.
+    void Commit() { transaction_.CommitTransaction(); }
+
+private:
+    db::Transaction transaction_;
+    db::Statement sql_;
+};
+
+std::vector<LoadIndex> ReadIndexes(db::Statement& sql, const std::string& query) {
     sql.ClearSql();
     sql.AddSqlLine(query);
     sql.Prepare();
     std::vector<LoadIndex> indexes;
     for (sql.Execute(); !sql.AtEnd(); sql.FetchNext()) {
         LoadIndex index{sql.ColumnAt(0).GetString(), sql.ColumnAt(1).GetString(), {}, !sql.ColumnAt(2).IsNull()};
-        if (index.described) sql.ColumnAt(2).ReadBlobTo(index.description);
+        if (index.described) index.description = sql.ColumnAt(2).GetString();
         indexes.push_back(std::move(index));
     }
     sql.CloseCursor();
     return indexes;
 }
 
-// A statement of its own on the destination's transaction: the descriptions may hold colons.
-struct Ddl {
-    db::Statement sql;
-    explicit Ddl(db::Side dst) {
-        dst.transaction.BindDatabase(dst.connection);
-        sql.ParamCheck = false;
-        sql.BindTransaction(dst.transaction);
-    }
-    void Run(const std::string& text) {
-        sql.ClearSql();
-        sql.AddSqlLine(text);
-        sql.Prepare();
-        sql.Execute();
-    }
-};
-
-// The changes commit together, or raise.
-void Commit(db::WorkUnit& work) {
-    if (!work.Commit()) throw Error(Error::Kind::Client, 0, "the changes of the bulk load did not commit");
-}
-
 // A description with `mark` as its first line, the own one (if any) on the next.
 std::string Marked(std::string_view mark, const std::string& own, bool described) {
     return std::string(mark) + (described ? "\n" + own : "");
+}
+
+bool CarriesMark(std::string_view mark, const std::string& description, bool described) {
+    return described && description.starts_with(mark) &&
+           (description.size() == mark.size() || description[mark.size()] == '\n');
 }
 
 // The own description under `mark`, and whether there is one.
@@ -80,117 +109,150 @@ void Unmark(std::string_view mark, std::string& description, bool& described) {
 
 // The database's description, and whether it has one.
 struct DatabaseDescription {
-    std::string text;
+    std::string bytes;
     bool described = false;
-    bool MarkedForcedWritesOff() const { return described && text.starts_with(kForcedWritesMark); }
+    bool MarkedForcedWritesOff() const { return CarriesMark(kForcedWritesMark, bytes, described); }
 };
 
-DatabaseDescription ReadDescription(Ddl& ddl) {
-    ddl.sql.ClearSql();
-    ddl.sql.AddSqlLine("select RDB$DESCRIPTION from RDB$DATABASE");
-    ddl.sql.Prepare();
-    ddl.sql.Execute();
+DatabaseDescription ReadDescription(Switch& own) {
+    db::Statement& sql = own.Sql();
+    own.Run("select cast(RDB$DESCRIPTION as varchar(32765) character set octets) from RDB$DATABASE");
     DatabaseDescription description;
-    if (!ddl.sql.AtEnd() && !ddl.sql.ColumnAt(0).IsNull()) {
+    if (!sql.AtEnd() && !sql.ColumnAt(0).IsNull()) {
         description.described = true;
-        ddl.sql.ColumnAt(0).ReadBlobTo(description.text);
+        description.bytes = sql.ColumnAt(0).GetString();
     }
-    ddl.sql.CloseCursor();
+    sql.CloseCursor();
     return description;
 }
 
-void Describe(Ddl& ddl, const std::string& text, bool described) {
-    ddl.Run("COMMENT ON DATABASE IS " + DescriptionLiteral(text, described));
+void Describe(Switch& own, const std::string& bytes, bool described) {
+    own.Run("COMMENT ON DATABASE IS " + DescriptionLiteral(bytes, described));
+}
+
+// Makes one index active with its own description, in a transaction of its own; a lock held
+// by another attachment is waited for as long as `wait` says. Why it is not active, "" when
+// it is.
+std::string Activate(db::Side dst, const LoadIndex& index, const LockWait& wait) {
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        try {
+            Switch own(dst);
+            own.Run("ALTER INDEX " + index.name + " ACTIVE");
+            own.Run("COMMENT ON INDEX " + index.name + " IS " + DescriptionLiteral(index.description, index.described));
+            own.Commit();
+            return {};
+        } catch (const Error& e) {
+            const auto waited = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+            if (!LockWaitEnded(e) || !wait(index.table, waited)) return OneLine(e.what());
+        } catch (const ConnectionLost& e) {
+            return OneLine(e.what());
+        }
+    }
 }
 
 } // namespace
 
+LockWait WaitToldTo(Context& ctx) {
+    return [&ctx](const std::string& table, std::chrono::seconds waited) {
+        if (waited >= std::chrono::seconds(3)) ctx.state.WaitingForLock(table, waited);
+        return !ctx.Cancelled();
+    };
+}
+
 std::vector<LoadIndex> IndexesLeftInactive(db::Side dst) {
-    Ddl ddl(dst);
-    db::WorkUnit work(ddl.sql);
-    std::vector<LoadIndex> indexes = Indexes(ddl.sql, kMarkedInactive);
+    Switch own(dst);
+    std::vector<LoadIndex> indexes = ReadIndexes(own.Sql(), kInactiveIndexes);
+    std::erase_if(indexes, [](const LoadIndex& i) { return !CarriesMark(kInactiveIndexMark, i.description, i.described); });
     for (LoadIndex& index : indexes) Unmark(kInactiveIndexMark, index.description, index.described);
     return indexes;
 }
 
-void RestoreIndexes(db::Side dst, const std::vector<LoadIndex>& indexes) {
-    if (indexes.empty()) return;
-    Ddl ddl(dst);
-    db::WorkUnit work(ddl.sql);
+std::vector<IndexNotRestored> RestoreIndexes(db::Side dst, const std::vector<LoadIndex>& indexes, const LockWait& wait) {
+    std::vector<IndexNotRestored> failed;
     for (const LoadIndex& index : indexes) {
-        ddl.Run("ALTER INDEX " + index.name + " ACTIVE");
-        ddl.Run("COMMENT ON INDEX " + index.name + " IS " + DescriptionLiteral(index.description, index.described));
+        std::string reason = Activate(dst, index, wait);
+        if (!reason.empty()) failed.push_back({index, std::move(reason)});
     }
-    Commit(work);
+    return failed;
 }
 
 void RestoreIndexesLeftInactive(Context& ctx, db::Side dst) {
     const std::vector<LoadIndex> left = IndexesLeftInactive(dst);
     if (left.empty()) return;
-    RestoreIndexes(dst, left);
+    const std::vector<IndexNotRestored> failed = RestoreIndexes(dst, left, WaitToldTo(ctx));
     RunLog log(ctx.LogPath());
-    for (const LoadIndex& index : left) log.Line(Timestamp() + texts::kIndexRestored + index.name + " (" + index.table + ")");
+    for (const LoadIndex& index : left) {
+        const auto notRestored = std::find_if(failed.begin(), failed.end(),
+                                              [&](const IndexNotRestored& f) { return f.index.name == index.name; });
+        const std::string named = index.name + " (" + index.table + ")";
+        if (notRestored == failed.end()) {
+            log.Line(Timestamp() + texts::kIndexRestored + named);
+            continue;
+        }
+        log.Line(Timestamp() + texts::kIndexNotRestored + named + ": " + notRestored->reason);
+        ctx.state.SwitchLeft({index.name, index.table, notRestored->reason});
+    }
 }
 
 IndexesOffWhileLoading::IndexesOffWhileLoading(db::Side dst, const std::vector<std::string>& tables) : dst_(dst) {
-    Ddl ddl(dst);
-    db::WorkUnit work(ddl.sql);
+    Switch own(dst);
     std::vector<LoadIndex> indexes;
     for (const std::string& table : tables)
-        for (LoadIndex& index : Indexes(ddl.sql, PlainActiveIndexesOf(table))) indexes.push_back(std::move(index));
+        for (LoadIndex& index : ReadIndexes(own.Sql(), PlainActiveIndexesOf(table))) indexes.push_back(std::move(index));
     for (const LoadIndex& index : indexes) {
-        ddl.Run("COMMENT ON INDEX " + index.name + " IS " +
+        own.Run("COMMENT ON INDEX " + index.name + " IS " +
                 DescriptionLiteral(Marked(kInactiveIndexMark, index.description, index.described), true));
-        ddl.Run("ALTER INDEX " + index.name + " INACTIVE");
+        own.Run("ALTER INDEX " + index.name + " INACTIVE");
     }
-    Commit(work);
+    own.Commit();
     indexes_ = std::move(indexes);
+}
+
+std::vector<IndexNotRestored> IndexesOffWhileLoading::Restore(const LockWait& wait) {
+    return RestoreIndexes(dst_, std::exchange(indexes_, {}), wait);
 }
 
 IndexesOffWhileLoading::~IndexesOffWhileLoading() {
     try {
-        RestoreIndexes(dst_, indexes_);
+        Restore([](const std::string&, std::chrono::seconds) { return false; });
     } catch (...) {
-        // Left marked: the next run makes them active.
+        // Left marked: the check names them, and the next run makes them active.
     }
 }
 
 bool ForcedWritesLeftOff(db::Side dst) {
-    Ddl ddl(dst);
-    db::WorkUnit work(ddl.sql);
-    return ReadDescription(ddl).MarkedForcedWritesOff();
+    Switch own(dst);
+    return ReadDescription(own).MarkedForcedWritesOff();
 }
 
 bool AttachedElsewhere(db::Side dst, const std::vector<long>& own) {
-    Ddl ddl(dst);
-    db::WorkUnit work(ddl.sql);   // a transaction of its own: the monitoring tables as of now
+    Switch reading(dst);   // a transaction of its own: the monitoring tables as of now
     std::string query = "select count(*) from MON$ATTACHMENTS where MON$SYSTEM_FLAG = 0";
     for (long id : own) query += " and MON$ATTACHMENT_ID <> " + std::to_string(id);
-    ddl.Run(query);
-    const bool elsewhere = ddl.sql.ColumnAt(0).GetInt64() > 0;
-    ddl.sql.CloseCursor();
+    reading.Run(query);
+    const bool elsewhere = reading.Sql().ColumnAt(0).GetInt64() > 0;
+    reading.Sql().CloseCursor();
     return elsewhere;
 }
 
 bool MarkForcedWritesOff(db::Side dst) {
     if (!dst.connection.ForcedWrites()) return false;
-    Ddl ddl(dst);
-    db::WorkUnit work(ddl.sql);
-    const DatabaseDescription own = ReadDescription(ddl);
-    if (own.MarkedForcedWritesOff()) return false;
-    Describe(ddl, Marked(kForcedWritesMark, own.text, own.described), true);
-    Commit(work);
+    Switch own(dst);
+    const DatabaseDescription description = ReadDescription(own);
+    if (description.MarkedForcedWritesOff()) return false;
+    Describe(own, Marked(kForcedWritesMark, description.bytes, description.described), true);
+    own.Commit();
     return true;
 }
 
 void UnmarkForcedWritesOff(db::Side dst) {
-    Ddl ddl(dst);
-    db::WorkUnit work(ddl.sql);
-    DatabaseDescription description = ReadDescription(ddl);
+    Switch own(dst);
+    DatabaseDescription description = ReadDescription(own);
     if (!description.MarkedForcedWritesOff()) return;
-    Unmark(kForcedWritesMark, description.text, description.described);
-    Describe(ddl, description.text, description.described);
-    Commit(work);
+    Unmark(kForcedWritesMark, description.bytes, description.described);
+    Describe(own, description.bytes, description.described);
+    own.Commit();
 }
 
 } // namespace kestrix::transfer

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "db/Error.h"
+#include "db/Strings.h"
 #include "run/RunLog.h"
 #include "run/Texts.h"
 #include "transfer/ClearTable.h"
@@ -131,15 +132,36 @@ bool CopyPass(Context& ctx, db::Databases& dm, const RunPlan& plan, const Databa
     return true;
 }
 
-// The journals' plain indexes are built after their load; where they cannot be made inactive,
-// the load keeps them.
-void JournalIndexesOff(db::Databases& dm, const RunPlan& plan, std::optional<IndexesOffWhileLoading>& off) {
+// The journals' plain indexes are built after their load. Where another client is attached
+// (it would meet the tables without them, and its locks could hold up their build) or they
+// cannot be made inactive, the load keeps them, and the log says why.
+void JournalIndexesOff(Context& ctx, db::Databases& dm, const RunPlan& plan, std::optional<IndexesOffWhileLoading>& off) {
     std::vector<std::string> tables;
     for (const PlannedLine& journal : plan.journals)
         if (IndexesBuiltAfterLoad(journal.line.table)) tables.push_back(journal.line.table);
+    if (tables.empty()) return;
     try {
+        std::vector<long> own;
+        for (db::Connection* mine : {&dm.DestinationConnection(), &dm.SecondDestinationConnection()})
+            if (mine->IsConnected()) own.push_back(mine->AttachmentId());
+        if (AttachedElsewhere(dm.Destination(), own)) return;
         off.emplace(dm.Destination(), tables);
-    } catch (const Error&) {
+    } catch (const Error& e) {
+        RunLog::Append(ctx.LogPath(), Timestamp() + texts::kIndexesKeptActive + OneLine(e.what()));
+    }
+}
+
+// The journals' indexes active again, each on its own; one that cannot be is logged with the
+// engine's reason and told to the run as left. Raises nothing: a lost connection leaves the
+// rest marked, for the check and the next run.
+void JournalIndexesOn(Context& ctx, IndexesOffWhileLoading& off) noexcept {
+    try {
+        for (const IndexNotRestored& failed : off.Restore(WaitToldTo(ctx))) {
+            ctx.state.SwitchLeft({failed.index.name, failed.index.table, failed.reason});
+            RunLog::Append(ctx.LogPath(), Timestamp() + texts::kIndexNotRestored + failed.index.name + " (" +
+                                              failed.index.table + "): " + failed.reason);
+        }
+    } catch (...) {
     }
 }
 
@@ -147,16 +169,20 @@ void JournalIndexesOff(db::Databases& dm, const RunPlan& plan, std::optional<Ind
 void JournalBlock(Context& ctx, db::Databases& dm, const RunPlan& plan, const DatabaseFacts& facts,
                   std::vector<CopiedTable>& copies) {
     if (plan.journals.empty() || ctx.Cancelled()) return;
-    // Active again however the block ends; a lost connection leaves them to the next run.
     std::optional<IndexesOffWhileLoading> indexesOff;
-    JournalIndexesOff(dm, plan, indexesOff);
+    JournalIndexesOff(ctx, dm, plan, indexesOff);
     std::vector<CopyRequest> journals;
     for (const PlannedLine& journal : plan.journals) journals.push_back(journal.Request(facts));
     try {
         for (CopiedTable& copied : CopyJournalsInStreams(ctx, dm, journals)) Copied(ctx, std::move(copied), copies);
     } catch (const Error& e) {
         ctx.state.TableFailed(e.what());
+    } catch (...) {
+        // A lost connection or an interruption: the indexes are set back before the run ends.
+        if (indexesOff) JournalIndexesOn(ctx, *indexesOff);
+        throw;
     }
+    if (indexesOff) JournalIndexesOn(ctx, *indexesOff);
 }
 
 void Sequence(Context& ctx, db::Databases& dm, const RunPlan& plan, std::vector<CopiedTable>& copies) {

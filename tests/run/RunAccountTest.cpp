@@ -180,7 +180,7 @@ TEST(RunAccount, AccountedLineAndJsonForScripts) {
     EXPECT_EQ(AccountedLine(state.Account()), "Every row is accounted for.");
     EXPECT_EQ(Json::parse(AccountJson(state.Account(), 0)),
               (Json{{"outcome", "finished"}, {"exit_code", 0}, {"accounted", true}, {"cancel_too_late", true},
-                    {"read", 0}, {"written", 0}, {"refused", 0}, {"lost", 0}, {"present", Json::array()}, {"events_from", "2026-01-05"},
+                    {"read", 0}, {"written", 0}, {"refused", 0}, {"lost", 0}, {"present", Json::array()}, {"left", Json::array()}, {"events_from", "2026-01-05"},
                     {"tables", Json::array()}}));
 }
 
