@@ -1,6 +1,7 @@
 #pragma once
 // Whom each side of a run logs in as: what the operator gave, the client library's usual
 // environment variables, and last the fixed login the program has always used.
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -27,8 +28,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The most bytes of a password file's first line that are read: a file that never ends
+// (/dev/zero) is refused, not read until memory runs out.
+inline constexpr std::size_t kMaxPasswordLine = 4096;
+
 // The first line of the file, without its line end. A file that group or others may read
-// adds a warning (English) to `warnings`. Raises PasswordFileError.
+// adds a warning (English) to `warnings`. Raises PasswordFileError, also for a first line
+// longer than kMaxPasswordLine.
 std::string ReadPasswordFile(const std::string& path, std::vector<std::string>& warnings);
 
 // One side's login. The user is the one given, else ISC_USER, else the fixed one; the password

@@ -1,8 +1,10 @@
-// Each side's login: the order of what is given, the password file, and its warning.
+// Each side's login: the order of what is given, the password file, its warning and its
+// bound.
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -73,6 +75,7 @@ TEST(Logins, PasswordFileFirstLineAndWhoMayReadIt) {
         {"secret\n", owner | fs::perms::group_read, "secret", true},
         {"secret\n", owner | fs::perms::others_read, "secret", true},
         {"secret\n", owner | fs::perms::group_write, "secret", false},
+        {std::string(kMaxPasswordLine, 'p') + "\r\nnext", owner, std::string(kMaxPasswordLine, 'p'), false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.content + " " + std::to_string(static_cast<int>(row.perms)));
@@ -86,9 +89,27 @@ TEST(Logins, PasswordFileFirstLineAndWhoMayReadIt) {
             EXPECT_NE(warnings[0].find("'" + file + "' can be read by others than its owner"), std::string::npos);
         }
     }
-    std::vector<std::string> warnings;
-    for (const std::string& unreadable : {dir.File("missing"), dir.Path()})
-        EXPECT_THROW(ReadPasswordFile(unreadable, warnings), PasswordFileError) << unreadable;
+
+    // Refused, naming the file and never its content: what cannot be read, and a first line
+    // too long or without end.
+    const std::string longLine = dir.File("long");
+    test::WriteFile(longLine, std::string(kMaxPasswordLine + 1, 'p') + "\n");
+    const std::string tooLong = "its first line is longer than 4096 bytes";
+    const std::pair<std::string, std::string> refused[] = {
+        {dir.File("missing"), "No such file or directory"},
+        {dir.Path(), "a folder"},
+        {longLine, tooLong},
+        {"/dev/zero", tooLong},
+    };
+    for (const auto& [path, reason] : refused) {
+        std::vector<std::string> warnings;
+        try {
+            ReadPasswordFile(path, warnings);
+            ADD_FAILURE() << path << " was read";
+        } catch (const PasswordFileError& e) {
+            EXPECT_EQ(std::string(e.what()), "cannot read the password file '" + path + "': " + reason);
+        }
+    }
 }
 
 } // namespace

@@ -594,6 +594,34 @@ TEST_F(CliTest, UsageErrorsExitTwoWithOneLineAndTheHelpExitsZero) {
     EXPECT_EQ(help.err, "");
 }
 
+// A password file without end or with too long a first line: refused with one line that
+// names the file and not its content, before anything is connected or written.
+TEST_F(CliTest, PasswordFileOrLoginTooLongIsRefusedBeforeAnyConnect) {
+    const std::string longLine = dir.File("long");
+    WriteFile(longLine, std::string(5000, 'p') + "\n");
+    const test::Environment noVariables{{"ISC_USER", std::nullopt}, {"ISC_PASSWORD", std::nullopt}};
+    const std::string tooLong = "': its first line is longer than 4096 bytes\n";
+    struct Row {
+        std::vector<std::string> options;
+        test::Environment environment;
+        std::string err;
+    };
+    const Row rows[] = {
+        {{"--password-file", "/dev/zero"}, noVariables, "kestrix-cli: cannot read the password file '/dev/zero" + tooLong},
+        {{"--dest-password-file", longLine}, noVariables, "kestrix-cli: cannot read the password file '" + longLine + tooLong},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.err);
+        std::vector<std::string> argv{test::CliPath(), "--source", source, "--dest", dest, "--app-dir", appDir};
+        argv.insert(argv.end(), row.options.begin(), row.options.end());
+        ProcessResult run = test::RunProcess(argv, row.environment);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, row.err);
+        EXPECT_EQ(run.out, "");
+        EXPECT_FALSE(std::filesystem::exists(appDir + "/Kestrix.log"));
+    }
+}
+
 // A password file that never comes, from a FIFO without a writer or with one that writes
 // nothing: a signal ends the program at once, before anything is connected or written.
 TEST_F(CliTest, SignalWhileAPasswordFileNeverComesEndsAtOnce) {
