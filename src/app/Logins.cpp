@@ -46,6 +46,18 @@ db::Credentials ResolveLogin(const LoginGiven& given, const EnvironmentLookup& e
     return login;
 }
 
+std::optional<std::string> OverlongLoginPart(const db::Credentials& login, const std::string& side) {
+    std::string part;
+    if (login.user.size() > kMaxLoginBytes)
+        part = "user name";
+    else if (login.password.size() > kMaxLoginBytes)
+        part = "password";
+    else
+        return std::nullopt;
+    return "the " + part + " of the " + side + " login is longer than the " +
+           std::to_string(kMaxLoginBytes) + " bytes the client library takes";
+}
+
 db::Credentials LoginFromEnvironment(const EnvironmentLookup& environment) {
     std::vector<std::string> noWarnings;
     return ResolveLogin({}, environment, noWarnings);

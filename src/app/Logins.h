@@ -42,6 +42,13 @@ std::string ReadPasswordFile(const std::string& path, std::vector<std::string>& 
 db::Credentials ResolveLogin(const LoginGiven& given, const EnvironmentLookup& environment,
                              std::vector<std::string>& warnings);
 
+// The most bytes of a user name, and of a password, that the client library takes.
+inline constexpr std::size_t kMaxLoginBytes = 255;
+
+// What of a side's login ("source" or "destination") is longer than the client library takes,
+// as a line (English) that names the side and never the value; nullopt when all of it fits.
+std::optional<std::string> OverlongLoginPart(const db::Credentials& login, const std::string& side);
+
 // The login where nothing is given: ISC_USER and ISC_PASSWORD, else the fixed ones.
 db::Credentials LoginFromEnvironment(const EnvironmentLookup& environment = ProcessEnvironment);
 

@@ -177,7 +177,8 @@ std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, kestrix::RunOpti
     return std::nullopt;
 }
 
-// Each side's login into the options; an exit status when a password file cannot be read.
+// Each side's login into the options; an exit status when a password file cannot be read or
+// a login is longer than the client library takes.
 std::optional<int> ResolveLogins(const kestrix::cli::CommandLine& line, kestrix::RunOptions& options) {
     using namespace kestrix;
     std::vector<std::string> warnings;
@@ -186,6 +187,12 @@ std::optional<int> ResolveLogins(const kestrix::cli::CommandLine& line, kestrix:
         options.destLogin = ResolveLogin(line.destLogin, ProcessEnvironment, warnings);
     } catch (const PasswordFileError& e) {
         std::cerr << "kestrix-cli: " << e.what() << "\n";
+        return 2;
+    }
+    auto overlong = OverlongLoginPart(options.sourceLogin, "source");
+    if (!overlong) overlong = OverlongLoginPart(options.destLogin, "destination");
+    if (overlong) {
+        std::cerr << "kestrix-cli: " << *overlong << "\n";
         return 2;
     }
     // One file for both sides is warned of once.

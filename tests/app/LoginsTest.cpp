@@ -1,5 +1,6 @@
 // Each side's login: the order of what is given, the password file, its warning and its
-// bound.
+// bound, and what the client library takes.
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -109,6 +110,31 @@ TEST(Logins, PasswordFileFirstLineAndWhoMayReadIt) {
         } catch (const PasswordFileError& e) {
             EXPECT_EQ(std::string(e.what()), "cannot read the password file '" + path + "': " + reason);
         }
+    }
+}
+
+// The client library takes up to 255 bytes, not characters, of a user name and of a password.
+TEST(Logins, OverlongUserOrPasswordIsNamedWithItsSide) {
+    const std::string fits(kMaxLoginBytes, 'x'), over(kMaxLoginBytes + 1, 'x');
+    std::string overInUtf8;
+    for (std::size_t i = 0; i < (kMaxLoginBytes + 1) / 2; ++i) overInUtf8 += "\u0436";
+    const std::string tail = " login is longer than the 255 bytes the client library takes";
+    struct Row {
+        db::Credentials login;
+        const char* side;
+        std::optional<std::string> problem;
+    };
+    const Row rows[] = {
+        {{fits, fits}, "source", std::nullopt},
+        {{"sysdba", over}, "source", "the password of the source" + tail},
+        {{"sysdba", overInUtf8}, "destination", "the password of the destination" + tail},
+        {{over, "secret"}, "destination", "the user name of the destination" + tail},
+        {{over, over}, "source", "the user name of the source" + tail},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.login.user.size());
+        SCOPED_TRACE(row.login.password.size());
+        EXPECT_EQ(OverlongLoginPart(row.login, row.side), row.problem);
     }
 }
 

@@ -594,13 +594,16 @@ TEST_F(CliTest, UsageErrorsExitTwoWithOneLineAndTheHelpExitsZero) {
     EXPECT_EQ(help.err, "");
 }
 
-// A password file without end or with too long a first line: refused with one line that
-// names the file and not its content, before anything is connected or written.
+// A password file without end or with too long a first line, and a login longer than the
+// client library takes: refused with one line that names neither password nor user, before
+// anything is connected or written.
 TEST_F(CliTest, PasswordFileOrLoginTooLongIsRefusedBeforeAnyConnect) {
-    const std::string longLine = dir.File("long");
+    const std::string longLine = dir.File("long"), overlong = dir.File("overlong");
     WriteFile(longLine, std::string(5000, 'p') + "\n");
+    WriteFile(overlong, std::string(256, 'p') + "\n");
     const test::Environment noVariables{{"ISC_USER", std::nullopt}, {"ISC_PASSWORD", std::nullopt}};
     const std::string tooLong = "': its first line is longer than 4096 bytes\n";
+    const std::string overLibrary = " login is longer than the 255 bytes the client library takes\n";
     struct Row {
         std::vector<std::string> options;
         test::Environment environment;
@@ -609,6 +612,12 @@ TEST_F(CliTest, PasswordFileOrLoginTooLongIsRefusedBeforeAnyConnect) {
     const Row rows[] = {
         {{"--password-file", "/dev/zero"}, noVariables, "kestrix-cli: cannot read the password file '/dev/zero" + tooLong},
         {{"--dest-password-file", longLine}, noVariables, "kestrix-cli: cannot read the password file '" + longLine + tooLong},
+        {{"--password-file", overlong}, noVariables, "kestrix-cli: the password of the source" + overLibrary},
+        {{"--dest-password-file", overlong, "--check"}, noVariables,
+         "kestrix-cli: the password of the destination" + overLibrary},
+        {{"--dest-user", std::string(256, 'u')}, noVariables, "kestrix-cli: the user name of the destination" + overLibrary},
+        {{}, {{"ISC_USER", std::nullopt}, {"ISC_PASSWORD", std::string(256, 'p')}},
+         "kestrix-cli: the password of the source" + overLibrary},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.err);
