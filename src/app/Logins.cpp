@@ -1,5 +1,6 @@
 #include "app/Logins.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,9 +25,15 @@ std::string ReadPasswordFile(const std::string& path, std::vector<std::string>& 
     if (status.st_mode & (S_IRGRP | S_IROTH))
         warnings.push_back("the password file '" + path + "' can be read by others than its owner (chmod 600 '" +
                            path + "')");
+    // One byte over the bound is enough to know that the line is too long.
     std::string line;
-    std::getline(file, line);
-    return line.substr(0, line.find_first_of("\r\n"));
+    char byte = 0;
+    while (line.size() <= kMaxPasswordLine && file.get(byte) && byte != '\n') line += byte;
+    line.resize(std::min(line.size(), line.find('\r')));
+    if (line.size() > kMaxPasswordLine)
+        throw PasswordFileError("cannot read the password file '" + path + "': its first line is longer than " +
+                                std::to_string(kMaxPasswordLine) + " bytes");
+    return line;
 }
 
 db::Credentials ResolveLogin(const LoginGiven& given, const EnvironmentLookup& environment,
@@ -37,6 +44,18 @@ db::Credentials ResolveLogin(const LoginGiven& given, const EnvironmentLookup& e
     login.password = given.passwordFile ? ReadPasswordFile(*given.passwordFile, warnings)
                                         : environment("ISC_PASSWORD").value_or(fixed.password);
     return login;
+}
+
+std::optional<std::string> OverlongLoginPart(const db::Credentials& login, const std::string& side) {
+    std::string part;
+    if (login.user.size() > kMaxLoginBytes)
+        part = "user name";
+    else if (login.password.size() > kMaxLoginBytes)
+        part = "password";
+    else
+        return std::nullopt;
+    return "the " + part + " of the " + side + " login is longer than the " +
+           std::to_string(kMaxLoginBytes) + " bytes the client library takes";
 }
 
 db::Credentials LoginFromEnvironment(const EnvironmentLookup& environment) {

@@ -5,6 +5,7 @@
 // Exit status: 0 finished (check: no problem), 1 the run failed (check: problems found),
 // 2 usage error, 3 a start-up check failed, 4 the read-back found a difference, 130 interrupted.
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -56,7 +57,7 @@ std::string ProgramDir() {
 
 // SIGINT, SIGTERM and SIGHUP (a closed terminal) are blocked in every thread, the client
 // library's included (it would otherwise shut its attachments down on them), and taken by one
-// thread that only turns them into a cancel request. A second signal changes nothing.
+// thread, started before anything else is done, that acts by the program's phase.
 void BlockCancelSignals(sigset_t& signals) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -65,33 +66,52 @@ void BlockCancelSignals(sigset_t& signals) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-// Before the run writes anything (while it connects) the first signal ends the process at
-// once: nothing is left half done, and no connect keeps the operator waiting.
-void WatchCancelSignals(sigset_t signals, kestrix::cli::CliRunState& state, kestrix::CancelToken& cancel) {
-    std::thread([signals, &state, &cancel] {
+// How far the program has come, for what a cancel signal does.
+enum class Phase { Preparing, Checking, Running };
+
+// What the signal thread acts on. A run's state and cancel are set before the phase says
+// Running, and read only once it does.
+struct CancelTarget {
+    std::atomic<Phase> phase{Phase::Preparing};
+    kestrix::cli::CliRunState* state = nullptr;
+    kestrix::CancelToken* cancel = nullptr;
+};
+CancelTarget cancelTarget;
+
+[[noreturn]] void EndInterrupted(const char* line) {
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, line, std::strlen(line));
+    _exit(130);
+}
+
+// Preparing (the command line, password files that may never come, the start-up checks) and
+// checking write nothing to a database: a signal ends the process at once. A run ends at once
+// too before it writes anything (while it connects), and is cancelled after; a second signal
+// then changes nothing.
+void OnCancelSignal() {
+    switch (cancelTarget.phase.load(std::memory_order_acquire)) {
+    case Phase::Preparing: EndInterrupted("kestrix-cli: interrupted\n");
+    case Phase::Checking: EndInterrupted("kestrix-cli: check interrupted\n");
+    case Phase::Running:
+        if (cancelTarget.state->AbandonUnwritten()) EndInterrupted("kestrix-cli: interrupted before anything was written\n");
+        cancelTarget.cancel->Request();
+    }
+}
+
+void WatchCancelSignals(sigset_t signals) {
+    std::thread([signals] {
         for (;;) {
             int signal = 0;
-            if (sigwait(&signals, &signal) != 0) continue;
-            if (state.AbandonUnwritten()) {
-                static const char kInterrupted[] = "kestrix-cli: interrupted before anything was written\n";
-                [[maybe_unused]] ssize_t written = write(STDERR_FILENO, kInterrupted, sizeof kInterrupted - 1);
-                _exit(130);
-            }
-            cancel.Request();
+            if (sigwait(&signals, &signal) == 0) OnCancelSignal();
         }
     }).detach();
 }
 
-// A check writes nothing: any of the three signals ends it at once, as interrupted.
-void EndOnCancelSignals(sigset_t signals) {
-    std::thread([signals] {
-        int signal = 0;
-        while (sigwait(&signals, &signal) != 0) {
-        }
-        static const char kInterrupted[] = "kestrix-cli: check interrupted\n";
-        [[maybe_unused]] ssize_t written = write(STDERR_FILENO, kInterrupted, sizeof kInterrupted - 1);
-        _exit(130);
-    }).detach();
+void EnterCheck() { cancelTarget.phase.store(Phase::Checking, std::memory_order_release); }
+
+void EnterRun(kestrix::cli::CliRunState& state, kestrix::CancelToken& cancel) {
+    cancelTarget.state = &state;
+    cancelTarget.cancel = &cancel;
+    cancelTarget.phase.store(Phase::Running, std::memory_order_release);
 }
 
 // The database names refused when they name one database; an exit status then.
@@ -157,7 +177,8 @@ std::optional<int> PrepareRun(kestrix::cli::CliRunState& state, kestrix::RunOpti
     return std::nullopt;
 }
 
-// Each side's login into the options; an exit status when a password file cannot be read.
+// Each side's login into the options; an exit status when a password file cannot be read or
+// a login is longer than the client library takes.
 std::optional<int> ResolveLogins(const kestrix::cli::CommandLine& line, kestrix::RunOptions& options) {
     using namespace kestrix;
     std::vector<std::string> warnings;
@@ -166,6 +187,12 @@ std::optional<int> ResolveLogins(const kestrix::cli::CommandLine& line, kestrix:
         options.destLogin = ResolveLogin(line.destLogin, ProcessEnvironment, warnings);
     } catch (const PasswordFileError& e) {
         std::cerr << "kestrix-cli: " << e.what() << "\n";
+        return 2;
+    }
+    auto overlong = OverlongLoginPart(options.sourceLogin, "source");
+    if (!overlong) overlong = OverlongLoginPart(options.destLogin, "destination");
+    if (overlong) {
+        std::cerr << "kestrix-cli: " << *overlong << "\n";
         return 2;
     }
     // One file for both sides is warned of once.
@@ -294,6 +321,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t cancelSignals;
     BlockCancelSignals(cancelSignals);
+    WatchCancelSignals(cancelSignals);
     cli::CommandLine line;
     try {
         line = cli::ParseCommandLine(argc, argv);
@@ -316,7 +344,7 @@ int main(int argc, char** argv) {
     if (auto exit = RefuseUnwritableOutputs(line)) return *exit;
     if (auto exit = ResolveLogins(line, options)) return *exit;
     if (line.check) {
-        EndOnCancelSignals(cancelSignals);
+        EnterCheck();
         return Check(options, appDir);
     }
     cli::CliRunState state(isatty(STDERR_FILENO) != 0);
@@ -325,6 +353,6 @@ int main(int argc, char** argv) {
 
     RunDriver driver(state, *dm);
     state.ShowCancelOf(driver.Control().cancel);
-    WatchCancelSignals(cancelSignals, state, driver.Control().cancel);
+    EnterRun(state, driver.Control().cancel);
     return Transfer(driver, state, options, line);
 }

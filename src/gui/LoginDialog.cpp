@@ -1,5 +1,7 @@
 #include "gui/LoginDialog.h"
 
+#include <cstddef>
+
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -9,7 +11,9 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QThread>
+#include <QValidator>
 
+#include "app/Logins.h"
 #include "gui/Dialogs.h"
 #include "run/Texts.h"
 
@@ -21,6 +25,16 @@ QString UserKey(LoginSide side) {
 }
 
 QSettings Settings() { return QSettings(QStringLiteral("kestrix"), QStringLiteral("kestrix")); }
+
+// Takes no text whose UTF-8 is longer than the client library takes of a user name or a
+// password: what would make it so is not typed or pasted in.
+class LoginPartValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return static_cast<std::size_t>(input.toUtf8().size()) <= kMaxLoginBytes ? Acceptable : Invalid;
+    }
+};
 
 } // namespace
 
@@ -34,9 +48,11 @@ LoginDialog::LoginDialog(QWidget* parent, LoginSide side, const std::string& ref
     reason->setWordWrap(true);
     layout->addRow(reason);
     User = new QLineEdit(Settings().value(UserKey(side), QString::fromStdString(userTried)).toString(), this);
+    User->setValidator(new LoginPartValidator(User));
     layout->addRow(FromCp1251(texts::kLoginUser), User);
     Password = new QLineEdit(this);
     Password->setEchoMode(QLineEdit::Password);
+    Password->setValidator(new LoginPartValidator(Password));
     layout->addRow(FromCp1251(texts::kLoginPassword), Password);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     OkButton = buttons->button(QDialogButtonBox::Ok);

@@ -1,8 +1,11 @@
-// Each side's login: the order of what is given, the password file, and its warning.
+// Each side's login: the order of what is given, the password file, its warning and its
+// bound, and what the client library takes.
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -73,6 +76,7 @@ TEST(Logins, PasswordFileFirstLineAndWhoMayReadIt) {
         {"secret\n", owner | fs::perms::group_read, "secret", true},
         {"secret\n", owner | fs::perms::others_read, "secret", true},
         {"secret\n", owner | fs::perms::group_write, "secret", false},
+        {std::string(kMaxPasswordLine, 'p') + "\r\nnext", owner, std::string(kMaxPasswordLine, 'p'), false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.content + " " + std::to_string(static_cast<int>(row.perms)));
@@ -86,9 +90,52 @@ TEST(Logins, PasswordFileFirstLineAndWhoMayReadIt) {
             EXPECT_NE(warnings[0].find("'" + file + "' can be read by others than its owner"), std::string::npos);
         }
     }
-    std::vector<std::string> warnings;
-    for (const std::string& unreadable : {dir.File("missing"), dir.Path()})
-        EXPECT_THROW(ReadPasswordFile(unreadable, warnings), PasswordFileError) << unreadable;
+
+    // Refused, naming the file and never its content: what cannot be read, and a first line
+    // too long or without end.
+    const std::string longLine = dir.File("long");
+    test::WriteFile(longLine, std::string(kMaxPasswordLine + 1, 'p') + "\n");
+    const std::string tooLong = "its first line is longer than 4096 bytes";
+    const std::pair<std::string, std::string> refused[] = {
+        {dir.File("missing"), "No such file or directory"},
+        {dir.Path(), "a folder"},
+        {longLine, tooLong},
+        {"/dev/zero", tooLong},
+    };
+    for (const auto& [path, reason] : refused) {
+        std::vector<std::string> warnings;
+        try {
+            ReadPasswordFile(path, warnings);
+            ADD_FAILURE() << path << " was read";
+        } catch (const PasswordFileError& e) {
+            EXPECT_EQ(std::string(e.what()), "cannot read the password file '" + path + "': " + reason);
+        }
+    }
+}
+
+// The client library takes up to 255 bytes, not characters, of a user name and of a password.
+TEST(Logins, OverlongUserOrPasswordIsNamedWithItsSide) {
+    const std::string fits(kMaxLoginBytes, 'x'), over(kMaxLoginBytes + 1, 'x');
+    std::string overInUtf8;
+    for (std::size_t i = 0; i < (kMaxLoginBytes + 1) / 2; ++i) overInUtf8 += "\u0436";
+    const std::string tail = " login is longer than the 255 bytes the client library takes";
+    struct Row {
+        db::Credentials login;
+        const char* side;
+        std::optional<std::string> problem;
+    };
+    const Row rows[] = {
+        {{fits, fits}, "source", std::nullopt},
+        {{"sysdba", over}, "source", "the password of the source" + tail},
+        {{"sysdba", overInUtf8}, "destination", "the password of the destination" + tail},
+        {{over, "secret"}, "destination", "the user name of the destination" + tail},
+        {{over, over}, "source", "the user name of the source" + tail},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.login.user.size());
+        SCOPED_TRACE(row.login.password.size());
+        EXPECT_EQ(OverlongLoginPart(row.login, row.side), row.problem);
+    }
 }
 
 } // namespace

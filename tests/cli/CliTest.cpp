@@ -18,7 +18,9 @@
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -436,23 +438,30 @@ TEST_F(CliTest, SignalWhileTheServerStallsEndsTheRunInBoundedTime) {
     }
 }
 
-// A server that does not answer the connect: either signal ends the program at once, and
-// nothing was written.
+// A server that does not answer the connect: any of the three signals ends a run or a check
+// at once, and nothing was written.
 TEST_F(CliTest, SignalWhileConnectingToAStalledServerEndsAtOnce) {
     MakeDatabases();
     test::PrivateServer server;
     const auto destBefore = Dump(dest);
     server.Signal(SIGSTOP);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(signal);
-        test::BackgroundProcess cli({test::CliPath(), "--source", server.Remote(source), "--dest",
-                                     server.Remote(dest), "--app-dir", appDir});
+    struct Row {
+        int signal;
+        bool check;
+    };
+    for (const Row& row : {Row{SIGINT, false}, Row{SIGTERM, false}, Row{SIGHUP, false}, Row{SIGTERM, true}}) {
+        SCOPED_TRACE(std::to_string(row.signal) + (row.check ? " check" : " run"));
+        std::vector<std::string> argv{test::CliPath(), "--source", server.Remote(source), "--dest",
+                                      server.Remote(dest), "--app-dir", appDir};
+        if (row.check) argv.push_back("--check");
+        test::BackgroundProcess cli(argv);
         std::this_thread::sleep_for(std::chrono::seconds(2));   // started, and waiting for the server
-        kill(cli.Pid(), signal);
+        kill(cli.Pid(), row.signal);
         ASSERT_TRUE(cli.EndsBy(std::chrono::steady_clock::now() + std::chrono::seconds(2))) << cli.Err();
         ProcessResult run = cli.Wait();
         EXPECT_EQ(run.exitCode, 130) << run.err;
-        EXPECT_EQ(run.err, "Journals: not transferred\nkestrix-cli: interrupted before anything was written\n");
+        EXPECT_EQ(run.err, row.check ? "kestrix-cli: check interrupted\n"
+                                     : "Journals: not transferred\nkestrix-cli: interrupted before anything was written\n");
         EXPECT_EQ(Log(), "");
     }
     server.Signal(SIGCONT);
@@ -583,6 +592,76 @@ TEST_F(CliTest, UsageErrorsExitTwoWithOneLineAndTheHelpExitsZero) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--summary-json FILE"), std::string::npos) << help.out;
     EXPECT_EQ(help.err, "");
+}
+
+// A password file without end or with too long a first line, and a login longer than the
+// client library takes: refused with one line that names neither password nor user, before
+// anything is connected or written.
+TEST_F(CliTest, PasswordFileOrLoginTooLongIsRefusedBeforeAnyConnect) {
+    const std::string longLine = dir.File("long"), overlong = dir.File("overlong");
+    WriteFile(longLine, std::string(5000, 'p') + "\n");
+    WriteFile(overlong, std::string(256, 'p') + "\n");
+    const test::Environment noVariables{{"ISC_USER", std::nullopt}, {"ISC_PASSWORD", std::nullopt}};
+    const std::string tooLong = "': its first line is longer than 4096 bytes\n";
+    const std::string overLibrary = " login is longer than the 255 bytes the client library takes\n";
+    struct Row {
+        std::vector<std::string> options;
+        test::Environment environment;
+        std::string err;
+    };
+    const Row rows[] = {
+        {{"--password-file", "/dev/zero"}, noVariables, "kestrix-cli: cannot read the password file '/dev/zero" + tooLong},
+        {{"--dest-password-file", longLine}, noVariables, "kestrix-cli: cannot read the password file '" + longLine + tooLong},
+        {{"--password-file", overlong}, noVariables, "kestrix-cli: the password of the source" + overLibrary},
+        {{"--dest-password-file", overlong, "--check"}, noVariables,
+         "kestrix-cli: the password of the destination" + overLibrary},
+        {{"--dest-user", std::string(256, 'u')}, noVariables, "kestrix-cli: the user name of the destination" + overLibrary},
+        {{}, {{"ISC_USER", std::nullopt}, {"ISC_PASSWORD", std::string(256, 'p')}},
+         "kestrix-cli: the password of the source" + overLibrary},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.err);
+        std::vector<std::string> argv{test::CliPath(), "--source", source, "--dest", dest, "--app-dir", appDir};
+        argv.insert(argv.end(), row.options.begin(), row.options.end());
+        ProcessResult run = test::RunProcess(argv, row.environment);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, row.err);
+        EXPECT_EQ(run.out, "");
+        EXPECT_FALSE(std::filesystem::exists(appDir + "/Kestrix.log"));
+    }
+}
+
+// A password file that never comes, from a FIFO without a writer or with one that writes
+// nothing: a signal ends the program at once, before anything is connected or written.
+TEST_F(CliTest, SignalWhileAPasswordFileNeverComesEndsAtOnce) {
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+    struct Row {
+        int signal;
+        bool writer;   // a writer that opens the FIFO and writes nothing
+    };
+    for (const Row& row : {Row{SIGTERM, false}, Row{SIGINT, false}, Row{SIGHUP, false}, Row{SIGINT, true}}) {
+        SCOPED_TRACE(std::to_string(row.signal) + (row.writer ? " with a writer" : " without a writer"));
+        test::BackgroundProcess cli({test::CliPath(), "--source", source, "--dest", dest, "--app-dir", appDir,
+                                     "--password-file", fifo});
+        int writer = -1;
+        // Such an open succeeds once the program waits to read the FIFO, and lets it read.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (row.writer && (writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the program did not open the FIFO";
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));   // waiting for the file, or its line
+        ASSERT_FALSE(cli.EndsBy(std::chrono::steady_clock::now())) << cli.Err();
+        kill(cli.Pid(), row.signal);
+        const bool ended = cli.EndsBy(std::chrono::steady_clock::now() + std::chrono::seconds(2));
+        if (writer >= 0) close(writer);
+        ASSERT_TRUE(ended) << "not ended by the signal";
+        ProcessResult run = cli.Wait();
+        EXPECT_EQ(run.exitCode, 130);
+        EXPECT_EQ(run.err, "kestrix-cli: interrupted\n");
+        EXPECT_FALSE(std::filesystem::exists(appDir + "/Kestrix.log"));
+    }
 }
 
 TEST_F(CliTest, AnOutputThatIsAFileOfTheRunIsRefusedAndLeftWhole) {

@@ -1102,6 +1102,22 @@ TEST_F(MainWindowTest, LoginDialogAskedFromARunThreadAnswersOnTheWindowThread) {
     EXPECT_EQ(test::ReadFile(dir.File("settings/kestrix/kestrix.conf")).find("secret"), std::string::npos);
 }
 
+// The client library takes 255 bytes, not characters, of a user name and of a password: the
+// login dialog takes no more, typed or pasted.
+TEST_F(MainWindowTest, LoginDialogTakesNoMoreThanTheClientLibraryTakes) {
+    LoginDialog dialog(nullptr, LoginSide::Source, "login refused");
+    for (QLineEdit* field : {dialog.User, dialog.Password}) {
+        field->clear();
+        field->insert(QString(254, QLatin1Char('x')));
+        field->insert(QString::fromUtf8("\u0436"));   // two bytes in UTF-8
+        EXPECT_EQ(field->text().toUtf8().size(), 254);
+        field->insert(QStringLiteral("y"));
+        EXPECT_EQ(field->text().toUtf8().size(), 255);
+        field->insert(QStringLiteral("z"));
+        EXPECT_EQ(field->text(), QString(254, QLatin1Char('x')) + QStringLiteral("y"));
+    }
+}
+
 // A server with its own SYSDBA password refuses the destination's login: the login dialog
 // asks for that side until the operator gives the right password or cancels; the answer is
 // kept for the window's later runs and its check; a window deleted while the dialog waits
