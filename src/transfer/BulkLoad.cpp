@@ -12,11 +12,20 @@
 namespace kestrix::transfer {
 namespace {
 
-// Index name, table and description as bytes; the rest of the query says which indexes. The
-// description is read without transliteration: it may hold characters Windows-1251 lacks.
-const std::string kIndexColumns =
-    "select trim(I.RDB$INDEX_NAME), trim(I.RDB$RELATION_NAME), "
-    "cast(I.RDB$DESCRIPTION as varchar(32765) character set octets) from RDB$INDICES I ";
+// The longest description read, and so the longest one written with a mark.
+constexpr std::size_t kDescriptionBytes = 32765;
+
+// A description as bytes, without transliteration (it may hold characters Windows-1251 lacks),
+// then its length; a longer one than is read reads as NULL.
+std::string DescriptionColumns(const std::string& column) {
+    const std::string bytes = std::to_string(kDescriptionBytes);
+    return "case when octet_length(" + column + ") <= " + bytes + " then cast(" + column + " as varchar(" + bytes +
+           ") character set octets) end, octet_length(" + column + ")";
+}
+
+// Index name, table and description; the rest of the query says which indexes.
+const std::string kIndexColumns = "select trim(I.RDB$INDEX_NAME), trim(I.RDB$RELATION_NAME), " +
+                                  DescriptionColumns("I.RDB$DESCRIPTION") + " from RDB$INDICES I ";
 
 // Active, no system index, an index of columns that checks nothing (a unique or expression
 // index made inactive would let rows in that it refuses, or fail to be built again), backing
@@ -29,8 +38,9 @@ std::string PlainActiveIndexesOf(const std::string& table) {
            "where C.RDB$INDEX_NAME = I.RDB$INDEX_NAME) order by I.RDB$INDEX_NAME";
 }
 
-const std::string kInactiveIndexes =
-    kIndexColumns + "where coalesce(I.RDB$INDEX_INACTIVE, 0) = 1 and I.RDB$DESCRIPTION is not null order by I.RDB$INDEX_NAME";
+const std::string kMarkedInactive = kIndexColumns + "where coalesce(I.RDB$INDEX_INACTIVE, 0) = 1 and I.RDB$DESCRIPTION "
+                                                   "starting with '" + std::string(kInactiveIndexMark) +
+                                    "' order by I.RDB$INDEX_NAME";
 
 // A description as the COMMENT statement takes it: its bytes as a binary literal, kept as they
 // are whatever the attachment's character set, or NULL for none.
@@ -77,23 +87,44 @@ private:
     db::Statement sql_;
 };
 
+// A description read by DescriptionColumns at `column`.
+struct Description {
+    bool described = false;
+    bool readable = true;   // not longer than is read
+    std::string bytes;
+};
+
+Description DescriptionAt(db::Statement& sql, int column) {
+    Description d;
+    d.described = !sql.ColumnAt(column + 1).IsNull();
+    d.readable = !d.described || !sql.ColumnAt(column).IsNull();
+    if (d.described && d.readable) d.bytes = sql.ColumnAt(column).GetString();
+    return d;
+}
+
 std::vector<LoadIndex> ReadIndexes(db::Statement& sql, const std::string& query) {
     sql.ClearSql();
     sql.AddSqlLine(query);
     sql.Prepare();
     std::vector<LoadIndex> indexes;
     for (sql.Execute(); !sql.AtEnd(); sql.FetchNext()) {
-        LoadIndex index{sql.ColumnAt(0).GetString(), sql.ColumnAt(1).GetString(), {}, !sql.ColumnAt(2).IsNull()};
-        if (index.described) index.description = sql.ColumnAt(2).GetString();
-        indexes.push_back(std::move(index));
+        Description own = DescriptionAt(sql, 2);
+        // Too long to be read, it could not be given back.
+        if (!own.readable)
+            throw Error(Error::Kind::Client, 0, "a description longer than " + std::to_string(kDescriptionBytes) + " bytes");
+        indexes.push_back({sql.ColumnAt(0).GetString(), sql.ColumnAt(1).GetString(), std::move(own.bytes), own.described});
     }
     sql.CloseCursor();
     return indexes;
 }
 
-// A description with `mark` as its first line, the own one (if any) on the next.
+// A description with `mark` as its first line, the own one (if any) on the next; raises when
+// it would be too long to be read back.
 std::string Marked(std::string_view mark, const std::string& own, bool described) {
-    return std::string(mark) + (described ? "\n" + own : "");
+    std::string marked = std::string(mark) + (described ? "\n" + own : "");
+    if (marked.size() > kDescriptionBytes)
+        throw Error(Error::Kind::Client, 0, "a description too long to take the mark of the bulk load");
+    return marked;
 }
 
 bool CarriesMark(std::string_view mark, const std::string& description, bool described) {
@@ -107,21 +138,16 @@ void Unmark(std::string_view mark, std::string& description, bool& described) {
     description = described ? description.substr(mark.size() + 1) : std::string();
 }
 
-// The database's description, and whether it has one.
-struct DatabaseDescription {
-    std::string bytes;
-    bool described = false;
+// The database's description; one too long to be read carries no mark and takes none.
+struct DatabaseDescription : Description {
     bool MarkedForcedWritesOff() const { return CarriesMark(kForcedWritesMark, bytes, described); }
 };
 
 DatabaseDescription ReadDescription(Switch& own) {
     db::Statement& sql = own.Sql();
-    own.Run("select cast(RDB$DESCRIPTION as varchar(32765) character set octets) from RDB$DATABASE");
+    own.Run("select " + DescriptionColumns("RDB$DESCRIPTION") + " from RDB$DATABASE");
     DatabaseDescription description;
-    if (!sql.AtEnd() && !sql.ColumnAt(0).IsNull()) {
-        description.described = true;
-        description.bytes = sql.ColumnAt(0).GetString();
-    }
+    if (!sql.AtEnd()) static_cast<Description&>(description) = DescriptionAt(sql, 0);
     sql.CloseCursor();
     return description;
 }
@@ -162,7 +188,7 @@ LockWait WaitToldTo(Context& ctx) {
 
 std::vector<LoadIndex> IndexesLeftInactive(db::Side dst) {
     Switch own(dst);
-    std::vector<LoadIndex> indexes = ReadIndexes(own.Sql(), kInactiveIndexes);
+    std::vector<LoadIndex> indexes = ReadIndexes(own.Sql(), kMarkedInactive);
     std::erase_if(indexes, [](const LoadIndex& i) { return !CarriesMark(kInactiveIndexMark, i.description, i.described); });
     for (LoadIndex& index : indexes) Unmark(kInactiveIndexMark, index.description, index.described);
     return indexes;
@@ -199,12 +225,12 @@ IndexesOffWhileLoading::IndexesOffWhileLoading(db::Side dst, const std::vector<s
     Switch own(dst);
     std::vector<LoadIndex> indexes;
     for (const std::string& table : tables)
-        for (LoadIndex& index : ReadIndexes(own.Sql(), PlainActiveIndexesOf(table))) indexes.push_back(std::move(index));
-    for (const LoadIndex& index : indexes) {
-        own.Run("COMMENT ON INDEX " + index.name + " IS " +
-                DescriptionLiteral(Marked(kInactiveIndexMark, index.description, index.described), true));
-        own.Run("ALTER INDEX " + index.name + " INACTIVE");
-    }
+        for (LoadIndex& index : ReadIndexes(own.Sql(), PlainActiveIndexesOf(table))) {
+            own.Run("COMMENT ON INDEX " + index.name + " IS " +
+                    DescriptionLiteral(Marked(kInactiveIndexMark, index.description, index.described), true));
+            own.Run("ALTER INDEX " + index.name + " INACTIVE");
+            indexes.push_back(std::move(index));
+        }
     own.Commit();
     indexes_ = std::move(indexes);
 }
@@ -241,6 +267,8 @@ bool MarkForcedWritesOff(db::Side dst) {
     Switch own(dst);
     const DatabaseDescription description = ReadDescription(own);
     if (description.MarkedForcedWritesOff()) return false;
+    if (!description.readable)
+        throw Error(Error::Kind::Client, 0, "a description too long to take the mark of the bulk load");
     Describe(own, Marked(kForcedWritesMark, description.bytes, description.described), true);
     own.Commit();
     return true;
@@ -250,8 +278,9 @@ void UnmarkForcedWritesOff(db::Side dst) {
     Switch own(dst);
     DatabaseDescription description = ReadDescription(own);
     if (!description.MarkedForcedWritesOff()) return;
-    Unmark(kForcedWritesMark, description.bytes, description.described);
-    Describe(own, description.bytes, description.described);
+    bool described = description.described;
+    Unmark(kForcedWritesMark, description.bytes, described);
+    Describe(own, description.bytes, described);
     own.Commit();
 }
 

@@ -1,5 +1,6 @@
 // The check before a run on the sample installation: a table list with each kind of problem,
 // the generator list and the scripts, and the rows it counts against the rows a real run reads.
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -12,6 +13,7 @@
 #include "support/Fixtures.h"
 #include "support/TestRunState.h"
 #include "support/Sample.h"
+#include "transfer/BulkLoad.h"
 
 namespace kestrix {
 namespace {
@@ -120,6 +122,27 @@ TEST_F(TransferCheckTest, GeneratorListAndScriptProblemsAreReported) {
                                         "Generator.txt line 4: table 'NOTABLE' does not exist in the destination",
                                         "script file SQL/Upd.sql is missing"}));
     EXPECT_EQ(result.ProblemCount(), 4);
+}
+
+// Forced writes are reported as the database has them: a mark over forced writes that are on
+// is no problem, one over forced writes that are off is.
+TEST_F(TransferCheckTest, ForcedWritesLeftOffAreReportedOnlyWhenOff) {
+    const std::string dest = dir.File("marked.fdb");
+    std::filesystem::copy_file(databases->File("dest.fdb"), dest);
+    test::Db(dest).Exec("COMMENT ON DATABASE IS '" + std::string(transfer::kForcedWritesMark) + "'");
+    options.destName = dest;
+    const std::string leftOff = "forced writes of the destination were left off";
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on ? "on" : "off");
+        db::Connection unattached;
+        db::SetStandardParams(unattached);
+        unattached.SetDatabaseFile(dest);
+        unattached.SetForcedWrites(on);
+        const std::vector<std::string> problems = English(Check("HOSTS=HS_ID").fileProblems);
+        EXPECT_EQ(std::any_of(problems.begin(), problems.end(),
+                              [&](const std::string& p) { return p.starts_with(leftOff); }),
+                  !on);
+    }
 }
 
 TEST_F(TransferCheckTest, ColumnsOfACopyAsTheRunChoosesThem) {

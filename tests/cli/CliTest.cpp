@@ -1192,6 +1192,42 @@ TEST_F(CliTest, ADestinationThatAnotherRunWritesIsRefused) {
     }
 }
 
+// The journals' indexes cannot be built again (the engine's temporary space is missing, as a
+// full /tmp would be): each is named in the log with the engine's reason and in the account,
+// the generators are still reset, the run fails, and the check names the indexes left.
+TEST_F(CliTest, JournalIndexesThatCannotBeBuiltAgainFailTheRunAndAreNamed) {
+    MakeDatabases(50);
+    const test::Environment noTempSpace =
+        test::PrivateEngine(dir.File("engine"), "TempDirectories = " + dir.File("missing") + "\nTempCacheLimit = 0\n");
+    std::vector<std::string> argv{test::CliPath(), "--source", source, "--dest",        dest,
+                                  "--app-dir",     appDir, "--events-from", "2025-01-01", "--summary-json",
+                                  dir.File("summary.json")};
+    ProcessResult run = test::RunProcess(argv, noTempSpace);
+
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("kestrix-cli: warning: Left inactive: index EVENTS_DATE of EVENTS (sort error"),
+              std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("left weaker than its schema"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("Transfer finished"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("\nLeft inactive: index EVENTS_DATE of EVENTS (sort error"), std::string::npos) << run.out;
+    EXPECT_NE(Log().find(texts::kIndexNotRestored + "EVENTS_DATE (EVENTS): sort error"), std::string::npos)
+        << ToUtf8(Log());
+    const std::string json = ReadFile(dir.File("summary.json"));
+    EXPECT_NE(json.find("\"index\": \"EVENTS_DATE\""), std::string::npos) << json;
+    {
+        Db dst(dest);   // closed before the check's process opens the file
+        EXPECT_EQ(dst.Scalar("SELECT COALESCE(RDB$INDEX_INACTIVE, 0) FROM RDB$INDICES WHERE RDB$INDEX_NAME = 'EVENTS_DATE'"),
+                  "1");
+        EXPECT_EQ(dst.Scalar("SELECT CASE WHEN GEN_ID(GEN_EVENTS, 0) >= MAX(EV_ID) THEN 'ahead' ELSE 'behind' END FROM EVENTS"),
+                  "ahead");
+    }
+    EXPECT_NE(Log().find(texts::kBeginRuler, Log().find(texts::kCopyPassHeader)), std::string::npos)
+        << "the post-transfer script ran";
+
+    ProcessResult check = Run({"--check", "--events-from", "2025-01-01"});
+    EXPECT_NE(check.out.find("PROBLEM: index EVENTS_DATE of EVENTS was left inactive"), std::string::npos) << check.out << check.err;
+}
+
 // A destination whose disk fills up during the journals ends the run at the first refused
 // write, as a lost connection does: logged once, no row refused for it, failed, exit 1.
 TEST_F(CliTest, FullDestinationDiskEndsTheRunAtTheFirstRefusedWrite) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -139,6 +140,13 @@ ProcessResult BackgroundProcess::Wait() {
     result.out = ReadFile(dir_ + "/out");
     result.err = ReadFile(dir_ + "/err");
     return result;
+}
+
+Environment PrivateEngine(const std::string& root, const std::string& config) {
+    ProcessResult made = RunProcess({"/bin/bash", ServerScript(), "engine", root});
+    if (made.exitCode != 0) throw std::runtime_error("engine root not made:\n" + made.out + made.err);
+    std::ofstream(root + "/firebird.conf") << config;
+    return {{"FIREBIRD", root}, {"FIREBIRD_LOCK", root + "/lock"}};
 }
 
 PrivateServer::PrivateServer() : PrivateServer(db::FixedCredentials().password) {}

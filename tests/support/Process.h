@@ -60,6 +60,10 @@ private:
     int port_ = 0;
 };
 
+// The environment of a child whose embedded engine runs from a root folder of its own, made
+// in `root` with `config` as its firebird.conf.
+Environment PrivateEngine(const std::string& root, const std::string& config);
+
 std::string CliPath();
 
 // Makes a symbolic link as another user, from a child process that takes that user's ids

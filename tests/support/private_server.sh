@@ -4,14 +4,14 @@
 # not on a command line), listening on 127.0.0.1 only.
 #   private_server.sh start ROOT PORT   prepares ROOT, starts the server, waits for the port
 #   private_server.sh stop ROOT         stops it
+#   private_server.sh engine ROOT       prepares ROOT for an embedded engine of its own
 set -euo pipefail
 cmd=$1 root=$2
 lib=/usr/lib/x86_64-linux-gnu/firebird/3.0
 [ -d "$lib" ] || lib=$(dirname "$(dpkg -L libfbclient2 | grep '/firebird.msg$' | head -n1)")
 
-case "$cmd" in
-start)
-    port=$3
+# The engine's root folder without its configuration: character sets, plugins, messages.
+engine_root() {
     mkdir -p "$root/intl" "$root/lock"
     # The engine refuses a linked character-set library: a real copy.
     cp "$lib/intl/libfbintl.so" "$root/intl/"
@@ -19,6 +19,16 @@ start)
     ln -sfn "$lib/plugins" "$root/plugins"
     ln -sf "$lib/firebird.msg" "$root/firebird.msg"
     cp /etc/firebird/3.0/plugins.conf "$root/plugins.conf"
+}
+
+case "$cmd" in
+engine)
+    # A root for a program's own embedded engine (FIREBIRD=ROOT), configured by ROOT/firebird.conf.
+    engine_root
+    ;;
+start)
+    port=$3
+    engine_root
     cat > "$root/firebird.conf" <<CONF
 RemoteBindAddress = 127.0.0.1
 RemoteServicePort = $port
