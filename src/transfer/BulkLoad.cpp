@@ -119,11 +119,11 @@ std::vector<LoadIndex> ReadIndexes(db::Statement& sql, const std::string& query)
 }
 
 // A description with `mark` as its first line, the own one (if any) on the next; raises when
-// it would be too long to be read back.
-std::string Marked(std::string_view mark, const std::string& own, bool described) {
+// it would be too long to be read back, naming `whose` description it is.
+std::string Marked(std::string_view mark, const std::string& own, bool described, const std::string& whose) {
     std::string marked = std::string(mark) + (described ? "\n" + own : "");
     if (marked.size() > kDescriptionBytes)
-        throw Error(Error::Kind::Client, 0, "a description too long to take the mark of the bulk load");
+        throw Error(Error::Kind::Client, 0, "the description of " + whose + " is too long to take the mark of the bulk load");
     return marked;
 }
 
@@ -227,7 +227,7 @@ IndexesOffWhileLoading::IndexesOffWhileLoading(db::Side dst, const std::vector<s
     for (const std::string& table : tables)
         for (LoadIndex& index : ReadIndexes(own.Sql(), PlainActiveIndexesOf(table))) {
             own.Run("COMMENT ON INDEX " + index.name + " IS " +
-                    DescriptionLiteral(Marked(kInactiveIndexMark, index.description, index.described), true));
+                    DescriptionLiteral(Marked(kInactiveIndexMark, index.description, index.described, "index " + index.name), true));
             own.Run("ALTER INDEX " + index.name + " INACTIVE");
             indexes.push_back(std::move(index));
         }
@@ -268,8 +268,8 @@ bool MarkForcedWritesOff(db::Side dst) {
     const DatabaseDescription description = ReadDescription(own);
     if (description.MarkedForcedWritesOff()) return false;
     if (!description.readable)
-        throw Error(Error::Kind::Client, 0, "a description too long to take the mark of the bulk load");
-    Describe(own, Marked(kForcedWritesMark, description.bytes, description.described), true);
+        throw Error(Error::Kind::Client, 0, "the description of the database is too long to take the mark of the bulk load");
+    Describe(own, Marked(kForcedWritesMark, description.bytes, description.described, "the database"), true);
     own.Commit();
     return true;
 }
