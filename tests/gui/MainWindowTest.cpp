@@ -1318,6 +1318,23 @@ TEST_F(MainWindowTest, SummaryClosesOnEnterOrEscapeAndShowsItsColumnsWhole) {
 }
 
 // Few tables show whole; many take 80% of the screen's height and scroll.
+// What the bulk load left set is named under the verdict, which is then not green.
+TEST_F(MainWindowTest, SummaryNamesWhatTheLoadLeftSet) {
+    RunAccount account;   // every row accounted for, which alone would be green
+    account.Start();
+    account.StageStarted(RunStage::Table, "EVENTS");
+    account.RowRead();
+    account.RowDone(true);
+    account.LineDone(false);
+    const LeftSwitch left{"EVENTS_DATE", "EVENTS", "sort error"};
+    account.SwitchLeft(left);
+    account.Close(RunOutcome::Failed);
+    auto* summary = new SummaryDialog(nullptr, account, dir.File("Kestrix.log"));
+    EXPECT_TRUE(summary->Verdict->text().endsWith(FromCp1251("\n" + LeftText(left)))) << summary->Verdict->text().toStdString();
+    EXPECT_NE(summary->Verdict->palette().color(QPalette::WindowText), QColor(0x00, 0x80, 0x00));
+    delete summary;
+}
+
 TEST_F(MainWindowTest, SummaryOpensTallEnoughForEveryTableWithinTheScreen) {
     for (int tables : {3, 35, 120}) {
         RunAccount account;
