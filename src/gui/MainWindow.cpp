@@ -392,9 +392,10 @@ void MainWindow::NameControls() {
     for (const auto& [object, name] : named) object->setObjectName(QLatin1String(name));
 }
 
-// Outside a run only: during one the item is disabled with the menus.
+// Outside a run only: during one the item is disabled with the menus. The window's own
+// command, as its close box is: no "Wm_Close" box, which is for requests of other programs.
 void MainWindow::mnuFile_ExitClick() {
-    if (!running_) close();
+    if (!running_) CloseItself(this);
 }
 
 void MainWindow::showEvent(QShowEvent* e) {

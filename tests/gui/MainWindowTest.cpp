@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <optional>
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QPlainTextEdit>
@@ -518,17 +520,62 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
         }
         EXPECT_EQ(letters.size(), items) << menu->title().toStdString();
     }
+}
 
-    // Ctrl+Q outside a run ends the program as the close box does.
-    EXPECT_EQ(ui.mnuFile_Exit->text().remove(QLatin1Char('&')), FromCp1251(texts::kMenuExit));
-    EXPECT_EQ(ui.mnuFile_Exit->shortcut(), QKeySequence(::Qt::CTRL | ::Qt::Key_Q));
-    QTimer giveUp;
-    giveUp.setSingleShot(true);
-    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    giveUp.start(10000);
-    QTimer::singleShot(0, form.get(), [&] { QTest::keyClick(form.get(), ::Qt::Key_Q, ::Qt::ControlModifier); });
-    EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_FALSE(form->isVisible());
+// A key of a Russian letter, as a Russian keyboard layout delivers it.
+void RussianKey(QWidget* widget, char16_t letter, ::Qt::KeyboardModifiers modifiers = ::Qt::NoModifier) {
+    QTest::sendKeyEvent(QTest::Click, widget, static_cast<::Qt::Key>(QChar(letter).toUpper().unicode()),
+                        QString(QChar(letter)), modifiers);
+}
+
+// "Выход" outside a run ends the program at once, however it is chosen, as the close box does:
+// the "Wm_Close" box is for close requests of other programs, not for the window's own commands.
+TEST_F(MainWindowTest, ExitEndsTheProgramAtOnceWithoutTheCloseRequestBox) {
+    messaging::MasterModule master;
+    master.ShutdownPause = {};
+    std::vector<std::string> shown;
+    master.ShowMessage = [&](const std::string& text) { shown.push_back(text); };
+    MasterEventFilter hook(master);
+    QCoreApplication::instance()->installEventFilter(&hook);
+
+    using Choose = std::function<void(MainWindow&, const Controls&)>;
+    const std::pair<const char*, Choose> ways[] = {
+        {"Ctrl+Q", [](MainWindow& form, const Controls&) { QTest::keyClick(&form, ::Qt::Key_Q, ::Qt::ControlModifier); }},
+        {"the menu by mouse",
+         [](MainWindow& form, const Controls& ui) {
+             QMenuBar* bar = form.menuBar();
+             QTest::mouseClick(bar, ::Qt::LeftButton, {}, bar->actionGeometry(ui.mnuFile->menuAction()).center());
+             ASSERT_TRUE(QTest::qWaitFor([&] { return ui.mnuFile->isVisible(); }));
+             QTest::mouseClick(ui.mnuFile, ::Qt::LeftButton, {}, ui.mnuFile->actionGeometry(ui.mnuFile_Exit).center());
+         }},
+        {"the menu by keyboard",
+         [](MainWindow& form, const Controls& ui) {
+             RussianKey(&form, u'ф', ::Qt::AltModifier);
+             ASSERT_TRUE(QTest::qWaitFor([&] { return ui.mnuFile->isVisible(); }));
+             RussianKey(ui.mnuFile, u'х');
+         }},
+    };
+    for (const auto& [name, choose] : ways) {
+        SCOPED_TRACE(name);
+        shown.clear();
+        auto form = MakeForm();
+        const Controls ui(*form);
+        EXPECT_EQ(ui.mnuFile_Exit->text().remove(QLatin1Char('&')), FromCp1251(texts::kMenuExit));
+        EXPECT_EQ(ui.mnuFile_Exit->shortcut(), QKeySequence(::Qt::CTRL | ::Qt::Key_Q));
+        hook.SetMainWindow(form.get());
+        ShowAndActivate(*form);
+        QTimer giveUp;
+        giveUp.setSingleShot(true);
+        QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        giveUp.start(10000);
+        QTimer::singleShot(0, form.get(), [&] { choose(*form, ui); });
+        EXPECT_EQ(QApplication::exec(), 0);
+        EXPECT_TRUE(shown.empty()) << shown.front();
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        EXPECT_FALSE(form->isVisible());
+    }
+    EXPECT_TRUE(boxes.empty());
+    QCoreApplication::instance()->removeEventFilter(&hook);
 }
 
 TEST_F(MainWindowTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
