@@ -1033,8 +1033,8 @@ TEST_F(MainWindowTest, DateFieldCanBeMadeEmptyAgain) {
     EXPECT_EQ(ui.ClearDateBtn->toolTip(), FromCp1251(texts::kClearDate));
 }
 
-// The start date as an operator gives it: typed with or without dots, stepped with the
-// arrows; a text that is no date stays as typed, in red, and keeps the start disabled while
+// The start date as an operator gives it: typed with or without dots, typed over the date
+// before once clicked and selected whole, stepped with the arrows; a text that is no date stays as typed, in red, and keeps the start disabled while
 // the journals are ticked. The run takes the date and its account tells it.
 TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
     struct Row {
@@ -1042,6 +1042,7 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
         std::vector<int> keys;   // pressed after typing
         QDate date;              // the field's date; DateField::kNoDate for none
         bool valid;
+        const char* over = "";   // the text left in the field before, then clicked, selected whole and typed over
     };
     const QDate none = DateField::kNoDate, today = QDate::currentDate();
     const Row rows[] = {
@@ -1056,6 +1057,10 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
         {"01.13.2026", {}, none, false},
         {"01.01.", {}, none, false},
         {"", {}, none, true},
+        {"15.01.2026", {}, QDate(2026, 1, 15), true, "01.01.2026"},
+        {"15012026", {}, QDate(2026, 1, 15), true, "01.01.2026"},
+        {"15.03.2026", {::Qt::Key_Home, ::Qt::Key_Down}, QDate(2026, 3, 14), true, "01.01.2026"},
+        {"31.02.2026", {}, QDate(2026, 1, 1), false, "01.01.2026"},
     };
     auto form = MakeForm();
     const Controls ui(*form);
@@ -1064,9 +1069,19 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
     ui.DestFE->setText(QStringLiteral("b.fdb"));
     ui.EventsCB->setChecked(true);
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.typed) + ", keys pressed after it: " + std::to_string(row.keys.size()));
+        SCOPED_TRACE(std::string(row.typed) + ", keys pressed after it: " + std::to_string(row.keys.size()) +
+                     ", over: " + row.over);
         ui.ClearDateBtn->click();
         ui.FromDE->setFocus();
+        if (*row.over) {
+            QTest::keyClicks(ui.FromDE, row.over);
+            QTest::keyClick(ui.FromDE, ::Qt::Key_Tab);
+            QLineEdit* edit = ui.FromDE->findChild<QLineEdit*>();
+            QTest::mouseClick(edit, ::Qt::LeftButton, {}, edit->rect().center());
+            ASSERT_EQ(QApplication::focusWidget(), ui.FromDE);
+            QTest::keyClick(ui.FromDE, ::Qt::Key_A, ::Qt::ControlModifier);
+            EXPECT_EQ(edit->selectedText(), QString::fromLatin1(row.over));
+        }
         QTest::keyClicks(ui.FromDE, row.typed);
         for (int key : row.keys) QTest::keyClick(ui.FromDE, static_cast<::Qt::Key>(key));
         EXPECT_EQ(ui.FromDE->date(), row.date);
@@ -1076,7 +1091,11 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
         QTest::keyClick(ui.FromDE, ::Qt::Key_Tab);
         EXPECT_NE(QApplication::focusWidget(), ui.FromDE);
         EXPECT_EQ(ui.FromDE->HasValidText(), row.valid);
-        if (!row.valid) {
+        EXPECT_EQ(ui.FromDE->date(), row.date);
+        if (row.valid) {
+            EXPECT_EQ(ui.FromDE->text().trimmed(), row.date == none ? QString() : row.date.toString(QStringLiteral("dd.MM.yyyy")));
+            EXPECT_NE(ui.FromDE->findChild<QLineEdit*>()->palette().color(QPalette::Text), QColor(::Qt::red));
+        } else {
             EXPECT_EQ(ui.FromDE->text(), QString::fromLatin1(row.typed));
             EXPECT_EQ(ui.FromDE->findChild<QLineEdit*>()->palette().color(QPalette::Text), QColor(::Qt::red));
         }
