@@ -592,6 +592,8 @@ TEST_F(CliTest, UsageErrorsExitTwoWithOneLineAndTheHelpExitsZero) {
         {{cli}, 2, "", "kestrix-cli: --source is required" + tryHelp},
         {{cli, "--source", source, "--dest", dest, "--app-dir", appDir, "--jobs=0"}, 2, "",
          "kestrix-cli: --jobs takes a number from 1 to 16, not '0'" + tryHelp},
+        {{cli, "--source", source, "--dest", dest, "--app-dir", appDir, "--source", dest}, 2, "",
+         "kestrix-cli: --source is given more than once" + tryHelp},
         {{cli, "--help"}, 0, "Moves an access-control installation from one Firebird database into another.\n", ""},
         {{cli, "--version"}, 0, "kestrix-cli " KESTRIX_TEST_VERSION "\n", ""},
         {{sample, "--version"}, 0, "kestrix-sample " KESTRIX_TEST_VERSION "\n", ""},
