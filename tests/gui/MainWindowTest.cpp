@@ -908,6 +908,44 @@ TEST_F(MainWindowTest, SignalOutsideARunEndsTheProgramAtOnce) {
     }
 }
 
+// The program's command line is answered before the window, so without a display: a usage
+// error on one line with status 2, the help and the version on standard output with status 0.
+TEST_F(MainWindowTest, CommandLineIsAnsweredWithoutADisplay) {
+    const std::string seeHelp = "; see 'kestrix --help'\n";
+    struct Row {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out;   // its first line
+        std::string err;
+    };
+    const Row rows[] = {
+        {{"--bogus"}, 2, "", "kestrix: unknown option '--bogus'" + seeHelp},
+        {{"--app-dir", dir.Path(), "-platform", "offscreen"}, 2, "", "kestrix: unknown option '-platform'" + seeHelp},
+        {{"--app-dir", dir.Path(), "extra"}, 2, "", "kestrix: unexpected argument 'extra'" + seeHelp},
+        {{"--app-dir"}, 2, "", "kestrix: --app-dir needs a value" + seeHelp},
+        {{"--app-dir", dir.Path(), "--version"}, 0, "kestrix " KESTRIX_TEST_VERSION "\n", ""},
+        {{"-h"}, 0, "Usage: kestrix [--app-dir DIR]\n", ""},
+    };
+    const test::Environment noDisplay{{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
+                                      {"QT_QPA_PLATFORM", std::nullopt}};
+    for (const Row& row : rows) {
+        std::vector<std::string> argv = {std::string(KESTRIX_BINARY_DIR) + "/kestrix"};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        std::string called;
+        for (const std::string& arg : row.args) called += arg + " ";
+        SCOPED_TRACE(called);
+        test::BackgroundProcess program(argv, noDisplay);
+        // A window that came up is ended with the process.
+        ASSERT_TRUE(program.EndsBy(std::chrono::steady_clock::now() + std::chrono::seconds(20))) << program.Err();
+        const test::ProcessResult run = program.Wait();
+        EXPECT_EQ(run.exitCode, row.exitCode);
+        EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), row.out);
+        if (row.exitCode == 2) { EXPECT_EQ(run.out, ""); }
+        EXPECT_EQ(run.err, row.err);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("Kestrix.log")));
+}
+
 TEST_F(MainWindowTest, CancelAnsweredNoChangesNothing) {
     MakeDatabases();
     auto form = MakeForm();
