@@ -49,6 +49,7 @@
 #include "gui/Dialogs.h"
 #include "gui/MainWindow.h"
 #include "gui/MasterEventFilter.h"
+#include "gui/SearchBar.h"
 #include "gui/LogViewer.h"
 #include "gui/LoginDialog.h"
 #include "gui/SummaryDialog.h"
@@ -1311,6 +1312,7 @@ TEST_F(MainWindowTest, RefusedLoginIsAskedForUntilRightOrCancelledAndKeptForLate
         EXPECT_EQ(test::ReadFile(file).find(password), std::string::npos) << file;
 }
 
+// The check's report in a viewer of its own, with its lines wrapped and a search field.
 TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
     MakeDatabases();
     WriteFile(dir.File("Conv.txt"), "HOSTS=HS_ID\r\nNOSUCHTABLE=X_ID\r\n");
@@ -1335,6 +1337,34 @@ TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
     EXPECT_TRUE(report.endsWith(FromCp1251(texts::kCheckProblems) + QStringLiteral("2\n")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("Kestrix.log")));
     EXPECT_EQ(Db(dest).Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "500");
+
+    // Searched as the log is: in any letter case, after the occurrence found last, going on from
+    // the start; Enter in the field searches and leaves the viewer open.
+    const QString problem = QStringLiteral("ПРОБЛЕМА: таблицы NOSUCHTABLE нет в ");
+    viewer->Search->Field->setText(problem.toLower());
+    std::vector<QString> lines;
+    for (int press = 0; press < 3; ++press) {
+        QTest::keyClick(viewer->Search->Field, ::Qt::Key_Return);
+        ASSERT_TRUE(viewer->isVisible());
+        EXPECT_EQ(viewer->Text->textCursor().selectedText(), problem);
+        lines.push_back(viewer->Text->textCursor().block().text());
+    }
+    EXPECT_EQ(lines, (std::vector<QString>{QStringLiteral("  ") + problem + QStringLiteral("приемнике"),
+                                           QStringLiteral("  ") + problem + QStringLiteral("источнике"),
+                                           QStringLiteral("  ") + problem + QStringLiteral("приемнике")}));
+    viewer->Search->Field->setText(QStringLiteral("no such text"));
+    EXPECT_FALSE(viewer->Search->FindNext());
+    ASSERT_EQ(Texts(), std::vector<std::string>{texts::kLogNotFound + "no such text"});
+    EXPECT_EQ(boxes[0].caption, texts::kCheckCaption + ": " + texts::kCheckProblems + "2");
+
+    // Lines wider than the viewer wrap: nothing to scroll sideways.
+    viewer->resize(300, 400);
+    QCoreApplication::processEvents();
+    int widest = 0;
+    for (const QString& line : report.split(QLatin1Char('\n')))
+        widest = std::max(widest, QFontMetrics(viewer->Text->font()).horizontalAdvance(line));
+    ASSERT_GT(widest, viewer->Text->viewport()->width());
+    EXPECT_EQ(viewer->Text->horizontalScrollBar()->maximum(), 0);
     viewer->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(Opened<TextViewer>(form.get()), nullptr);
