@@ -88,6 +88,8 @@ struct Controls {
     MainWindow& window;
     QLineEdit* SourceFE = Named<QLineEdit>("SourceFE");
     QLineEdit* DestFE = Named<QLineEdit>("DestFE");
+    QToolButton* SourceBrowseBtn = Named<QToolButton>("SourceBrowseBtn");
+    QToolButton* DestBrowseBtn = Named<QToolButton>("DestBrowseBtn");
     QCheckBox* EventsCB = Named<QCheckBox>("EventsCB");
     QLabel* EvFromLabel = Named<QLabel>("EvFromLabel");
     DateField* FromDE = Named<DateField>("FromDE");
@@ -472,7 +474,7 @@ TEST_F(MainWindowTest, AboutLoadsTheLibraryBesideOrBelowTheProgramOrReportsWhatI
 }
 
 // Tab from the events option: the focus goes on to the next control of the window, however
-// many stops a control makes inside itself.
+// many stops a control makes inside itself; each browse button is a stop after its field.
 TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators) {
     auto form = MakeForm();
     const Controls ui(*form);
@@ -481,8 +483,9 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
     ui.DestFE->setText(QStringLiteral("b.fdb"));
     ASSERT_EQ(QApplication::focusWidget(), ui.EventsCB) << "the window opens with the events option focused";
     ui.CancelMoveBitBtn->setEnabled(true);   // as during a run
-    const std::vector<QWidget*> order = {ui.EventsCB, ui.FromDE,     ui.SourceFE,        ui.DestFE,
-                                         ui.MoveBitBtn, ui.CancelMoveBitBtn, ui.EventsCB};
+    const std::vector<QWidget*> order = {ui.EventsCB,      ui.FromDE,     ui.SourceFE,
+                                         ui.SourceBrowseBtn, ui.DestFE,     ui.DestBrowseBtn,
+                                         ui.MoveBitBtn,    ui.CancelMoveBitBtn, ui.EventsCB};
     auto control = [&](QWidget* w) {
         while (w && std::find(order.begin(), order.end(), w) == order.end()) w = w->parentWidget();
         return w;
@@ -500,11 +503,16 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
     EXPECT_EQ(control(QApplication::focusWidget()), ui.FromDE);
     ui.SourceFE->setFocus();
     std::vector<QWidget*> walked = {control(QApplication::focusWidget())};
-    for (int press = 0; press < 4; ++press) {
+    for (std::size_t press = 3; press < order.size(); ++press) {
         QTest::keyClick(QApplication::focusWidget(), ::Qt::Key_Tab);
         walked.push_back(control(QApplication::focusWidget()));
     }
     EXPECT_EQ(walked, std::vector<QWidget*>(order.begin() + 2, order.end()));
+    // A browse button reached so takes Space: its file dialog fills its field.
+    OpenFileDialogHook() = [](const QString&, const QString&) { return std::optional<QString>(QStringLiteral("/data/c.fdb")); };
+    ui.DestBrowseBtn->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), ::Qt::Key_Space);
+    EXPECT_EQ(ui.DestFE->text(), QStringLiteral("/data/c.fdb"));
 
     // Every item of a menu has its own letter.
     EXPECT_EQ(ui.mnuFile->title(), QStringLiteral("&") + FromCp1251(texts::kMenuFile));
