@@ -42,19 +42,19 @@ struct Given {
 struct Declared {
     CLI::App app{kDescription, "kestrix-cli"};
     Given given;
-    CLI::Option *eventsFrom, *appDir, *summaryJson, *mapFile, *jobs;
+    CLI::Option *source, *dest, *eventsFrom, *appDir, *summaryJson, *mapFile, *jobs;
     CLI::Option *user, *sourceUser, *destUser, *passwordFile, *sourcePasswordFile, *destPasswordFile;
 
     Declared() {
         app.set_help_flag("-h,--help", "print this help and exit");
         app.set_version_flag("--version", std::string("kestrix-cli ") + KESTRIX_VERSION, "print the version and exit");
         app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-        app.add_option("--source", given.source, "source database: a file, or host/port:path on\na server")
-            ->type_name("SRC")
-            ->required();
-        app.add_option("--dest", given.dest, "destination database, of the same or a newer\nschema")
-            ->type_name("DST")
-            ->required();
+        source = app.add_option("--source", given.source, "source database: a file, or host/port:path on\na server")
+                     ->type_name("SRC")
+                     ->required();
+        dest = app.add_option("--dest", given.dest, "destination database, of the same or a newer\nschema")
+                   ->type_name("DST")
+                   ->required();
         app.add_flag("--check", given.check, "print what a run would do, line by line, with\nnothing written");
         eventsFrom = app.add_option("--events-from", given.eventsFrom,
                                     "also transfer the event and alarm journals\nfrom that day on")
@@ -130,6 +130,9 @@ template <class T> std::optional<T> IfGiven(const CLI::Option* option, const T& 
 
 CommandLine Convert(const Declared& declared) {
     const Given& given = declared.given;
+    // Of two databases named for one side the last would be cleared and filled, or read, unseen.
+    for (const CLI::Option* side : {declared.source, declared.dest})
+        if (side->count() > 1) throw UsageError(side->get_name() + " is given more than once");
     CommandLine line;
     line.check = given.check;
     line.appDir = IfGiven(declared.appDir, given.appDir);

@@ -43,6 +43,16 @@ DateField::DateField(QWidget* parent) : QDateEdit(parent) {
     // text with it without telling.
     connect(lineEdit(), &QLineEdit::textChanged, this, [this] { ShowValidity(); });
     connect(this, &QDateEdit::dateChanged, this, [this] { ShowValidity(); });
+    // Qt's date edit follows the cursor from section to section and, when it leaves one whose
+    // text is no date yet, puts the last date back: a date typed over the selected text was
+    // lost at its first key. It follows the cursor here only while the text is a date or empty,
+    // which is all the arrow keys need to step the section at the cursor.
+    disconnect(lineEdit(), SIGNAL(cursorPositionChanged(int,int)), this, SLOT(_q_editorCursorPositionChanged(int,int)));
+    connect(lineEdit(), &QLineEdit::cursorPositionChanged, this, [this](int from, int to) {
+        if (HasValidText())
+            QMetaObject::invokeMethod(this, "_q_editorCursorPositionChanged", ::Qt::DirectConnection, Q_ARG(int, from),
+                                      Q_ARG(int, to));
+    });
 }
 
 void DateField::SetEmpty() {

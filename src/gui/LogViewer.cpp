@@ -8,7 +8,6 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
@@ -18,6 +17,7 @@
 #include "db/Error.h"
 #include "db/Strings.h"
 #include "gui/Dialogs.h"
+#include "gui/SearchBar.h"
 #include "run/Texts.h"
 
 namespace kestrix::gui {
@@ -104,25 +104,20 @@ LogViewer::LogViewer(QWidget* parent, const std::string& path, qint64 pageBytes)
     NextButton = button(QStyle::SP_MediaSeekForward, texts::kLogNextPage);
     LastButton = button(QStyle::SP_MediaSkipForward, texts::kLogLastPage);
     PageLabel = new QLabel(this);
-    SearchField = new QLineEdit(this);
-    SearchField->setPlaceholderText(FromCp1251(texts::kLogSearch));
-    SearchField->setClearButtonEnabled(true);
-    FindButton = new QPushButton(FromCp1251(texts::kLogFind), this);
-    FindButton->setAutoDefault(false);
+    Search = new SearchBar(this, texts::kLogCaption, [this](const QString& text) { return Find(text); });
+    Search->OnEdited = [this] { lastFound_.reset(); };
+    SearchField = Search->Field;
+    FindButton = Search->Button;
     connect(FirstButton, &QPushButton::clicked, this, [this] { ShowPage(0); });
     connect(PreviousButton, &QPushButton::clicked, this, [this] { ShowPage(page_ - 1); });
     connect(NextButton, &QPushButton::clicked, this, [this] { ShowPage(page_ + 1); });
     connect(LastButton, &QPushButton::clicked, this, [this] { ShowPage(pages_.Count() - 1); });
-    connect(FindButton, &QPushButton::clicked, this, [this] { FindNext(); });
-    connect(SearchField, &QLineEdit::returnPressed, this, [this] { FindNext(); });
-    connect(SearchField, &QLineEdit::textChanged, this, [this] { lastFound_.reset(); });
 
     auto* bar = new QHBoxLayout;
     for (QWidget* w : std::initializer_list<QWidget*>{FirstButton, PreviousButton, PageLabel, NextButton, LastButton})
         bar->addWidget(w);
     bar->addStretch();
-    bar->addWidget(SearchField, 1);
-    bar->addWidget(FindButton);
+    bar->addWidget(Search, 1);
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(FromCp1251(texts::kClose), QDialogButtonBox::RejectRole)->setAutoDefault(false);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -153,15 +148,14 @@ void LogViewer::ShowPage(int page) {
     LastButton->setEnabled(page_ + 1 < count);
 }
 
-bool LogViewer::FindNext() {
+bool LogViewer::FindNext() { return Search->FindNext(); }
+
+bool LogViewer::Find(const QString& text) {
     // The field holds UTF-8; the log Windows-1251.
-    const std::string needle = FileNameToCp1251(SearchField->text().toStdString());
+    const std::string needle = FileNameToCp1251(text.toStdString());
     const qint64 from = lastFound_ ? *lastFound_ + 1 : range_.first;
     const std::optional<qint64> hit = pages_.Find(needle, from);
-    if (!hit) {
-        if (!needle.empty()) ShowBox(this, BoxKind::Information, texts::kLogCaption, texts::kLogNotFound + needle);
-        return false;
-    }
+    if (!hit) return false;
     lastFound_ = hit;
     if (*hit < range_.first || *hit >= range_.second) ShowPage(pages_.PageOf(*hit));
     Select(*hit - range_.first, static_cast<qint64>(needle.size()));

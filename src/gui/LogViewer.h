@@ -15,6 +15,8 @@ class QPushButton;
 
 namespace kestrix::gui {
 
+class SearchBar;
+
 // A file cut into pages of about pageBytes, each beginning at a line start (a line longer
 // than the look-ahead is cut where the page would begin). Read afresh at every call, so that
 // lines appended meanwhile appear.
@@ -56,10 +58,13 @@ public:
     QPlainTextEdit* Text;
     QLabel* PageLabel;
     QPushButton *FirstButton, *PreviousButton, *NextButton, *LastButton;
-    QLineEdit* SearchField;
+    SearchBar* Search;
+    QLineEdit* SearchField;   // the search bar's
     QPushButton* FindButton;
 
 private:
+    // Selects the next occurrence of text in the log; false when it has none.
+    bool Find(const QString& text);
     void Select(qint64 offset, qint64 length);
 
     LogPages pages_;

@@ -81,6 +81,23 @@ private:
     std::function<void()> onShow_;
 };
 
+// A flat button that shows its frame while it has the focus: the icon would cover the style's
+// focus mark, and Tab is to be seen to reach it.
+class FlatButton : public QToolButton {
+public:
+    explicit FlatButton(QWidget* parent) : QToolButton(parent) { setAutoRaise(true); }
+
+protected:
+    void focusInEvent(QFocusEvent* e) override {
+        setAutoRaise(false);
+        QToolButton::focusInEvent(e);
+    }
+    void focusOutEvent(QFocusEvent* e) override {
+        setAutoRaise(true);
+        QToolButton::focusOutEvent(e);
+    }
+};
+
 QLabel* Label(QWidget* panel, const std::string& text, int left, int top) {
     auto* label = new QLabel(FromCp1251(text), panel);
     label->move(left, top);
@@ -253,30 +270,39 @@ void MainWindow::CreateControls() {
     for (QWidget* w : std::initializer_list<QWidget*>{BaseLabel1, BaseLabel2, EvFromLabel, TblLabel, TabLabel, AllLabel,
                                                       TablePB, AllPB})
         w->setFocusPolicy(::Qt::NoFocus);
-    // The described order; the date's clear button is for the mouse and stays out of it.
+    // The described order, each browse button after its field; the date's clear button is for
+    // the mouse and stays out of it.
     ClearDateBtn->setFocusPolicy(::Qt::NoFocus);
     setTabOrder(EventsCB, FromDE);
     setTabOrder(FromDE, SourceFE);
-    setTabOrder(SourceFE, DestFE);
-    setTabOrder(DestFE, MoveBitBtn);
+    setTabOrder(SourceFE, SourceBrowseBtn);
+    setTabOrder(SourceBrowseBtn, DestFE);
+    setTabOrder(DestFE, DestBrowseBtn);
+    setTabOrder(DestBrowseBtn, MoveBitBtn);
     setTabOrder(MoveBitBtn, CancelMoveBitBtn);
 }
 
-// The two database names, each with a browse button inside its field.
+// The two database names, each with a browse button inside its field. The button is one of its
+// own, not an action of the field, whose buttons Tab never reaches.
 void MainWindow::CreateNameFields() {
     QIcon browseIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    auto fileField = [&](int top, void (MainWindow::*onChange)()) {
+    auto fileField = [&](int top, void (MainWindow::*onChange)(), QToolButton*& browse) {
         auto* field = new QLineEdit(Panel1);
         field->setGeometry(8, top, 465, 21);
-        QAction* browse = field->addAction(browseIcon, QLineEdit::TrailingPosition);
-        connect(browse, &QAction::triggered, this, [this, field] { Browse(field); });
+        browse = new FlatButton(field);
+        browse->setIcon(browseIcon);
+        browse->setCursor(::Qt::ArrowCursor);
+        const int side = field->height() - 2;
+        browse->setGeometry(field->width() - side - 1, 1, side, side);
+        field->setTextMargins(0, 0, side, 0);
+        connect(browse, &QToolButton::clicked, this, [this, field] { Browse(field); });
         connect(field, &QLineEdit::textChanged, this, [this, onChange] { (this->*onChange)(); });
         return field;
     };
     BaseLabel1 = Label(Panel1, texts::kSourceTitle, 8, 20);
-    SourceFE = fileField(36, &MainWindow::SourceFEChange);
+    SourceFE = fileField(36, &MainWindow::SourceFEChange, SourceBrowseBtn);
     BaseLabel2 = Label(Panel1, texts::kDestTitle, 8, 68);
-    DestFE = fileField(84, &MainWindow::DestFEChange);
+    DestFE = fileField(84, &MainWindow::DestFEChange, DestBrowseBtn);
 }
 
 // The journals option with its start date, which can be emptied again.
@@ -364,6 +390,8 @@ void MainWindow::NameControls() {
         {SourceFE, "SourceFE"},
         {BaseLabel2, "BaseLabel2"},
         {DestFE, "DestFE"},
+        {SourceBrowseBtn, "SourceBrowseBtn"},
+        {DestBrowseBtn, "DestBrowseBtn"},
         {EventsCB, "EventsCB"},
         {EvFromLabel, "EvFromLabel"},
         {FromDE, "FromDE"},
@@ -392,9 +420,10 @@ void MainWindow::NameControls() {
     for (const auto& [object, name] : named) object->setObjectName(QLatin1String(name));
 }
 
-// Outside a run only: during one the item is disabled with the menus.
+// Outside a run only: during one the item is disabled with the menus. The window's own
+// command, as its close box is: no "Wm_Close" box, which is for requests of other programs.
 void MainWindow::mnuFile_ExitClick() {
-    if (!running_) close();
+    if (!running_) CloseItself(this);
 }
 
 void MainWindow::showEvent(QShowEvent* e) {

@@ -91,8 +91,10 @@ private:
     QFrame* Panel2;
     QLabel* BaseLabel1;
     QLineEdit* SourceFE;
+    QToolButton* SourceBrowseBtn;   // inside SourceFE, at its right end
     QLabel* BaseLabel2;
     QLineEdit* DestFE;
+    QToolButton* DestBrowseBtn;
     QCheckBox* EventsCB;
     QLabel* EvFromLabel;
     DateField* FromDE;

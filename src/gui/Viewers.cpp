@@ -4,19 +4,23 @@
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "gui/Dialogs.h"
+#include "gui/SearchBar.h"
 #include "run/Texts.h"
 
 namespace kestrix::gui {
 namespace {
 
-// Opens the dialog over its parent, non-modally, and adds a close button below content.
-void Finish(QDialog* dialog, QWidget* content, QSize size) {
+// Opens the dialog over its parent, non-modally, with a close button below content and the
+// bar above it, if any.
+void Finish(QDialog* dialog, QWidget* content, QSize size, QWidget* bar = nullptr) {
     auto* layout = new QVBoxLayout(dialog);
+    if (bar) layout->addWidget(bar);
     layout->addWidget(content);
     auto* buttons = new QDialogButtonBox(dialog);
     buttons->addButton(FromCp1251(texts::kClose), QDialogButtonBox::RejectRole);
@@ -35,10 +39,28 @@ TextViewer::TextViewer(QWidget* parent, const std::string& caption, const QStrin
     setWindowTitle(FromCp1251(caption));
     Text = new QPlainTextEdit(this);
     Text->setReadOnly(true);
-    Text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // A long line is read whole in the window's width, broken at a blank where it has one.
+    Text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Text->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     Text->setPlainText(text);
-    Finish(this, Text, QSize(760, 520));
+    Search = new SearchBar(this, caption, [this](const QString& needle) { return Find(needle); });
+    // Another text is looked for from where the occurrence found last begins.
+    Search->OnEdited = [this] {
+        QTextCursor cursor = Text->textCursor();
+        cursor.setPosition(cursor.selectionStart());
+        Text->setTextCursor(cursor);
+    };
+    Finish(this, Text, QSize(760, 520), Search);
+}
+
+// Letter case aside, as the log viewer looks.
+bool TextViewer::Find(const QString& needle) {
+    QTextCursor hit = Text->document()->find(needle, Text->textCursor());
+    if (hit.isNull()) hit = Text->document()->find(needle, 0);
+    if (hit.isNull()) return false;
+    Text->setTextCursor(hit);
+    return true;
 }
 
 HelpViewer::HelpViewer(QWidget* parent) : QDialog(parent) {

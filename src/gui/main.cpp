@@ -1,5 +1,4 @@
 // kestrix: the transfer program with its main window.
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -18,13 +17,25 @@
 #include "db/Databases.h"
 #include "messaging/MasterModule.h"
 
+namespace {
+
+// A wrong call: one line on standard error that says what is wrong, status 2.
+int UsageError(const std::string& what) {
+    std::cerr << "kestrix: " << what << "; see 'kestrix --help'\n";
+    return 2;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     using namespace kestrix;
     gui::BlockTerminationSignals();
-    // Answered before the application object, so that they need no display.
+    // Answered before the application object, so that they need no display; an argument
+    // the window does not take is refused here too.
     std::optional<std::string> dataFolder;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
             std::cout << "Usage: kestrix [--app-dir DIR]\n"
                          "       kestrix --help | --version\n"
                          "The window of Kestrix transfer: moves an access-control installation from one\n"
@@ -36,17 +47,16 @@ int main(int argc, char** argv) {
                          "See kestrix(1); the command line is kestrix-cli(1).\n";
             return 0;
         }
-        if (std::strcmp(argv[i], "--version") == 0) {
+        if (arg == "--version") {
             std::cout << "kestrix " << KESTRIX_VERSION << "\n";
             return 0;
         }
-        if (std::strcmp(argv[i], "--app-dir") == 0) {
-            if (i + 1 >= argc) {
-                std::cerr << "kestrix: '--app-dir' needs a value\n";
-                return 2;
-            }
+        if (arg == "--app-dir") {
+            if (i + 1 >= argc) return UsageError("--app-dir needs a value");
             dataFolder = argv[++i];
+            continue;
         }
+        return UsageError((arg.starts_with('-') ? "unknown option '" : "unexpected argument '") + arg + "'");
     }
     QApplication app(argc, argv);
     gui::UseRussianQtTexts();

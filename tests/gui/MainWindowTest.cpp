@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <optional>
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QPlainTextEdit>
@@ -47,6 +49,7 @@
 #include "gui/Dialogs.h"
 #include "gui/MainWindow.h"
 #include "gui/MasterEventFilter.h"
+#include "gui/SearchBar.h"
 #include "gui/LogViewer.h"
 #include "gui/LoginDialog.h"
 #include "gui/SummaryDialog.h"
@@ -85,6 +88,8 @@ struct Controls {
     MainWindow& window;
     QLineEdit* SourceFE = Named<QLineEdit>("SourceFE");
     QLineEdit* DestFE = Named<QLineEdit>("DestFE");
+    QToolButton* SourceBrowseBtn = Named<QToolButton>("SourceBrowseBtn");
+    QToolButton* DestBrowseBtn = Named<QToolButton>("DestBrowseBtn");
     QCheckBox* EventsCB = Named<QCheckBox>("EventsCB");
     QLabel* EvFromLabel = Named<QLabel>("EvFromLabel");
     DateField* FromDE = Named<DateField>("FromDE");
@@ -469,7 +474,7 @@ TEST_F(MainWindowTest, AboutLoadsTheLibraryBesideOrBelowTheProgramOrReportsWhatI
 }
 
 // Tab from the events option: the focus goes on to the next control of the window, however
-// many stops a control makes inside itself.
+// many stops a control makes inside itself; each browse button is a stop after its field.
 TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators) {
     auto form = MakeForm();
     const Controls ui(*form);
@@ -478,8 +483,9 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
     ui.DestFE->setText(QStringLiteral("b.fdb"));
     ASSERT_EQ(QApplication::focusWidget(), ui.EventsCB) << "the window opens with the events option focused";
     ui.CancelMoveBitBtn->setEnabled(true);   // as during a run
-    const std::vector<QWidget*> order = {ui.EventsCB, ui.FromDE,     ui.SourceFE,        ui.DestFE,
-                                         ui.MoveBitBtn, ui.CancelMoveBitBtn, ui.EventsCB};
+    const std::vector<QWidget*> order = {ui.EventsCB,      ui.FromDE,     ui.SourceFE,
+                                         ui.SourceBrowseBtn, ui.DestFE,     ui.DestBrowseBtn,
+                                         ui.MoveBitBtn,    ui.CancelMoveBitBtn, ui.EventsCB};
     auto control = [&](QWidget* w) {
         while (w && std::find(order.begin(), order.end(), w) == order.end()) w = w->parentWidget();
         return w;
@@ -497,11 +503,16 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
     EXPECT_EQ(control(QApplication::focusWidget()), ui.FromDE);
     ui.SourceFE->setFocus();
     std::vector<QWidget*> walked = {control(QApplication::focusWidget())};
-    for (int press = 0; press < 4; ++press) {
+    for (std::size_t press = 3; press < order.size(); ++press) {
         QTest::keyClick(QApplication::focusWidget(), ::Qt::Key_Tab);
         walked.push_back(control(QApplication::focusWidget()));
     }
     EXPECT_EQ(walked, std::vector<QWidget*>(order.begin() + 2, order.end()));
+    // A browse button reached so takes Space: its file dialog fills its field.
+    OpenFileDialogHook() = [](const QString&, const QString&) { return std::optional<QString>(QStringLiteral("/data/c.fdb")); };
+    ui.DestBrowseBtn->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), ::Qt::Key_Space);
+    EXPECT_EQ(ui.DestFE->text(), QStringLiteral("/data/c.fdb"));
 
     // Every item of a menu has its own letter.
     EXPECT_EQ(ui.mnuFile->title(), QStringLiteral("&") + FromCp1251(texts::kMenuFile));
@@ -518,17 +529,62 @@ TEST_F(MainWindowTest, KeyboardWalksTheDescribedOrderAndTheMenusHaveAccelerators
         }
         EXPECT_EQ(letters.size(), items) << menu->title().toStdString();
     }
+}
 
-    // Ctrl+Q outside a run ends the program as the close box does.
-    EXPECT_EQ(ui.mnuFile_Exit->text().remove(QLatin1Char('&')), FromCp1251(texts::kMenuExit));
-    EXPECT_EQ(ui.mnuFile_Exit->shortcut(), QKeySequence(::Qt::CTRL | ::Qt::Key_Q));
-    QTimer giveUp;
-    giveUp.setSingleShot(true);
-    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    giveUp.start(10000);
-    QTimer::singleShot(0, form.get(), [&] { QTest::keyClick(form.get(), ::Qt::Key_Q, ::Qt::ControlModifier); });
-    EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_FALSE(form->isVisible());
+// A key of a Russian letter, as a Russian keyboard layout delivers it.
+void RussianKey(QWidget* widget, char16_t letter, ::Qt::KeyboardModifiers modifiers = ::Qt::NoModifier) {
+    QTest::sendKeyEvent(QTest::Click, widget, static_cast<::Qt::Key>(QChar(letter).toUpper().unicode()),
+                        QString(QChar(letter)), modifiers);
+}
+
+// "Выход" outside a run ends the program at once, however it is chosen, as the close box does:
+// the "Wm_Close" box is for close requests of other programs, not for the window's own commands.
+TEST_F(MainWindowTest, ExitEndsTheProgramAtOnceWithoutTheCloseRequestBox) {
+    messaging::MasterModule master;
+    master.ShutdownPause = {};
+    std::vector<std::string> shown;
+    master.ShowMessage = [&](const std::string& text) { shown.push_back(text); };
+    MasterEventFilter hook(master);
+    QCoreApplication::instance()->installEventFilter(&hook);
+
+    using Choose = std::function<void(MainWindow&, const Controls&)>;
+    const std::pair<const char*, Choose> ways[] = {
+        {"Ctrl+Q", [](MainWindow& form, const Controls&) { QTest::keyClick(&form, ::Qt::Key_Q, ::Qt::ControlModifier); }},
+        {"the menu by mouse",
+         [](MainWindow& form, const Controls& ui) {
+             QMenuBar* bar = form.menuBar();
+             QTest::mouseClick(bar, ::Qt::LeftButton, {}, bar->actionGeometry(ui.mnuFile->menuAction()).center());
+             ASSERT_TRUE(QTest::qWaitFor([&] { return ui.mnuFile->isVisible(); }));
+             QTest::mouseClick(ui.mnuFile, ::Qt::LeftButton, {}, ui.mnuFile->actionGeometry(ui.mnuFile_Exit).center());
+         }},
+        {"the menu by keyboard",
+         [](MainWindow& form, const Controls& ui) {
+             RussianKey(&form, u'ф', ::Qt::AltModifier);
+             ASSERT_TRUE(QTest::qWaitFor([&] { return ui.mnuFile->isVisible(); }));
+             RussianKey(ui.mnuFile, u'х');
+         }},
+    };
+    for (const auto& [name, choose] : ways) {
+        SCOPED_TRACE(name);
+        shown.clear();
+        auto form = MakeForm();
+        const Controls ui(*form);
+        EXPECT_EQ(ui.mnuFile_Exit->text().remove(QLatin1Char('&')), FromCp1251(texts::kMenuExit));
+        EXPECT_EQ(ui.mnuFile_Exit->shortcut(), QKeySequence(::Qt::CTRL | ::Qt::Key_Q));
+        hook.SetMainWindow(form.get());
+        ShowAndActivate(*form);
+        QTimer giveUp;
+        giveUp.setSingleShot(true);
+        QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        giveUp.start(10000);
+        QTimer::singleShot(0, form.get(), [&] { choose(*form, ui); });
+        EXPECT_EQ(QApplication::exec(), 0);
+        EXPECT_TRUE(shown.empty()) << shown.front();
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        EXPECT_FALSE(form->isVisible());
+    }
+    EXPECT_TRUE(boxes.empty());
+    QCoreApplication::instance()->removeEventFilter(&hook);
 }
 
 TEST_F(MainWindowTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
@@ -861,6 +917,44 @@ TEST_F(MainWindowTest, SignalOutsideARunEndsTheProgramAtOnce) {
     }
 }
 
+// The program's command line is answered before the window, so without a display: a usage
+// error on one line with status 2, the help and the version on standard output with status 0.
+TEST_F(MainWindowTest, CommandLineIsAnsweredWithoutADisplay) {
+    const std::string seeHelp = "; see 'kestrix --help'\n";
+    struct Row {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out;   // its first line
+        std::string err;
+    };
+    const Row rows[] = {
+        {{"--bogus"}, 2, "", "kestrix: unknown option '--bogus'" + seeHelp},
+        {{"--app-dir", dir.Path(), "-platform", "offscreen"}, 2, "", "kestrix: unknown option '-platform'" + seeHelp},
+        {{"--app-dir", dir.Path(), "extra"}, 2, "", "kestrix: unexpected argument 'extra'" + seeHelp},
+        {{"--app-dir"}, 2, "", "kestrix: --app-dir needs a value" + seeHelp},
+        {{"--app-dir", dir.Path(), "--version"}, 0, "kestrix " KESTRIX_TEST_VERSION "\n", ""},
+        {{"-h"}, 0, "Usage: kestrix [--app-dir DIR]\n", ""},
+    };
+    const test::Environment noDisplay{{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
+                                      {"QT_QPA_PLATFORM", std::nullopt}};
+    for (const Row& row : rows) {
+        std::vector<std::string> argv = {std::string(KESTRIX_BINARY_DIR) + "/kestrix"};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        std::string called;
+        for (const std::string& arg : row.args) called += arg + " ";
+        SCOPED_TRACE(called);
+        test::BackgroundProcess program(argv, noDisplay);
+        // A window that came up is ended with the process.
+        ASSERT_TRUE(program.EndsBy(std::chrono::steady_clock::now() + std::chrono::seconds(20))) << program.Err();
+        const test::ProcessResult run = program.Wait();
+        EXPECT_EQ(run.exitCode, row.exitCode);
+        EXPECT_EQ(run.out.substr(0, run.out.find('\n') + 1), row.out);
+        if (row.exitCode == 2) { EXPECT_EQ(run.out, ""); }
+        EXPECT_EQ(run.err, row.err);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("Kestrix.log")));
+}
+
 TEST_F(MainWindowTest, CancelAnsweredNoChangesNothing) {
     MakeDatabases();
     auto form = MakeForm();
@@ -986,8 +1080,8 @@ TEST_F(MainWindowTest, DateFieldCanBeMadeEmptyAgain) {
     EXPECT_EQ(ui.ClearDateBtn->toolTip(), FromCp1251(texts::kClearDate));
 }
 
-// The start date as an operator gives it: typed with or without dots, stepped with the
-// arrows; a text that is no date stays as typed, in red, and keeps the start disabled while
+// The start date as an operator gives it: typed with or without dots, typed over the date
+// before once clicked and selected whole, stepped with the arrows; a text that is no date stays as typed, in red, and keeps the start disabled while
 // the journals are ticked. The run takes the date and its account tells it.
 TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
     struct Row {
@@ -995,6 +1089,7 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
         std::vector<int> keys;   // pressed after typing
         QDate date;              // the field's date; DateField::kNoDate for none
         bool valid;
+        const char* over = "";   // the text left in the field before, then clicked, selected whole and typed over
     };
     const QDate none = DateField::kNoDate, today = QDate::currentDate();
     const Row rows[] = {
@@ -1009,6 +1104,10 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
         {"01.13.2026", {}, none, false},
         {"01.01.", {}, none, false},
         {"", {}, none, true},
+        {"15.01.2026", {}, QDate(2026, 1, 15), true, "01.01.2026"},
+        {"15012026", {}, QDate(2026, 1, 15), true, "01.01.2026"},
+        {"15.03.2026", {::Qt::Key_Home, ::Qt::Key_Down}, QDate(2026, 3, 14), true, "01.01.2026"},
+        {"31.02.2026", {}, QDate(2026, 1, 1), false, "01.01.2026"},
     };
     auto form = MakeForm();
     const Controls ui(*form);
@@ -1017,9 +1116,19 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
     ui.DestFE->setText(QStringLiteral("b.fdb"));
     ui.EventsCB->setChecked(true);
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.typed) + ", keys pressed after it: " + std::to_string(row.keys.size()));
+        SCOPED_TRACE(std::string(row.typed) + ", keys pressed after it: " + std::to_string(row.keys.size()) +
+                     ", over: " + row.over);
         ui.ClearDateBtn->click();
         ui.FromDE->setFocus();
+        if (*row.over) {
+            QTest::keyClicks(ui.FromDE, row.over);
+            QTest::keyClick(ui.FromDE, ::Qt::Key_Tab);
+            QLineEdit* edit = ui.FromDE->findChild<QLineEdit*>();
+            QTest::mouseClick(edit, ::Qt::LeftButton, {}, edit->rect().center());
+            ASSERT_EQ(QApplication::focusWidget(), ui.FromDE);
+            QTest::keyClick(ui.FromDE, ::Qt::Key_A, ::Qt::ControlModifier);
+            EXPECT_EQ(edit->selectedText(), QString::fromLatin1(row.over));
+        }
         QTest::keyClicks(ui.FromDE, row.typed);
         for (int key : row.keys) QTest::keyClick(ui.FromDE, static_cast<::Qt::Key>(key));
         EXPECT_EQ(ui.FromDE->date(), row.date);
@@ -1029,7 +1138,11 @@ TEST_F(MainWindowTest, StartDateTypedSteppedOrRefused) {
         QTest::keyClick(ui.FromDE, ::Qt::Key_Tab);
         EXPECT_NE(QApplication::focusWidget(), ui.FromDE);
         EXPECT_EQ(ui.FromDE->HasValidText(), row.valid);
-        if (!row.valid) {
+        EXPECT_EQ(ui.FromDE->date(), row.date);
+        if (row.valid) {
+            EXPECT_EQ(ui.FromDE->text().trimmed(), row.date == none ? QString() : row.date.toString(QStringLiteral("dd.MM.yyyy")));
+            EXPECT_NE(ui.FromDE->findChild<QLineEdit*>()->palette().color(QPalette::Text), QColor(::Qt::red));
+        } else {
             EXPECT_EQ(ui.FromDE->text(), QString::fromLatin1(row.typed));
             EXPECT_EQ(ui.FromDE->findChild<QLineEdit*>()->palette().color(QPalette::Text), QColor(::Qt::red));
         }
@@ -1207,6 +1320,7 @@ TEST_F(MainWindowTest, RefusedLoginIsAskedForUntilRightOrCancelledAndKeptForLate
         EXPECT_EQ(test::ReadFile(file).find(password), std::string::npos) << file;
 }
 
+// The check's report in a viewer of its own, with its lines wrapped and a search field.
 TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
     MakeDatabases();
     WriteFile(dir.File("Conv.txt"), "HOSTS=HS_ID\r\nNOSUCHTABLE=X_ID\r\n");
@@ -1231,6 +1345,34 @@ TEST_F(MainWindowTest, CheckItemShowsWhatARunWouldDoAndWritesNothing) {
     EXPECT_TRUE(report.endsWith(FromCp1251(texts::kCheckProblems) + QStringLiteral("2\n")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("Kestrix.log")));
     EXPECT_EQ(Db(dest).Scalar("SELECT GEN_ID(GEN_HOSTS, 0) FROM RDB$DATABASE"), "500");
+
+    // Searched as the log is: in any letter case, after the occurrence found last, going on from
+    // the start; Enter in the field searches and leaves the viewer open.
+    const QString problem = QStringLiteral("ПРОБЛЕМА: таблицы NOSUCHTABLE нет в ");
+    viewer->Search->Field->setText(problem.toLower());
+    std::vector<QString> lines;
+    for (int press = 0; press < 3; ++press) {
+        QTest::keyClick(viewer->Search->Field, ::Qt::Key_Return);
+        ASSERT_TRUE(viewer->isVisible());
+        EXPECT_EQ(viewer->Text->textCursor().selectedText(), problem);
+        lines.push_back(viewer->Text->textCursor().block().text());
+    }
+    EXPECT_EQ(lines, (std::vector<QString>{QStringLiteral("  ") + problem + QStringLiteral("приемнике"),
+                                           QStringLiteral("  ") + problem + QStringLiteral("источнике"),
+                                           QStringLiteral("  ") + problem + QStringLiteral("приемнике")}));
+    viewer->Search->Field->setText(QStringLiteral("no such text"));
+    EXPECT_FALSE(viewer->Search->FindNext());
+    ASSERT_EQ(Texts(), std::vector<std::string>{texts::kLogNotFound + "no such text"});
+    EXPECT_EQ(boxes[0].caption, texts::kCheckCaption + ": " + texts::kCheckProblems + "2");
+
+    // Lines wider than the viewer wrap: nothing to scroll sideways.
+    viewer->resize(300, 400);
+    QCoreApplication::processEvents();
+    int widest = 0;
+    for (const QString& line : report.split(QLatin1Char('\n')))
+        widest = std::max(widest, QFontMetrics(viewer->Text->font()).horizontalAdvance(line));
+    ASSERT_GT(widest, viewer->Text->viewport()->width());
+    EXPECT_EQ(viewer->Text->horizontalScrollBar()->maximum(), 0);
     viewer->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(Opened<TextViewer>(form.get()), nullptr);
