@@ -340,7 +340,9 @@ TEST_P(ForcedWritesTest, AreOffForALocalRunAndOnAgainAfter) {
         EXPECT_EQ(state.StatusText(), run.cancel ? texts::kStatusInterrupted : texts::kStatusFinished);
     }
     ASSERT_EQ(state.Account().Left().size(), leftOff ? 1u : 0u);
-    if (leftOff) EXPECT_EQ(state.Account().Left()[0].index, "") << "forced writes";
+    if (leftOff) {
+        EXPECT_EQ(state.Account().Left()[0].index, "") << "forced writes";
+    }
 
     const std::vector<std::string> switched{"0", mark + "\nsite's copy"};
     EXPECT_EQ(during, run.switched ? switched : before);
