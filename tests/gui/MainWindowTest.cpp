@@ -537,15 +537,25 @@ void RussianKey(QWidget* widget, char16_t letter, ::Qt::KeyboardModifiers modifi
                         QString(QChar(letter)), modifiers);
 }
 
+// The master module with its close-request hook installed for the object's life; the messages
+// it shows are kept.
+struct CloseRequestHook {
+    messaging::MasterModule master;
+    std::vector<std::string> shown;
+    MasterEventFilter filter{master};
+    CloseRequestHook() {
+        master.ShutdownPause = {};
+        master.ShowMessage = [this](const std::string& text) { shown.push_back(text); };
+        QCoreApplication::instance()->installEventFilter(&filter);
+    }
+    ~CloseRequestHook() { QCoreApplication::instance()->removeEventFilter(&filter); }
+};
+
 // "Выход" outside a run ends the program at once, however it is chosen, as the close box does:
 // the "Wm_Close" box is for close requests of other programs, not for the window's own commands.
 TEST_F(MainWindowTest, ExitEndsTheProgramAtOnceWithoutTheCloseRequestBox) {
-    messaging::MasterModule master;
-    master.ShutdownPause = {};
-    std::vector<std::string> shown;
-    master.ShowMessage = [&](const std::string& text) { shown.push_back(text); };
-    MasterEventFilter hook(master);
-    QCoreApplication::instance()->installEventFilter(&hook);
+    CloseRequestHook hook;
+    std::vector<std::string>& shown = hook.shown;
 
     using Choose = std::function<void(MainWindow&, const Controls&)>;
     const std::pair<const char*, Choose> ways[] = {
@@ -571,7 +581,7 @@ TEST_F(MainWindowTest, ExitEndsTheProgramAtOnceWithoutTheCloseRequestBox) {
         const Controls ui(*form);
         EXPECT_EQ(ui.mnuFile_Exit->text().remove(QLatin1Char('&')), FromCp1251(texts::kMenuExit));
         EXPECT_EQ(ui.mnuFile_Exit->shortcut(), QKeySequence(::Qt::CTRL | ::Qt::Key_Q));
-        hook.SetMainWindow(form.get());
+        hook.filter.SetMainWindow(form.get());
         ShowAndActivate(*form);
         QTimer giveUp;
         giveUp.setSingleShot(true);
@@ -584,19 +594,14 @@ TEST_F(MainWindowTest, ExitEndsTheProgramAtOnceWithoutTheCloseRequestBox) {
         EXPECT_FALSE(form->isVisible());
     }
     EXPECT_TRUE(boxes.empty());
-    QCoreApplication::instance()->removeEventFilter(&hook);
 }
 
 TEST_F(MainWindowTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
-    messaging::MasterModule master;
-    master.ShutdownPause = {};
-    std::vector<std::string> shown;
-    master.ShowMessage = [&](const std::string& text) { shown.push_back(text); };
-    MasterEventFilter hook(master);
-    QCoreApplication::instance()->installEventFilter(&hook);
+    CloseRequestHook hook;
+    std::vector<std::string>& shown = hook.shown;
 
     auto form = MakeForm();
-    hook.SetMainWindow(form.get());
+    hook.filter.SetMainWindow(form.get());
     form->show();
     QCoreApplication::postEvent(form.get(), new QCloseEvent);
     EXPECT_TRUE(form->isVisible());   // nothing happens before the queue is served
@@ -616,7 +621,6 @@ TEST_F(MainWindowTest, PostedCloseRequestShowsWmCloseFirstOwnCloseDoesNot) {
     CloseItself(form.get());
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(shown.size(), 1u);
-    QCoreApplication::instance()->removeEventFilter(&hook);
 }
 
 // The viewer of that class opened over the window (the classes have no meta-object of their own).
