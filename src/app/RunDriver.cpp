@@ -413,7 +413,6 @@ void RunDriver::RestoreForcedWritesLeftOff(Context& ctx) {
     bool switched = false;
     // "" for another client attached.
     const std::string refusal = DestinationAttachedElsewhere() ? std::string() : SwitchForcedWritesDetached(true, switched);
-    RunLog log(ctx.LogPath());
     if (!switched) {   // left off and marked, for the check and the next run
         ForcedWritesLeft(refusal);
         return;
@@ -423,7 +422,7 @@ void RunDriver::RestoreForcedWritesLeftOff(Context& ctx) {
     } catch (const Error&) {
         // On again: the mark left is only taken off by a login that may.
     }
-    log.Line(Timestamp() + texts::kForcedWritesRestored);
+    RunLog::Append(ctx.LogPath(), Timestamp() + texts::kForcedWritesRestored);
 }
 
 void RunDriver::ForcedWritesLeft(const std::string& reason) {
@@ -451,27 +450,27 @@ void RunDriver::ForcedWritesBackOn() noexcept {
     if (!forcedWritesOff_) return;
     forcedWritesOff_ = false;
     db::Connection& dest = dm_.DestinationConnection();
-    std::string reason = "-";   // "" once on; another client attached until an error says more
+    bool on = false;
+    std::string reason;   // why they stay off; "" for another client attached
     try {
         dest.Connect();
         const bool alone = !transfer::AttachedElsewhere(dm_.Destination(), {dest.AttachmentId()});
         dest.Disconnect();
         if (alone) {
             dest.SetForcedWrites(true);
-            reason.clear();
+            on = true;
             dest.Connect();
             transfer::UnmarkForcedWritesOff(dm_.Destination());   // else left for the next run
             dest.Disconnect();
         }
     } catch (const std::exception& error) {
-        if (!reason.empty()) reason = error.what();   // not switched: why
+        reason = error.what();
         try {
             if (dest.IsConnected()) dest.Disconnect();
         } catch (...) {
         }
     }
-    if (reason.empty()) return;
-    if (reason == "-") reason.clear();
+    if (on) return;
     // Left marked: the check reports them, and the next run switches them on.
     try {
         ForcedWritesLeft(reason);

@@ -97,7 +97,7 @@ int StrToInt(const std::string& text) {
 }
 
 bool LockWaitEnded(const Error& error) {
-    return error.kind() == Error::Kind::Server && (error.code() == isc_lock_timeout || error.code() == isc_lock_conflict);
+    return error.kind() == Error::Kind::Server && error.code() == isc_lock_timeout;
 }
 
 } // namespace kestrix

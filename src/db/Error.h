@@ -105,8 +105,8 @@ public:
 // connection or a shut-down database, else the error itself.
 [[noreturn]] void RaiseServerError(Error error, bool writeRefused);
 
-// Whether a server error is a wait for a lock held by another transaction that ran out: a
-// lock time-out, or a lock conflict of a transaction that does not wait.
+// Whether a server error is a wait for a lock held by another transaction that ran out its
+// time (a lock time-out), so that the statement may be tried again.
 bool LockWaitEnded(const Error& error);
 
 // Not an error: a statement ended by the operator's cancel (Connection::CancelCallRunningFor,

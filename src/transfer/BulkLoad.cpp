@@ -60,9 +60,10 @@ std::string DescriptionLiteral(const std::string& bytes, bool described) {
 // Commit, or is rolled back whole when it ends without.
 class Switch {
 public:
-    // A lock another attachment holds is waited for `lockTimeout` seconds at most.
-    explicit Switch(db::Side dst, int lockTimeout = 1) {
-        transaction_.Params = {"lock_timeout=" + std::to_string(lockTimeout)};
+    // A lock another attachment holds is waited for a second at most: a longer wait is the
+    // caller's to tell and to end.
+    explicit Switch(db::Side dst) {
+        transaction_.Params = {"lock_timeout=1"};
         transaction_.BindDatabase(dst.connection);
         sql_.ParamCheck = false;   // descriptions may hold colons
         sql_.BindTransaction(transaction_);
@@ -203,22 +204,21 @@ std::vector<IndexNotRestored> RestoreIndexes(db::Side dst, const std::vector<Loa
     return failed;
 }
 
+void TellIndexesLeft(Context& ctx, const std::vector<IndexNotRestored>& failed) {
+    for (const IndexNotRestored& f : failed) {
+        ctx.state.SwitchLeft({f.index.name, f.index.table, f.reason});
+        ctx.LogLine(Timestamp() + texts::kIndexNotRestored + f.index.name + " (" + f.index.table + "): " + f.reason);
+    }
+}
+
 void RestoreIndexesLeftInactive(Context& ctx, db::Side dst) {
     const std::vector<LoadIndex> left = IndexesLeftInactive(dst);
     if (left.empty()) return;
     const std::vector<IndexNotRestored> failed = RestoreIndexes(dst, left, WaitToldTo(ctx));
-    RunLog log(ctx.LogPath());
-    for (const LoadIndex& index : left) {
-        const auto notRestored = std::find_if(failed.begin(), failed.end(),
-                                              [&](const IndexNotRestored& f) { return f.index.name == index.name; });
-        const std::string named = index.name + " (" + index.table + ")";
-        if (notRestored == failed.end()) {
-            log.Line(Timestamp() + texts::kIndexRestored + named);
-            continue;
-        }
-        log.Line(Timestamp() + texts::kIndexNotRestored + named + ": " + notRestored->reason);
-        ctx.state.SwitchLeft({index.name, index.table, notRestored->reason});
-    }
+    for (const LoadIndex& index : left)
+        if (std::none_of(failed.begin(), failed.end(), [&](const IndexNotRestored& f) { return f.index.name == index.name; }))
+            ctx.LogLine(Timestamp() + texts::kIndexRestored + index.name + " (" + index.table + ")");
+    TellIndexesLeft(ctx, failed);
 }
 
 IndexesOffWhileLoading::IndexesOffWhileLoading(db::Side dst, const std::vector<std::string>& tables) : dst_(dst) {

@@ -65,8 +65,11 @@ std::vector<LoadIndex> IndexesLeftInactive(db::Side dst);
 // reason (a lost connection among them).
 std::vector<IndexNotRestored> RestoreIndexes(db::Side dst, const std::vector<LoadIndex>& indexes, const LockWait& wait);
 
+// Each index that could not be made active logged with the reason and told to the run as left.
+void TellIndexesLeft(Context& ctx, const std::vector<IndexNotRestored>& failed);
+
 // The indexes left inactive by an earlier run made active, each with its line in the run log;
-// one that cannot be is logged with the reason and told to the run as left.
+// one that cannot be is told as left.
 void RestoreIndexesLeftInactive(Context& ctx, db::Side dst);
 
 // For its life, the plain active indexes of `tables` in the destination are inactive.

@@ -156,11 +156,7 @@ void JournalIndexesOff(Context& ctx, db::Databases& dm, const RunPlan& plan, std
 // rest marked, for the check and the next run.
 void JournalIndexesOn(Context& ctx, IndexesOffWhileLoading& off) noexcept {
     try {
-        for (const IndexNotRestored& failed : off.Restore(WaitToldTo(ctx))) {
-            ctx.state.SwitchLeft({failed.index.name, failed.index.table, failed.reason});
-            RunLog::Append(ctx.LogPath(), Timestamp() + texts::kIndexNotRestored + failed.index.name + " (" +
-                                              failed.index.table + "): " + failed.reason);
-        }
+        TellIndexesLeft(ctx, off.Restore(WaitToldTo(ctx)));
     } catch (...) {
     }
 }
